@@ -1,0 +1,1 @@
+// Placeholder until this library has sources of its own.

@@ -1,0 +1,76 @@
+// One programming session: the link, the selected part, the memory image and
+// the engine's working buffers. Nothing here is process-wide, so tests can run
+// many sessions side by side.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "devices/selection.h"
+#include "image/memory_image.h"
+#include "link/link.h"
+#include "report/reporter.h"
+#include "report/status_sink.h"
+
+namespace quillon::icsp {
+
+// How an operation ended, for front-ends that map it to an exit status.
+enum class Outcome {
+  kOk = 0,
+  kProblem = 1,       // not blank, verification mismatch, unknown device, no DeviceID
+  kLinkFailure = 3,   // port or link failure
+  kFileRejected = 4,  // HEX file missing, unreadable or malformed
+};
+
+// Told when detection has found a part (the GUI selects it in its list and
+// remembers it).
+class DetectionListener {
+ public:
+  virtual ~DetectionListener() = default;
+  virtual void DeviceDetected(const std::string& name) = 0;
+};
+
+class Session {
+ public:
+  Session(link::SerialPort& port, report::Reporter& reporter, const report::OptionMarks& options);
+
+  report::Reporter& reporter;
+  const report::OptionMarks& options;
+  link::Link link;
+  devices::Selection device;
+  image::MemoryImage image;
+  std::uint16_t firmware_version = 0;
+  DetectionListener* detection_listener = nullptr;
+  // Where the executive files "pe.hex", "pe24f.hex", "pe33f.hex" are looked for.
+  std::string executive_dir;
+
+  // Configuration words as last read from the part (entries 0 to 15).
+  std::array<std::uint16_t, 16> config_readback{};
+  // Read-back buffers of the engine.
+  std::vector<std::uint16_t> verify_buffer = std::vector<std::uint16_t>(0x80001, 0);
+  std::array<std::uint16_t, 4> scratch_data_quad{};
+  std::array<std::uint16_t, 16> executive_tail{};
+
+  // Built-in board letters are used above firmware 1.0.
+  bool UsesBoardLetters() const { return firmware_version > 256; }
+  bool OptionChecked(report::Option option) const { return options.IsChecked(option); }
+
+  // --- operation outcome ---
+  // Starts a new operation: clears the link's failure marks and the outcome.
+  void BeginOperation();
+  void NoteOutcome(Outcome outcome);
+  Outcome outcome() const;
+  // Shows an operation's success message, or, when the link failed during the
+  // operation, a failure message in its place.
+  void FinishWith(const report::MessagePair& success);
+
+ private:
+  Outcome outcome_ = Outcome::kOk;
+};
+
+// The message shown instead of a success message after a link failure.
+report::MessagePair LinkFailureMessage();
+
+}  // namespace quillon::icsp

@@ -1,0 +1,59 @@
+// What the core needs from a front-end to report: the status text, the
+// progress bar and the option marks.
+#pragma once
+
+#include <string_view>
+
+namespace quillon::report {
+
+// How much a status text matters to the front-end. Routine texts (per-row
+// progress such as "Writing:Prg Adr 0040") may be dropped or coalesced by a
+// sink that repaints at a human pace; results and errors are always shown.
+enum class StatusKind { kRoutine, kResult, kError };
+
+class StatusSink {
+ public:
+  virtual ~StatusSink() = default;
+  // Replaces the whole status text (lines separated by CR LF).
+  virtual void ShowStatus(std::string_view text, StatusKind kind) = 0;
+  // Progress bar position, 0 to 100.
+  virtual void SetProgress(int percent) = 0;
+  // Lets the front-end handle pending user input (the message pump of a GUI).
+  virtual void Pump() {}
+};
+
+enum class Option { kWideVdd, kEraseBeforeWriting, kVerifyAfterWriting, kEnhancedIcsp };
+
+// The option check marks, read where they are needed so that a change during an
+// operation takes effect at the next test.
+class OptionMarks {
+ public:
+  virtual ~OptionMarks() = default;
+  virtual bool IsChecked(Option option) const = 0;
+};
+
+// Fixed marks, for front-ends without a menu and for tests.
+class FixedOptions : public OptionMarks {
+ public:
+  bool erase_before_writing = true;
+  bool verify_after_writing = true;
+  bool enhanced_icsp = true;
+  bool IsChecked(Option option) const override {
+    switch (option) {
+      case Option::kEraseBeforeWriting: return erase_before_writing;
+      case Option::kVerifyAfterWriting: return verify_after_writing;
+      case Option::kEnhancedIcsp: return enhanced_icsp;
+      case Option::kWideVdd: return false;
+    }
+    return false;
+  }
+};
+
+// A sink that shows nothing, for benchmarks and silent loads.
+class NullSink : public StatusSink {
+ public:
+  void ShowStatus(std::string_view, StatusKind) override {}
+  void SetProgress(int) override {}
+};
+
+}  // namespace quillon::report
