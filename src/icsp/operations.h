@@ -1,0 +1,40 @@
+// The device operations a front-end runs, each inside an operation frame
+// (port open, controls locked). They report on the session's status sink and
+// record their outcome on the session.
+#pragma once
+
+#include <string>
+
+#include "icsp/session.h"
+#include "image/hex_loader.h"
+
+namespace quillon::icsp {
+
+// Reads the DeviceID, selects the matching catalogue row and shows it with
+// its configuration words.
+void DetectDevice(Session& session);
+
+// Bulk erase: configuration words to blank, the chip erase three times, the
+// end of executive memory kept.
+void BulkErase(Session& session);
+
+// Blank check of program memory and data EEPROM.
+void BlankCheck(Session& session);
+
+// With "Enhanced ICSP" checked, puts a programming executive into the part
+// when none is there (from the family's file in session.executive_dir).
+// Returns false when it needed an executive file and could not load it.
+bool PrepareExecutive(Session& session);
+
+// Loads a HEX file into the session's image (clearing it first).
+image::LoadResult LoadHexFile(Session& session, const std::string& path);
+
+// Programs the image: program (or executive) memory, EEPROM, verification,
+// configuration words.
+void WriteDevice(Session& session);
+
+// Reads every memory into the image and leaves "$Quill$.txt" and
+// "$Quill$.hex" in `output_dir` ("" for the current directory).
+void ReadDevice(Session& session, const std::string& output_dir);
+
+}  // namespace quillon::icsp
