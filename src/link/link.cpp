@@ -1,0 +1,172 @@
+#include "link/link.h"
+
+#include <algorithm>
+
+namespace quillon::link {
+namespace {
+
+const report::MessagePair kSendingTimeout{"Sending timeout!", "送信タイムアウト"};
+const report::MessagePair kSendingError{"Error : Sending", "送信エラー"};
+const report::MessagePair kReceivingTimeout{"Receiving timeout!", "受信タイムアウト"};
+const report::MessagePair kReceivingError{"Error : Receiving", "受信エラー"};
+const report::MessagePair kConnectFailed{"Error : Connect failed!", "ｴﾗｰ : 接続失敗!"};
+
+// The batch payload length travels in one byte.
+constexpr std::size_t kMaxBatchFill = 2 + 255 / 3 * 3;
+
+}  // namespace
+
+Link::Link(SerialPort& port, report::Reporter& reporter) : port_(port), reporter_(reporter) {}
+
+void Link::OpenPort(const std::string& name) {
+  for (const std::string& error : port_.Open(name)) reporter_.ShowStatus(error);
+}
+
+void Link::ClosePort() {
+  for (const std::string& error : port_.Close()) reporter_.ShowStatus(error);
+}
+
+std::size_t Link::ReadPort(std::size_t n) {
+  n = std::min(n, kBufferSize - 1);
+  const Transfer t = port_.Read(receive_buffer.data() + 1, n);
+  if (!t.error.empty()) reporter_.ShowStatus(t.error);
+  receive_buffer[0] = static_cast<std::uint8_t>(t.count % 256);
+  return t.count;
+}
+
+std::size_t Link::WritePort(std::size_t n) {
+  n = std::min(n, kBufferSize);
+  const Transfer t = port_.Write(send_buffer.data(), n);
+  if (!t.error.empty()) reporter_.ShowStatus(t.error);
+  return t.count;
+}
+
+void Link::BeginOperation() {
+  lost_ = false;
+  failed_ = false;
+  fill_ = 2;
+}
+
+void Link::SendChecks(std::size_t written, std::size_t expected) {
+  if (written == 0) reporter_.ReportError(kSendingTimeout);
+  if (written < 1) reporter_.ReportError(kSendingError);
+  if (written < expected) failed_ = true;
+  if (written == 0) lost_ = true;
+}
+
+void Link::ReceiveChecks(std::size_t received, std::size_t expected) {
+  if (received == 0) reporter_.ReportError(kReceivingTimeout);
+  if (received < expected) {
+    reporter_.ReportError(kReceivingError);
+    failed_ = true;
+  }
+  if (received == 0 && expected > 0) lost_ = true;
+}
+
+void Link::SendCommand(std::uint8_t command) {
+  if (Skip()) return;
+  send_buffer[0] = command;
+  SendChecks(WritePort(1), 1);
+}
+
+void Link::SendCommandAck(std::uint8_t command) {
+  SendCommand(command);
+  ReceiveReply(1);
+}
+
+void Link::ReceiveReply(std::size_t n) {
+  if (Skip()) return;
+  ReceiveChecks(ReadPort(n), n);
+}
+
+void Link::AppendInstruction(std::uint32_t word) {
+  // Callers send long before the length byte would overflow; should one not,
+  // the batch goes out rather than spilling past the buffer.
+  if (fill_ + 3 > kMaxBatchFill) SendBatch();
+  send_buffer[fill_++] = static_cast<std::uint8_t>(word >> 16);
+  send_buffer[fill_++] = static_cast<std::uint8_t>(word >> 8);
+  send_buffer[fill_++] = static_cast<std::uint8_t>(word);
+}
+
+void Link::SendBatch() {
+  if (fill_ == 2) return;
+  const std::size_t length = fill_;
+  fill_ = 2;
+  if (Skip()) return;
+  send_buffer[0] = cmd::kBatch;
+  send_buffer[1] = static_cast<std::uint8_t>(length - 2);
+  SendChecks(WritePort(length), length);
+  ReceiveReply(1);
+}
+
+void Link::SendAddress24(std::uint32_t value) {
+  if (Skip()) return;
+  send_buffer[0] = static_cast<std::uint8_t>(value >> 16);
+  send_buffer[1] = static_cast<std::uint8_t>(value >> 8);
+  send_buffer[2] = static_cast<std::uint8_t>(value);
+  SendChecks(WritePort(3), 3);
+}
+
+void Link::SendWordBlock(std::size_t n) {
+  if (Skip()) return;
+  n = std::min(n, (kBufferSize - 1) / 2);
+  send_buffer[0] = static_cast<std::uint8_t>(2 * n);
+  for (std::size_t i = 0; i < n; ++i) {
+    send_buffer[2 * i + 1] = static_cast<std::uint8_t>(link_words[i] >> 8);
+    send_buffer[2 * i + 2] = static_cast<std::uint8_t>(link_words[i]);
+  }
+  SendChecks(WritePort(2 * n + 1), 2 * n + 1);
+}
+
+void Link::EnterIcsp(std::uint8_t entry_command) {
+  fill_ = 2;
+  SendCommand(entry_command);
+  ReceiveReply(1);
+}
+
+void Link::ExitIcsp() {
+  SendCommand(cmd::kExitIcsp);
+  ReceiveReply(1);
+}
+
+bool Link::EnterEnhancedIcsp(int family_code) {
+  EnterIcsp(family_code == 0 ? cmd::kEnterIcsp30F : cmd::kEnterIcsp);
+  ExitIcsp();
+  auto sanity_check = [this] {
+    SendCommand(cmd::kExecSanity);
+    ReceiveReply(4);
+    StoreReplyWords(2);
+  };
+  for (int attempt = 1; attempt <= 10 && !Skip(); ++attempt) {
+    if (family_code == 0) {
+      SendCommand(cmd::kEnterEnhanced30F);
+      ReceiveReply(1);
+      if (attempt > 5) {
+        SendCommand(cmd::kEnterEnhancedAlt);
+        ReceiveReply(1);
+      }
+      sanity_check();
+    } else {
+      SendCommand(cmd::kEnterEnhanced);
+      ReceiveReply(1);
+    }
+    sanity_check();
+    if (link_words[1] == 2) return true;
+  }
+  // An executive that never answers leaves every block reply stale: the
+  // operation must not end with its success message.
+  failed_ = true;
+  if (!Skip()) reporter_.ReportError(kConnectFailed);
+  return false;
+}
+
+std::uint16_t Link::ReplyWord(std::size_t i) const {
+  return static_cast<std::uint16_t>(receive_buffer[1 + 2 * i] << 8 | receive_buffer[2 + 2 * i]);
+}
+
+void Link::StoreReplyWords(std::size_t n) {
+  n = std::min(n, std::min(kLinkWordCount, (kBufferSize - 1) / 2));
+  for (std::size_t i = 0; i < n; ++i) link_words[i] = ReplyWord(i);
+}
+
+}  // namespace quillon::link
