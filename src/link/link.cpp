@@ -13,6 +13,7 @@ const report::MessagePair kConnectFailed{"Error : Connect failed!", "ｴﾗｰ :
 
 // The batch payload length travels in one byte.
 constexpr std::size_t kMaxBatchFill = 2 + 255 / 3 * 3;
+constexpr std::size_t kMaxWordBlock = std::min<std::size_t>(255 / 2, kLinkWordCount);
 
 }  // namespace
 
@@ -30,15 +31,16 @@ std::size_t Link::ReadPort(std::size_t n) {
   n = std::min(n, kBufferSize - 1);
   const Transfer t = port_.Read(receive_buffer.data() + 1, n);
   if (!t.error.empty()) reporter_.ShowStatus(t.error);
-  receive_buffer[0] = static_cast<std::uint8_t>(t.count % 256);
-  return t.count;
+  const std::size_t count = std::min(t.count, n);
+  receive_buffer[0] = static_cast<std::uint8_t>(count % 256);
+  return count;
 }
 
 std::size_t Link::WritePort(std::size_t n) {
   n = std::min(n, kBufferSize);
   const Transfer t = port_.Write(send_buffer.data(), n);
   if (!t.error.empty()) reporter_.ShowStatus(t.error);
-  return t.count;
+  return std::min(t.count, n);
 }
 
 void Link::BeginOperation() {
@@ -75,7 +77,8 @@ void Link::SendCommandAck(std::uint8_t command) {
 }
 
 void Link::ReceiveReply(std::size_t n) {
-  if (Skip()) return;
+  // Nothing expected is nothing missing: no read, no time-out message.
+  if (Skip() || n == 0) return;
   ReceiveChecks(ReadPort(n), n);
 }
 
@@ -109,7 +112,8 @@ void Link::SendAddress24(std::uint32_t value) {
 
 void Link::SendWordBlock(std::size_t n) {
   if (Skip()) return;
-  n = std::min(n, (kBufferSize - 1) / 2);
+  // The byte count travels in one byte and the words come from link_words.
+  n = std::min(n, kMaxWordBlock);
   send_buffer[0] = static_cast<std::uint8_t>(2 * n);
   for (std::size_t i = 0; i < n; ++i) {
     send_buffer[2 * i + 1] = static_cast<std::uint8_t>(link_words[i] >> 8);
@@ -151,6 +155,8 @@ bool Link::EnterEnhancedIcsp(int family_code) {
       ReceiveReply(1);
     }
     sanity_check();
+    // A lost reply leaves an earlier answer in the buffer; it proves nothing.
+    if (Skip()) break;
     if (link_words[1] == 2) return true;
   }
   // An executive that never answers leaves every block reply stale: the
@@ -161,6 +167,7 @@ bool Link::EnterEnhancedIcsp(int family_code) {
 }
 
 std::uint16_t Link::ReplyWord(std::size_t i) const {
+  if (2 + 2 * i >= kBufferSize) return 0;
   return static_cast<std::uint16_t>(receive_buffer[1 + 2 * i] << 8 | receive_buffer[2 + 2 * i]);
 }
 
