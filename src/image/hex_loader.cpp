@@ -1,0 +1,296 @@
+#include "image/hex_loader.h"
+
+#include <array>
+#include <cstdio>
+#include <memory>
+
+#include "devices/catalogue.h"
+#include "image/formats.h"
+#include "image/hex_record.h"
+
+namespace quillon::image {
+
+namespace {
+
+report::MessagePair NotHexMessage() {
+  return {"Error : not HEX file!", "ｴﾗｰ : HEX ﾌｧｲﾙではありません。"};
+}
+report::MessagePair ChecksumMessage() {
+  return {"Error : check sum error!", "ｴﾗｰ : ﾁｪｯｸ･ｻﾑが正しくありません。"};
+}
+report::MessagePair LoadedMessage() {
+  return {"Loading Successful!", "Loading成功!"};
+}
+report::MessagePair CannotOpenMessage(std::string_view path) {
+  return report::MessagePair{"Error : cannot open file!", "ｴﾗｰ : ﾌｧｲﾙを開けません。"} +
+         report::kLineBreak + path;
+}
+report::MessagePair CannotReadMessage(std::string_view path) {
+  return report::MessagePair{"Error : cannot read file!", "ｴﾗｰ : ﾌｧｲﾙを読めません。"} +
+         report::kLineBreak + path;
+}
+
+// Characters [pos, pos + len) of text, cut short at its end (empty past it).
+std::string_view Field(std::string_view text, std::size_t pos,
+                       std::size_t len = std::string_view::npos) {
+  if (pos >= text.size()) return {};
+  return text.substr(pos, len);
+}
+
+// A status text such as "Loading:Prg Adr 0040", formatted into a reused
+// buffer: the loader shows one for every stored unit.
+class UnitStatus {
+ public:
+  explicit UnitStatus(std::string_view prefix) {
+    prefix.copy(text_.data(), prefix.size());
+    size_ = prefix.size() + 4;
+  }
+  std::string_view For(std::int64_t index) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    char* digits = text_.data() + size_ - 4;
+    for (int shift = 12, k = 0; k < 4; shift -= 4, ++k) digits[k] = kDigits[(index >> shift) & 0xF];
+    return std::string_view(text_.data(), size_);
+  }
+
+ private:
+  std::array<char, 24> text_{};
+  std::size_t size_ = 0;
+};
+
+// Loads one file's text. Lines need not be upper-cased: HexValue reads both
+// cases of the digits and no other character changes meaning.
+class Loader {
+ public:
+  Loader(MemoryImage& image, const devices::Selection& selection, report::Reporter& reporter)
+      : image_(image),
+        reporter_(reporter),
+        program_words_(selection.device.program_words),
+        eeprom_bytes_(selection.device.eeprom_bytes),
+        flash_config_(devices::HasFlashConfigWords(selection.device)),
+        // Before any part is chosen no program words are stored.
+        program_limit_(selection.selected ? 2 * selection.device.program_words - 1 : 0) {}
+
+  LoadResult Run(std::string_view text);
+
+ private:
+  enum class LineResult { kNext, kNotHex, kChecksum };
+
+  LineResult Line(std::string_view line);
+  bool ReadData(std::string_view rest, int count, int address, int sum);
+  int LastUnit() const;
+  void StoreConfig();
+  void StoreProgram();
+  void StoreEeprom();
+  void StoreExecutive();
+  void Put(std::uint16_t& slot, int i) const {
+    slot = i == partial_ ? static_cast<std::uint16_t>((slot & 0xFF00) | (words_[i] & 0xFF))
+                         : words_[i];
+  }
+
+  MemoryImage& image_;
+  report::Reporter& reporter_;
+  const std::int32_t program_words_;
+  const std::int32_t eeprom_bytes_;
+  const bool flash_config_;
+  const std::int32_t program_limit_;
+
+  std::int16_t upper_ = 0;
+  std::int32_t offset_ = 0;
+  // Units of the current record, numbered from 1. A count field of 255 gives
+  // at most 255 units (word record), so nothing is cut off.
+  std::array<std::uint16_t, 257> words_{};
+  int units_ = 0;
+  // Index of a unit that carries only a low byte (odd byte count), else 0.
+  int partial_ = 0;
+
+  UnitStatus program_status_{"Loading:Prg Adr "};
+  UnitStatus eeprom_status_{"Loading:Dat Adr "};
+  UnitStatus executive_status_{"Loading:Exe Adr "};
+};
+
+LoadResult Loader::Run(std::string_view text) {
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t end = pos;
+    while (end < text.size() && text[end] != '\r' && text[end] != '\n' && text[end] != '\0') ++end;
+    const LineResult result = Line(text.substr(pos, end - pos));
+    if (result == LineResult::kNotHex) {
+      reporter_.ReportError(NotHexMessage());
+      return LoadResult::kNotHex;
+    }
+    if (result == LineResult::kChecksum) {
+      reporter_.ReportError(ChecksumMessage());
+      return LoadResult::kChecksum;
+    }
+    if (end >= text.size() || text[end] == '\0') break;  // a NUL ends the file
+    pos = end + 1;
+    if (text[end] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
+  }
+  reporter_.ShowMessagePair(LoadedMessage());
+  return LoadResult::kLoaded;
+}
+
+Loader::LineResult Loader::Line(std::string_view line) {
+  if (line.empty() || line[0] == ';') return LineResult::kNext;
+  if (line[0] != ':' || line.size() < 11) return LineResult::kNotHex;
+
+  const int count = HexValue(line.substr(1, 2));
+  const int address = HexValue(line.substr(3, 4));
+  const int type = HexValue(line.substr(7, 2));
+  if (type != 0) {
+    // Only type 04 matters; the end record does not end the load, and the
+    // checksum of a record that carries no data is not tested.
+    if (type == 4) upper_ = static_cast<std::int16_t>(HexValue(Field(line, 9, 4)));
+    return LineResult::kNext;
+  }
+
+  const int header_sum = HighByte(count) + LowByte(count) + HighByte(address) + LowByte(address);
+  if (!ReadData(line.substr(9), count, address, header_sum)) return LineResult::kChecksum;
+  StoreConfig();
+  StoreProgram();
+  StoreEeprom();
+  StoreExecutive();
+  return LineResult::kNext;
+}
+
+// Fills words_ and tests the checksum. A record whose count field matches its
+// digits is a byte record (little-endian units, byte address); otherwise the
+// count is taken as units of four digits each, most significant first.
+//
+// A byte record with an odd byte count keeps its last byte as the low byte of
+// one more unit, merged into what the image holds there so that no
+// neighbouring byte changes; its checksum covers that byte, as Intel HEX has it.
+bool Loader::ReadData(std::string_view rest, int count, int address, int sum) {
+  const bool byte_record = count == static_cast<int>(rest.size() / 2) - 1;
+  std::size_t pos = 0;
+  partial_ = 0;
+  if (byte_record) {
+    offset_ = address / 2;
+    units_ = count / 2;
+    for (int i = 1; i <= units_; ++i, pos += 4) {
+      const std::array<char, 4> swapped{rest[pos + 2], rest[pos + 3], rest[pos], rest[pos + 1]};
+      words_[i] = HexValue(std::string_view(swapped.data(), swapped.size()));
+    }
+    if (count % 2 != 0) {
+      partial_ = units_ + 1;
+      words_[partial_] = HexValue(rest.substr(pos, 2));
+      pos += 2;
+    }
+  } else {
+    offset_ = address;
+    units_ = count;
+    for (int i = 1; i <= units_; ++i, pos += 4) words_[i] = HexValue(Field(rest, pos, 4));
+  }
+  const int last = partial_ != 0 ? partial_ : units_;
+  for (int i = 1; i <= last; ++i) sum += HighByte(words_[i]) + LowByte(words_[i]);
+  const int expected = LowByte(0x100 - LowByte(sum));
+  return expected == HexValue(Field(rest, pos));
+}
+
+int Loader::LastUnit() const {
+  return partial_ != 0 ? partial_ : units_;
+}
+
+void Loader::StoreConfig() {
+  for (int i = 1; i <= LastUnit(); ++i) {
+    if (flash_config_) {
+      const std::int64_t a = std::int64_t{upper_} * 0x8000 + offset_ + i - 1;
+      if (a == 2 * std::int64_t{program_words_} - 4) {
+        Put(image_.config[1], i);
+        image_.config_present[1] = true;
+      }
+      if (a == 2 * std::int64_t{program_words_} - 2) {
+        Put(image_.config[0], i);
+        image_.config_present[0] = true;
+      }
+    }
+    if (upper_ == kConfigUpper) {
+      // Even units are the registers' bits 15..0; odd ones, their upper
+      // halves, are not kept.
+      const int u = offset_ + i - 1;
+      if (u % 2 == 0 && u <= 14) {
+        Put(image_.config[u / 2], i);
+        image_.config_present[u / 2] = true;
+      }
+    }
+  }
+}
+
+// Words whose destination lies outside a buffer are skipped: the region tests
+// look at the record's start only, and a type-04 value of 0x8000 and above
+// reads as negative.
+void Loader::StoreProgram() {
+  if (upper_ >= kEepromUpper || offset_ < 0 || offset_ >= program_limit_) return;
+  std::int64_t index = std::int64_t{upper_} * 0x8000 + offset_;
+  for (int i = 1; i <= LastUnit(); ++i, ++index) {
+    if (index < 0 || index >= static_cast<std::int64_t>(MemoryImage::kProgramUnits)) continue;
+    reporter_.ShowStatus(program_status_.For(index));
+    Put(image_.program[static_cast<std::size_t>(index)], i);
+  }
+}
+
+// Each EEPROM word takes one instruction in the file: only the low halves
+// (odd-numbered units) are kept.
+void Loader::StoreEeprom() {
+  if (upper_ != kEepromUpper || offset_ < 0 || eeprom_bytes_ < 1) return;
+  std::int64_t index = (offset_ - (0x8000 - eeprom_bytes_)) / 2;  // truncates toward zero
+  for (int i = 1; i <= LastUnit(); i += 2, ++index) {
+    if (index < 0 || index >= static_cast<std::int64_t>(MemoryImage::kEepromUnits)) continue;
+    reporter_.ShowStatus(eeprom_status_.For(index));
+    Put(image_.eeprom[static_cast<std::size_t>(index)], i);
+  }
+}
+
+void Loader::StoreExecutive() {
+  if (upper_ != kExecutiveUpper || offset_ < 0 || offset_ >= 0x1000) return;
+  image_.executive_present = true;
+  std::int64_t index = offset_;
+  for (int i = 1; i <= LastUnit(); ++i, ++index) {
+    if (index >= static_cast<std::int64_t>(MemoryImage::kExecutiveUnits)) break;
+    reporter_.ShowStatus(executive_status_.For(std::int64_t{upper_} * 0x8000 + index));
+    Put(image_.executive[static_cast<std::size_t>(index)], i);
+  }
+}
+
+// The whole file is read before loading; a file of this kind is at most a
+// few megabytes.
+bool ReadWholeFile(const std::string& path, std::string& contents, bool& opened) {
+  struct Closer {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
+  opened = file != nullptr;
+  if (!opened) return false;
+  std::array<char, 1 << 16> chunk;
+  for (;;) {
+    const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), file.get());
+    contents.append(chunk.data(), got);
+    if (got < chunk.size()) break;
+  }
+  return std::ferror(file.get()) == 0;
+}
+
+}  // namespace
+
+LoadResult LoadHexText(std::string_view contents, MemoryImage& image,
+                       const devices::Selection& selection, report::Reporter& reporter) {
+  image.Clear(selection);
+  return Loader(image, selection, reporter).Run(contents);
+}
+
+// A file that cannot be opened or read is reported as such, never as a
+// successful load of nothing; the image is left cleared.
+LoadResult LoadHexFile(std::string_view path, MemoryImage& image,
+                       const devices::Selection& selection, report::Reporter& reporter) {
+  image.Clear(selection);
+  const std::string trimmed(devices::TrimBlanks(path));
+  std::string contents;
+  bool opened = false;
+  if (!ReadWholeFile(trimmed, contents, opened)) {
+    reporter.ReportError(opened ? CannotReadMessage(trimmed) : CannotOpenMessage(trimmed));
+    return LoadResult::kCannotOpen;
+  }
+  return Loader(image, selection, reporter).Run(contents);
+}
+
+}  // namespace quillon::image

@@ -1,0 +1,198 @@
+#include "image/hex_writer.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "devices/catalogue.h"
+#include "image/formats.h"
+#include "image/hex_record.h"
+
+namespace quillon::image {
+
+namespace {
+
+constexpr std::string_view kCrLf = "\r\n";
+
+report::MessagePair CannotWriteMessage(std::string_view path) {
+  return report::MessagePair{"Error : cannot write file!", "ｴﾗｰ : ﾌｧｲﾙに書き込めません。"} +
+         report::kLineBreak + path;
+}
+
+// One listing line, Hex4(address) TAB Hex4(value) CR LF, without a heap string.
+void PutListingLine(std::ofstream& out, std::int64_t address, std::uint16_t value) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  char line[11];
+  for (int k = 0; k < 4; ++k) {
+    line[k] = kDigits[(address >> (12 - 4 * k)) & 0xF];
+    line[5 + k] = kDigits[(value >> (12 - 4 * k)) & 0xF];
+  }
+  line[4] = '\t';
+  line[9] = '\r';
+  line[10] = '\n';
+  out.write(line, sizeof line);
+}
+
+void PutLine(std::ofstream& out, std::string_view text) {
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  out.write(kCrLf.data(), static_cast<std::streamsize>(kCrLf.size()));
+}
+
+std::ofstream OpenForOutput(const std::string& path) {
+  // Binary, so that the CR LF line ends are written as they are everywhere.
+  return std::ofstream(path, std::ios::out | std::ios::binary | std::ios::trunc);
+}
+
+}  // namespace
+
+std::string JoinPath(const std::string& directory, const std::string& name) {
+  if (directory.empty()) return name;
+  const char last = directory.back();
+  if (last == '/' || last == '\\') return directory + name;
+  return directory + "/" + name;
+}
+
+ListingWriter::ListingWriter(std::string directory, const devices::Selection& selection,
+                             report::Reporter& reporter)
+    : directory_(std::move(directory)), selection_(selection), reporter_(reporter) {}
+
+std::string ListingWriter::path() const {
+  return JoinPath(directory_, kListingName);
+}
+
+// Reported once; later sections of a failed file are skipped.
+bool ListingWriter::Check() {
+  if (ok_ && !out_) {
+    ok_ = false;
+    reporter_.ReportError(CannotWriteMessage(path()));
+  }
+  return ok_;
+}
+
+void ListingWriter::WriteFlash(const MemoryImage& image) {
+  out_ = OpenForOutput(path());
+  if (!Check()) return;
+  PutLine(out_, "Flash");
+  reporter_.ShowStatus("Filing...Prg");
+  const long rows = selection_.device.program_words / 4;
+  for (long r = 0; r < rows; ++r) {
+    for (long u = 8 * r; u < 8 * r + 8; ++u) PutListingLine(out_, u, image.program[u]);
+    reporter_.Progress(r, rows - 1);
+    reporter_.Pump();
+  }
+  Check();
+}
+
+void ListingWriter::WriteData(const MemoryImage& image) {
+  const long words = selection_.device.eeprom_bytes / 2;
+  if (words < 1 || !Check()) return;
+  PutLine(out_, "Data");
+  reporter_.ShowStatus("Filing...Dat");
+  for (long w = 0; w < words; ++w) {
+    PutListingLine(out_, 2 * w, image.eeprom[w]);
+    reporter_.Progress(w, words - 1);
+    reporter_.Pump();
+  }
+  Check();
+}
+
+void ListingWriter::WriteExecutive(const MemoryImage& image) {
+  if (!Check()) return;
+  reporter_.ShowStatus("Filing...Exe");
+  PutLine(out_, "ExecutiveCode");
+  const long rows = devices::ExecutiveReadUnits(selection_.device) / 8;
+  for (long r = 0; r < rows; ++r) {
+    for (long u = 8 * r; u < 8 * r + 8; ++u) PutListingLine(out_, u, image.executive[u]);
+    reporter_.Progress(r, rows - 1);
+    reporter_.Pump();
+  }
+  Check();
+}
+
+void ListingWriter::WriteConfig(MemoryImage& image,
+                                const std::array<std::uint16_t, 16>& config_readback) {
+  // The listing and the HEX file show the words just read from the part.
+  std::copy(config_readback.begin(), config_readback.end(), image.config.begin());
+  if (!Check()) return;
+  PutLine(out_, "ID and Config");
+  for (int k = 0; k < 16; ++k) PutListingLine(out_, k, image.config[k]);
+  out_.close();
+  Check();
+}
+
+namespace {
+
+class HexFileWriter {
+ public:
+  HexFileWriter(std::ofstream& out, report::Reporter& reporter) : out_(out), reporter_(reporter) {}
+
+  void Upper(int v) { PutLine(out_, FormatUpperAddressRecord(v)); }
+
+  // A run of units from byte address `offset`, with a progress step per unit
+  // and a type-04 record at every 64 K boundary.
+  void Units(const std::vector<std::uint16_t>& units, long count, std::int64_t offset) {
+    record_.SetOffset(offset);
+    for (long u = 0; u < count; ++u) {
+      reporter_.Progress(u, count - 1);
+      record_.AppendWord(units[u]);
+      if (record_.count() == kRecordDataBytes) {
+        PutLine(out_, record_.FormatDataRecord());
+        reporter_.Pump();
+        if ((record_.offset() & 0xFFFF) == 0) Upper(static_cast<int>(record_.offset() / 0x10000));
+      }
+    }
+  }
+
+  // Words that stand for whole instructions with a zero upper half (EEPROM
+  // words, configuration registers).
+  void Words(const std::uint16_t* words, long count, std::int64_t offset) {
+    record_.SetOffset(offset);
+    for (long w = 0; w < count; ++w) {
+      record_.AppendWord(words[w]);
+      record_.AppendWord(0);
+      if (record_.count() == kRecordDataBytes) PutLine(out_, record_.FormatDataRecord());
+    }
+  }
+
+ private:
+  std::ofstream& out_;
+  report::Reporter& reporter_;
+  HexRecord record_;
+};
+
+}  // namespace
+
+bool WriteHexFile(const std::string& directory, const MemoryImage& image,
+                  const devices::Selection& selection, report::Reporter& reporter) {
+  const std::string path = JoinPath(directory, kHexName);
+  std::ofstream out = OpenForOutput(path);
+  if (out) {
+    reporter.ShowStatus("Filing...HEX");
+    const devices::DeviceRecord& device = selection.device;
+    HexFileWriter writer(out, reporter);
+    writer.Upper(0);
+    writer.Units(image.program, 2L * device.program_words, 0);
+    const long eeprom_bytes = device.eeprom_bytes;
+    if (eeprom_bytes >= 1) {
+      writer.Upper(kEepromUpper);
+      writer.Words(image.eeprom.data(), eeprom_bytes / 2, 0x10000 - 2 * eeprom_bytes);
+    }
+    writer.Upper(kExecutiveUpper);
+    writer.Units(image.executive, devices::ExecutiveReadUnits(device), 0x1000000);
+    // "PIC24F" parts keep their configuration words in program memory,
+    // already written above.
+    if (!devices::HasFlashConfigWords(device)) {
+      writer.Upper(kConfigUpper);
+      writer.Words(image.config.data(), 4, 0);
+      writer.Words(image.config.data() + 4, 4, 16);
+    }
+    PutLine(out, kEndOfFileRecord);
+    out.close();
+  }
+  if (!out) {
+    reporter.ReportError(CannotWriteMessage(path));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace quillon::image

@@ -23,8 +23,8 @@ class ListingWriter {
  public:
   ListingWriter(std::string directory, const devices::Selection& selection,
                 report::Reporter& reporter);
-  void WriteFlash(const MemoryImage& image);      // creates the file
-  void WriteData(const MemoryImage& image);       // only when the part has EEPROM
+  void WriteFlash(const MemoryImage& image);  // creates the file
+  void WriteData(const MemoryImage& image);   // does nothing when the part has no EEPROM
   void WriteExecutive(const MemoryImage& image);
   // Copies the configuration words just read into image.config[0..15], lists
   // them and closes the file.
@@ -33,6 +33,9 @@ class ListingWriter {
   std::string path() const;
 
  private:
+  // False once creating or writing the file failed (reported the first time).
+  bool Check();
+
   std::string directory_;
   const devices::Selection& selection_;
   report::Reporter& reporter_;
