@@ -1,0 +1,229 @@
+#include "icsp/primitives.h"
+
+#include <initializer_list>
+
+#include "link/link.h"
+
+namespace quillon::icsp {
+
+namespace {
+
+void Append(Session& session, std::initializer_list<std::uint32_t> words) {
+  for (std::uint32_t w : words) session.link.AppendInstruction(w);
+}
+
+void Letter(Session& session, std::uint8_t letter) {
+  session.link.SendBatch();
+  session.link.SendCommandAck(letter);
+}
+
+// Quad q of a unit buffer: L0, U0, L1, U1, L2, U2, L3, U3 from the packed
+// registers W0..W5.
+void Unpack(const std::uint16_t (&w)[6], std::uint16_t* units) {
+  units[0] = w[0];
+  units[1] = w[1] & 0xFF;
+  units[2] = w[2];
+  units[3] = w[1] >> 8;
+  units[4] = w[3];
+  units[5] = w[4] & 0xFF;
+  units[6] = w[5];
+  units[7] = w[4] >> 8;
+}
+
+std::uint16_t* CodeQuadUnits(Session& session, CodeDestination destination, std::size_t quad) {
+  switch (destination) {
+    case CodeDestination::kVerify:
+      return session.verify_buffer.data();
+    case CodeDestination::kProgram:
+      if (8 * quad + 8 > session.image.program.size()) return nullptr;
+      return session.image.program.data() + 8 * quad;
+    case CodeDestination::kExecutive:
+      if (8 * quad + 8 > session.image.executive.size()) return nullptr;
+      return session.image.executive.data() + 8 * quad;
+  }
+  return nullptr;
+}
+
+std::uint16_t* DataQuadUnits(Session& session, DataDestination destination, std::size_t quad) {
+  switch (destination) {
+    case DataDestination::kVerify:
+      return session.scratch_data_quad.data();
+    case DataDestination::kEeprom:
+      if (4 * quad + 4 > session.image.eeprom.size()) return nullptr;
+      return session.image.eeprom.data() + 4 * quad;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+std::uint16_t RegOut(Session& session) {
+  session.link.SendCommand(link::cmd::kRegOut);
+  session.link.ReceiveReply(2);
+  return session.link.ReplyWord(0);
+}
+
+void Wait(Session& session) {
+  session.link.SendCommand(link::cmd::kWait);
+  session.link.ReceiveReply(1);
+}
+
+void StoreReplyWords(Session& session, std::size_t n) {
+  session.link.StoreReplyWords(n);
+}
+
+void GotoResetVector100(Session& session) {
+  if (session.UsesBoardLetters()) return Letter(session, link::cmd::kGotoResetVector100);
+  Append(session, {kNop, kGoto100, kGoto100, kNop});
+  session.link.SendBatch();
+}
+
+void GotoResetVector200(Session& session) {
+  if (session.UsesBoardLetters()) return Letter(session, link::cmd::kGotoResetVector200);
+  Append(session, {kGoto200, kGoto200, kNop});
+  session.link.SendBatch();
+}
+
+void GotoResetVector(Session& session) {
+  if (devices::UsesPic24Sequences(session.device.device)) {
+    GotoResetVector200(session);
+  } else {
+    GotoResetVector100(session);
+  }
+}
+
+void NvmUnlock(Session& session) {
+  if (session.UsesBoardLetters()) {
+    // Deliberately ahead of anything pending: the board expects the NVMCON
+    // set-up words to follow the unlock letter.
+    session.link.SendCommandAck(link::cmd::kNvmUnlock);
+    return;
+  }
+  Append(session, {MoveLiteral(0x55, 8), kMovW8ToNvmkey, MoveLiteral(0xAA, 9), kMovW9ToNvmkey});
+}
+
+void StartNvmWrite(Session& session) {
+  if (session.UsesBoardLetters()) return Letter(session, link::cmd::kStartNvmWrite);
+  Append(session, {kBsetNvmconWr, kNop, kNop, kNop, kNop});
+  session.link.SendBatch();
+}
+
+void TimedNvmWrite(Session& session, int n) {
+  if (session.UsesBoardLetters()) {
+    return Letter(session, n == 1 ? link::cmd::kTimedNvmWrite1 : link::cmd::kTimedNvmWriteN);
+  }
+  Append(session, {kBsetNvmconWr, kNop, kNop, kNop, kNop});
+  session.link.SendBatch();
+  for (int i = 0; i <= n; ++i) Wait(session);
+  // The caller's next send (normally the reset-vector GOTO) carries these.
+  Append(session, {kBclrNvmconWr, kNop, kNop, kNop, kNop});
+}
+
+void PollNvmWrite(Session& session, int n) {
+  if (session.UsesBoardLetters()) {
+    return Letter(session, n == 1 ? link::cmd::kPollNvmWrite1 : link::cmd::kPollNvmWriteN);
+  }
+  for (int i = 0; i < n; ++i) Wait(session);
+  // A part that never clears WR is given up on silently after 101 polls.
+  for (int polls = 1; polls <= 101; ++polls) {
+    Append(session, {kNop, kGoto200, kNop, kMovNvmconToW2, kMovW2ToVisi, kNop});
+    session.link.SendBatch();
+    const std::uint16_t nvmcon = RegOut(session);
+    if ((nvmcon & 0x8000) == 0 || session.link.lost()) break;
+  }
+}
+
+void ReadCodeQuad(Session& session) {
+  if (session.UsesBoardLetters()) return Letter(session, link::cmd::kReadCodeQuad);
+  Append(session, {kClrW7, kNop, kTblrdlW6ToW7, kNop, kNop, kTblrdhbW6IncToW7Inc, kNop, kNop,
+                   kTblrdhbPreW6ToW7Inc, kNop, kNop, kTblrdlW6IncToW7Inc, kNop});
+  session.link.SendBatch();
+  Append(session, {kNop, kTblrdlW6ToW7, kNop, kNop, kTblrdhbW6IncToW7Inc, kNop, kNop,
+                   kTblrdhbPreW6ToW7Inc, kNop, kNop, kTblrdlW6IncToW7, kNop, kNop});
+  session.link.SendBatch();
+}
+
+void FetchCodeQuad(Session& session, CodeDestination destination, std::size_t quad) {
+  std::uint16_t w[6] = {};
+  if (session.UsesBoardLetters()) {
+    session.link.SendBatch();
+    session.link.SendCommand(link::cmd::kFetchCodeQuad);
+    session.link.ReceiveReply(12);
+    for (std::size_t n = 0; n < 6; ++n) w[n] = session.link.ReplyWord(n);
+  } else {
+    for (unsigned n = 0; n < 6; ++n) {
+      if (n == 1) session.link.AppendInstruction(kNop);
+      Append(session, {MoveToVisi(n), kNop});
+      session.link.SendBatch();
+      w[n] = RegOut(session);
+    }
+    session.link.AppendInstruction(kNop);
+    session.link.SendBatch();
+  }
+  if (std::uint16_t* units = CodeQuadUnits(session, destination, quad)) Unpack(w, units);
+}
+
+void LoadCodeLatches(Session& session) {
+  if (session.UsesBoardLetters()) return Letter(session, link::cmd::kLoadCodeLatches);
+  Append(session, {kClrW6, kNop, kTblwtlW6IncToW7, kNop, kNop, kTblwthbW6IncToW7Inc, kNop, kNop,
+                   kTblwthbW6IncToPreW7, kNop, kNop});
+  session.link.SendBatch();
+  Append(session,
+         {kTblwtlW6IncToW7Inc, kNop, kNop, kTblwtlW6IncToW7, kNop, kNop, kTblwthbW6IncToW7Inc, kNop,
+          kNop, kTblwthbW6IncToPreW7, kNop, kNop, kTblwtlW6IncToW7Inc, kNop, kNop});
+  session.link.SendBatch();
+}
+
+void ReadDataQuad(Session& session) {
+  if (session.UsesBoardLetters()) {
+    session.link.SendCommandAck(link::cmd::kReadDataQuad);
+    return;
+  }
+  Append(session, {kClrW7, kNop});
+  for (int i = 0; i < 4; ++i) Append(session, {kTblrdlW6IncToW7Inc, kNop, kNop});
+}
+
+void FetchDataQuad(Session& session, DataDestination destination, std::size_t quad) {
+  std::uint16_t w[4] = {};
+  if (session.UsesBoardLetters()) {
+    session.link.SendBatch();
+    session.link.SendCommand(link::cmd::kFetchDataQuad);
+    session.link.ReceiveReply(8);
+    for (std::size_t n = 0; n < 4; ++n) w[n] = session.link.ReplyWord(n);
+  } else {
+    for (unsigned n = 0; n < 4; ++n) {
+      Append(session, {MoveToVisi(n), kNop});
+      session.link.SendBatch();
+      w[n] = RegOut(session);
+      session.link.AppendInstruction(kNop);
+    }
+  }
+  if (std::uint16_t* units = DataQuadUnits(session, destination, quad)) {
+    for (int n = 0; n < 4; ++n) units[n] = w[n];
+  }
+}
+
+void LoadDataLatches(Session& session) {
+  if (session.UsesBoardLetters()) return Letter(session, link::cmd::kLoadDataLatches);
+  Append(session, {kClrW6, kNop});
+  for (int i = 0; i < 4; ++i) Append(session, {kTblwtlW6IncToW7Inc, kNop, kNop});
+  session.link.SendBatch();
+}
+
+void SetTablePointer(Session& session, std::uint32_t address, unsigned n) {
+  Append(session, {MoveLiteral(address >> 16, 0), session.device.load_table_pointer,
+                   MoveLiteral(address & 0xFFFF, n)});
+}
+
+void MoveQuadToRegisters(Session& session, QuadSource source, std::size_t quad) {
+  const std::vector<std::uint16_t>& units =
+      source == QuadSource::kProgram ? session.image.program : session.image.executive;
+  std::uint16_t u[8] = {};
+  for (std::size_t i = 0; i < 8 && 8 * quad + i < units.size(); ++i) u[i] = units[8 * quad + i];
+  const std::uint32_t w[6] = {
+      u[0], static_cast<std::uint32_t>((u[3] & 0xFF) << 8 | (u[1] & 0xFF)), u[2],
+      u[4], static_cast<std::uint32_t>((u[7] & 0xFF) << 8 | (u[5] & 0xFF)), u[6]};
+  for (unsigned n = 0; n < 6; ++n) session.link.AppendInstruction(MoveLiteral(w[n], n));
+}
+
+}  // namespace quillon::icsp

@@ -1,0 +1,102 @@
+// The ICSP steps every device operation is assembled from. Each step either
+// appends 24-bit target instructions to the session's batch (board firmware
+// 1.0 and older) or sends the board's built-in letter for it (newer firmware).
+// The mode is read from the session at every call.
+#pragma once
+
+#include <cstdint>
+
+#include "icsp/session.h"
+
+namespace quillon::icsp {
+
+// --- Instruction words ---
+inline constexpr std::uint32_t kNop = 0x000000;
+inline constexpr std::uint32_t kGoto100 = 0x040100;  // GOTO 0x100 (next word is its second word)
+inline constexpr std::uint32_t kGoto200 = 0x040200;  // GOTO 0x200
+inline constexpr std::uint32_t kMovW8ToNvmkey = 0x883B38;
+inline constexpr std::uint32_t kMovW9ToNvmkey = 0x883B39;
+inline constexpr std::uint32_t kMovW10ToNvmcon = 0x883B0A;
+inline constexpr std::uint32_t kBsetNvmconWr = 0xA8E761;
+inline constexpr std::uint32_t kBclrNvmconWr = 0xA9E761;
+inline constexpr std::uint32_t kMovNvmconToW2 = 0x803B02;
+inline constexpr std::uint32_t kMovW2ToVisi = 0x883C22;
+inline constexpr std::uint32_t kClrW6 = 0xEB0300;
+inline constexpr std::uint32_t kClrW7 = 0xEB0380;
+inline constexpr std::uint32_t kTblrdlW6ToW7 = 0xBA1B96;         // TBLRDL [W6], [W7++]
+inline constexpr std::uint32_t kTblrdlW6IncToW7Inc = 0xBA1BB6;   // TBLRDL [W6++], [W7++]
+inline constexpr std::uint32_t kTblrdlW6IncToW7 = 0xBA0BB6;      // TBLRDL [W6++], [W7]
+inline constexpr std::uint32_t kTblrdhbW6IncToW7Inc = 0xBADBB6;  // TBLRDH.B [W6++], [W7++]
+inline constexpr std::uint32_t kTblrdhbPreW6ToW7Inc = 0xBADBD6;  // TBLRDH.B [++W6], [W7++]
+inline constexpr std::uint32_t kTblwtlW6IncToW7 = 0xBB0BB6;      // TBLWTL [W6++], [W7]
+inline constexpr std::uint32_t kTblwtlW6IncToW7Inc = 0xBB1BB6;   // TBLWTL [W6++], [W7++]
+inline constexpr std::uint32_t kTblwthbW6IncToW7Inc = 0xBBDBB6;  // TBLWTH.B [W6++], [W7++]
+inline constexpr std::uint32_t kTblwthbW6IncToPreW7 = 0xBBEBB6;  // TBLWTH.B [W6++], [++W7]
+
+// MOV #v, Wn for a 16-bit literal.
+constexpr std::uint32_t MoveLiteral(std::uint32_t v, unsigned n) {
+  return 0x200000u + ((v & 0xFFFFu) << 4) + (n & 0xFu);
+}
+// MOV Wn, VISI (n = 0 to 5).
+constexpr std::uint32_t MoveToVisi(unsigned n) {
+  return 0x883C20u + n;
+}
+
+// --- Where the fetch steps put what they read ---
+enum class CodeDestination {
+  kVerify,     // session.verify_buffer units 0 to 7
+  kProgram,    // image.program units 8q to 8q+7
+  kExecutive,  // image.executive units 8q to 8q+7
+};
+enum class DataDestination {
+  kVerify,  // session.scratch_data_quad
+  kEeprom,  // image.eeprom units 4q to 4q+3
+};
+enum class QuadSource { kProgram, kExecutive };
+
+// --- Board exchanges ---
+// REGOUT: 0x12 and its two-byte reply (VISI, high byte first).
+std::uint16_t RegOut(Session& session);
+// The board's wait: 0x13 and its acknowledge.
+void Wait(Session& session);
+// link_words[i] := reply word i of the last reply, for i < n.
+void StoreReplyWords(Session& session, std::size_t n);
+
+// --- Steps ---
+void GotoResetVector100(Session& session);
+void GotoResetVector200(Session& session);
+// The form for the selected part's family.
+void GotoResetVector(Session& session);
+
+// NVMKEY unlock (dsPIC30F). Left pending in batch mode; in letter mode 'u'
+// goes out at once, ahead of anything pending.
+void NvmUnlock(Session& session);
+// Sets WR and lets the part time the write itself (dsPIC33F/PIC24).
+void StartNvmWrite(Session& session);
+// Sets WR, waits n + 1 times, leaves the WR clear pending (dsPIC30F).
+void TimedNvmWrite(Session& session, int n);
+// n waits, then polls WR through VISI, at most 101 times (dsPIC33F/PIC24).
+void PollNvmWrite(Session& session, int n);
+
+// Reads the quad at TBLPAG:W6 into W0..W5 (packed) and advances W6 by 8.
+void ReadCodeQuad(Session& session);
+// Brings W0..W5 to the host and unpacks them into the destination quad.
+void FetchCodeQuad(Session& session, CodeDestination destination, std::size_t quad = 0);
+// Writes W0..W5 (packed) into the latches at TBLPAG:W7 and advances W7 by 8.
+void LoadCodeLatches(Session& session);
+
+// Reads four EEPROM words at TBLPAG:W6 into W0..W3. Never sends in batch mode;
+// in letter mode its letter goes out without sending the pending batch.
+void ReadDataQuad(Session& session);
+// Brings W0..W3 to the host. The last NOP stays pending in batch mode.
+void FetchDataQuad(Session& session, DataDestination destination, std::size_t quad = 0);
+// Writes W0..W3 into the EEPROM latches at TBLPAG:W7 and advances W7 by 8.
+void LoadDataLatches(Session& session);
+
+// Appends the loads of TBLPAG and Wn (6 for reading, 7 for writing) with a
+// program address. Nothing is sent.
+void SetTablePointer(Session& session, std::uint32_t address, unsigned n);
+// Appends the six MOV #lit words that put quad q in packed form into W0..W5.
+void MoveQuadToRegisters(Session& session, QuadSource source, std::size_t quad);
+
+}  // namespace quillon::icsp
