@@ -1,0 +1,87 @@
+// The application shell's logic: start-up, command dispatch, Connect and the
+// frame every operation runs in. Front-ends own the window (or console) and
+// feed commands in; everything they show comes back through the View.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/front_end.h"
+#include "icsp/session.h"
+#include "link/connect.h"
+#include "report/clock.h"
+#include "report/reporter.h"
+
+namespace quillon::app {
+
+inline constexpr std::string_view kVersionLine = "Quillon Ver 1.9c";
+inline constexpr std::string_view kWebAddress = "https://quillon.example.org/";
+inline constexpr std::string_view kUpdateBatch = "brackwen.bat";
+inline constexpr std::string_view kUpdateParameters = "Quillon.hex -c";
+
+// The About text; without an OS line it ends after the empty line.
+std::string AboutText(const std::optional<std::string>& os_line);
+
+class Application : private icsp::DetectionListener {
+ public:
+  Application(View& view, SettingsStore& settings, SystemActions& system, link::SerialPort& port,
+              report::Clock& clock, report::LanguageSource language);
+  Application(const Application&) = delete;
+  Application& operator=(const Application&) = delete;
+
+  // Brings the window to its start-up state; run once when it exists.
+  void Start();
+  // One WM_COMMAND: control or menu id and notification code.
+  void Dispatch(int command_id, int notification);
+
+  // --- commands; the dispatch calls these, front-ends without lists may too ---
+  void ComSelected();
+  // Connects on "COM" + (COM list selection + 1).
+  bool Connect();
+  // Connects on a port name of the front-end's choosing (a device path, "sim").
+  bool ConnectTo(const std::string& port_name);
+  void DeviceListChanged();
+  // Selects a device by name; a known name is remembered as "CHIP".
+  bool ChooseDevice(const std::string& name);
+
+  icsp::Outcome Detect();
+  icsp::Outcome Erase();
+  icsp::Outcome Check();
+  // Asks for a file and writes it; a cancelled dialog does nothing at all.
+  void Write();
+  icsp::Outcome WriteFile(const std::string& path);
+  // Reads the device; the two output files go to `output_dir` ("" = current).
+  icsp::Outcome Read(const std::string& output_dir = "");
+
+  void Update();
+  void WebHome();
+  void About();
+  void Exit();
+
+  bool connected() const { return connected_; }
+  const std::string& port_name() const { return port_name_; }
+  icsp::Session& session() { return session_; }
+  report::Reporter& reporter() { return reporter_; }
+
+ private:
+  void DeviceDetected(const std::string& name) override;
+  icsp::Outcome RunOperation(std::string_view first_text, const std::function<void()>& steps);
+  void BeginOperationControls();
+  void EndOperationControls();
+  void SetOperationControls(bool enabled);
+  // False when the preparation could not provide the executive; the steps
+  // that need it are skipped.
+  bool PrepareExecutive();
+
+  View& view_;
+  SettingsStore& settings_;
+  SystemActions& system_;
+  report::Reporter reporter_;
+  icsp::Session session_;
+  std::string port_name_;
+  bool connected_ = false;
+};
+
+}  // namespace quillon::app
