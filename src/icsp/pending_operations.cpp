@@ -3,11 +3,10 @@
 
 namespace quillon::icsp {
 
-void DetectDevice(Session&) {}
 void BulkErase(Session&) {}
-void BlankCheck(Session&) {}
-bool PrepareExecutive(Session&) { return true; }
+bool PrepareExecutive(Session&) {
+  return true;
+}
 void WriteDevice(Session&) {}
-void ReadDevice(Session&, const std::string&) {}
 
 }  // namespace quillon::icsp

@@ -62,6 +62,21 @@ void Wait(Session& session);
 // link_words[i] := reply word i of the last reply, for i < n.
 void StoreReplyWords(Session& session, std::size_t n);
 
+// --- Programming-mode frame, entry command by the selected part's family ---
+void EnterIcsp(Session& session);
+void ExitIcsp(Session& session);
+// False (after "Error : Connect failed!") when the executive never answered.
+bool EnterEnhancedIcsp(Session& session);
+
+// --- Block reads through the programming executive ---
+// 0x82: 64 instructions from a program address, left packed (96 words) in
+// link_words.
+void ExecutiveReadCode(Session& session, std::uint32_t address);
+// 0x81: 64 EEPROM words from a program address into link_words[0..63].
+void ExecutiveReadData(Session& session, std::uint32_t address);
+// Unpacks `groups` packed six-word groups of link_words into 8 units each.
+void UnpackLinkWords(const Session& session, std::size_t groups, std::uint16_t* units);
+
 // --- Steps ---
 void GotoResetVector100(Session& session);
 void GotoResetVector200(Session& session);

@@ -1,0 +1,171 @@
+// Check: program memory and data EEPROM, stopping at the first word that is
+// not blank.
+#include "icsp/config_words.h"
+#include "icsp/operations.h"
+#include "icsp/primitives.h"
+#include "image/formats.h"
+
+namespace quillon::icsp {
+
+namespace {
+
+enum class CheckResult { kBlank, kNotBlank, kLinkLost };
+
+constexpr std::uint16_t kBlankLow = 0xFFFF;
+constexpr std::uint16_t kBlankUpper = 0xFF;
+
+class BlankChecker {
+ public:
+  explicit BlankChecker(Session& session) : s_(session), device_(session.device.device) {}
+
+  void Run();
+
+ private:
+  CheckResult CheckProgramIcsp();
+  CheckResult CheckEepromIcsp();
+  CheckResult CheckProgramEnhanced();
+  CheckResult CheckEepromEnhanced();
+  // Program memory or EEPROM, by the current mark of "Enhanced ICSP".
+  CheckResult CheckRegion(bool eeprom);
+  CheckResult NotBlank(std::string_view label, std::uint32_t address, std::uint16_t value);
+  void Step(std::string_view text, long step, long last, std::uint32_t shown);
+  void Reset() { GotoResetVector(s_); }
+
+  Session& s_;
+  const devices::DeviceRecord& device_;
+  std::string config_text_;
+};
+
+void BlankChecker::Step(std::string_view text, long step, long last, std::uint32_t shown) {
+  s_.reporter.Progress(step, last);
+  s_.reporter.ShowStatus(std::string(text) + image::Hex4(shown));
+}
+
+CheckResult BlankChecker::NotBlank(std::string_view label, std::uint32_t address,
+                                   std::uint16_t value) {
+  // With the link gone the buffers hold stale bytes, not the part's contents.
+  if (s_.link.lost()) return CheckResult::kLinkLost;
+  const std::string detail = std::string(report::kLineBreak) + std::string(label) +
+                             image::Hex4(address) + " Dat:" + image::Hex4(value) + config_text_;
+  s_.NoteOutcome(Outcome::kProblem);
+  s_.reporter.ReportError(report::MessagePair{"Not blank!", "ブランクではありません。"} + detail);
+  return CheckResult::kNotBlank;
+}
+
+CheckResult BlankChecker::CheckProgramIcsp() {
+  const long groups = device_.program_words / 4;
+  Reset();
+  SetTablePointer(s_, 0, 6);
+  s_.link.SendBatch();
+  for (long g = 0; g < groups; ++g) {
+    const std::uint32_t address = 8 * static_cast<std::uint32_t>(g);
+    Step("Checking:Prg Adr ", g, groups - 1, address);
+    SetTablePointer(s_, address, 6);
+    ReadCodeQuad(s_);
+    FetchCodeQuad(s_, CodeDestination::kProgram, static_cast<std::size_t>(g));
+    Reset();
+    const std::uint16_t* units = s_.image.program.data() + address;
+    for (std::uint32_t k = 0; k < 4; ++k) {
+      if (units[2 * k] != kBlankLow) return NotBlank("Adr:", address + 2 * k, units[2 * k]);
+      // The upper byte is shown at the odd unit that holds it.
+      if (units[2 * k + 1] != kBlankUpper) {
+        return NotBlank("Adr:", address + 2 * k + 1, units[2 * k + 1]);
+      }
+    }
+  }
+  if (devices::UsesPic24Sequences(device_)) GotoResetVector200(s_);
+  return CheckResult::kBlank;
+}
+
+CheckResult BlankChecker::CheckEepromIcsp() {
+  const long groups = device_.eeprom_bytes / 8;
+  // The EEPROM reads use the dsPIC30F reset vector on every family.
+  GotoResetVector100(s_);
+  SetTablePointer(s_, 0x800000u - static_cast<std::uint32_t>(device_.eeprom_bytes), 6);
+  s_.link.SendBatch();
+  for (long g = 0; g < groups; ++g) {
+    const std::uint32_t offset = 8 * static_cast<std::uint32_t>(g);
+    Step("Checking:Dat Adr ", g, groups - 1, offset);
+    ReadDataQuad(s_);
+    FetchDataQuad(s_, DataDestination::kEeprom, static_cast<std::size_t>(g));
+    GotoResetVector100(s_);
+    for (std::uint32_t k = 0; k < 4; ++k) {
+      const std::uint16_t word = s_.image.eeprom[4 * g + k];
+      if (word != kBlankLow) return NotBlank("Eep:", offset + 2 * k, word);
+    }
+  }
+  return CheckResult::kBlank;
+}
+
+CheckResult BlankChecker::CheckProgramEnhanced() {
+  const long blocks = device_.program_words / 64;
+  for (long b = 0; b < blocks; ++b) {
+    const std::uint32_t address = 128 * static_cast<std::uint32_t>(b);
+    Step("Checking:Prg Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b));
+    ExecutiveReadCode(s_, address);
+    std::uint16_t* units = s_.verify_buffer.data() + address;
+    UnpackLinkWords(s_, 16, units);
+    for (std::uint32_t i = 0; i < 64; ++i) {
+      // Both halves of an instruction are reported at its even address here.
+      if (units[2 * i] != kBlankLow) return NotBlank("Adr:", address + 2 * i, units[2 * i]);
+      if (units[2 * i + 1] != kBlankUpper) {
+        return NotBlank("Adr:", address + 2 * i, units[2 * i + 1]);
+      }
+    }
+  }
+  return CheckResult::kBlank;
+}
+
+CheckResult BlankChecker::CheckEepromEnhanced() {
+  const long blocks = device_.eeprom_bytes / 128;
+  const std::uint32_t base = 0x800000u - static_cast<std::uint32_t>(device_.eeprom_bytes);
+  for (long b = 0; b < blocks; ++b) {
+    const std::uint32_t first_word = 64 * static_cast<std::uint32_t>(b);
+    Step("Checking:Dat Adr ", b, blocks - 1, first_word);
+    ExecutiveReadData(s_, base + 128 * static_cast<std::uint32_t>(b));
+    for (std::uint32_t k = 0; k < 64; ++k) {
+      const std::uint16_t word = s_.link.link_words[k];
+      if (word != kBlankLow) return NotBlank("Eep:", first_word + k, word);
+    }
+  }
+  return CheckResult::kBlank;
+}
+
+CheckResult BlankChecker::CheckRegion(bool eeprom) {
+  CheckResult result = CheckResult::kBlank;
+  if (s_.OptionChecked(report::Option::kEnhancedIcsp)) {
+    // Without an answering executive every block would be stale bytes; the
+    // failure is already reported and the finish says the check is incomplete.
+    result = EnterEnhancedIcsp(s_) ? (eeprom ? CheckEepromEnhanced() : CheckProgramEnhanced())
+                                   : CheckResult::kLinkLost;
+  } else {
+    EnterIcsp(s_);
+    result = eeprom ? CheckEepromIcsp() : CheckProgramIcsp();
+  }
+  ExitIcsp(s_);
+  return result;
+}
+
+void BlankChecker::Run() {
+  const std::string start = image::TimeOfDay(s_.reporter.clock());
+  EnterIcsp(s_);
+  ReadConfigWords(s_);
+  ExitIcsp(s_);
+  config_text_ = ConfigText(s_);
+
+  CheckResult result = CheckRegion(false);
+  if (result == CheckResult::kBlank && device_.eeprom_bytes > 0) result = CheckRegion(true);
+  if (result == CheckResult::kNotBlank) return;
+
+  const std::string tail = config_text_ + std::string(report::kLineBreak) + "Time=" +
+                           image::ElapsedTime(start, image::TimeOfDay(s_.reporter.clock()));
+  s_.FinishWith(report::MessagePair{"Checking Successful!", "Checking 成功!"} + tail);
+}
+
+}  // namespace
+
+void BlankCheck(Session& session) {
+  BlankChecker(session).Run();
+}
+
+}  // namespace quillon::icsp

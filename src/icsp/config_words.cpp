@@ -1,0 +1,89 @@
+#include "icsp/config_words.h"
+
+#include "icsp/primitives.h"
+#include "image/formats.h"
+
+namespace quillon::icsp {
+
+namespace {
+
+constexpr std::uint32_t kMovConfigPageToW0 = MoveLiteral(0xF8, 0);    // 0x200F80
+constexpr std::uint32_t kMovVisiAddressToW7 = MoveLiteral(0x784, 7);  // 0x207847
+constexpr std::uint32_t kTblrdlToW7 = kTblrdlW6IncToW7;               // TBLRDL [W6++], [W7]
+
+void ReadConfig30F(Session& session) {
+  link::Link& link = session.link;
+  GotoResetVector100(session);
+  for (std::uint32_t w :
+       {kMovConfigPageToW0, session.device.load_table_pointer, kClrW6, kClrW7, kNop}) {
+    link.AppendInstruction(w);
+  }
+  link.SendBatch();
+  // W7 = 0 makes W0 the destination of each table read.
+  for (std::size_t i = 0; i < 16; ++i) {
+    for (std::uint32_t w : {kTblrdlToW7, kNop, kNop, MoveToVisi(0), kNop})
+      link.AppendInstruction(w);
+    link.SendBatch();
+    session.config_readback[i] = RegOut(session);
+    link.AppendInstruction(kNop);
+    GotoResetVector100(session);
+  }
+}
+
+// Reads straight into VISI: W7 holds its address.
+std::uint16_t ReadToVisi(Session& session) {
+  for (std::uint32_t w : {kTblrdlToW7, kNop, kNop}) session.link.AppendInstruction(w);
+  session.link.SendBatch();
+  return RegOut(session);
+}
+
+void ReadConfigPic24(Session& session) {
+  link::Link& link = session.link;
+  const devices::DeviceRecord& device = session.device.device;
+  GotoResetVector200(session);
+  if (devices::HasFlashConfigWords(device)) {
+    // Flash word 2 sits just below flash word 1, the last instruction.
+    const std::uint32_t a = static_cast<std::uint32_t>(devices::FlashConfigAddress(device, 1));
+    for (std::uint32_t w : {MoveLiteral((a >> 16) & 0xFF, 0), session.device.load_table_pointer,
+                            MoveLiteral(a & 0xFFFF, 6), kMovVisiAddressToW7, kNop}) {
+      link.AppendInstruction(w);
+    }
+    link.SendBatch();
+    session.config_readback[1] = ReadToVisi(session);
+    session.config_readback[0] = ReadToVisi(session);
+  } else {
+    for (std::uint32_t w : {kMovConfigPageToW0, session.device.load_table_pointer, kClrW6,
+                            kMovVisiAddressToW7, kNop}) {
+      link.AppendInstruction(w);
+    }
+    link.SendBatch();
+    for (std::size_t i = 0; i < 16; ++i) session.config_readback[i] = ReadToVisi(session);
+  }
+  GotoResetVector200(session);
+}
+
+}  // namespace
+
+void ReadConfigWords(Session& session) {
+  if (devices::UsesPic24Sequences(session.device.device)) {
+    ReadConfigPic24(session);
+  } else {
+    ReadConfig30F(session);
+  }
+}
+
+std::string ConfigText(const Session& session) {
+  const auto h = [&](std::size_t k) { return image::Hex4(session.config_readback[k]); };
+  const std::string br(report::kLineBreak);
+  if (devices::HasFlashConfigWords(session.device.device)) {
+    return br + "config1=" + h(0) + br + "config2=" + h(1);
+  }
+  std::string text;
+  for (std::size_t k = 0; k < 4; ++k) {
+    text += br + "config" + std::to_string(k + 1) + "=" + h(k) + " config" + std::to_string(k + 5) +
+            "=" + h(k + 4);
+  }
+  return text;
+}
+
+}  // namespace quillon::icsp

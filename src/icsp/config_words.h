@@ -1,0 +1,18 @@
+// The configuration words: read from the part, and shown as status text.
+#pragma once
+
+#include <string>
+
+#include "icsp/session.h"
+
+namespace quillon::icsp {
+
+// Reads the selected part's configuration words into session.config_readback
+// (entries 0 to 15, or entries 0 and 1 for the two flash words of "PIC24F"
+// parts). The part must be in ICSP mode.
+void ReadConfigWords(Session& session);
+
+// The configuration lines for the selected part, each starting with CR LF.
+std::string ConfigText(const Session& session);
+
+}  // namespace quillon::icsp

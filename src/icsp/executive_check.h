@@ -1,0 +1,14 @@
+// Whether a programming executive sits in executive memory.
+#pragma once
+
+#include "icsp/session.h"
+
+namespace quillon::icsp {
+
+// Reads the last two quads of executive memory into the image and tells
+// whether the executive's identification word is there. On dsPIC33F/PIC24
+// parts the last 16 units are also kept in session.executive_tail. The part
+// must be in ICSP mode.
+bool CheckExecutive(Session& session);
+
+}  // namespace quillon::icsp

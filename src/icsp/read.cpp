@@ -1,0 +1,162 @@
+// Read: every memory of the part into the image, then the listing and the
+// HEX file.
+#include "icsp/config_words.h"
+#include "icsp/operations.h"
+#include "icsp/primitives.h"
+#include "image/formats.h"
+#include "image/hex_writer.h"
+
+namespace quillon::icsp {
+
+namespace {
+
+constexpr std::uint32_t kExecutiveBase = 0x800000;
+
+class Reader {
+ public:
+  explicit Reader(Session& session) : s_(session), device_(session.device.device) {}
+
+  void ReadProgram();
+  void ReadEeprom();
+  void ReadExecutive();
+  void ReadConfig();
+
+ private:
+  void Step(std::string_view text, long step, long last, std::uint32_t shown) {
+    s_.reporter.Progress(step, last);
+    s_.reporter.ShowStatus(std::string(text) + image::Hex4(shown));
+  }
+  bool Enhanced() const { return s_.OptionChecked(report::Option::kEnhancedIcsp); }
+  // Quads of program or executive memory, four instructions per step.
+  void ReadCodeQuads(std::uint32_t base, long steps, CodeDestination destination,
+                     std::string_view text);
+  void ReadProgramEnhanced();
+  void ReadEepromIcsp();
+  void ReadEepromEnhanced();
+
+  Session& s_;
+  const devices::DeviceRecord& device_;
+};
+
+void Reader::ReadCodeQuads(std::uint32_t base, long steps, CodeDestination destination,
+                           std::string_view text) {
+  GotoResetVector(s_);
+  SetTablePointer(s_, base, 6);
+  s_.link.SendBatch();
+  for (long r = 0; r < steps; ++r) {
+    const std::uint32_t offset = 8 * static_cast<std::uint32_t>(r);
+    Step(text, r, steps - 1, offset);
+    SetTablePointer(s_, base + offset, 6);
+    ReadCodeQuad(s_);
+    FetchCodeQuad(s_, destination, static_cast<std::size_t>(r));
+    GotoResetVector(s_);
+  }
+  if (devices::UsesPic24Sequences(device_)) GotoResetVector200(s_);
+}
+
+void Reader::ReadProgramEnhanced() {
+  const long blocks = device_.program_words / 64;
+  for (long b = 0; b < blocks; ++b) {
+    // The status shows the block's first instruction number, not its address.
+    Step("Reading:Prg Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b));
+    ExecutiveReadCode(s_, 128 * static_cast<std::uint32_t>(b));
+    UnpackLinkWords(s_, 16, s_.image.program.data() + 128 * b);
+  }
+}
+
+void Reader::ReadProgram() {
+  if (Enhanced()) {
+    // Without an answering executive the blocks would be stale bytes: leave
+    // the image blank (the failure is reported and the finish says so).
+    if (EnterEnhancedIcsp(s_)) ReadProgramEnhanced();
+  } else {
+    EnterIcsp(s_);
+    ReadCodeQuads(0, device_.program_words / 4, CodeDestination::kProgram, "Reading:Prg Adr ");
+  }
+  ExitIcsp(s_);
+}
+
+void Reader::ReadEepromIcsp() {
+  const long steps = device_.eeprom_bytes / 8;
+  // EEPROM reads use the dsPIC30F reset vector on every family; the table
+  // reads advance W6 from quad to quad, so it is set only once.
+  GotoResetVector100(s_);
+  SetTablePointer(s_, kExecutiveBase - static_cast<std::uint32_t>(device_.eeprom_bytes), 6);
+  s_.link.SendBatch();
+  for (long r = 0; r < steps; ++r) {
+    Step("Reading:Dat Adr ", r, steps - 1, 8 * static_cast<std::uint32_t>(r));
+    ReadDataQuad(s_);
+    FetchDataQuad(s_, DataDestination::kEeprom, static_cast<std::size_t>(r));
+    GotoResetVector100(s_);
+  }
+}
+
+void Reader::ReadEepromEnhanced() {
+  const long blocks = device_.eeprom_bytes / 128;
+  const std::uint32_t base = kExecutiveBase - static_cast<std::uint32_t>(device_.eeprom_bytes);
+  for (long b = 0; b < blocks; ++b) {
+    Step("Reading:Dat Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b));
+    ExecutiveReadData(s_, base + 128 * static_cast<std::uint32_t>(b));
+    std::copy_n(s_.link.link_words.begin(), 64, s_.image.eeprom.begin() + 64 * b);
+  }
+}
+
+void Reader::ReadEeprom() {
+  if (Enhanced()) {
+    if (EnterEnhancedIcsp(s_)) ReadEepromEnhanced();
+  } else {
+    EnterIcsp(s_);
+    ReadEepromIcsp();
+  }
+  ExitIcsp(s_);
+}
+
+void Reader::ReadExecutive() {
+  EnterIcsp(s_);
+  ReadCodeQuads(kExecutiveBase, devices::ExecutiveReadUnits(device_) / 8,
+                CodeDestination::kExecutive, "Reading:Exe Adr ");
+  ExitIcsp(s_);
+}
+
+void Reader::ReadConfig() {
+  EnterIcsp(s_);
+  ReadConfigWords(s_);
+  ExitIcsp(s_);
+}
+
+}  // namespace
+
+void ReadDevice(Session& session, const std::string& output_dir) {
+  const std::string br(report::kLineBreak);
+  session.image.Clear(session.device);
+  const std::string files =
+      br + "list file = " + image::kListingName + br + "hex file = " + image::kHexName;
+  const std::string start = image::TimeOfDay(session.reporter.clock());
+
+  Reader reader(session);
+  image::ListingWriter listing(output_dir, session.device, session.reporter);
+  reader.ReadProgram();
+  listing.WriteFlash(session.image);
+  if (session.device.device.eeprom_bytes >= 1) {
+    reader.ReadEeprom();
+    listing.WriteData(session.image);
+  }
+  reader.ReadExecutive();
+  listing.WriteExecutive(session.image);
+  reader.ReadConfig();
+  listing.WriteConfig(session.image, session.config_readback);
+  const bool hex_written =
+      image::WriteHexFile(output_dir, session.image, session.device, session.reporter);
+
+  // The writer has already reported a file it could not write; that report
+  // stays the last word instead of a success message.
+  if (!listing.ok() || !hex_written) {
+    session.NoteOutcome(Outcome::kFileRejected);
+    return;
+  }
+  const std::string tail =
+      files + br + "Time=" + image::ElapsedTime(start, image::TimeOfDay(session.reporter.clock()));
+  session.FinishWith(report::MessagePair{"Reading Successful!", "Reading 成功!"} + tail);
+}
+
+}  // namespace quillon::icsp
