@@ -2,6 +2,7 @@
 // to each write and see every byte on the wire.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -25,6 +26,8 @@ class ScriptedPort : public link::SerialPort {
   std::vector<std::size_t> read_sizes;   // n of each read call
   std::vector<std::string> open_errors;  // returned by Open
   std::size_t write_limit = SIZE_MAX;    // bytes accepted per write (to simulate short writes)
+  std::string read_error;                // port-level error text of every read ("ReadFile Error=6")
+  std::string write_error;               // port-level error text of every write
   report::ManualClock* clock = nullptr;  // charged with the read time-out on short reads
   int opens = 0;
   int closes = 0;
@@ -45,7 +48,7 @@ class ScriptedPort : public link::SerialPort {
       input.pop_front();
     }
     if (count < n && clock != nullptr) clock->Advance(1280 + 2 * static_cast<std::int64_t>(n));
-    return {count, {}};
+    return {count, read_error};
   }
   link::Transfer Write(const std::uint8_t* data, std::size_t n) override {
     const std::size_t count = std::min(n, write_limit);
@@ -54,7 +57,7 @@ class ScriptedPort : public link::SerialPort {
     if (responder) {
       for (std::uint8_t b : responder(bytes)) input.push_back(b);
     }
-    return {count, {}};
+    return {count, write_error};
   }
 
   // Every byte written, in order.
