@@ -72,6 +72,46 @@ void StoreReplyWords(Session& session, std::size_t n) {
   session.link.StoreReplyWords(n);
 }
 
+void EnterIcsp(Session& session) {
+  session.link.EnterIcsp(devices::IcspEntryCommand(session.device.device));
+}
+
+void ExitIcsp(Session& session) {
+  session.link.ExitIcsp();
+}
+
+bool EnterEnhancedIcsp(Session& session) {
+  return session.link.EnterEnhancedIcsp(session.device.device.family_code);
+}
+
+void ExecutiveReadCode(Session& session, std::uint32_t address) {
+  session.link.SendCommand(link::cmd::kExecReadCode);
+  session.link.SendAddress24(address);
+  session.link.SendAddress24(64);
+  session.link.ReceiveReply(4);  // status header, not examined
+  session.link.StoreReplyWords(2);
+  session.link.ReceiveReply(192);
+  session.link.StoreReplyWords(96);
+}
+
+void ExecutiveReadData(Session& session, std::uint32_t address) {
+  session.link.SendCommand(link::cmd::kExecReadData);
+  session.link.SendAddress24(address);
+  session.link.SendAddress24(64);
+  session.link.ReceiveReply(4);
+  session.link.StoreReplyWords(2);
+  session.link.ReceiveReply(128);
+  session.link.StoreReplyWords(64);
+}
+
+void UnpackLinkWords(const Session& session, std::size_t groups, std::uint16_t* units) {
+  for (std::size_t k = 0; k < groups; ++k) {
+    std::uint16_t w[6];
+    for (std::size_t i = 0; i < 6; ++i) w[i] = session.link.link_words[6 * k + i];
+    Unpack(w, units + 8 * k);
+  }
+}
+
 void GotoResetVector100(Session& session) {
   if (session.UsesBoardLetters()) return Letter(session, link::cmd::kGotoResetVector100);
   Append(session, {kNop, kGoto100, kGoto100, kNop});
