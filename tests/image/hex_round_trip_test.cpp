@@ -99,6 +99,33 @@ TEST(HexRoundTrip, ToolchainFilesLoadForTheirPart) {
   EXPECT_GT(files, 0);
 }
 
+// The project's own samples load for the part their name ends with.
+TEST(HexRoundTrip, ExampleFilesLoad) {
+  const std::filesystem::path examples = std::filesystem::path(QUILLON_SOURCE_DIR) / "examples";
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(examples)) {
+    if (entry.path().extension() != ".hex") continue;
+    const std::string stem = entry.path().stem().string();
+    SCOPED_TRACE(stem);
+    ++files;
+    Bench b(stem.substr(stem.rfind('-') + 1).c_str());
+    ASSERT_EQ(LoadHexFile(entry.path().string(), b.image, b.selection, *b.reporter),
+              LoadResult::kLoaded);
+    EXPECT_EQ(UpperByte(InstructionAt(b.image.program, 0)), 0x04);
+    if (stem.starts_with("blink-")) {
+      EXPECT_EQ(InstructionAt(b.image.program, 0x80), 0xEF02C6u);  // CLR TRISB at 0x100
+      EXPECT_EQ(b.image.eeprom[3], 0xDEF0);
+      EXPECT_EQ(b.image.config[0], 0xC100);
+      EXPECT_EQ(b.image.config[5], 0x310F);
+    }
+    if (stem.starts_with("counter-")) {
+      EXPECT_EQ(b.image.config[0], 0x3F7F);
+      EXPECT_EQ(b.image.config[1], 0xF9DF);
+    }
+  }
+  EXPECT_EQ(files, 3);
+}
+
 // --- python3-intelhex, an independent reader and writer ---
 
 std::string PythonWithIntelHex() {
