@@ -1,0 +1,167 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "app/app_fixture.h"
+
+namespace quillon::app::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using Bytes = test_support::ScriptedPort::Bytes;
+
+// --- Connect ---
+
+TEST_F(AppTest, SuccessfulConnectUnlocksTheOperations) {
+  app->Start();
+  ConnectedOn(4);
+  EXPECT_EQ(ControlStates(), "DDE EEEEE");
+  EXPECT_EQ(view.last_status(), "connected!\r\nfirmware=1.2");
+  EXPECT_EQ(view.progress, 100);
+  EXPECT_EQ(app->session().firmware_version, 258);
+  EXPECT_EQ(app->port_name(), "COM4");
+  EXPECT_TRUE(app->connected());
+  EXPECT_EQ(port.opens, 1);
+  EXPECT_EQ(port.closes, 1);
+}
+
+TEST_F(AppTest, FailedConnectKeepsTheStartUpStateAndVersion) {
+  app->Start();
+  view.com_index = 2;
+  const std::size_t mark = Mark();
+  EXPECT_FALSE(app->Connect());
+  EXPECT_EQ(ControlStates(), "EED DDDDD");
+  EXPECT_EQ(view.last_status(), "disconnected!");
+  EXPECT_EQ(view.kinds.back(), report::StatusKind::kError);
+  EXPECT_EQ(EventsSince(mark).front(), "open COM3");
+  EXPECT_EQ(app->session().firmware_version, 0);
+  EXPECT_FALSE(app->connected());
+
+  // A one-byte reply is no answer either.
+  port.responder = [](const Bytes&) { return Bytes{1}; };
+  EXPECT_FALSE(app->Connect());
+  EXPECT_EQ(view.last_status(), "disconnected!");
+}
+
+// --- the operation frame ---
+
+TEST_F(AppTest, OperationFrameOrder) {
+  ConnectedOn(3);
+  const std::size_t mark = Mark();
+  app->Detect();
+  std::vector<std::string> events = EventsSince(mark);
+  // Only the frame: drop what the engine showed between open and close.
+  auto close = std::find(events.begin(), events.end(), "close");
+  ASSERT_NE(close, events.end());
+  std::vector<std::string> frame(events.begin(), events.begin() + 12);
+  frame.insert(frame.end(), close, events.end());
+  EXPECT_THAT(frame, ElementsAre("status Detecting...", "enable 1001 off", "enable 1003 off",
+                                 "enable 1004 off", "enable 1005 off", "enable 1006 off",
+                                 "enable 1007 off", "enable 1002 off", "pump", "timer begin",
+                                 "open COM3", events[11], "close", "timer end", "enable 1001 off",
+                                 "enable 1003 on", "enable 1004 on", "enable 1005 on",
+                                 "enable 1006 on", "enable 1007 on", "enable 1002 on", "pump"));
+}
+
+TEST_F(AppTest, ControlsAreLockedWhileAnOperationRuns) {
+  ConnectedOn(1);
+  std::vector<std::string> during;
+  port.on_open = [this, &during] { during.push_back(ControlStates()); };
+  port.responder = [this, &during](const Bytes&) {
+    during.push_back(ControlStates());
+    return Bytes{};
+  };
+  app->Erase();
+  port.responder = nullptr;
+  port.on_open = nullptr;
+  ASSERT_FALSE(during.empty());
+  for (const std::string& s : during) EXPECT_EQ(s, "DDD DDDDD");
+  EXPECT_EQ(ControlStates(), "DDE EEEEE");
+}
+
+TEST_F(AppTest, SilentBoardEndsEveryOperationWithTheControlsEnabled) {
+  ConnectedOn(1);
+  system.chosen_file = "/nonexistent/file.hex";
+  for (auto run : {+[](Application& a) { a.Detect(); }, +[](Application& a) { a.Erase(); },
+                   +[](Application& a) { a.Check(); }, +[](Application& a) { a.Write(); },
+                   +[](Application& a) { a.Read(); }}) {
+    const int opens = port.opens;
+    const auto elapsed = clock.ElapsedMs();
+    port.writes.clear();
+    run(*app);
+    if (!port.writes.empty()) {
+      EXPECT_EQ(app->session().outcome(), icsp::Outcome::kLinkFailure);
+    }
+    EXPECT_EQ(port.opens, opens + 1);
+    EXPECT_EQ(port.closes, port.opens);
+    EXPECT_EQ(ControlStates(), "DDE EEEEE");
+    // The link gives up after the first silent transfer: a few seconds at most.
+    EXPECT_LE(clock.ElapsedMs() - elapsed, 6000);
+  }
+}
+
+// --- Write ---
+
+class WriteTest : public AppTest {
+ protected:
+  void SetUp() override {
+    ConnectedOn(2);
+    dir = std::filesystem::temp_directory_path() /
+          ("quillon_app_" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+    std::filesystem::create_directories(dir);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+  std::string File(const std::string& name, const std::string& contents) {
+    const auto path = dir / name;
+    std::ofstream(path) << contents;
+    return path.string();
+  }
+  std::filesystem::path dir;
+};
+
+TEST_F(WriteTest, CancelledDialogDoesNothingAtAll) {
+  system.chosen_file = "";
+  const std::size_t mark = Mark();
+  app->Dispatch(kWriteButton, kButtonClicked);
+  EXPECT_TRUE(EventsSince(mark).empty());
+  EXPECT_TRUE(port.writes.empty());
+}
+
+TEST_F(WriteTest, EraseBeforeWritingDecidesTheErasingText) {
+  const std::string bad = File("bad.hex", "not a hex file\n");
+  app->WriteFile(bad);
+  EXPECT_NE(std::find(view.statuses.begin(), view.statuses.end(), "Erasing..."),
+            view.statuses.end());
+
+  view.marks[report::Option::kEraseBeforeWriting] = false;
+  view.statuses.clear();
+  app->WriteFile(bad);
+  EXPECT_EQ(view.statuses.front(), "Loading...");
+  EXPECT_EQ(std::find(view.statuses.begin(), view.statuses.end(), "Erasing..."),
+            view.statuses.end());
+}
+
+TEST_F(WriteTest, RejectedFileIsNeverProgrammed) {
+  view.marks[report::Option::kEraseBeforeWriting] = false;
+  view.marks[report::Option::kEnhancedIcsp] = false;
+  for (const std::string& path :
+       {File("bad.hex", "garbage\n"), File("sum.hex", ":0400000000000000FF\n"),
+        (dir / "missing.hex").string()}) {
+    port.writes.clear();
+    view.statuses.clear();
+    EXPECT_EQ(app->WriteFile(path), icsp::Outcome::kFileRejected) << path;
+    // Nothing before the load talks to the board with these options, and
+    // nothing after a failed load may.
+    EXPECT_TRUE(port.writes.empty()) << path;
+    EXPECT_EQ(std::count(view.statuses.begin(), view.statuses.end(), "Writing Successful!"), 0);
+    EXPECT_NE(view.statuses.back(), "Loading Successful!");
+    EXPECT_EQ(ControlStates(), "DDE EEEEE");
+    EXPECT_EQ(port.closes, port.opens);
+  }
+}
+
+}  // namespace
+}  // namespace quillon::app::testing
