@@ -73,8 +73,17 @@ void Board::AdvanceTime(std::uint64_t ns) {
 std::size_t Board::CommandLength() const {
   const std::uint8_t command = command_[0];
   switch (command) {
-    case 0x0C: case 0x0D: case 0x12: case 0x13: case 0x14: case 0x1E: case 0x20:
-    case 0x80: case 0x8C: case 0x8D: case 0x8F:
+    case 0x0C:
+    case 0x0D:
+    case 0x12:
+    case 0x13:
+    case 0x14:
+    case 0x1E:
+    case 0x20:
+    case 0x80:
+    case 0x8C:
+    case 0x8D:
+    case 0x8F:
       return 1;
     case 0x0F:
       return command_size_ < 2 ? 2 : 2 + command_[1];
@@ -130,24 +139,46 @@ void Board::Dispatch() {
   const std::uint8_t command = command_[0];
   if (!silent) {
     switch (command) {
-      case 0x0C: Enter(false, false); Reply(kAck); break;
-      case 0x0D: Enter(true, false); Reply(kAck); break;
-      case 0x8C: Enter(false, true); Reply(kAck); break;
-      case 0x8D: Enter(true, true); Reply(kAck); break;
+      case 0x0C:
+        Enter(false, false);
+        Reply(kAck);
+        break;
+      case 0x0D:
+        Enter(true, false);
+        Reply(kAck);
+        break;
+      case 0x8C:
+        Enter(false, true);
+        Reply(kAck);
+        break;
+      case 0x8D:
+        Enter(true, true);
+        Reply(kAck);
+        break;
       // Inference: the retry entry for FamilyCode-0 parts is another
       // high-voltage Enhanced ICSP entry.
-      case 0x8F: Enter(false, true); Reply(kAck); break;
+      case 0x8F:
+        Enter(false, true);
+        Reply(kAck);
+        break;
       case 0x0F: {
         const std::size_t length = command_[1];
-        if (length % 3 != 0) Fault("batch length " + std::to_string(length) + " is not a multiple of 3");
+        if (length % 3 != 0)
+          Fault("batch length " + std::to_string(length) + " is not a multiple of 3");
         for (std::size_t i = 2; i + 3 <= 2 + length; i += 3) {
-          Six(static_cast<std::uint32_t>(command_[i] << 16 | command_[i + 1] << 8 | command_[i + 2]));
+          Six(static_cast<std::uint32_t>(command_[i] << 16 | command_[i + 1] << 8 |
+                                         command_[i + 2]));
         }
         Reply(kAck);
         break;
       }
-      case 0x12: ReplyWord(RegOut()); break;
-      case 0x13: Wait(1); Reply(kAck); break;
+      case 0x12:
+        ReplyWord(RegOut());
+        break;
+      case 0x13:
+        Wait(1);
+        Reply(kAck);
+        break;
       case 0x14: {
         for (int n = 0; n < 16; ++n) ReplyWord(target_.W(n));
         ReplyWord(target_.tblpag());
@@ -161,13 +192,19 @@ void Board::Dispatch() {
         while (reply_size_ < kDumpBytes) Reply(0);
         break;
       }
-      case 0x1E: ReplyWord(config_.firmware); break;
+      case 0x1E:
+        ReplyWord(config_.firmware);
+        break;
       case 0x20:
         if (config_.target_present) target_.Exit();
         unlock_pending_ = false;
         Reply(kAck);
         break;
-      case 0x80: case 0x81: case 0x82: case 0x84: case 0x85:
+      case 0x80:
+      case 0x81:
+      case 0x82:
+      case 0x84:
+      case 0x85:
         ExecutiveCommand();
         break;
       default:
@@ -181,7 +218,8 @@ void Board::Dispatch() {
 
 void Board::Finish() {
   const std::uint64_t exchange = ++stats_.exchanges;
-  if (faults_.truncate_exchange == exchange) reply_size_ = std::min(reply_size_, faults_.truncate_to);
+  if (faults_.truncate_exchange == exchange)
+    reply_size_ = std::min(reply_size_, faults_.truncate_to);
   if (faults_.corrupt_exchange == exchange && faults_.corrupt_index < reply_size_) {
     reply_[faults_.corrupt_index] ^= faults_.corrupt_xor;
   }
@@ -189,7 +227,8 @@ void Board::Finish() {
     stall_at_ = out_.size() + faults_.delay_after;
   }
   if (reply_size_ > 0) {
-    out_.insert(out_.end(), reply_.begin(), reply_.begin() + static_cast<std::ptrdiff_t>(reply_size_));
+    out_.insert(out_.end(), reply_.begin(),
+                reply_.begin() + static_cast<std::ptrdiff_t>(reply_size_));
     stats_.bytes_from_board += reply_size_;
     AdvanceTime(config_.turnaround_ns + reply_size_ * kByteNs);
   }
@@ -208,7 +247,9 @@ void Board::Six(std::uint32_t word) {
   if (config_.target_present) target_.Execute(word);
 }
 
-std::uint16_t Board::RegOut() { return config_.target_present ? target_.RegOut() : 0xFFFF; }
+std::uint16_t Board::RegOut() {
+  return config_.target_present ? target_.RegOut() : 0xFFFF;
+}
 
 void Board::Wait(int count) {
   for (int i = 0; i < count; ++i) AdvanceTime(config_.wait_ns);

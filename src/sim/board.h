@@ -19,16 +19,17 @@ namespace quillon::sim {
 struct BoardConfig {
   std::string device = "dsPIC30F4013";
   std::uint16_t firmware = 0x0102;  // major << 8 | minor; letters exist above 0x0100
-  bool executive = true;  // a programming executive (application ID) is in executive memory at start
+  bool executive =
+      true;  // a programming executive (application ID) is in executive memory at start
   bool target_present = true;
   std::optional<std::uint16_t> device_id_override;  // unknown-DeviceID tests
   std::uint16_t revision = 0x3002;                  // read at 0xFF0002
 
   // Link and board timing (virtual nanoseconds).
-  std::uint64_t wait_ns = 2 * kMillisecond;     // one wait command 0x13
-  std::uint64_t turnaround_ns = 100'000;        // between a command and its reply
-  std::uint64_t letter_poll_ns = 250'000;       // one NVMCON poll inside 'y' / 'z'
-  int letter_long_waits = 100;                  // waits of 'z' (its callers use 10 or 100)
+  std::uint64_t wait_ns = 2 * kMillisecond;  // one wait command 0x13
+  std::uint64_t turnaround_ns = 100'000;     // between a command and its reply
+  std::uint64_t letter_poll_ns = 250'000;    // one NVMCON poll inside 'y' / 'z'
+  int letter_long_waits = 100;               // waits of 'z' (its callers use 10 or 100)
   TargetTiming target_timing;
 };
 

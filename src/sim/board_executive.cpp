@@ -24,7 +24,8 @@ void Board::ExecutiveCommand() {
   const std::uint8_t command = command_[0];
   const bool running = config_.target_present && target_.ExecutiveRunning();
   auto get24 = [this](std::size_t at) {
-    return static_cast<std::uint32_t>(command_[at] << 16 | command_[at + 1] << 8 | command_[at + 2]);
+    return static_cast<std::uint32_t>(command_[at] << 16 | command_[at + 1] << 8 |
+                                      command_[at + 2]);
   };
   auto nack = [this](std::uint8_t opcode, const char* why) {
     char text[96];
@@ -96,7 +97,9 @@ void Board::ExecutiveCommand() {
     if (address % (2 * row) != 0 || address + 2 * row > 2 * target_.program_words()) {
       return nack(opcode, "row address outside program memory");
     }
-    auto word = [block](std::uint32_t k) { return static_cast<std::uint32_t>(block[2 * k] << 8 | block[2 * k + 1]); };
+    auto word = [block](std::uint32_t k) {
+      return static_cast<std::uint32_t>(block[2 * k] << 8 | block[2 * k + 1]);
+    };
     for (std::uint32_t pair = 0; pair < count / 2; ++pair) {
       const std::uint32_t lo0 = word(3 * pair), mid = word(3 * pair + 1), lo1 = word(3 * pair + 2);
       values[2 * pair] = (mid & 0xFF) << 16 | lo0;
@@ -105,11 +108,12 @@ void Board::ExecutiveCommand() {
   } else {
     count = 16;
     if (block_bytes != 32) return nack(opcode, "not one EEPROM row of 16 words");
-    if (target_.eeprom_base() == kExecutiveBase || address % 32 != 0 || address < target_.eeprom_base() ||
-        address >= kExecutiveBase) {
+    if (target_.eeprom_base() == kExecutiveBase || address % 32 != 0 ||
+        address < target_.eeprom_base() || address >= kExecutiveBase) {
       return nack(opcode, "row address outside data EEPROM");
     }
-    for (std::uint32_t k = 0; k < count; ++k) values[k] = static_cast<std::uint32_t>(block[2 * k] << 8 | block[2 * k + 1]);
+    for (std::uint32_t k = 0; k < count; ++k)
+      values[k] = static_cast<std::uint32_t>(block[2 * k] << 8 | block[2 * k + 1]);
   }
   target_.ProgramBlock(address, values.data(), count);
   bool same = true;

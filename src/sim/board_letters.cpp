@@ -52,8 +52,8 @@ bool Board::Letter(std::uint8_t letter) {
            0xBB1BB6, kNop, kNop});
       break;
     case 0x73:  // 's' ReadCodeQuad
-      Six({0xEB0380, kNop, 0xBA1B96, kNop, kNop, 0xBADBB6, kNop, kNop, 0xBADBD6, kNop, kNop, 0xBA1BB6,
-           kNop});
+      Six({0xEB0380, kNop, 0xBA1B96, kNop, kNop, 0xBADBB6, kNop, kNop, 0xBADBD6, kNop, kNop,
+           0xBA1BB6, kNop});
       Six({kNop, 0xBA1B96, kNop, kNop, 0xBADBB6, kNop, kNop, 0xBADBD6, kNop, kNop, 0xBA0BB6, kNop,
            kNop});
       break;

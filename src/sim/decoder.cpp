@@ -15,7 +15,8 @@ Instruction DecodeTable(std::uint32_t word) {
   const bool write = (word & 0x010000) != 0;
   const bool high = (word & 0x8000) != 0;
   Instruction in;
-  in.op = write ? (high ? Opcode::kTblwth : Opcode::kTblwtl) : (high ? Opcode::kTblrdh : Opcode::kTblrdl);
+  in.op = write ? (high ? Opcode::kTblwth : Opcode::kTblwtl)
+                : (high ? Opcode::kTblrdh : Opcode::kTblrdl);
   in.byte_mode = (word & 0x4000) != 0;
   in.dst_mode = static_cast<std::uint8_t>((word >> 11) & 7);
   in.dst = static_cast<std::uint8_t>((word >> 7) & 15);
@@ -82,12 +83,18 @@ namespace {
 std::string Operand(std::uint8_t reg, std::uint8_t mode) {
   const std::string w = "W" + std::to_string(reg);
   switch (mode) {
-    case kDirect: return w;
-    case kIndirect: return "[" + w + "]";
-    case kPostDec: return "[" + w + "--]";
-    case kPostInc: return "[" + w + "++]";
-    case kPreDec: return "[--" + w + "]";
-    default: return "[++" + w + "]";
+    case kDirect:
+      return w;
+    case kIndirect:
+      return "[" + w + "]";
+    case kPostDec:
+      return "[" + w + "--]";
+    case kPostInc:
+      return "[" + w + "++]";
+    case kPreDec:
+      return "[--" + w + "]";
+    default:
+      return "[++" + w + "]";
   }
 }
 
@@ -103,15 +110,24 @@ std::string Disassemble(std::uint32_t word) {
   const Instruction in = Decode(word);
   const std::string suffix = in.byte_mode ? ".B" : "";
   switch (in.op) {
-    case Opcode::kNop: return "NOP";
-    case Opcode::kNopr: return "NOPR";
-    case Opcode::kGoto: return "GOTO " + Hex(in.goto_low) + " (first word)";
-    case Opcode::kMovLiteral: return "MOV #" + Hex(in.literal) + ", W" + std::to_string(in.dst);
-    case Opcode::kMovToFile: return "MOV W" + std::to_string(in.src) + ", " + Hex(in.file);
-    case Opcode::kMovFromFile: return "MOV " + Hex(in.file) + ", W" + std::to_string(in.dst);
-    case Opcode::kClr: return "CLR" + suffix + " " + Operand(in.dst, in.dst_mode);
-    case Opcode::kBset: return "BSET " + Hex(in.file) + ", #" + std::to_string(in.bit);
-    case Opcode::kBclr: return "BCLR " + Hex(in.file) + ", #" + std::to_string(in.bit);
+    case Opcode::kNop:
+      return "NOP";
+    case Opcode::kNopr:
+      return "NOPR";
+    case Opcode::kGoto:
+      return "GOTO " + Hex(in.goto_low) + " (first word)";
+    case Opcode::kMovLiteral:
+      return "MOV #" + Hex(in.literal) + ", W" + std::to_string(in.dst);
+    case Opcode::kMovToFile:
+      return "MOV W" + std::to_string(in.src) + ", " + Hex(in.file);
+    case Opcode::kMovFromFile:
+      return "MOV " + Hex(in.file) + ", W" + std::to_string(in.dst);
+    case Opcode::kClr:
+      return "CLR" + suffix + " " + Operand(in.dst, in.dst_mode);
+    case Opcode::kBset:
+      return "BSET " + Hex(in.file) + ", #" + std::to_string(in.bit);
+    case Opcode::kBclr:
+      return "BCLR " + Hex(in.file) + ", #" + std::to_string(in.bit);
     case Opcode::kTblrdl:
     case Opcode::kTblrdh:
     case Opcode::kTblwtl:
@@ -121,7 +137,8 @@ std::string Disassemble(std::uint32_t word) {
       return std::string(kNames[index]) + suffix + " " + Operand(in.src, in.src_mode) + ", " +
              Operand(in.dst, in.dst_mode);
     }
-    case Opcode::kInvalid: break;
+    case Opcode::kInvalid:
+      break;
   }
   char text[32];
   std::snprintf(text, sizeof text, "undecodable word %06X", static_cast<unsigned>(word & 0xFFFFFF));

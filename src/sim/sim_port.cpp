@@ -15,9 +15,13 @@ std::uint64_t TimeoutNs(std::size_t asked, std::size_t received) {
 
 SimPort::SimPort(BoardConfig config) : board_(std::move(config)) {}
 
-std::vector<std::string> SimPort::Open(const std::string&) { return {}; }
+std::vector<std::string> SimPort::Open(const std::string&) {
+  return {};
+}
 
-std::vector<std::string> SimPort::Close() { return {}; }
+std::vector<std::string> SimPort::Close() {
+  return {};
+}
 
 link::Transfer SimPort::Write(const std::uint8_t* data, std::size_t n) {
   board_.Receive(data, n);

@@ -1,10 +1,10 @@
 // Memories, backdoors, entry and time of the simulated chip. Instruction
 // execution lives in target_cpu.cpp, the NVM controller in target_nvm.cpp.
+#include "sim/target.h"
+
 #include <algorithm>
 #include <cstring>
 #include <random>
-
-#include "sim/target.h"
 
 namespace quillon::sim {
 namespace {
@@ -121,7 +121,8 @@ std::uint32_t Target::ReadCell(std::uint32_t address) const {
   if (address >= kExecutiveBase && address < executive_end()) {
     return Stuck(address, executive_[(address - kExecutiveBase) / 2]);
   }
-  if (address >= kConfigBase && address < kConfigBase + 2 * kConfigRegisters && has_config_registers()) {
+  if (address >= kConfigBase && address < kConfigBase + 2 * kConfigRegisters &&
+      has_config_registers()) {
     return config_[(address - kConfigBase) / 2];
   }
   if (address == kDeviceIdAddress) return device_id_;
@@ -129,7 +130,9 @@ std::uint32_t Target::ReadCell(std::uint32_t address) const {
   return 0;  // Inference: unimplemented program space reads as zero
 }
 
-std::uint32_t Target::ReadProgramSpace(std::uint32_t address) const { return ReadCell(address); }
+std::uint32_t Target::ReadProgramSpace(std::uint32_t address) const {
+  return ReadCell(address);
+}
 
 std::uint32_t* Target::FlashCell(std::uint32_t address) {
   address &= 0xFFFFFE;

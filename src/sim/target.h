@@ -100,8 +100,12 @@ class Target {
   void SetStuckBits(std::uint32_t address, std::uint32_t mask, std::uint32_t value);
 
   std::uint32_t program_words() const { return static_cast<std::uint32_t>(program_.size()); }
-  std::uint32_t eeprom_base() const { return kExecutiveBase - 2 * static_cast<std::uint32_t>(eeprom_.size()); }
-  std::uint32_t executive_end() const { return kExecutiveBase + 2 * static_cast<std::uint32_t>(executive_.size()); }
+  std::uint32_t eeprom_base() const {
+    return kExecutiveBase - 2 * static_cast<std::uint32_t>(eeprom_.size());
+  }
+  std::uint32_t executive_end() const {
+    return kExecutiveBase + 2 * static_cast<std::uint32_t>(executive_.size());
+  }
   bool config_is_byte_wide() const { return pic24_form(); }
   bool has_config_registers() const;
   std::uint32_t application_id_address() const { return pic24_form() ? 0x8007F0 : 0x8005BE; }
@@ -126,9 +130,19 @@ class Target {
 
  private:
   enum class NvmOp : std::uint8_t {
-    kNone, kRowProgram, kWordProgram, kEepromWord, kEepromRow, kConfig,
-    kChipErase, kCodeRowErase, kExecutiveErase, kEepromWordErase, kEepromRowErase,
-    kBulkErase, kPageErase,
+    kNone,
+    kRowProgram,
+    kWordProgram,
+    kEepromWord,
+    kEepromRow,
+    kConfig,
+    kChipErase,
+    kCodeRowErase,
+    kExecutiveErase,
+    kEepromWordErase,
+    kEepromRowErase,
+    kBulkErase,
+    kPageErase,
   };
 
   // data space
@@ -156,7 +170,7 @@ class Target {
 
   // memories
   std::uint32_t ReadCell(std::uint32_t address) const;  // 24-bit, 0 where unimplemented
-  std::uint32_t* FlashCell(std::uint32_t address);       // program or executive
+  std::uint32_t* FlashCell(std::uint32_t address);      // program or executive
   std::uint32_t Stuck(std::uint32_t address, std::uint32_t value) const;
   void ProgramCell(std::uint32_t address, std::uint32_t value);
   void EraseRange(std::uint32_t first, std::uint32_t end);
@@ -189,9 +203,9 @@ class Target {
   TargetMode mode_ = TargetMode::kOff;
   bool executive_running_ = false;
   bool goto_pending_ = false;
-  int key_stage_ = 0;          // 0 none, 1 after 0x55, 2 after 0x55 then 0xAA
-  bool key_written_ = false;   // this instruction wrote NVMKEY
-  bool wr_written_ = false;    // this instruction set WR
+  int key_stage_ = 0;         // 0 none, 1 after 0x55, 2 after 0x55 then 0xAA
+  bool key_written_ = false;  // this instruction wrote NVMKEY
+  bool wr_written_ = false;   // this instruction set WR
 
   // operation in progress
   NvmOp op_ = NvmOp::kNone;

@@ -51,7 +51,8 @@ void Target::Execute(std::uint32_t word) {
       break;
     case Opcode::kInvalid: {
       char text[64];
-      std::snprintf(text, sizeof text, "undecodable instruction word %06X", static_cast<unsigned>(word));
+      std::snprintf(text, sizeof text, "undecodable instruction word %06X",
+                    static_cast<unsigned>(word));
       RecordFault(text);
       return;
     }
@@ -60,7 +61,9 @@ void Target::Execute(std::uint32_t word) {
   if (key_stage_ == 2 && !key_written_ && !wr_written_) key_stage_ = 0;
 }
 
-void Target::SetW(int n, std::uint16_t value) { WriteData(static_cast<std::uint16_t>(2 * n), value, false); }
+void Target::SetW(int n, std::uint16_t value) {
+  WriteData(static_cast<std::uint16_t>(2 * n), value, false);
+}
 
 std::uint16_t Target::ReadData(std::uint16_t address, bool byte) {
   if (byte) return data_[address];
@@ -123,12 +126,22 @@ std::uint16_t Target::EffectiveAddress(std::uint8_t reg, std::uint8_t mode, bool
   const std::uint16_t step = byte ? 1 : 2;
   const std::uint16_t w = W(reg);
   switch (mode) {
-    case kDirect: return static_cast<std::uint16_t>(2 * reg);
-    case kIndirect: return w;
-    case kPostDec: SetW(reg, static_cast<std::uint16_t>(w - step)); return w;
-    case kPostInc: SetW(reg, static_cast<std::uint16_t>(w + step)); return w;
-    case kPreDec: SetW(reg, static_cast<std::uint16_t>(w - step)); return static_cast<std::uint16_t>(w - step);
-    default: SetW(reg, static_cast<std::uint16_t>(w + step)); return static_cast<std::uint16_t>(w + step);
+    case kDirect:
+      return static_cast<std::uint16_t>(2 * reg);
+    case kIndirect:
+      return w;
+    case kPostDec:
+      SetW(reg, static_cast<std::uint16_t>(w - step));
+      return w;
+    case kPostInc:
+      SetW(reg, static_cast<std::uint16_t>(w + step));
+      return w;
+    case kPreDec:
+      SetW(reg, static_cast<std::uint16_t>(w - step));
+      return static_cast<std::uint16_t>(w - step);
+    default:
+      SetW(reg, static_cast<std::uint16_t>(w + step));
+      return static_cast<std::uint16_t>(w + step);
   }
 }
 
@@ -163,14 +176,17 @@ void Target::ExecuteTable(const Instruction& in) {
   WriteLatch((static_cast<std::uint32_t>(tblpag()) << 16) | ea, high, byte, value);
 }
 
-void Target::ResetLatches() { latches_.fill(0xFFFFFF); }
+void Target::ResetLatches() {
+  latches_.fill(0xFFFFFF);
+}
 
 // Table writes fill the write latches and latch their address as the
 // target of the next NVM operation.
 void Target::WriteLatch(std::uint32_t address, bool high, bool byte, std::uint16_t value) {
   std::uint32_t& latch = latches_[(address >> 1) & 63];
   if (high) {
-    if (!byte || (address & 1) == 0) latch = (latch & 0x00FFFF) | (static_cast<std::uint32_t>(value & 0xFF) << 16);
+    if (!byte || (address & 1) == 0)
+      latch = (latch & 0x00FFFF) | (static_cast<std::uint32_t>(value & 0xFF) << 16);
   } else if (!byte) {
     latch = (latch & 0xFF0000) | value;
   } else if ((address & 1) == 0) {

@@ -7,7 +7,7 @@
 namespace quillon::sim {
 namespace {
 
-constexpr std::uint32_t kPageBytes = 1024;  // 512 instructions
+constexpr std::uint32_t kPageBytes = 1024;     // 512 instructions
 constexpr std::uint32_t kEepromRowBytes = 32;  // 16 words
 
 }  // namespace
@@ -21,16 +21,26 @@ void Target::SetNvmconWr(bool on) {
 
 Target::NvmOp Target::Decode30F(std::uint16_t nvmcon) const {
   switch (nvmcon & 0x7F) {
-    case 0x01: return NvmOp::kRowProgram;
-    case 0x04: return NvmOp::kEepromWord;
-    case 0x05: return NvmOp::kEepromRow;
-    case 0x08: return NvmOp::kConfig;
-    case 0x7F: return NvmOp::kChipErase;
-    case 0x71: return NvmOp::kCodeRowErase;
-    case 0x72: return NvmOp::kExecutiveErase;
-    case 0x74: return NvmOp::kEepromWordErase;
-    case 0x75: return NvmOp::kEepromRowErase;
-    default: return NvmOp::kNone;
+    case 0x01:
+      return NvmOp::kRowProgram;
+    case 0x04:
+      return NvmOp::kEepromWord;
+    case 0x05:
+      return NvmOp::kEepromRow;
+    case 0x08:
+      return NvmOp::kConfig;
+    case 0x7F:
+      return NvmOp::kChipErase;
+    case 0x71:
+      return NvmOp::kCodeRowErase;
+    case 0x72:
+      return NvmOp::kExecutiveErase;
+    case 0x74:
+      return NvmOp::kEepromWordErase;
+    case 0x75:
+      return NvmOp::kEepromRowErase;
+    default:
+      return NvmOp::kNone;
   }
 }
 
@@ -39,12 +49,18 @@ Target::NvmOp Target::Decode30F(std::uint16_t nvmcon) const {
 // modelled like the other dsPIC33F/PIC24 parts until that is settled.
 Target::NvmOp Target::Decode24(std::uint16_t nvmcon) const {
   switch (nvmcon & 0x7F) {
-    case 0x4F: return NvmOp::kBulkErase;
-    case 0x42: return NvmOp::kPageErase;
-    case 0x01: return NvmOp::kRowProgram;
-    case 0x03: return NvmOp::kWordProgram;
-    case 0x00: return NvmOp::kConfig;
-    default: return NvmOp::kNone;
+    case 0x4F:
+      return NvmOp::kBulkErase;
+    case 0x42:
+      return NvmOp::kPageErase;
+    case 0x01:
+      return NvmOp::kRowProgram;
+    case 0x03:
+      return NvmOp::kWordProgram;
+    case 0x00:
+      return NvmOp::kConfig;
+    default:
+      return NvmOp::kNone;
   }
 }
 
@@ -62,11 +78,16 @@ std::uint64_t Target::Duration(NvmOp op) const {
     }
   }
   switch (op) {
-    case NvmOp::kBulkErase: return timing_.bulk_erase_ns;
-    case NvmOp::kPageErase: return timing_.page_erase_ns;
-    case NvmOp::kWordProgram: return timing_.word_program_ns;
-    case NvmOp::kConfig: return timing_.config_program_ns;
-    default: return timing_.row_program_ns;
+    case NvmOp::kBulkErase:
+      return timing_.bulk_erase_ns;
+    case NvmOp::kPageErase:
+      return timing_.page_erase_ns;
+    case NvmOp::kWordProgram:
+      return timing_.word_program_ns;
+    case NvmOp::kConfig:
+      return timing_.config_program_ns;
+    default:
+      return timing_.row_program_ns;
   }
 }
 
@@ -109,7 +130,8 @@ void Target::OnNvmconWrite(std::uint16_t old_value, std::uint16_t new_value) {
   const NvmOp op = pic24_form() ? Decode24(new_value) : Decode30F(new_value);
   if (op == NvmOp::kNone) {
     char text[64];
-    std::snprintf(text, sizeof text, "unsupported NVMCON operation %04X", static_cast<unsigned>(new_value));
+    std::snprintf(text, sizeof text, "unsupported NVMCON operation %04X",
+                  static_cast<unsigned>(new_value));
     RecordFault(text);
     store(static_cast<std::uint16_t>((new_value & ~kWr) | kWrerr));
     return;

@@ -20,7 +20,8 @@ BoardConfig Config(const char* device, bool executive = true) {
 }
 
 std::vector<std::uint8_t> Address(std::uint32_t v) {
-  return {static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
+  return {static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 8),
+          static_cast<std::uint8_t>(v)};
 }
 
 std::vector<std::uint8_t> Cat(std::initializer_list<std::vector<std::uint8_t>> parts) {
@@ -126,13 +127,16 @@ TEST(ExecutiveTest, ProgramsAndReadsRowsInBothForms) {
     c.Command(pic24 ? 0x8D : 0x8C);
     const auto status = c.Exchange(Cat({{0x85}, Address(address), Address(n), block}), 4);
     EXPECT_EQ(status, (std::vector<std::uint8_t>{0x15, 0x00, 0x00, 0x02})) << device;
-    for (std::uint32_t i = 0; i < n; ++i) ASSERT_EQ(port.target().Program(address + 2 * i), values[i]) << device;
+    for (std::uint32_t i = 0; i < n; ++i)
+      ASSERT_EQ(port.target().Program(address + 2 * i), values[i]) << device;
 
     const auto header = c.Exchange(Cat({{0x82}, Address(address), Address(64)}), 4);
     EXPECT_EQ(header, (std::vector<std::uint8_t>{0x12, 0x00, 0x00, 98})) << device;
     const auto data = c.Exchange({}, 192);
     ASSERT_EQ(data.size(), 192u);
-    const auto word = [&data](std::size_t k) { return static_cast<std::uint32_t>(data[2 * k] << 8 | data[2 * k + 1]); };
+    const auto word = [&data](std::size_t k) {
+      return static_cast<std::uint32_t>(data[2 * k] << 8 | data[2 * k + 1]);
+    };
     for (std::uint32_t i = 0; i < n; i += 2) {
       EXPECT_EQ((word(3 * i / 2 + 1) & 0xFF) << 16 | word(3 * i / 2), values[i]);
       EXPECT_EQ((word(3 * i / 2 + 1) >> 8) << 16 | word(3 * i / 2 + 2), values[i + 1]);
@@ -156,9 +160,11 @@ TEST(ExecutiveTest, EepromBlocksAndRefusedRequests) {
     block.push_back(0xA0);
     block.push_back(static_cast<std::uint8_t>(i));
   }
-  EXPECT_EQ(c.Exchange(Cat({{0x84}, Address(0x7FFC40), block}), 4), (std::vector<std::uint8_t>{0x14, 0, 0, 2}));
+  EXPECT_EQ(c.Exchange(Cat({{0x84}, Address(0x7FFC40), block}), 4),
+            (std::vector<std::uint8_t>{0x14, 0, 0, 2}));
   EXPECT_EQ(port.target().Eeprom(0x7FFC5E), 0xA00F);
-  EXPECT_EQ(c.Exchange(Cat({{0x81}, Address(0x7FFC40), Address(16)}), 4), (std::vector<std::uint8_t>{0x11, 0, 0, 18}));
+  EXPECT_EQ(c.Exchange(Cat({{0x81}, Address(0x7FFC40), Address(16)}), 4),
+            (std::vector<std::uint8_t>{0x11, 0, 0, 18}));
   const auto data = c.Exchange({}, 32);
   EXPECT_EQ(data, std::vector<std::uint8_t>(block.begin() + 1, block.end()));
   EXPECT_FALSE(port.board().protocol_fault());

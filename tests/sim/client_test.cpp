@@ -22,7 +22,8 @@ BoardConfig Config(const char* device, std::uint16_t firmware = 0x0102, bool exe
 }
 
 std::uint16_t ReadDeviceIdOld(Client& c) {
-  c.Batch(Concat({testing::kGoto100, {0x200FF0, 0x880190, 0xEB0300, 0xEB0380, 0, 0xBA0BB6, 0, 0, 0x883C20, 0}}));
+  c.Batch(Concat({testing::kGoto100,
+                  {0x200FF0, 0x880190, 0xEB0300, 0xEB0380, 0, 0xBA0BB6, 0, 0, 0x883C20, 0}}));
   return c.RegOut();
 }
 
@@ -63,7 +64,8 @@ TEST(ClientTest, DeviceIdNeedsTheFamilysEntryCommand) {
 
 std::vector<std::uint32_t> RowValues(std::size_t n, std::uint32_t seed) {
   std::vector<std::uint32_t> v(n);
-  for (std::size_t i = 0; i < n; ++i) v[i] = (seed + 0x010203u * static_cast<std::uint32_t>(i)) & 0xFFFFFF;
+  for (std::size_t i = 0; i < n; ++i)
+    v[i] = (seed + 0x010203u * static_cast<std::uint32_t>(i)) & 0xFFFFFF;
   return v;
 }
 
@@ -75,12 +77,14 @@ Words QuadToRegisters(const std::uint32_t* quad) {
 }
 
 // Writes one row and reads it back quad by quad, by batches or by letters.
-std::vector<std::uint32_t> WriteAndReadRow(Client& c, bool pic24, bool letters, std::uint32_t address,
+std::vector<std::uint32_t> WriteAndReadRow(Client& c, bool pic24, bool letters,
+                                           std::uint32_t address,
                                            const std::vector<std::uint32_t>& row) {
   const Words& reset = pic24 ? testing::kGoto200 : testing::kGoto100;
   auto goto_reset = [&] { letters ? c.Command(pic24 ? 0x71 : 0x70) : c.Batch(reset); };
   goto_reset();
-  c.Batch({MovLit(0x4001, 10), 0x883B0A, MovLit(address >> 16, 0), 0x880190, MovLit(address & 0xFFFF, 7)});
+  c.Batch({MovLit(0x4001, 10), 0x883B0A, MovLit(address >> 16, 0), 0x880190,
+           MovLit(address & 0xFFFF, 7)});
   for (std::size_t q = 0; q < row.size(); q += 4) {
     if (letters) {
       c.Batch(QuadToRegisters(&row[q]));
@@ -154,11 +158,11 @@ TEST_P(RowTest, ProgramsAndReadsBackOneRow) {
   EXPECT_FALSE(port.board().protocol_fault()) << port.board().fault_text();
 }
 
-INSTANTIATE_TEST_SUITE_P(Families, RowTest,
-                         ::testing::Values(RowCase{"dsPIC30F4013", false}, RowCase{"dsPIC30F4013", true},
-                                           RowCase{"dsPIC33FJ128GP706", false},
-                                           RowCase{"dsPIC33FJ128GP706", true}, RowCase{"PIC24FJ128GA310", true},
-                                           RowCase{"PIC24HJ128GP506", false}));
+INSTANTIATE_TEST_SUITE_P(
+    Families, RowTest,
+    ::testing::Values(RowCase{"dsPIC30F4013", false}, RowCase{"dsPIC30F4013", true},
+                      RowCase{"dsPIC33FJ128GP706", false}, RowCase{"dsPIC33FJ128GP706", true},
+                      RowCase{"PIC24FJ128GA310", true}, RowCase{"PIC24HJ128GP506", false}));
 
 TEST(ClientTest, UnlockLetterMayPrecedeTheSetUpPacket) {
   // 'u', then the NVMCON and latch set-up, then 'v': the write still happens.
@@ -167,8 +171,8 @@ TEST(ClientTest, UnlockLetterMayPrecedeTheSetUpPacket) {
   c.Command(0x0C);
   c.Command(0x70);
   c.Command(0x75);
-  c.Batch({MovLit(4, 7), MovLit(0x4008, 10), 0x883B0A, MovLit(0xF8, 0), 0x880190, MovLit(0x310F, 6), 0,
-           0xBB1B86, 0, 0});
+  c.Batch({MovLit(4, 7), MovLit(0x4008, 10), 0x883B0A, MovLit(0xF8, 0), 0x880190, MovLit(0x310F, 6),
+           0, 0xBB1B86, 0, 0});
   c.Command(0x76);
   c.Command(0x70);
   c.Command(0x20);

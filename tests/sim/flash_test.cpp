@@ -48,7 +48,8 @@ class Chip {
 
 std::vector<std::uint32_t> Pattern(std::size_t n, std::uint32_t seed) {
   std::vector<std::uint32_t> v(n);
-  for (std::size_t i = 0; i < n; ++i) v[i] = (seed * 2654435761u + static_cast<std::uint32_t>(i) * 40503u) & 0xFFFFFF;
+  for (std::size_t i = 0; i < n; ++i)
+    v[i] = (seed * 2654435761u + static_cast<std::uint32_t>(i) * 40503u) & 0xFFFFFF;
   return v;
 }
 
@@ -119,7 +120,8 @@ TEST(Flash30FTest, ErasesAndEepromAndConfiguration) {
   chip.SetNvmcon(0x4005);
   chip.Run({MovLit(0x7F, 0), 0x880190, MovLit(0xFC20, 7)});
   for (int g = 0; g < 4; ++g) {
-    for (std::uint32_t i = 0; i < 4; ++i) chip.Run({MovLit(0x1000u * static_cast<std::uint32_t>(g) + i, i)});
+    for (std::uint32_t i = 0; i < 4; ++i)
+      chip.Run({MovLit(0x1000u * static_cast<std::uint32_t>(g) + i, i)});
     chip.Run({0xEB0300, 0, 0xBB1BB6, 0, 0, 0xBB1BB6, 0, 0, 0xBB1BB6, 0, 0, 0xBB1BB6, 0, 0});
   }
   chip.Timed(true, 2 * kMillisecond);
@@ -181,8 +183,8 @@ TEST(Flash33FTest, PageEraseWithoutTableWriteErasesPageZero) {
 
 TEST(Flash33FTest, ConfigurationRegistersAreEightBitsWide) {
   Chip chip("dsPIC33FJ128GP706");
-  chip.Run({MovLit(6, 7), MovLit(0x4000, 10), 0x883B0A, MovLit(0xF8, 0), 0x880190, MovLit(0xC7A5, 0),
-            0xBB1B80, 0, 0});
+  chip.Run({MovLit(6, 7), MovLit(0x4000, 10), 0x883B0A, MovLit(0xF8, 0), 0x880190,
+            MovLit(0xC7A5, 0), 0xBB1B80, 0, 0});
   chip.Run(testing::kSetWr);
   chip.target.Advance(2 * kMillisecond);
   EXPECT_EQ(chip.target.Config(3), 0x00A5);

@@ -24,12 +24,12 @@ inline const Words kGoto200 = {0x040200, 0x040200, 0x000000};
 inline const Words kUnlock = {0x200558, 0x883B38, 0x200AA9, 0x883B39};
 inline const Words kSetWr = {0xA8E761, 0, 0, 0, 0};
 inline const Words kClearWr = {0xA9E761, 0, 0, 0, 0};
-inline const Words kLoadLatches = {0xEB0300, 0, 0xBB0BB6, 0, 0, 0xBBDBB6, 0, 0, 0xBBEBB6, 0, 0,
-                                   0xBB1BB6, 0, 0, 0xBB0BB6, 0, 0, 0xBBDBB6, 0, 0, 0xBBEBB6, 0, 0,
-                                   0xBB1BB6, 0, 0};
-inline const Words kReadQuad = {0xEB0380, 0, 0xBA1B96, 0, 0, 0xBADBB6, 0, 0, 0xBADBD6, 0, 0,
-                                0xBA1BB6, 0, 0, 0xBA1B96, 0, 0, 0xBADBB6, 0, 0, 0xBADBD6, 0, 0,
-                                0xBA0BB6, 0, 0};
+inline const Words kLoadLatches = {0xEB0300, 0, 0xBB0BB6, 0, 0, 0xBBDBB6, 0, 0, 0xBBEBB6,
+                                   0,        0, 0xBB1BB6, 0, 0, 0xBB0BB6, 0, 0, 0xBBDBB6,
+                                   0,        0, 0xBBEBB6, 0, 0, 0xBB1BB6, 0, 0};
+inline const Words kReadQuad = {0xEB0380, 0, 0xBA1B96, 0, 0, 0xBADBB6, 0, 0, 0xBADBD6,
+                                0,        0, 0xBA1BB6, 0, 0, 0xBA1B96, 0, 0, 0xBADBB6,
+                                0,        0, 0xBADBD6, 0, 0, 0xBA0BB6, 0, 0};
 
 // Four instructions in W0..W5, packed.
 inline std::array<std::uint16_t, 6> Pack(const std::uint32_t* i) {
@@ -81,7 +81,8 @@ class Client {
   std::vector<std::uint16_t> Words16(std::uint8_t command, std::size_t n) {
     const auto r = Exchange({command}, 2 * n);
     std::vector<std::uint16_t> words;
-    for (std::size_t i = 0; i + 1 < r.size(); i += 2) words.push_back(static_cast<std::uint16_t>(r[i] << 8 | r[i + 1]));
+    for (std::size_t i = 0; i + 1 < r.size(); i += 2)
+      words.push_back(static_cast<std::uint16_t>(r[i] << 8 | r[i + 1]));
     return words;
   }
   void Waits(int n) {

@@ -25,7 +25,7 @@ TEST_F(TargetTest, MovesBetweenRegistersAndFiles) {
   Run({MovLit(0x1234, 3), 0x883C23});  // MOV W3, VISI
   EXPECT_EQ(target_.RegOut(), 0x1234);
   Run({MovLit(0xBEEF, 0), 0x880190, 0x800192});  // TBLPAG := W0; MOV TBLPAG, W2
-  EXPECT_EQ(target_.tblpag(), 0xEF);  // eight bits wide
+  EXPECT_EQ(target_.tblpag(), 0xEF);             // eight bits wide
   EXPECT_EQ(target_.W(2), 0x00EF);
   EXPECT_FALSE(target_.protocol_fault());
 }

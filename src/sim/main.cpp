@@ -1,0 +1,114 @@
+// quillon-sim: one simulated programmer board served on a pseudo-terminal.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include "sim/board.h"
+#include "sim/pty_server.h"
+#include "sim/state_file.h"
+
+namespace {
+
+volatile std::sig_atomic_t g_stop = 0;  // set by SIGINT/SIGTERM; a handler can reach nothing else
+
+void OnSignal(int) {
+  g_stop = 1;
+}
+
+bool ParseFirmware(const std::string& text, std::uint16_t& firmware) {
+  unsigned major = 0, minor = 0;
+  char dot = 0;
+  if (std::sscanf(text.c_str(), "%u%c%u", &major, &dot, &minor) != 3 || dot != '.' || major > 255 ||
+      minor > 255) {
+    return false;
+  }
+  firmware = static_cast<std::uint16_t>(major << 8 | minor);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Simulated Quillon programmer board on a pseudo-terminal"};
+  std::string device = "dsPIC30F4013", firmware_text = "1.2", state_path, link_path, trace_path;
+  bool no_executive = false;
+  app.add_option("--device", device, "target part, by catalogue name");
+  app.add_option("--firmware", firmware_text, "board firmware version, e.g. 1.0 or 1.2");
+  app.add_flag("--no-executive", no_executive, "no programming executive in executive memory");
+  app.add_option("--state", state_path, "file that keeps the chip's memories");
+  app.add_option("--link", link_path, "symlink to create to the terminal");
+  app.add_option("--trace", trace_path, "file for the wire trace");
+  CLI11_PARSE(app, argc, argv);
+
+  quillon::sim::BoardConfig config;
+  config.device = device;
+  config.executive = !no_executive;
+  if (!ParseFirmware(firmware_text, config.firmware)) {
+    std::cerr << "quillon-sim: bad firmware version " << firmware_text << '\n';
+    return 2;
+  }
+  if (quillon::devices::FindByName(device) == nullptr) {
+    std::cerr << "quillon-sim: unknown device " << device << '\n';
+    return 2;
+  }
+  quillon::sim::Board board(config);
+
+  auto save = [&board, &state_path] {
+    if (state_path.empty()) return;
+    const std::string temporary = state_path + ".tmp";
+    {
+      std::ofstream out(temporary, std::ios::trunc);
+      quillon::sim::SaveState(board.target(), out);
+      if (!out) return;
+    }
+    std::error_code ignored;
+    std::filesystem::rename(temporary, state_path, ignored);  // never leave a half-written state
+  };
+  if (!state_path.empty() && std::filesystem::exists(state_path)) {
+    std::ifstream in(state_path);
+    std::string error;
+    if (!quillon::sim::LoadState(board.target(), in, error)) {
+      std::cerr << "quillon-sim: " << state_path << ": " << error << '\n';
+      return 1;
+    }
+  }
+  board.SetExitHook(save);
+
+  std::ofstream trace;
+  if (!trace_path.empty()) {
+    trace.open(trace_path, std::ios::trunc);
+    board.SetTrace(&trace);
+  }
+
+  quillon::sim::PtyServer server(board);
+  std::string error;
+  if (!server.Open(error)) {
+    std::cerr << "quillon-sim: " << error << '\n';
+    return 1;
+  }
+  if (!link_path.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove(link_path, ignored);
+    std::filesystem::create_symlink(server.slave_path(), link_path, ignored);
+    if (ignored) {
+      std::cerr << "quillon-sim: cannot create " << link_path << ": " << ignored.message() << '\n';
+      return 1;
+    }
+  }
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  std::cout << server.slave_path() << std::endl;
+
+  server.Serve(g_stop);
+  save();
+  if (!link_path.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove(link_path, ignored);
+  }
+  return 0;
+}

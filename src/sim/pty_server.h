@@ -1,0 +1,38 @@
+// Serves one simulated board on a pseudo-terminal (POSIX only), so that a
+// host process can open it like a serial port.
+#pragma once
+
+#if !defined(_WIN32)
+
+#include <csignal>
+#include <string>
+
+#include "sim/board.h"
+
+namespace quillon::sim {
+
+class PtyServer {
+ public:
+  explicit PtyServer(Board& board) : board_(board) {}
+  ~PtyServer();
+  PtyServer(const PtyServer&) = delete;
+  PtyServer& operator=(const PtyServer&) = delete;
+
+  // Creates the pseudo-terminal; false with a reason on failure.
+  bool Open(std::string& error);
+  const std::string& slave_path() const { return slave_path_; }
+  // Answers the host until `stop` becomes non-zero.
+  void Serve(const volatile std::sig_atomic_t& stop);
+
+ private:
+  void WriteAll(const std::uint8_t* data, std::size_t n);
+
+  Board& board_;
+  int master_ = -1;
+  int slave_ = -1;  // kept open so the master never sees a hang-up between clients
+  std::string slave_path_;
+};
+
+}  // namespace quillon::sim
+
+#endif
