@@ -72,12 +72,14 @@ class Link {
   // --- operation-wide failure marks ---
   void BeginOperation();
   bool lost() const { return lost_; }
-  bool failed() const { return failed_; }  // any time-out or short transfer since BeginOperation
+  // Any time-out, short transfer or unanswered executive entry since
+  // BeginOperation: the operation must not end with its success message.
+  bool failed() const { return failed_; }
 
   // --- packets ---
   void SendCommand(std::uint8_t command);
   void SendCommandAck(std::uint8_t command);
-  void ReceiveReply(std::size_t n);
+  void ReceiveReply(std::size_t n);  // n = 0 reads nothing
   void AppendInstruction(std::uint32_t word);
   void SendBatch();
   void DiscardBatch() { fill_ = 2; }
@@ -87,8 +89,8 @@ class Link {
   void SendWordBlock(std::size_t n);  // link_words[0..n-1]
   void EnterIcsp(std::uint8_t entry_command);
   void ExitIcsp();
-  // Ten attempts to start the programming executive; false (after reporting
-  // "Error : Connect failed!") when it never answered.
+  // Ten attempts to start the programming executive; false when it never
+  // answered ("Error : Connect failed!") or the link was lost on the way.
   bool EnterEnhancedIcsp(int family_code);
 
   // Reply word i of the last reply (big-endian pairs from index 1).
