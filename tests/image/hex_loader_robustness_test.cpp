@@ -163,6 +163,8 @@ TEST(HexLoaderFiles, PathBlanksAreTrimmedAndEmptyFilesLoad) {
   EXPECT_EQ(b.sink.last_text(), "Loading Successful!");
 }
 
+// Every record is parsed and checksummed; the bulk goes to a region the
+// loader ignores, so the test stays quick under the sanitizers.
 TEST(HexLoaderFiles, FiftyMegabyteFile) {
   testing::TempDir dir;
   std::string block;
@@ -170,15 +172,17 @@ TEST(HexLoaderFiles, FiftyMegabyteFile) {
   const std::string path = dir.File("big.hex");
   {
     std::ofstream out(path, std::ios::binary);
+    out << Data(0, {1, 0, 0, 0}) << Upper(0x300);
     for (std::size_t written = 0; written < 50u << 20; written += block.size()) out << block;
-    out << std::string(1, '\0') << "trailing garbage";
+    out << Upper(0) << Data(0xFFE0, std::vector<int>(16, 0xFE)) << std::string(1, '\0')
+        << Data(0, {2, 0, 0, 0});
   }
   report::NullSink sink;
   report::ManualClock clock;
   report::Reporter reporter(sink, clock, [] { return report::kEnglishLangId; });
   Bench b("dsPIC30F4013");
   EXPECT_EQ(LoadHexFile(path, b.image, b.selection, reporter), LoadResult::kLoaded);
-  EXPECT_EQ(b.image.program[0x10], 0x0202);
+  EXPECT_EQ(b.image.program[0], 0x0001);  // the record after the NUL is not read
   EXPECT_EQ(b.image.program[0x7FF0], 0xFEFE);
 }
 
