@@ -1,0 +1,42 @@
+#include "win32/gui_program.h"
+
+#include <commctrl.h>
+
+#include "app/application.h"
+#include "report/clock.h"
+#include "win32/main_window.h"
+#include "win32/message_pump.h"
+#include "win32/registry_settings.h"
+#include "win32/serial_port.h"
+#include "win32/system_actions.h"
+
+namespace quillon::win32 {
+
+std::uint16_t SystemLanguage() {
+  return GetSystemDefaultLangID();
+}
+
+int RunGui(HINSTANCE instance) {
+  INITCOMMONCONTROLSEX controls{};
+  controls.dwSize = sizeof(controls);
+  controls.dwICC = 0xFF;
+  InitCommonControlsEx(&controls);
+
+  MainWindow window(instance);
+  RegistrySettings settings;
+  Win32SystemActions system;
+  Win32SerialPort port;
+  report::SystemClock clock;
+  app::Application application(window, settings, system, port, clock, &SystemLanguage);
+
+  MainWindow::Hooks hooks;
+  hooks.created = [&] {
+    system.set_owner(window.hwnd());
+    application.Start();
+  };
+  hooks.command = [&](int id, int notification) { application.Dispatch(id, notification); };
+  if (!window.Create(std::move(hooks))) return 1;
+  return RunMessageLoop();
+}
+
+}  // namespace quillon::win32

@@ -1,0 +1,23 @@
+// The whole windowed program: the window, the application logic behind it,
+// the settings, the serial port and the message loop.
+#pragma once
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <cstdint>
+
+namespace quillon::win32 {
+
+// Runs until the window is closed; returns the process's exit code.
+int RunGui(HINSTANCE instance);
+
+// The system's default language, asked again for every message.
+std::uint16_t SystemLanguage();
+
+}  // namespace quillon::win32

@@ -1,0 +1,33 @@
+#include "win32/message_pump.h"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+namespace quillon::win32 {
+
+bool PumpMessages() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) return false;
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  return true;
+}
+
+int RunMessageLoop() {
+  MSG message;
+  BOOL result;
+  while ((result = GetMessageA(&message, nullptr, 0, 0)) != 0 && result != -1) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  return result == 0 ? static_cast<int>(message.wParam) : 0;
+}
+
+}  // namespace quillon::win32

@@ -1,0 +1,15 @@
+// The main message loop and the pump that keeps the window alive while a
+// command runs inside the window procedure.
+#pragma once
+
+namespace quillon::win32 {
+
+// Drains the queue. Returns false, leaving the rest of the queue, when it
+// meets WM_QUIT (the window was closed while a command ran); the window then
+// ends the process at once.
+bool PumpMessages();
+
+// GetMessage, TranslateMessage, DispatchMessage until WM_QUIT or an error.
+int RunMessageLoop();
+
+}  // namespace quillon::win32
