@@ -1,0 +1,47 @@
+#include "cli/device_listing.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+namespace quillon::cli {
+namespace {
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  std::transform(out.begin(), out.end(), out.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return out;
+}
+
+}  // namespace
+
+std::string FamilyForm(const devices::DeviceRecord& row) {
+  if (devices::UsesPic24Sequences(row)) return "dsPIC33F/PIC24";
+  if (devices::IcspEntryCommand(row) == 0x0D) return "dsPIC30F (0x0D entry)";
+  return "dsPIC30F";
+}
+
+std::string DeviceLine(const devices::DeviceRecord& row) {
+  const std::string name(devices::TrimBlanks(row.name));
+  const std::string socket(row.package_tag);
+  char line[128];
+  std::snprintf(line, sizeof line, "%-18s %04X  %-5s %6ld %5ld  %s", name.c_str(),
+                static_cast<unsigned>(row.device_id), socket.c_str(),
+                static_cast<long>(row.program_words), static_cast<long>(row.eeprom_bytes),
+                FamilyForm(row).c_str());
+  return line;
+}
+
+int ListDevices(std::string_view pattern, std::ostream& out) {
+  const std::string needle = Lower(pattern);
+  int count = 0;
+  for (const devices::DeviceRecord& row : devices::Catalogue()) {
+    if (Lower(row.name).find(needle) == std::string::npos) continue;
+    out << DeviceLine(row) << '\n';
+    ++count;
+  }
+  return count;
+}
+
+}  // namespace quillon::cli

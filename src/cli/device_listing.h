@@ -1,0 +1,21 @@
+// The `devices` command: the catalogue as text, one row per line.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "devices/catalogue.h"
+
+namespace quillon::cli {
+
+// "dsPIC30F", "dsPIC30F (0x0D entry)" (family code 2) or "dsPIC33F/PIC24".
+std::string FamilyForm(const devices::DeviceRecord& row);
+
+// Name, DeviceID (4 hex digits), socket, program words, EEPROM bytes, family.
+std::string DeviceLine(const devices::DeviceRecord& row);
+
+// Every row whose name contains `pattern`, ignoring case; returns the count.
+int ListDevices(std::string_view pattern, std::ostream& out);
+
+}  // namespace quillon::cli

@@ -1,0 +1,37 @@
+// quillon: the console programmer.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "cli/port_factory.h"
+#include "cli/runner.h"
+#include "report/clock.h"
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
+
+int main(int argc, char** argv) {
+#ifdef _WIN32
+  SetConsoleOutputCP(CP_UTF8);  // the Japanese messages are UTF-8
+#endif
+  using namespace quillon;
+  const std::vector<std::string> args(argv, argv + argc);
+  const cli::ParseOutcome parsed = cli::ParseCommandLine(args, std::cout, std::cerr);
+  if (!parsed.options) return parsed.exit_code;
+
+  std::unique_ptr<app::SettingsStore> settings = cli::MakeSettingsStore();
+  report::SystemClock clock;
+  cli::Environment env{*settings,
+                       std::cout,
+                       std::cerr,
+                       clock,
+                       cli::MakePort,
+                       cli::DefaultLanguage(),
+                       cli::StderrIsTerminal()};
+  return cli::RunCommand(*parsed.options, env);
+}

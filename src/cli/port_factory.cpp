@@ -1,0 +1,54 @@
+#include "cli/port_factory.h"
+
+#include <cstdlib>
+
+#include "report/message.h"
+#include "sim/sim_port.h"
+
+#ifdef _WIN32
+#include <io.h>
+
+#include <cstdio>
+
+#include "win32/registry_settings.h"
+#include "win32/serial_port.h"
+#else
+#include <unistd.h>
+
+#include "posix/serial_port.h"
+#include "posix/settings_file.h"
+#endif
+
+namespace quillon::cli {
+
+std::unique_ptr<link::SerialPort> MakePort(const std::string& name) {
+  if (name == "sim" || name.starts_with("sim:")) return sim::MakeSimPort(name);
+#ifdef _WIN32
+  return std::make_unique<win32::Win32SerialPort>();
+#else
+  return std::make_unique<posix::PosixSerialPort>();
+#endif
+}
+
+std::unique_ptr<app::SettingsStore> MakeSettingsStore() {
+#ifdef _WIN32
+  return std::make_unique<win32::RegistrySettings>();
+#else
+  return std::make_unique<posix::SettingsFile>(posix::SettingsFile::FromEnvironment());
+#endif
+}
+
+std::uint16_t DefaultLanguage() {
+  return report::LanguageFromLocale(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"),
+                                    std::getenv("LANG"));
+}
+
+bool StderrIsTerminal() {
+#ifdef _WIN32
+  return _isatty(_fileno(stderr)) != 0;
+#else
+  return ::isatty(STDERR_FILENO) != 0;
+#endif
+}
+
+}  // namespace quillon::cli

@@ -1,0 +1,26 @@
+// The ports and the settings store of the platform the tool runs on.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/front_end.h"
+#include "link/serial_port.h"
+
+namespace quillon::cli {
+
+// "sim" and "sim:DEVICE[,...]" give the in-process simulated board (nullptr
+// for an unknown device); any other name is a serial port of the platform.
+std::unique_ptr<link::SerialPort> MakePort(const std::string& name);
+
+// $XDG_CONFIG_HOME/quillon/settings on POSIX systems, the registry on Windows.
+std::unique_ptr<app::SettingsStore> MakeSettingsStore();
+
+// The language identifier the messages follow by default.
+std::uint16_t DefaultLanguage();
+
+// Whether standard error is a terminal (for the progress indicator).
+bool StderrIsTerminal();
+
+}  // namespace quillon::cli

@@ -1,0 +1,121 @@
+#include "cli/runner.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include "app/application.h"
+#include "cli/console_view.h"
+#include "cli/device_listing.h"
+#include "cli/exit_codes.h"
+#include "devices/catalogue.h"
+#include "report/message.h"
+
+namespace quillon::cli {
+namespace {
+
+// No dialogs, browsers or batch files on a console.
+class ConsoleSystem : public app::SystemActions {
+ public:
+  void Launch(const std::string&, const std::string&) override {}
+  void OpenWebPage(const std::string&) override {}
+  std::string ChooseHexFile() override { return {}; }
+  void ExitProcess(int code) override { std::exit(code); }
+};
+
+int UsageError(Environment& env, const std::string& text) {
+  env.err << "quillon: " << text << '\n';
+  return kExitUsage;
+}
+
+bool Readable(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  std::fclose(file);
+  return true;
+}
+
+bool NeedsDevice(const std::string& command) {
+  return command == "erase" || command == "check" || command == "write" || command == "read";
+}
+
+// After a successful Connect: the command itself.
+int RunOperation(const CliOptions& o, app::Application& app) {
+  const icsp::Session& session = app.session();
+  if (o.command == "connect") return kExitSuccess;
+  if (o.command == "detect") return ExitCodeFor(app.Detect());
+
+  if (NeedsDevice(o.command) && !session.device.selected) {
+    const icsp::Outcome detected = app.Detect();
+    if (detected != icsp::Outcome::kOk) return ExitCodeFor(detected);
+    if (!session.device.selected) return kExitProblem;
+  }
+  if (o.command == "erase") return ExitCodeFor(app.Erase());
+  if (o.command == "check") return ExitCodeFor(app.Check());
+  if (o.command == "write") return ExitCodeFor(app.WriteFile(o.argument));
+  if (o.command == "read") return ExitCodeFor(app.Read(o.argument));
+  return kExitUsage;
+}
+
+}  // namespace
+
+int RunCommand(const CliOptions& o, Environment& env) {
+  if (o.command == "devices") {
+    ListDevices(o.argument, env.out);
+    return kExitSuccess;
+  }
+
+  // Everything that can be refused without the board is refused before it
+  // is touched: a wrong file name must not cost an erased part.
+  std::string port_name = o.port.empty() ? env.settings.Load(app::kComSetting) : o.port;
+  if (port_name.empty()) {
+    return UsageError(env,
+                      "no port given and none remembered; use -P PORT (a device path, "
+                      "or sim for the simulated board)");
+  }
+  if (!o.device.empty() && devices::FindByName(o.device) == nullptr) {
+    return UsageError(env, "unknown device \"" + o.device + "\" (see: quillon devices)");
+  }
+  if (!o.exec_dir.empty() && !std::filesystem::is_directory(o.exec_dir)) {
+    return UsageError(env, "--exec-dir: no such directory: " + o.exec_dir);
+  }
+  if (o.command == "read" && !o.argument.empty() && !std::filesystem::is_directory(o.argument)) {
+    return UsageError(env, "read: no such directory: " + o.argument);
+  }
+  if (o.command == "write" && !Readable(o.argument)) {
+    env.err << "quillon: cannot read HEX file: " << o.argument << '\n';
+    return kExitFileRejected;
+  }
+  std::unique_ptr<link::SerialPort> port = env.make_port(port_name);
+  if (!port) return UsageError(env, "cannot use port \"" + port_name + "\"");
+  if (!o.port.empty()) env.settings.Store(app::kComSetting, o.port);
+
+  const std::uint16_t language = o.lang == "ja"   ? report::kJapaneseLangId
+                                 : o.lang == "en" ? report::kEnglishLangId
+                                                  : env.locale_language;
+  ConsoleView view(env.out, env.err, o.verbosity, env.progress_on_terminal, env.now_ms);
+  view.marks().erase_before_writing = !o.no_erase;
+  view.marks().verify_after_writing = !o.no_verify;
+  view.marks().enhanced_icsp = !o.plain_icsp;
+  ConsoleSystem system;
+  app::Application app(view, env.settings, system, *port, env.clock,
+                       [language] { return language; });
+  app.session().executive_dir = o.exec_dir;
+
+  // An explicit device is chosen (and remembered); otherwise the remembered
+  // one is used when the catalogue still knows it, else detection decides.
+  if (!o.device.empty()) {
+    app.ChooseDevice(o.device);
+  } else {
+    const std::string chip = app::LoadChip(env.settings);
+    if (!chip.empty() && devices::FindByName(chip) != nullptr) {
+      devices::SelectDevice(app.session().device, chip, app.reporter());
+    }
+  }
+
+  // Connect fixes the port and the firmware version the engine works with.
+  const int code = app.ConnectTo(port_name) ? RunOperation(o, app) : kExitLinkFailure;
+  view.Finish();
+  return code;
+}
+
+}  // namespace quillon::cli

@@ -1,0 +1,33 @@
+// Runs one command of the console tool against the application logic.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include "app/front_end.h"
+#include "cli/cli_options.h"
+#include "link/serial_port.h"
+#include "report/clock.h"
+
+namespace quillon::cli {
+
+// What a run needs from the world; tests supply fakes and the simulator.
+struct Environment {
+  app::SettingsStore& settings;
+  std::ostream& out;
+  std::ostream& err;
+  report::Clock& clock;
+  // nullptr for a port name that cannot be used ("sim:" with an unknown device).
+  std::function<std::unique_ptr<link::SerialPort>(const std::string&)> make_port;
+  std::uint16_t locale_language;
+  bool progress_on_terminal = false;
+  std::function<std::int64_t()> now_ms = nullptr;  // for the verbose throttle
+};
+
+// The exit status of the run.
+int RunCommand(const CliOptions& options, Environment& env);
+
+}  // namespace quillon::cli
