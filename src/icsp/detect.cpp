@@ -73,10 +73,7 @@ void DetectDevice(Session& session) {
   // A part whose TBLPAG lives at the other address reads back something that
   // is not its DeviceID (or nothing). Read once more through the other
   // pointer, and believe the answer only if it names a part that uses it.
-  const bool first_known =
-      v <= kNoAnswerAfter0D && devices::FindByDeviceIdAfterEntry(v, entry) != nullptr &&
-      devices::IcspEntryCommand(*devices::FindByDeviceIdAfterEntry(v, entry)) ==
-          link::cmd::kEnterIcsp;
+  const bool first_known = v <= kNoAnswerAfter0D && RowAfter0D(v, current_pointer) != nullptr;
   if (!first_known) {
     const std::uint32_t other = current_pointer == devices::kTablePointerAt0054
                                     ? devices::kTablePointerAt0032

@@ -59,6 +59,17 @@ TEST(BlankCheckSim, BlankChipsPassOnEveryPath) {
   EXPECT_EQ(dspic30->sink.progress.back(), 100);
 }
 
+TEST(BlankCheckSim, BoardFallingSilentIsNotTakenForANonBlankWord) {
+  for (Path path : {Path::kBatch, Path::kLetters}) {
+    auto sim = BlankChip("dsPIC30F2010", path);
+    sim->port.board().faults().silent_after = 300;
+    BlankCheck(sim->session);
+    for (const std::string& e : sim->Errors()) EXPECT_FALSE(e.starts_with("Not blank!")) << e;
+    EXPECT_EQ(sim->sink.last_text(), report::Pick(LinkFailureMessage(), report::kEnglishLangId));
+    EXPECT_EQ(sim->session.outcome(), Outcome::kLinkFailure);
+  }
+}
+
 struct Planted {
   const char* device;
   Path path;
