@@ -1,0 +1,113 @@
+// Bulk erase: configuration words to blank, the chip erase three times, and
+// on dsPIC33F/PIC24 parts the factory words at the end of executive memory
+// written back, since their erase takes executive memory with it.
+#include <algorithm>
+#include <initializer_list>
+
+#include "icsp/config_write.h"
+#include "icsp/executive_check.h"
+#include "icsp/operations.h"
+#include "icsp/primitives.h"
+
+namespace quillon::icsp {
+
+namespace {
+
+constexpr std::uint32_t kTblwtlW0ToW0 = 0xBB0800;  // TBLWTL W0, [W0]: latches the erase address
+constexpr std::uint32_t kExecutivePage = 0x80;
+constexpr std::size_t kLastRowUnit = 0x780;  // row 15 of executive memory, 0x800780 to 0x8007FE
+constexpr std::size_t kTailUnit = 0x7F0;
+
+void Append(Session& session, std::initializer_list<std::uint32_t> words) {
+  for (std::uint32_t w : words) session.link.AppendInstruction(w);
+}
+
+void EraseArray(Session& session) {
+  const std::uint32_t tblpag = session.device.load_table_pointer;
+  if (devices::UsesPic24Sequences(session.device.device)) {
+    GotoResetVector200(session);
+    // User memory, then executive memory: the erase takes the page of the
+    // last table write.
+    for (std::uint32_t page : {0x00u, kExecutivePage}) {
+      Append(session, {MoveLiteral(0x404F, 10), kMovW10ToNvmcon, MoveLiteral(page, 0), tblpag,
+                       MoveLiteral(0, 0), kTblwtlW0ToW0, kNop, kNop});
+      StartNvmWrite(session);
+      PollNvmWrite(session, 100);
+      PollNvmWrite(session, 100);
+    }
+    GotoResetVector200(session);
+    return;
+  }
+  GotoResetVector100(session);
+  Append(session, {MoveLiteral(0x4008, 10), kMovW10ToNvmcon, MoveLiteral(0xF8, 0), tblpag,
+                   MoveLiteral(6, 7), kClrW6, kNop});
+  session.link.SendBatch();
+  // Chip erase, then executive memory, each behind its own unlock.
+  for (std::uint32_t nvmcon : {0x407Fu, 0x4072u}) {
+    Append(session, {MoveLiteral(nvmcon, 10), kMovW10ToNvmcon});
+    NvmUnlock(session);
+    TimedNvmWrite(session, 100);
+  }
+  GotoResetVector100(session);
+}
+
+// Writes the last executive row back: blank except the six factory words
+// from 0x8007F4 that the executive check saved. The application ID at
+// 0x8007F0 stays erased.
+void RestoreExecutiveRow(Session& session) {
+  if (!devices::UsesPic24Sequences(session.device.device)) return;
+  const std::uint32_t tblpag = session.device.load_table_pointer;
+  GotoResetVector200(session);
+  Append(session, {MoveLiteral(0x4001, 10), kMovW10ToNvmcon, MoveLiteral(kExecutivePage, 0), tblpag,
+                   MoveLiteral(0, 7), kNop});
+  session.link.SendBatch();
+
+  std::vector<std::uint16_t>& exe = session.image.executive;
+  for (std::size_t u = kLastRowUnit; u < kLastRowUnit + 128; u += 2) {
+    exe[u] = 0xFFFF;
+    exe[u + 1] = 0x00FF;
+  }
+  std::copy(session.executive_tail.begin() + 4, session.executive_tail.end(),
+            exe.begin() + kTailUnit + 4);
+
+  Append(session, {MoveLiteral(kExecutivePage, 0), tblpag, MoveLiteral(kLastRowUnit, 7)});
+  session.link.SendBatch();
+  for (std::size_t g = 0; g < 16; ++g) {
+    MoveQuadToRegisters(session, QuadSource::kExecutive, kLastRowUnit / 8 + g);
+    LoadCodeLatches(session);
+  }
+  StartNvmWrite(session);
+  PollNvmWrite(session, 1);
+  GotoResetVector200(session);
+}
+
+}  // namespace
+
+void BulkErase(Session& session) {
+  EnterIcsp(session);
+  const int words = devices::HasFlashConfigWords(session.device.device) ? 2 : 8;
+  for (int k = 0; k < words; ++k) {
+    session.config_readback[static_cast<std::size_t>(k)] = 0xFFFF;
+    WriteConfigWord(session, k);
+  }
+  ExitIcsp(session);
+
+  // Only for the saved tail; whether an executive is there does not matter.
+  EnterIcsp(session);
+  CheckExecutive(session);
+  ExitIcsp(session);
+
+  for (int i = 0; i < 3; ++i) {
+    EnterIcsp(session);
+    EraseArray(session);
+    ExitIcsp(session);
+    session.reporter.Pump();
+  }
+
+  EnterIcsp(session);
+  RestoreExecutiveRow(session);
+  ExitIcsp(session);
+  session.FinishWith({"Erasing Successful!", "Erasing 成功!"});
+}
+
+}  // namespace quillon::icsp

@@ -1,0 +1,103 @@
+#include "icsp/executive_write.h"
+
+#include <initializer_list>
+
+#include "icsp/primitives.h"
+#include "icsp/verify.h"
+
+namespace quillon::icsp {
+
+namespace {
+
+constexpr std::uint32_t kExecutiveBase = 0x800000;
+constexpr std::uint32_t kExecutivePage = 0x80;
+constexpr std::uint32_t kTblwtlW0ToW0 = 0xBB0800;  // TBLWTL W0, [W0]: latches the erase address
+// Executive memory of the dsPIC33F/PIC24 form: two pages of 512 instructions.
+constexpr std::uint32_t kPageOffsets[] = {0x0000, 0x0400};
+
+void Append(Session& session, std::initializer_list<std::uint32_t> words) {
+  for (std::uint32_t w : words) session.link.AppendInstruction(w);
+}
+
+void LoadNvmcon(Session& session, std::uint32_t value) {
+  Append(session, {MoveLiteral(value, 10), kMovW10ToNvmcon});
+}
+
+void WriteExecutive30F(Session& session, const devices::ExecutiveExtent& extent) {
+  GotoResetVector100(session);
+  LoadNvmcon(session, 0x4072);
+  NvmUnlock(session);
+  // An erase, not a row write: the part needs up to 200 ms before WR clears.
+  TimedNvmWrite(session, 100);
+  LoadNvmcon(session, 0x4001);
+  SetTablePointer(session, kExecutiveBase, 7);
+  session.link.AppendInstruction(kNop);
+  session.link.SendBatch();
+  const std::uint32_t quads_per_row = static_cast<std::uint32_t>(extent.row_instructions) / 4;
+  for (int r = 0; r < extent.rows; ++r) {
+    const std::uint32_t first = static_cast<std::uint32_t>(extent.row_instructions * r);
+    ShowStep(session, "Writing:Exe Adr ", r, extent.rows - 1, first);
+    LoadNvmcon(session, 0x4001);
+    SetTablePointer(session, kExecutiveBase + 2 * first, 7);
+    session.link.SendBatch();
+    for (std::uint32_t g = 0; g < quads_per_row; ++g) {
+      MoveQuadToRegisters(session, QuadSource::kExecutive, first / 4 + g);
+      LoadCodeLatches(session);
+    }
+    NvmUnlock(session);
+    TimedNvmWrite(session, 1);
+    GotoResetVector100(session);
+  }
+}
+
+void WriteExecutive24(Session& session, const devices::ExecutiveExtent& extent) {
+  GotoResetVector200(session);
+  LoadNvmcon(session, 0x4042);
+  session.link.SendBatch();
+  // A page erase works on the address of the last table write; without one
+  // it would erase page 0 of program memory and leave the executive in place.
+  for (int i = 0; i < 4; ++i) {
+    Append(session, {MoveLiteral(kExecutivePage, 0), session.device.load_table_pointer,
+                     MoveLiteral(kPageOffsets[i % 2], 0), kTblwtlW0ToW0, kNop, kNop});
+    StartNvmWrite(session);
+    PollNvmWrite(session, 10);
+  }
+  LoadNvmcon(session, 0x4001);
+  SetTablePointer(session, kExecutiveBase, 7);
+  session.link.AppendInstruction(kNop);
+  session.link.SendBatch();
+  const std::uint32_t quads_per_row = static_cast<std::uint32_t>(extent.row_instructions) / 4;
+  for (int r = 0; r < extent.rows; ++r) {
+    const std::uint32_t first = static_cast<std::uint32_t>(extent.row_instructions * r);
+    ShowStep(session, "Writing:Exe Adr ", r, extent.rows - 1, first);
+    SetTablePointer(session, kExecutiveBase + 2 * first, 7);
+    session.link.SendBatch();
+    for (std::uint32_t g = 0; g < quads_per_row; ++g) {
+      MoveQuadToRegisters(session, QuadSource::kExecutive, first / 4 + g);
+      LoadCodeLatches(session);
+    }
+    StartNvmWrite(session);
+    PollNvmWrite(session, 1);
+    GotoResetVector200(session);
+  }
+}
+
+}  // namespace
+
+void WriteExecutive(Session& session) {
+  const devices::DeviceRecord& device = session.device.device;
+  const devices::ExecutiveExtent extent = devices::ExecutiveWriteExtent(device);
+  if (devices::UsesPic24Sequences(device)) {
+    WriteExecutive24(session, extent);
+  } else {
+    WriteExecutive30F(session, extent);
+  }
+}
+
+bool VerifyExecutive(Session& session) {
+  const devices::ExecutiveExtent extent = devices::ExecutiveWriteExtent(session.device.device);
+  return VerifyCodeQuads(session, kExecutiveBase, session.image.executive, extent.last_quad,
+                         "Verifying:Exe Adr ", "Exe ");
+}
+
+}  // namespace quillon::icsp

@@ -1,0 +1,75 @@
+// Puts a programming executive into the part when "Enhanced ICSP" needs one
+// and none answers to the identification check.
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "icsp/executive_check.h"
+#include "icsp/operations.h"
+#include "icsp/primitives.h"
+#include "image/hex_loader.h"
+#include "image/hex_writer.h"
+
+namespace quillon::icsp {
+
+namespace {
+
+constexpr std::size_t kTailUnit = 0x7F0;
+
+report::MessagePair NotFoundMessage(const std::string& path) {
+  return report::MessagePair{"Error : programming executive file not found!",
+                             "ｴﾗｰ : ﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞのﾌｧｲﾙがありません。"} +
+         report::kLineBreak + path;
+}
+
+report::MessagePair RejectedMessage(const std::string& path) {
+  return report::MessagePair{"Error : programming executive file is not usable!",
+                             "ｴﾗｰ : ﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞのﾌｧｲﾙが正しくありません。"} +
+         report::kLineBreak + path;
+}
+
+// Loads the family's executive file into the image. A file that is missing,
+// malformed or carries no executive data is reported by name: writing it
+// anyway would program a blank (or foreign) image into the part and call
+// that a success.
+bool LoadExecutiveFile(Session& session) {
+  const std::string path = image::JoinPath(
+      session.executive_dir, std::string(devices::ExecutiveFileName(session.device.device)));
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) {
+    session.reporter.ReportError(NotFoundMessage(path));
+    session.NoteOutcome(Outcome::kFileRejected);
+    return false;
+  }
+  const image::LoadResult result =
+      image::LoadHexFile(path, session.image, session.device, session.reporter);
+  if (result != image::LoadResult::kLoaded || !session.image.executive_present) {
+    session.reporter.ReportError(RejectedMessage(path));
+    session.NoteOutcome(Outcome::kFileRejected);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool PrepareExecutive(Session& session) {
+  if (!session.OptionChecked(report::Option::kEnhancedIcsp)) return true;
+  EnterIcsp(session);
+  const bool present = CheckExecutive(session);
+  ExitIcsp(session);
+  if (present) return true;
+
+  if (!LoadExecutiveFile(session)) return false;
+  if (devices::UsesPic24Sequences(session.device.device)) {
+    // The factory words from 0x8007F4 keep what the part holds; the file
+    // supplies the application ID before them.
+    std::copy(session.executive_tail.begin() + 4, session.executive_tail.end(),
+              session.image.executive.begin() + kTailUnit + 4);
+  }
+  WriteDevice(session);
+  return true;
+}
+
+}  // namespace quillon::icsp

@@ -1,0 +1,152 @@
+// Verification on the batch path (quad by quad) and through the executive
+// (64 instructions or EEPROM words per block).
+#include "icsp/verify.h"
+
+#include <string>
+
+#include "icsp/primitives.h"
+#include "image/formats.h"
+#include "image/memory_image.h"
+
+namespace quillon::icsp {
+
+namespace {
+
+constexpr std::uint32_t kEepromEnd = 0x800000;
+
+// The first differing unit, or false without a report when the link is gone
+// (the "read" values are then whatever the buffers held before).
+bool Mismatch(Session& session, std::string_view tag, std::uint32_t address, std::uint16_t read,
+              std::uint16_t expected) {
+  if (session.link.lost()) return false;
+  const std::string detail = std::string(report::kLineBreak) + std::string(tag) +
+                             image::Hex4(address) + ":" + image::Hex4(read) + "<-" +
+                             image::Hex4(expected);
+  session.NoteOutcome(Outcome::kProblem);
+  session.reporter.ReportError(
+      report::MessagePair{"Error : Not match!", "ｴﾗｰ: 正しく書き込めません。"} + detail);
+  return false;
+}
+
+std::uint32_t EepromBase(const Session& session) {
+  return kEepromEnd - static_cast<std::uint32_t>(session.device.device.eeprom_bytes);
+}
+
+}  // namespace
+
+void ShowStep(Session& session, std::string_view text, long step, long last, std::uint32_t shown) {
+  session.reporter.Progress(step, last);
+  session.reporter.ShowStatus(std::string(text) + image::Hex4(shown));
+}
+
+bool InstructionsBlank(const std::vector<std::uint16_t>& units, std::size_t first,
+                       std::size_t count) {
+  for (std::size_t i = first; i < first + count; ++i) {
+    if (image::InstructionAt(units, i) != 0xFFFFFF) return false;
+  }
+  return true;
+}
+
+bool WordsBlank(const std::vector<std::uint16_t>& words, std::size_t first, std::size_t count) {
+  for (std::size_t i = first; i < first + count; ++i) {
+    if (words[i] != 0xFFFF) return false;
+  }
+  return true;
+}
+
+bool VerifyCodeQuads(Session& session, std::uint32_t base, const std::vector<std::uint16_t>& units,
+                     long last_quad, std::string_view status_text, std::string_view tag) {
+  GotoResetVector(session);
+  SetTablePointer(session, base, 6);
+  session.link.SendBatch();
+  for (long q = 0; q <= last_quad; ++q) {
+    const std::uint32_t offset = 8 * static_cast<std::uint32_t>(q);
+    ShowStep(session, status_text, q, last_quad, offset);
+    if (InstructionsBlank(units, offset / 2, 4)) continue;
+    SetTablePointer(session, base + offset, 6);
+    ReadCodeQuad(session);
+    FetchCodeQuad(session, CodeDestination::kVerify);
+    GotoResetVector(session);
+    for (std::uint32_t k = 0; k < 8; ++k) {
+      const std::uint16_t read = session.verify_buffer[k];
+      if (read != units[offset + k]) {
+        return Mismatch(session, tag, offset + k, read, units[offset + k]);
+      }
+    }
+  }
+  if (devices::UsesPic24Sequences(session.device.device)) GotoResetVector200(session);
+  return true;
+}
+
+bool VerifyProgramIcsp(Session& session) {
+  return VerifyCodeQuads(session, 0, session.image.program,
+                         session.device.device.program_words / 4 - 1, "Verifying:Prg Adr ", "Prg ");
+}
+
+bool VerifyProgramEnhanced(Session& session) {
+  // 64-instruction blocks on every family, although dsPIC30F rows are written
+  // 32 at a time.
+  const long last = session.device.device.program_words / 64 - 1;
+  const std::vector<std::uint16_t>& expected = session.image.program;
+  for (long r = 0; r <= last; ++r) {
+    const std::uint32_t address = 128 * static_cast<std::uint32_t>(r);
+    ShowStep(session, "Verifying:Prg Adr ", r, last, address / 2);
+    if (InstructionsBlank(expected, address / 2, 64)) continue;
+    ExecutiveReadCode(session, address);
+    std::uint16_t* read = session.verify_buffer.data() + address;
+    UnpackLinkWords(session, 16, read);
+    for (std::uint32_t k = 0; k < 128; ++k) {
+      if (read[k] != expected[address + k]) {
+        return Mismatch(session, "Prg ", address + k, read[k], expected[address + k]);
+      }
+    }
+  }
+  return true;
+}
+
+bool VerifyEepromIcsp(Session& session) {
+  // dsPIC30F addressing and reset vector on every family with EEPROM.
+  const long last = session.device.device.eeprom_bytes / 8 - 1;
+  const std::vector<std::uint16_t>& expected = session.image.eeprom;
+  GotoResetVector100(session);
+  SetTablePointer(session, EepromBase(session), 6);
+  session.link.SendBatch();
+  for (long q = 0; q <= last; ++q) {
+    const std::uint32_t offset = 8 * static_cast<std::uint32_t>(q);
+    ShowStep(session, "Verifying:Dat Adr ", q, last, offset);
+    if (WordsBlank(expected, 4 * static_cast<std::size_t>(q), 4)) continue;
+    SetTablePointer(session, EepromBase(session) + offset, 6);
+    session.link.SendBatch();
+    ReadDataQuad(session);
+    FetchDataQuad(session, DataDestination::kVerify);
+    GotoResetVector100(session);
+    for (std::uint32_t k = 0; k < 4; ++k) {
+      const std::uint16_t read = session.scratch_data_quad[k];
+      const std::uint16_t want = expected[offset / 2 + k];
+      // Batch addresses are byte offsets from the start of the EEPROM.
+      if (read != want) return Mismatch(session, "Eep ", offset + 2 * k, read, want);
+    }
+  }
+  return true;
+}
+
+bool VerifyEepromEnhanced(Session& session) {
+  const long last = session.device.device.eeprom_bytes / 128 - 1;
+  const std::vector<std::uint16_t>& expected = session.image.eeprom;
+  for (long b = 0; b <= last; ++b) {
+    const std::uint32_t first = 64 * static_cast<std::uint32_t>(b);
+    ShowStep(session, "Verifying:Dat Adr ", b, last, first);
+    if (WordsBlank(expected, first, 64)) continue;
+    ExecutiveReadData(session, EepromBase(session) + 2 * first);
+    for (std::uint32_t k = 0; k < 64; ++k) {
+      const std::uint16_t read = session.link.link_words[k];
+      // Block addresses are word offsets.
+      if (read != expected[first + k]) {
+        return Mismatch(session, "Eep ", first + k, read, expected[first + k]);
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace quillon::icsp

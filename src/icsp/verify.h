@@ -1,0 +1,41 @@
+// Verification: reads back what a write put into the part and compares it
+// with the image, stopping at the first difference. Parts of the image that
+// are blank are never read, so a success proves that the file's data are in
+// the part, not that the rest of the part is blank.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "icsp/session.h"
+
+namespace quillon::icsp {
+
+// Each returns true when every compared unit matched. A mismatch is reported
+// ("Error : Not match!" with the region tag, address, value read and value
+// expected) and notes Outcome::kProblem. With the link lost the buffers hold
+// stale bytes, so nothing is reported and the result is false.
+//
+// Batch paths: the part is in ICSP mode. Executive paths: the executive runs.
+bool VerifyProgramIcsp(Session& session);
+bool VerifyProgramEnhanced(Session& session);
+bool VerifyEepromIcsp(Session& session);
+bool VerifyEepromEnhanced(Session& session);
+
+// Quads 0 to `last_quad` of a code region from program address `base`,
+// compared with `units` (laid out like the image, unit = offset from base).
+// Shared by program and executive memory.
+bool VerifyCodeQuads(Session& session, std::uint32_t base, const std::vector<std::uint16_t>& units,
+                     long last_quad, std::string_view status_text, std::string_view tag);
+
+// Progress bar and the per-step status text ("Writing:Prg Adr " + Hex4).
+void ShowStep(Session& session, std::string_view text, long step, long last, std::uint32_t shown);
+
+// True when all `count` instructions from unit 2 * first are 0xFFFFFF.
+bool InstructionsBlank(const std::vector<std::uint16_t>& units, std::size_t first,
+                       std::size_t count);
+// True when all `count` words from index `first` are 0xFFFF.
+bool WordsBlank(const std::vector<std::uint16_t>& words, std::size_t first, std::size_t count);
+
+}  // namespace quillon::icsp

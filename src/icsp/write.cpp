@@ -1,0 +1,240 @@
+// Write: program (or executive) memory, data EEPROM, the optional
+// verification, then the configuration words the file supplied.
+#include <algorithm>
+#include <initializer_list>
+#include <string>
+
+#include "icsp/config_write.h"
+#include "icsp/executive_write.h"
+#include "icsp/operations.h"
+#include "icsp/primitives.h"
+#include "icsp/verify.h"
+#include "image/formats.h"
+
+namespace quillon::icsp {
+
+namespace {
+
+constexpr std::uint32_t kEepromEnd = 0x800000;
+constexpr std::uint32_t kEepromRowWords = 16;
+
+class Writer {
+ public:
+  explicit Writer(Session& session) : s_(session), device_(session.device.device) {}
+
+  void WriteProgramIcsp();
+  void WriteProgramEnhanced();
+  void WriteEepromIcsp();
+  void WriteEepromEnhanced();
+
+ private:
+  void Append(std::initializer_list<std::uint32_t> words) {
+    for (std::uint32_t w : words) s_.link.AppendInstruction(w);
+  }
+  void LoadNvmcon(std::uint32_t value) { Append({MoveLiteral(value, 10), kMovW10ToNvmcon}); }
+  bool ProgramRowBlank(std::uint32_t first, std::uint32_t count) const {
+    return InstructionsBlank(s_.image.program, first, count);
+  }
+  std::uint32_t EepromBase() const {
+    return kEepromEnd - static_cast<std::uint32_t>(device_.eeprom_bytes);
+  }
+  void WriteProgramIcsp30F();
+  void WriteProgramIcsp24();
+
+  Session& s_;
+  const devices::DeviceRecord& device_;
+};
+
+void Writer::WriteProgramIcsp30F() {
+  constexpr std::uint32_t kRow = 32;
+  const long last = device_.program_words / kRow - 1;
+  GotoResetVector100(s_);
+  for (long r = 0; r <= last; ++r) {
+    const std::uint32_t first = kRow * static_cast<std::uint32_t>(r);
+    ShowStep(s_, "Writing:Prg Adr ", r, last, first);
+    if (ProgramRowBlank(first, kRow)) continue;
+    LoadNvmcon(0x4001);
+    SetTablePointer(s_, 2 * first, 7);
+    s_.link.SendBatch();
+    for (std::uint32_t g = 0; g < kRow / 4; ++g) {
+      MoveQuadToRegisters(s_, QuadSource::kProgram, first / 4 + g);
+      LoadCodeLatches(s_);
+    }
+    NvmUnlock(s_);
+    TimedNvmWrite(s_, 1);
+    GotoResetVector100(s_);
+  }
+}
+
+void Writer::WriteProgramIcsp24() {
+  constexpr std::uint32_t kRow = 64;
+  const long last = device_.program_words / kRow - 1;
+  GotoResetVector200(s_);
+  // NVMCON keeps its value between self-timed writes: loaded once.
+  LoadNvmcon(0x4001);
+  s_.link.SendBatch();
+  for (long r = 0; r <= last; ++r) {
+    const std::uint32_t first = kRow * static_cast<std::uint32_t>(r);
+    // Only the last four digits of the instruction number are shown.
+    ShowStep(s_, "Writing:Prg Adr ", r, last, first);
+    if (ProgramRowBlank(first, kRow)) continue;
+    SetTablePointer(s_, 2 * first, 7);
+    s_.link.SendBatch();
+    for (std::uint32_t g = 0; g < kRow / 4; ++g) {
+      MoveQuadToRegisters(s_, QuadSource::kProgram, first / 4 + g);
+      LoadCodeLatches(s_);
+    }
+    StartNvmWrite(s_);
+    PollNvmWrite(s_, 1);
+    GotoResetVector200(s_);
+  }
+}
+
+void Writer::WriteProgramIcsp() {
+  if (devices::UsesPic24Sequences(device_)) {
+    WriteProgramIcsp24();
+  } else {
+    WriteProgramIcsp30F();
+  }
+}
+
+void Writer::WriteProgramEnhanced() {
+  const std::uint32_t row = devices::UsesPic24Sequences(device_) ? 64 : 32;
+  const long last = device_.program_words / static_cast<long>(row) - 1;
+  for (long r = 0; r <= last; ++r) {
+    const std::uint32_t first = row * static_cast<std::uint32_t>(r);
+    ShowStep(s_, "Writing:Prg Adr ", r, last, first);
+    if (ProgramRowBlank(first, row)) continue;
+    // Each quad in the packed form of W0..W5.
+    for (std::uint32_t g = 0; g < row / 4; ++g) {
+      const std::uint16_t* u = s_.image.program.data() + 2 * first + 8 * g;
+      std::uint16_t* w = s_.link.link_words.data() + 6 * g;
+      w[0] = u[0];
+      w[1] = static_cast<std::uint16_t>((u[3] & 0xFF) << 8 | (u[1] & 0xFF));
+      w[2] = u[2];
+      w[3] = u[4];
+      w[4] = static_cast<std::uint16_t>((u[7] & 0xFF) << 8 | (u[5] & 0xFF));
+      w[5] = u[6];
+    }
+    s_.link.SendCommand(link::cmd::kExecWriteCode);
+    s_.link.SendAddress24(2 * first);
+    s_.link.SendAddress24(row);
+    s_.link.SendWordBlock(3 * row / 2);
+    s_.link.ReceiveReply(4);
+    StoreReplyWords(s_, 2);
+  }
+}
+
+void Writer::WriteEepromIcsp() {
+  // dsPIC30F sequences and addressing for every part with EEPROM.
+  const long last = device_.eeprom_bytes / 32 - 1;
+  const std::vector<std::uint16_t>& eeprom = s_.image.eeprom;
+  GotoResetVector100(s_);
+  for (long r = 0; r <= last; ++r) {
+    const std::uint32_t first = kEepromRowWords * static_cast<std::uint32_t>(r);
+    ShowStep(s_, "Writing:Dat Adr ", r, last, 2 * first);
+    if (WordsBlank(eeprom, first, kEepromRowWords)) continue;
+    LoadNvmcon(0x4005);
+    SetTablePointer(s_, EepromBase() + 2 * first, 7);
+    for (std::uint32_t g = 0; g < 4; ++g) {
+      for (unsigned i = 0; i < 4; ++i) {
+        s_.link.AppendInstruction(MoveLiteral(eeprom[first + 4 * g + i], i));
+      }
+      s_.link.SendBatch();
+      LoadDataLatches(s_);
+    }
+    NvmUnlock(s_);
+    TimedNvmWrite(s_, 1);
+    GotoResetVector100(s_);
+  }
+}
+
+void Writer::WriteEepromEnhanced() {
+  const long last = device_.eeprom_bytes / 32 - 1;
+  for (long r = 0; r <= last; ++r) {
+    const std::uint32_t first = kEepromRowWords * static_cast<std::uint32_t>(r);
+    // Word offsets here, byte offsets on the batch path.
+    ShowStep(s_, "Writing:Dat Adr ", r, last, first);
+    if (WordsBlank(s_.image.eeprom, first, kEepromRowWords)) continue;
+    std::copy_n(s_.image.eeprom.begin() + first, kEepromRowWords, s_.link.link_words.begin());
+    s_.link.SendCommand(link::cmd::kExecWriteData);
+    s_.link.SendAddress24(EepromBase() + 2 * first);
+    s_.link.SendWordBlock(kEepromRowWords);
+    s_.link.ReceiveReply(4);
+    StoreReplyWords(s_, 2);
+  }
+}
+
+enum class Region { kProgram, kEeprom };
+
+// Programs one region by the path the options and the image choose.
+void WriteRegion(Session& session, Region region) {
+  Writer writer(session);
+  if (region == Region::kProgram && session.image.executive_present) {
+    EnterIcsp(session);
+    WriteExecutive(session);
+  } else if (session.OptionChecked(report::Option::kEnhancedIcsp)) {
+    // Blocks sent to an executive that never answered would go nowhere.
+    if (EnterEnhancedIcsp(session)) {
+      region == Region::kProgram ? writer.WriteProgramEnhanced() : writer.WriteEepromEnhanced();
+    }
+  } else {
+    EnterIcsp(session);
+    region == Region::kProgram ? writer.WriteProgramIcsp() : writer.WriteEepromIcsp();
+  }
+  ExitIcsp(session);
+}
+
+bool VerifyRegion(Session& session, Region region) {
+  bool matched = false;
+  if (region == Region::kProgram && session.image.executive_present) {
+    EnterIcsp(session);
+    matched = VerifyExecutive(session);
+  } else if (session.OptionChecked(report::Option::kEnhancedIcsp)) {
+    // Without an answering executive there is nothing to compare.
+    if (EnterEnhancedIcsp(session)) {
+      matched = region == Region::kProgram ? VerifyProgramEnhanced(session)
+                                           : VerifyEepromEnhanced(session);
+    }
+  } else {
+    EnterIcsp(session);
+    matched = region == Region::kProgram ? VerifyProgramIcsp(session) : VerifyEepromIcsp(session);
+  }
+  ExitIcsp(session);
+  return matched;
+}
+
+}  // namespace
+
+void WriteDevice(Session& session) {
+  const std::string start = image::TimeOfDay(session.reporter.clock());
+  const bool eeprom = session.device.device.eeprom_bytes > 0 && !session.image.executive_present;
+
+  WriteRegion(session, Region::kProgram);
+  if (eeprom) WriteRegion(session, Region::kEeprom);
+
+  if (session.OptionChecked(report::Option::kVerifyAfterWriting)) {
+    const bool matched = VerifyRegion(session, Region::kProgram) &&
+                         (!eeprom || VerifyRegion(session, Region::kEeprom));
+    if (!matched) {
+      // The mismatch report stays the last word, unless the link failed:
+      // then the part was never (or not reliably) compared.
+      if (session.link.failed()) session.reporter.ReportError(LinkFailureMessage());
+      return;
+    }
+  }
+
+  const std::string time = std::string(report::kLineBreak) + "Time=" +
+                           image::ElapsedTime(start, image::TimeOfDay(session.reporter.clock()));
+  for (std::size_t k = 0; k < 8; ++k) {
+    session.config_readback[k] = session.image.config[k];
+    if (!session.image.config_present[k]) continue;
+    session.reporter.ShowStatus("Writing:Configuration");
+    EnterIcsp(session);
+    WriteConfigWord(session, static_cast<int>(k));
+    ExitIcsp(session);
+  }
+  session.FinishWith(report::MessagePair{"Writing Successful!", "Writing 成功!"} + time);
+}
+
+}  // namespace quillon::icsp
