@@ -130,6 +130,7 @@ class HexFileWriter {
   // A run of units from byte address `offset`, with a progress step per unit
   // and a type-04 record at every 64 K boundary.
   void Units(const std::vector<std::uint16_t>& units, long count, std::int64_t offset) {
+    count = std::min(count, static_cast<long>(units.size()));
     record_.SetOffset(offset);
     for (long u = 0; u < count; ++u) {
       reporter_.Progress(u, count - 1);

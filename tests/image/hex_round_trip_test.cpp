@@ -102,6 +102,7 @@ TEST(HexRoundTrip, ToolchainFilesLoadForTheirPart) {
 // The project's own samples load for the part their name ends with.
 TEST(HexRoundTrip, ExampleFilesLoad) {
   const std::filesystem::path examples = std::filesystem::path(QUILLON_SOURCE_DIR) / "examples";
+  if (!std::filesystem::is_directory(examples)) GTEST_SKIP() << "no " << examples;
   int files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(examples)) {
     if (entry.path().extension() != ".hex") continue;
