@@ -1,4 +1,6 @@
 // Detect: read the DeviceID over ICSP and select the matching catalogue row.
+#include <initializer_list>
+
 #include "devices/catalogue.h"
 #include "icsp/config_words.h"
 #include "icsp/operations.h"

@@ -1,5 +1,7 @@
 // Read: every memory of the part into the image, then the listing and the
 // HEX file.
+#include <algorithm>
+
 #include "icsp/config_words.h"
 #include "icsp/operations.h"
 #include "icsp/primitives.h"

@@ -2,6 +2,8 @@
 // path with its exact report, and the sequences on the wire.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "icsp/config_words.h"
 #include "icsp/operations.h"
 #include "scripted_board.h"

@@ -1,6 +1,8 @@
 // Configuration words in their three layouts, and the executive check.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "icsp/config_words.h"
 #include "icsp/executive_check.h"
 #include "icsp/primitives.h"

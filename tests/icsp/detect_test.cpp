@@ -2,6 +2,8 @@
 // simulated chip, and the failure reports.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "icsp/operations.h"
 #include "icsp/primitives.h"
 #include "scripted_board.h"

@@ -1,6 +1,8 @@
 // Golden wire tests of the ICSP steps in both board modes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "icsp/primitives.h"
 #include "scripted_board.h"
 

@@ -2,6 +2,7 @@
 // of random data, and the block commands on the wire.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <random>
 
@@ -36,7 +37,9 @@ std::string ModeName(Mode mode) {
   return "";
 }
 
-void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.device << " " << ModeName(c.mode); }
+void PrintTo(const ReadCase& c, std::ostream* os) {
+  *os << c.device << " " << ModeName(c.mode);
+}
 
 std::filesystem::path FreshDir(const std::string& name) {
   const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / name;
