@@ -198,6 +198,17 @@ TEST_F(ReadWireTest, EepromTablePointerIsSetOnceBelowExecutiveMemory) {
             256);
 }
 
+TEST_F(ReadWireTest, FilesThatCannotBeWrittenAreNotCalledASuccess) {
+  Select("PIC24HJ12GP201");
+  options.enhanced_icsp = false;
+  session.firmware_version = 0x0102;
+  ReadDevice(session, (FreshDir("read_unwritable") / "missing" / "dir").string());
+  ASSERT_FALSE(Errors().empty());
+  EXPECT_EQ(sink.last_text(), Errors().back());
+  for (const std::string& t : sink.texts()) EXPECT_FALSE(t.starts_with("Reading Successful!"));
+  EXPECT_EQ(session.outcome(), Outcome::kFileRejected);
+}
+
 TEST(ReadSim, WrongEntryOrNoChipReadsAllOnesAndStillWritesTheFiles) {
   // Selected as a dsPIC30F the dsPIC33F is entered with 0x0C and stays in
   // reset; without a chip nothing drives the data line. Either way every
