@@ -147,5 +147,110 @@ INSTANTIATE_TEST_SUITE_P(FamilyFormsAndModes, WriteSimTest, ::testing::ValuesIn(
                                   kModeNames[static_cast<int>(info.param.mode)];
                          });
 
+// --- over programmed flash ---
+
+// Programming only clears bits, so without an erase the part holds the AND of
+// old and new. Verification names the first unit that differs; the
+// configuration words are then left alone and no success is claimed.
+TEST(WriteOverProgrammedChip, FirstMismatchStopsBeforeConfiguration) {
+  struct Expectation {
+    Mode mode;
+    const char* program_detail;
+    const char* eeprom_detail;
+  };
+  for (const Expectation& e :
+       {Expectation{Mode::kBatch, "Prg 0101:0000<-0012", "Eep 000A:0000<-1234"},
+        Expectation{Mode::kEnhanced, "Prg 0101:0000<-0012", "Eep 0005:0000<-1234"}}) {
+    for (bool program_differs : {true, false}) {
+      SCOPED_TRACE(std::string(kModeNames[static_cast<int>(e.mode)]) +
+                   (program_differs ? " program" : " eeprom"));
+      auto sim = SessionFor("dsPIC30F2010", e.mode);
+      sim::Target& chip = sim->target();
+      chip.SetConfig(0, 0xC0DE);
+      chip.SetProgram(0x0100, 0x00FFFF);
+      chip.SetEeprom(0x7FFC00 + 2 * 5, 0x0000);
+      image::MemoryImage& img = sim->session.image;
+      img.Clear(sim->session.device);
+      if (program_differs) {
+        img.program[0x100] = 0xFFFF;
+        img.program[0x101] = 0x0012;
+      }
+      img.eeprom[5] = 0x1234;
+      img.config[0] = 0x1234;
+      img.config_present[0] = true;
+
+      WriteDevice(sim->session);
+      const std::string detail = program_differs ? e.program_detail : e.eeprom_detail;
+      EXPECT_EQ(sim->Errors(), std::vector<std::string>{"Error : Not match!\r\n" + detail});
+      EXPECT_EQ(sim->sink.last_text(), "Error : Not match!\r\n" + detail);
+      EXPECT_EQ(chip.Config(0), 0xC0DE);
+      EXPECT_EQ(sim->session.outcome(), Outcome::kProblem);
+    }
+  }
+}
+
+TEST(WriteOverProgrammedChip, JapaneseMismatchText) {
+  auto sim = SessionFor("dsPIC33FJ06GS101", Mode::kLetters);
+  sim->sink.lang = report::kJapaneseLangId;
+  sim->target().SetProgram(0x0200, 0x000000);
+  sim->session.image.Clear(sim->session.device);
+  sim->session.image.program[0x200] = 0x5678;
+  WriteDevice(sim->session);
+  EXPECT_EQ(sim->sink.last_text(), "ｴﾗｰ: 正しく書き込めません。\r\nPrg 0200:0000<-5678");
+}
+
+// --- PIC24F KA parts ---
+
+// The KA part's EEPROM is written with the dsPIC30F row sequence (NVMCON
+// 0x4005 behind an unlock), which a dsPIC33F/PIC24-form part does not
+// accept: the rows stay blank and verification says so.
+TEST(WriteKa, EepromBatchWriteIsRefused) {
+  for (Mode mode : {Mode::kBatch, Mode::kLetters}) {
+    auto sim = SessionFor("PIC24F08KA101", mode);
+    FillRandomImage(sim->session, 3);
+    const std::uint16_t first = sim->session.image.eeprom[0];
+    WriteDevice(sim->session);
+    EXPECT_TRUE(sim->port.board().protocol_fault());
+    EXPECT_EQ(sim->Errors(), std::vector<std::string>{"Error : Not match!\r\nEep 0000:FFFF<-" +
+                                                      image::Hex4(first)});
+    EXPECT_EQ(sim->target().Eeprom(0x7FFF00), 0xFFFF);
+  }
+}
+
+// A KA file carries its configuration at 0xF80000, but the "PIC24F" name
+// rule writes every configuration word it finds there into the top two
+// flash words: entry 0 into the last instruction, entries 1 to 7 ANDed
+// together into the one below. The registers themselves stay unwritten, and
+// Read shows the two flash words.
+TEST(WriteKa, ConfigurationFromRegistersLandsInTopFlashWords) {
+  const std::filesystem::path file =
+      std::filesystem::path(QUILLON_SHARED_DIR) / "hexcorpus" /
+      "PIC24F16KA101__quinnledingham_PIC24F16KA101-Multimeter__appproject2.X.production.hex";
+  if (!std::filesystem::exists(file)) GTEST_SKIP() << "no HEX corpus";
+  auto sim = SessionFor("PIC24F16KA101", Mode::kLetters);
+  Session& session = sim->session;
+  ASSERT_EQ(LoadHexFile(session, file.string()), image::LoadResult::kLoaded);
+  const image::MemoryImage loaded = session.image;
+  EXPECT_EQ(loaded.config_present,
+            (std::array<bool, 18>{true, false, true, true, true, true, true, true}));
+  EXPECT_EQ(image::InstructionAt(loaded.program, 0x15FE), 0xFFFFFFu);  // 0x2BFC, blank in the file
+  EXPECT_EQ(image::InstructionAt(loaded.program, 0x15FF), 0xFFFFFFu);  // 0x2BFE
+
+  WriteDevice(session);
+  EXPECT_TRUE(sim->sink.last_text().starts_with("Writing Successful!")) << sim->sink.last_text();
+  const sim::Target& chip = sim->target();
+  EXPECT_EQ(chip.Program(0x2BFE), 0xFF0000u | loaded.config[0]);
+  std::uint16_t word2 = 0xFFFF;
+  for (int k = 2; k < 8; ++k) word2 &= loaded.config[k];
+  EXPECT_EQ(chip.Program(0x2BFC), 0xFF0000u | word2);
+  for (int k = 0; k < 8; ++k) EXPECT_EQ(chip.Config(k), 0x00FF) << k;  // still erased
+
+  const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "write_ka";
+  std::filesystem::create_directories(dir);
+  ReadDevice(session, dir.string());
+  EXPECT_EQ(session.config_readback[0], loaded.config[0]);
+  EXPECT_EQ(session.config_readback[1], word2);
+}
+
 }  // namespace
 }  // namespace quillon::icsp
