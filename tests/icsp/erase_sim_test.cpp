@@ -1,0 +1,86 @@
+// Bulk erase against the simulated chip, for each family form.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "chip_compare.h"
+#include "icsp/operations.h"
+#include "test_support/sim_session.h"
+
+namespace quillon::icsp {
+namespace {
+
+using test_support::SimSession;
+
+struct EraseCase {
+  const char* device;
+  std::uint16_t firmware;
+};
+
+void PrintTo(const EraseCase& c, std::ostream* os) {
+  *os << c.device << " " << c.firmware;
+}
+
+class EraseSimTest : public ::testing::TestWithParam<EraseCase> {};
+
+TEST_P(EraseSimTest, LeavesMemoriesAndConfigurationBlankAndKeepsFactoryWords) {
+  SimSession sim(test_support::BoardFor(GetParam().device, GetParam().firmware));
+  ASSERT_TRUE(sim.SelectSimulated());
+  sim::Target& chip = sim.target();
+  const devices::DeviceRecord& d = sim.session.device.device;
+  chip.FillRandom(11);
+  std::mt19937 random(5);
+  for (int k = 0; k < sim::kConfigRegisters; ++k) {
+    chip.SetConfig(k, static_cast<std::uint16_t>(random()));
+  }
+  const std::uint16_t config_before = chip.Config(0);
+  const std::vector<std::uint16_t> executive_before = ChipExecutive(chip, 0x800);
+
+  BulkErase(sim.session);
+  EXPECT_EQ(sim.sink.last_text(), "Erasing Successful!");
+  EXPECT_TRUE(sim.Errors().empty());
+  EXPECT_FALSE(sim.port.board().protocol_fault()) << sim.port.board().fault_text();
+
+  const std::size_t program_units = 2 * static_cast<std::size_t>(d.program_words);
+  EXPECT_EQ(FirstDifference("program", ChipProgram(chip),
+                            AsUnits(std::vector<std::uint32_t>(program_units / 2, 0xFFFFFF))),
+            "");
+  const std::vector<std::uint16_t> blank_eeprom(static_cast<std::size_t>(d.eeprom_bytes) / 2,
+                                                0xFFFF);
+  if (!devices::HasFlashConfigWords(d)) {
+    EXPECT_EQ(FirstDifference("eeprom", ChipEeprom(chip), blank_eeprom), "");
+    const std::uint16_t blank = devices::UsesPic24Sequences(d) ? 0x00FF : 0xFFFF;
+    for (int k = 0; k < 8; ++k) EXPECT_EQ(chip.Config(k), blank) << k;
+  } else if (d.eeprom_bytes > 0) {
+    // PIC24F KA: the erase of the dsPIC33F/PIC24 form (NVMCON 0x404F) covers
+    // program memory only, and the "PIC24F" rule blanks the two flash words
+    // rather than the part's configuration registers. Both survive.
+    EXPECT_NE(FirstDifference("eeprom", ChipEeprom(chip), blank_eeprom), "");
+    EXPECT_EQ(chip.Config(0), config_before);
+  }
+
+  // Executive memory erased; on the dsPIC33F/PIC24 form the six factory
+  // words from 0x8007F4 are written back.
+  const int units = devices::UsesPic24Sequences(d) ? 0x800 : 0x5C0;
+  std::vector<std::uint16_t> expected = AsUnits(std::vector<std::uint32_t>(units / 2, 0xFFFFFF));
+  if (devices::UsesPic24Sequences(d)) {
+    std::copy(executive_before.begin() + 0x7F4, executive_before.end(), expected.begin() + 0x7F4);
+  }
+  EXPECT_EQ(FirstDifference("executive", ChipExecutive(chip, units), expected), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(FamilyForms, EraseSimTest,
+                         ::testing::Values(EraseCase{"dsPIC30F2010", test_support::kFirmware10},
+                                           EraseCase{"dsPIC30F2010", test_support::kFirmware12},
+                                           EraseCase{"dsPIC33FJ06GS101", test_support::kFirmware10},
+                                           EraseCase{"PIC24HJ12GP201", test_support::kFirmware12},
+                                           EraseCase{"PIC24FJ16GA002", test_support::kFirmware12},
+                                           EraseCase{"PIC24FJ64GA306", test_support::kFirmware10},
+                                           EraseCase{"PIC24F08KA101", test_support::kFirmware12}),
+                         [](const ::testing::TestParamInfo<EraseCase>& info) {
+                           return std::string(info.param.device) +
+                                  (info.param.firmware > 0x100 ? "Letters" : "Batch");
+                         });
+
+}  // namespace
+}  // namespace quillon::icsp
