@@ -1,6 +1,7 @@
 #include "cli/console_view.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 
 namespace quillon::cli {
@@ -15,6 +16,15 @@ std::int64_t SteadyMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
+}
+
+// Per-row texts are a fixed text followed by the step's hexadecimal address;
+// the fixed part tells one loop from the next.
+std::string_view LoopKey(std::string_view text) {
+  while (!text.empty() && std::isxdigit(static_cast<unsigned char>(text.back()))) {
+    text.remove_suffix(1);
+  }
+  return text;
 }
 
 }  // namespace
@@ -59,9 +69,12 @@ void ConsoleView::ShowStatus(std::string_view text, report::StatusKind kind) {
       break;
     case Verbosity::kVerbose:
       if (kind == report::StatusKind::kRoutine) {
+        // Step texts ("Erasing...") always show; a loop's texts a few a second.
         const std::int64_t now = now_ms_();
-        if (now - last_routine_ms_ < kRoutineIntervalMs) return;
+        const std::string key(LoopKey(text));
+        if (key == last_routine_key_ && now - last_routine_ms_ < kRoutineIntervalMs) return;
         last_routine_ms_ = now;
+        last_routine_key_ = key;
       }
       break;
   }

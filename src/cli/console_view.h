@@ -62,7 +62,8 @@ class ConsoleView : public app::View {
   bool final_is_error_ = false;
   bool indicator_shown_ = false;
   int last_percent_ = -1;
-  std::int64_t last_routine_ms_ = -1000000;
+  std::int64_t last_routine_ms_ = 0;
+  std::string last_routine_key_;
 };
 
 }  // namespace quillon::cli

@@ -1,0 +1,92 @@
+// Helpers shared by the console tool's tests: temporary folders and HEX files.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "devices/selection.h"
+#include "image/hex_loader.h"
+#include "image/memory_image.h"
+#include "report/clock.h"
+#include "report/reporter.h"
+#include "report/status_sink.h"
+
+namespace quillon::cli::cli_test {
+
+inline std::filesystem::path TempDir(const std::string& tag) {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  const auto dir =
+      std::filesystem::temp_directory_path() /
+      ("quillon_cli_" + tag + "_" + std::to_string(::getpid()) + "_" + (info ? info->name() : "x"));
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+// One Intel HEX record.
+inline std::string Record(int type, unsigned address, const std::vector<int>& data) {
+  unsigned sum = static_cast<unsigned>(data.size()) + (address >> 8) + (address & 0xFF) +
+                 static_cast<unsigned>(type);
+  char buf[16];
+  std::snprintf(buf, sizeof buf, ":%02X%04X%02X", static_cast<unsigned>(data.size()), address,
+                static_cast<unsigned>(type));
+  std::string line = buf;
+  for (int b : data) {
+    std::snprintf(buf, sizeof buf, "%02X", b);
+    line += buf;
+    sum += static_cast<unsigned>(b);
+  }
+  std::snprintf(buf, sizeof buf, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
+  return line + buf + "\n";
+}
+
+// A small program: a GOTO at the reset vector and a few rows of instructions
+// at 0x100 and at 0x1000 (program addresses).
+inline std::string WriteSampleHex(const std::filesystem::path& path) {
+  std::string text = Record(4, 0, {0, 0});
+  text += Record(0, 0x0000, {0x00, 0x01, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00});
+  for (unsigned row = 0; row < 8; ++row) {
+    std::vector<int> data;
+    for (int i = 0; i < 4; ++i) {
+      const unsigned word = 0x100 + row * 4 + static_cast<unsigned>(i);
+      data.insert(data.end(), {static_cast<int>(word & 0xFF), 0x5A, static_cast<int>(row), 0});
+    }
+    text += Record(0, 0x200 + row * 16, data);
+    text += Record(0, 0x2000 + row * 16, data);
+  }
+  text += Record(1, 0, {});
+  std::ofstream(path, std::ios::binary) << text;
+  return path.string();
+}
+
+// Both files, loaded for `device`, hold the same program memory.
+inline void ExpectSameProgram(const std::string& expected_path, const std::string& actual_path,
+                              const char* device) {
+  report::NullSink sink;
+  report::ManualClock clock;
+  report::Reporter reporter(sink, clock, nullptr);
+  devices::Selection selection;
+  ASSERT_TRUE(devices::SelectDevice(selection, device, reporter));
+  image::MemoryImage expected, actual;
+  ASSERT_EQ(image::LoadHexFile(expected_path, expected, selection, reporter),
+            image::LoadResult::kLoaded);
+  ASSERT_EQ(image::LoadHexFile(actual_path, actual, selection, reporter),
+            image::LoadResult::kLoaded);
+  const std::size_t units = 2 * static_cast<std::size_t>(selection.device.program_words);
+  std::size_t differences = 0;
+  for (std::size_t i = 0; i < units; ++i) {
+    if (expected.program[i] != actual.program[i] && differences++ < 5) {
+      ADD_FAILURE() << "program unit " << std::hex << i << ": " << expected.program[i] << " vs "
+                    << actual.program[i];
+    }
+  }
+  EXPECT_EQ(differences, 0u);
+}
+
+}  // namespace quillon::cli::cli_test

@@ -1,0 +1,227 @@
+// Whole commands run in-process against the simulated board, with a manual
+// clock so error pauses cost nothing.
+#include "cli/runner.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "cli/cli_test_support.h"
+#include "cli/exit_codes.h"
+#include "image/hex_loader.h"
+#include "report/status_sink.h"
+#include "sim/sim_port.h"
+
+namespace quillon::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The programming executives the simulated board accepts.
+const std::string kExecDir = QUILLON_SOURCE_DIR "/examples/executive";
+
+class MapSettings : public app::SettingsStore {
+ public:
+  void Store(std::string_view name, std::string_view value) override {
+    values[std::string(name)] = std::string(value);
+  }
+  std::string Load(std::string_view name) override {
+    auto it = values.find(std::string(name));
+    return it == values.end() ? "" : it->second;
+  }
+  std::map<std::string, std::string> values;
+};
+
+// Hands the same simulated chip to every run, and logs each one-byte command.
+class SharedPort : public link::SerialPort {
+ public:
+  explicit SharedPort(sim::SimPort& sim, std::vector<std::uint8_t>& commands)
+      : sim_(sim), commands_(commands) {}
+  std::vector<std::string> Open(const std::string& name) override { return sim_.Open(name); }
+  std::vector<std::string> Close() override { return sim_.Close(); }
+  link::Transfer Read(std::uint8_t* data, std::size_t n) override { return sim_.Read(data, n); }
+  link::Transfer Write(const std::uint8_t* data, std::size_t n) override {
+    if (n == 1) commands_.push_back(data[0]);
+    return sim_.Write(data, n);
+  }
+
+ private:
+  sim::SimPort& sim_;
+  std::vector<std::uint8_t>& commands_;
+};
+
+class RunnerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = cli_test::TempDir("runner");
+    UseBoard("sim:dsPIC30F4013");
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  void UseBoard(const std::string& spec) {
+    sim = sim::MakeSimPort(spec);
+    ASSERT_TRUE(sim);
+  }
+
+  // Runs a command line (without the program name); returns the exit status.
+  int Run(std::vector<std::string> args) {
+    args.insert(args.begin(), "quillon");
+    out.str("");
+    err.str("");
+    ParseOutcome parsed = ParseCommandLine(args, out, err);
+    if (!parsed.options) return parsed.exit_code;
+    Environment env{settings,
+                    out,
+                    err,
+                    clock,
+                    [this](const std::string& name) -> std::unique_ptr<link::SerialPort> {
+                      ports_made.push_back(name);
+                      if (name.starts_with("sim:BOGUS")) return nullptr;
+                      return std::make_unique<SharedPort>(*sim, commands);
+                    },
+                    report::kEnglishLangId};
+    return RunCommand(*parsed.options, env);
+  }
+
+  fs::path dir;
+  MapSettings settings;
+  report::ManualClock clock;
+  std::unique_ptr<sim::SimPort> sim;
+  std::vector<std::uint8_t> commands;
+  std::vector<std::string> ports_made;
+  std::ostringstream out, err;
+};
+
+TEST_F(RunnerTest, DevicesNeedsNoPort) {
+  EXPECT_EQ(Run({"devices", "4013"}), kExitSuccess);
+  EXPECT_EQ(out.str(), "dsPIC30F4013       0141  40b    16384  1024  dsPIC30F\n");
+  EXPECT_TRUE(ports_made.empty());
+}
+
+TEST_F(RunnerTest, ConnectRemembersThePortAndReportsTheFirmware) {
+  EXPECT_EQ(Run({"-P", "sim:dsPIC30F4013", "connect"}), kExitSuccess);
+  EXPECT_EQ(out.str(), "connected!\nfirmware=1.2\n");
+  EXPECT_EQ(settings.values["COM"], "sim:dsPIC30F4013");
+  // Without -P the remembered port is used.
+  EXPECT_EQ(Run({"connect"}), kExitSuccess);
+  EXPECT_EQ(ports_made.back(), "sim:dsPIC30F4013");
+}
+
+TEST_F(RunnerTest, UsageErrorsTouchNoPort) {
+  EXPECT_EQ(Run({"connect"}), kExitUsage);
+  EXPECT_NE(err.str().find("-P PORT"), std::string::npos);
+  EXPECT_EQ(Run({"-P", "sim", "-p", "dsPIC99", "erase"}), kExitUsage);
+  EXPECT_EQ(Run({"-P", "sim", "--exec-dir", (dir / "none").string(), "check"}), kExitUsage);
+  EXPECT_EQ(Run({"-P", "sim", "read", (dir / "none").string()}), kExitUsage);
+  EXPECT_TRUE(ports_made.empty());
+  EXPECT_TRUE(settings.values.empty());
+  EXPECT_EQ(Run({"-P", "sim:BOGUS", "connect"}), kExitUsage);
+  EXPECT_TRUE(commands.empty());
+}
+
+TEST_F(RunnerTest, BoardThatDoesNotAnswerConnect) {
+  sim->board().faults().silent_after = 0;
+  EXPECT_EQ(Run({"-P", "sim", "detect"}), kExitLinkFailure);
+  EXPECT_EQ(err.str(), "disconnected!\n");
+}
+
+TEST_F(RunnerTest, BoardThatFallsSilentAfterConnect) {
+  sim->board().faults().silent_after = 1;
+  EXPECT_EQ(Run({"-P", "sim", "-p", "dsPIC30F4013", "erase"}), kExitLinkFailure);
+  EXPECT_LT(clock.ElapsedMs(), 10000);
+}
+
+TEST_F(RunnerTest, DeviceOptionIsRememberedAndDetectionStoresWhatItFound) {
+  EXPECT_EQ(Run({"-P", "sim", "-p", "dsPIC30F4011", "connect"}), kExitSuccess);
+  EXPECT_EQ(settings.values["CHIP"], "dsPIC30F4011");
+  EXPECT_EQ(Run({"detect"}), kExitSuccess);
+  EXPECT_NE(out.str().find("Detecting Successful!\ndevice=0141\nname=dsPIC30F4013"),
+            std::string::npos);
+  EXPECT_EQ(settings.values["CHIP"], "dsPIC30F4013");
+}
+
+TEST_F(RunnerTest, WithoutAnyDeviceDetectionRunsFirst) {
+  EXPECT_EQ(Run({"-P", "sim", "check"}), kExitSuccess);
+  const std::string text = out.str();
+  EXPECT_NE(text.find("Detecting Successful!"), std::string::npos);
+  EXPECT_GT(text.find("Checking Successful!"), text.find("Detecting Successful!"));
+  EXPECT_EQ(settings.values["CHIP"], "dsPIC30F4013");
+}
+
+TEST_F(RunnerTest, UnknownDeviceIdStopsBeforeTheOperation) {
+  UseBoard("sim:dsPIC30F4013,id=1234");
+  EXPECT_EQ(Run({"-P", "sim", "erase"}), kExitProblem);
+  EXPECT_NE(err.str().find("Error : unknown device\ndevice=1234"), std::string::npos);
+  EXPECT_EQ(out.str().find("Erasing"), std::string::npos);
+}
+
+TEST_F(RunnerTest, WriteReadRoundTripAndCheckFindsTheData) {
+  const std::string hex = cli_test::WriteSampleHex(dir / "sample.hex");
+  ASSERT_EQ(Run({"-P", "sim", "-p", "dsPIC30F4013", "--exec-dir", kExecDir, "write", hex}),
+            kExitSuccess)
+      << err.str();
+  EXPECT_NE(out.str().find("Writing Successful!"), std::string::npos);
+
+  ASSERT_EQ(Run({"--exec-dir", kExecDir, "read", dir.string()}), kExitSuccess) << err.str();
+  EXPECT_TRUE(fs::exists(dir / "$Quill$.txt"));
+  cli_test::ExpectSameProgram(hex, (dir / "$Quill$.hex").string(), "dsPIC30F4013");
+
+  EXPECT_EQ(Run({"--exec-dir", kExecDir, "check"}), kExitProblem);
+  EXPECT_NE(err.str().find("Not blank!"), std::string::npos);
+  EXPECT_EQ(Run({"erase"}), kExitSuccess);
+  EXPECT_EQ(Run({"--exec-dir", kExecDir, "check"}), kExitSuccess);
+}
+
+TEST_F(RunnerTest, WriteOptions) {
+  const std::string hex = cli_test::WriteSampleHex(dir / "sample.hex");
+  EXPECT_EQ(Run({"-P", "sim", "-p", "dsPIC30F4013", "-v", "--no-erase", "--icsp", "write", hex}),
+            kExitSuccess)
+      << err.str();
+  EXPECT_EQ(out.str().find("Erasing..."), std::string::npos);
+  // Plain ICSP: no executive entry, no executive command.
+  for (std::uint8_t c : commands) EXPECT_TRUE(c < 0x80 || c > 0x8F) << int(c);
+
+  commands.clear();
+  EXPECT_EQ(Run({"-v", "--exec-dir", kExecDir, "write", hex}), kExitSuccess);
+  EXPECT_NE(out.str().find("Erasing..."), std::string::npos);
+}
+
+TEST_F(RunnerTest, BadFilesNeverReachTheBoard) {
+  const std::string missing = (dir / "missing.hex").string();
+  EXPECT_EQ(Run({"-P", "sim", "-p", "dsPIC30F4013", "write", missing}), kExitFileRejected);
+  EXPECT_TRUE(commands.empty()) << "a missing file is refused before the part is erased";
+
+  // A good record, then a bad checksum: the partial image must not be
+  // programmed over what the part holds.
+  sim->target().SetProgram(0x000000, 0x123456);
+  const fs::path bad = dir / "bad.hex";
+  std::ofstream(bad) << cli_test::Record(4, 0, {0, 0})
+                     << cli_test::Record(0, 0, {0, 0, 0, 0, 0, 0, 0, 0})
+                     << ":10001000FFFFFF00FFFFFF00FFFFFF00FFFFFF0000\n";
+  EXPECT_EQ(Run({"-P", "sim", "--no-erase", "--icsp", "write", bad.string()}), kExitFileRejected);
+  EXPECT_TRUE(err.str().ends_with("Error : check sum error!\n")) << err.str();
+  EXPECT_EQ(out.str().find("Writing Successful!"), std::string::npos);
+  EXPECT_EQ(sim->target().Program(0x000000), 0x123456u);
+}
+
+TEST_F(RunnerTest, MissingExecutiveFileSkipsTheRead) {
+  UseBoard("sim:dsPIC30F4013,noexec");
+  sim->target().SetExecutive(sim->target().application_id_address(), 0xFFFFFF);
+  EXPECT_EQ(
+      Run({"-P", "sim", "-p", "dsPIC30F4013", "--exec-dir", dir.string(), "read", dir.string()}),
+      kExitFileRejected);
+  EXPECT_FALSE(fs::exists(dir / "$Quill$.hex"));
+  EXPECT_EQ(out.str().find("Reading Successful!"), std::string::npos);
+}
+
+TEST_F(RunnerTest, QuietAndJapanese) {
+  EXPECT_EQ(Run({"-P", "sim", "-p", "dsPIC30F4013", "-q", "--lang", "ja", "erase"}), kExitSuccess);
+  EXPECT_EQ(out.str(), "Erasing 成功!\n");
+  EXPECT_EQ(err.str(), "");
+}
+
+}  // namespace
+}  // namespace quillon::cli
