@@ -89,4 +89,19 @@ inline void ExpectSameProgram(const std::string& expected_path, const std::strin
   EXPECT_EQ(differences, 0u);
 }
 
+// The file, loaded for `device`, holds a blank program memory.
+inline void ExpectBlankProgram(const std::string& path, const char* device) {
+  report::NullSink sink;
+  report::ManualClock clock;
+  report::Reporter reporter(sink, clock, nullptr);
+  devices::Selection selection;
+  ASSERT_TRUE(devices::SelectDevice(selection, device, reporter));
+  image::MemoryImage image;
+  ASSERT_EQ(image::LoadHexFile(path, image, selection, reporter), image::LoadResult::kLoaded);
+  const std::size_t units = 2 * static_cast<std::size_t>(selection.device.program_words);
+  for (std::size_t i = 0; i < units; ++i) {
+    ASSERT_EQ(image.program[i], i % 2 == 0 ? 0xFFFF : 0x00FF) << "unit " << i;
+  }
+}
+
 }  // namespace quillon::cli::cli_test

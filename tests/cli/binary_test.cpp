@@ -1,0 +1,168 @@
+// End-to-end runs of the built `quillon` tool in a scratch home directory.
+#ifndef _WIN32
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/cli_test_support.h"
+#include "devices/catalogue.h"
+
+namespace quillon::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kExecDir = QUILLON_SOURCE_DIR "/examples/executive";
+
+std::string Quote(const std::string& arg) {
+  std::string quoted = "'";
+  for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class BinaryTest : public ::testing::Test {
+ protected:
+  void SetUp() override { home = cli_test::TempDir("bin"); }
+  void TearDown() override { fs::remove_all(home); }
+
+  // Runs the tool in `home` with its own settings; returns the exit status.
+  int Run(const std::vector<std::string>& args) {
+    std::string command = "cd " + Quote(home.string()) + " && env -u LC_ALL -u LC_MESSAGES " +
+                          "LANG=C HOME=" + Quote(home.string()) +
+                          " XDG_CONFIG_HOME=" + Quote((home / "cfg").string()) + " " +
+                          Quote(QUILLON_CLI_BINARY);
+    for (const std::string& a : args) command += " " + Quote(a);
+    command += " >" + Quote((home / "out.txt").string()) + " 2>" +
+               Quote((home / "err.txt").string()) + " </dev/null";
+    const int status = std::system(command.c_str());
+    out = Slurp(home / "out.txt");
+    err = Slurp(home / "err.txt");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  static int Lines(const std::string& text) {
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+  }
+
+  fs::path home;
+  std::string out, err;
+};
+
+TEST_F(BinaryTest, DevicesListsTheCatalogue) {
+  EXPECT_EQ(Run({"devices"}), 0);
+  EXPECT_EQ(Lines(out), 207);
+  EXPECT_EQ(Run({"devices", "30F40"}), 0);
+  int expected = 0;
+  for (const auto& row : devices::Catalogue())
+    expected += row.name.find("30F40") != std::string::npos;
+  EXPECT_EQ(Lines(out), expected);
+  EXPECT_NE(out.find("dsPIC30F4013       0141  40b"), std::string::npos);
+}
+
+TEST_F(BinaryTest, ExitStatusesOfTheCommandLineAndThePort) {
+  EXPECT_EQ(Run({"--frobnicate"}), 2);
+  EXPECT_EQ(Run({"connect"}), 2) << "no port given and none stored";
+  EXPECT_NE(err.find("-P PORT"), std::string::npos);
+  EXPECT_EQ(Run({"-P", (home / "no-such-tty").string(), "connect"}), 3);
+  EXPECT_NE(err.find("disconnected!"), std::string::npos);
+  EXPECT_EQ(Run({"--help"}), 0);
+  EXPECT_NE(out.find("Exit status:"), std::string::npos);
+}
+
+TEST_F(BinaryTest, ConnectToTheSimulatedBoardAndRememberIt) {
+  EXPECT_EQ(Run({"-P", "sim:dsPIC30F4013", "connect"}), 0);
+  EXPECT_EQ(out, "connected!\nfirmware=1.2\n");
+  EXPECT_EQ(Slurp(home / "cfg" / "quillon" / "settings"), "COM=sim:dsPIC30F4013\n");
+  EXPECT_EQ(Run({"-q", "detect"}), 0);
+  EXPECT_TRUE(out.starts_with("Detecting Successful!\ndevice=0141\nname=dsPIC30F4013\n")) << out;
+}
+
+TEST_F(BinaryTest, OperationsAgainstTheSimulatedBoard) {
+  const std::string hex = cli_test::WriteSampleHex(home / "sample.hex");
+  EXPECT_EQ(Run({"-P", "sim:dsPIC33FJ128GP802", "--exec-dir", kExecDir, "check"}), 0) << err;
+  EXPECT_NE(out.find("Checking Successful!"), std::string::npos);
+  EXPECT_EQ(Run({"--exec-dir", kExecDir, "write", hex}), 0) << err;
+  EXPECT_NE(out.find("Writing Successful!"), std::string::npos);
+
+  fs::create_directory(home / "dump");
+  EXPECT_EQ(Run({"--exec-dir", kExecDir, "read", (home / "dump").string()}), 0) << err;
+  EXPECT_TRUE(fs::exists(home / "dump" / "$Quill$.txt"));
+  // Each run has a fresh simulated chip: the read-back is blank.
+  cli_test::ExpectBlankProgram((home / "dump" / "$Quill$.hex").string(), "dsPIC33FJ128GP802");
+}
+
+TEST_F(BinaryTest, RejectedHexFileGivesFour) {
+  std::ofstream(home / "bad.hex") << "this is not a HEX file\n";
+  EXPECT_EQ(Run({"-P", "sim", "--exec-dir", kExecDir, "write", (home / "bad.hex").string()}), 4);
+  EXPECT_NE(err.find("Error : not HEX file!"), std::string::npos);
+  EXPECT_EQ(Run({"-P", "sim", "write", (home / "missing.hex").string()}), 4);
+}
+
+#ifdef QUILLON_SIM_BINARY
+// The whole road through the real serial-port code: a simulated board served
+// on a pseudo-terminal keeps the chip between runs, so what one run writes
+// the next one reads back.
+class PtyTest : public BinaryTest {
+ protected:
+  void SetUp() override {
+    BinaryTest::SetUp();
+    tty = home / "tty";
+    sim_pid = ::fork();
+    if (sim_pid == 0) {
+      const std::string link = tty.string();
+      const std::string state = (home / "chip.state").string();
+      const std::string log = (home / "sim.out").string();
+      if (std::freopen(log.c_str(), "w", stdout) == nullptr) ::_exit(127);
+      ::execl(QUILLON_SIM_BINARY, QUILLON_SIM_BINARY, "--device", "dsPIC30F4013", "--state",
+              state.c_str(), "--link", link.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ASSERT_GT(sim_pid, 0);
+    for (int i = 0; i < 100 && !fs::exists(tty); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_TRUE(fs::exists(tty)) << "the simulated board did not start";
+  }
+  void TearDown() override {
+    if (sim_pid > 0) {
+      ::kill(sim_pid, SIGTERM);
+      ::waitpid(sim_pid, nullptr, 0);
+    }
+    BinaryTest::TearDown();
+  }
+  fs::path tty;
+  pid_t sim_pid = -1;
+};
+
+TEST_F(PtyTest, WriteThenReadBackTheSameProgram) {
+  const std::string hex = cli_test::WriteSampleHex(home / "sample.hex");
+  ASSERT_EQ(Run({"-P", tty.string(), "--exec-dir", kExecDir, "write", hex}), 0) << err;
+  EXPECT_NE(out.find("Writing Successful!"), std::string::npos);
+  fs::create_directory(home / "dump");
+  ASSERT_EQ(Run({"--exec-dir", kExecDir, "read", (home / "dump").string()}), 0) << err;
+  cli_test::ExpectSameProgram(hex, (home / "dump" / "$Quill$.hex").string(), "dsPIC30F4013");
+  EXPECT_EQ(Run({"--exec-dir", kExecDir, "check"}), 1);
+  EXPECT_NE(err.find("Not blank!"), std::string::npos);
+}
+#endif
+
+}  // namespace
+}  // namespace quillon::cli
+
+#endif  // _WIN32
