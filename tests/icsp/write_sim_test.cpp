@@ -199,6 +199,27 @@ TEST(WriteOverProgrammedChip, JapaneseMismatchText) {
   EXPECT_EQ(sim->sink.last_text(), "ｴﾗｰ: 正しく書き込めません。\r\nPrg 0200:0000<-5678");
 }
 
+// A board that falls silent during verification leaves stale bytes in the
+// buffers: that is a link failure, not a mismatch, and not a success.
+TEST(WriteOverProgrammedChip, LinkLostDuringVerificationIsNoMismatch) {
+  auto probe = SessionFor("dsPIC30F2010", Mode::kLetters);
+  FillRandomImage(probe->session, 9);
+  probe->options.verify_after_writing = false;
+  WriteDevice(probe->session);
+  const std::uint64_t write_exchanges = probe->port.board().stats().exchanges;
+
+  auto sim = SessionFor("dsPIC30F2010", Mode::kLetters);
+  FillRandomImage(sim->session, 9);
+  sim->port.board().faults().silent_after = write_exchanges + 40;
+  WriteDevice(sim->session);
+  for (const std::string& text : sim->sink.texts()) {
+    EXPECT_FALSE(text.starts_with("Error : Not match!")) << text;
+    EXPECT_FALSE(text.starts_with("Writing Successful!")) << text;
+  }
+  EXPECT_EQ(sim->sink.last_text(), LinkFailureMessage().english);
+  EXPECT_EQ(sim->session.outcome(), Outcome::kLinkFailure);
+}
+
 // --- PIC24F KA parts ---
 
 // The KA part's EEPROM is written with the dsPIC30F row sequence (NVMCON
