@@ -213,16 +213,17 @@ void WriteDevice(Session& session) {
   WriteRegion(session, Region::kProgram);
   if (eeprom) WriteRegion(session, Region::kEeprom);
 
-  if (session.OptionChecked(report::Option::kVerifyAfterWriting)) {
-    const bool matched = VerifyRegion(session, Region::kProgram) &&
-                         (!eeprom || VerifyRegion(session, Region::kEeprom));
-    if (!matched) {
-      // The mismatch report stays the last word, unless the link failed:
-      // then the part was never (or not reliably) compared.
-      if (session.link.failed()) session.reporter.ReportError(LinkFailureMessage());
-      return;
-    }
-  }
+  // The mark is read at each step, so a change during the write counts.
+  auto verified = [&session](Region region) {
+    if (!session.OptionChecked(report::Option::kVerifyAfterWriting)) return true;
+    if (VerifyRegion(session, region)) return true;
+    // The mismatch report stays the last word, unless the link failed: then
+    // the part was never (or not reliably) compared.
+    if (session.link.failed()) session.reporter.ReportError(LinkFailureMessage());
+    return false;
+  };
+  if (!verified(Region::kProgram)) return;
+  if (eeprom && !verified(Region::kEeprom)) return;
 
   const std::string time = std::string(report::kLineBreak) + "Time=" +
                            image::ElapsedTime(start, image::TimeOfDay(session.reporter.clock()));
