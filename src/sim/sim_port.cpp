@@ -36,11 +36,11 @@ link::Transfer SimPort::Read(std::uint8_t* data, std::size_t n) {
   return {count, {}};
 }
 
-std::unique_ptr<SimPort> MakeSimPort(std::string_view spec) {
-  if (spec != "sim" && !spec.starts_with("sim:")) return nullptr;
+std::unique_ptr<SimPort> MakeSimPort(std::string_view port_name) {
+  if (port_name != "sim" && !port_name.starts_with("sim:")) return nullptr;
   BoardConfig config;
-  if (spec.size() > 4) {
-    std::string_view rest = spec.substr(4);
+  if (port_name.size() > 4) {
+    std::string_view rest = port_name.substr(4);
     bool first = true;
     while (!rest.empty() || first) {
       const std::size_t comma = rest.find(',');

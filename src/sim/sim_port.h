@@ -36,6 +36,6 @@ class SimPort : public link::SerialPort {
 // "sim" (dsPIC30F4013, executive present, firmware 1.2) or "sim:DEVICE"
 // with optional suffixes ",fw=1.0", ",noexec", ",notarget", ",id=XXXX".
 // nullptr for an unknown device or suffix.
-std::unique_ptr<SimPort> MakeSimPort(std::string_view spec);
+std::unique_ptr<SimPort> MakeSimPort(std::string_view port_name);
 
 }  // namespace quillon::sim
