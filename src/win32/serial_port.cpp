@@ -9,6 +9,7 @@ constexpr DWORD kEventMask = EV_RXCHAR | EV_TXEMPTY;  // 5; no event is ever wai
 constexpr DWORD kQueueSize = 256;
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;  // 15
 constexpr char kLineSettings[] = "230400,N,8,1";
+static_assert(sizeof(DCB) == 28, "DCBlength is set to 28");
 
 std::string ErrorText(const char* text) {
   return text + std::to_string(GetLastError());
