@@ -16,11 +16,15 @@ std::uint16_t SystemLanguage() {
   return GetSystemDefaultLangID();
 }
 
-int RunGui(HINSTANCE instance) {
+void InitControlClasses() {
   INITCOMMONCONTROLSEX controls{};
   controls.dwSize = sizeof(controls);
   controls.dwICC = 0xFF;
   InitCommonControlsEx(&controls);
+}
+
+int RunGui(HINSTANCE instance) {
+  InitControlClasses();
 
   MainWindow window(instance);
   RegistrySettings settings;

@@ -14,6 +14,9 @@
 
 namespace quillon::win32 {
 
+// Registers every common control class (the progress bar among them).
+void InitControlClasses();
+
 // Runs until the window is closed; returns the process's exit code.
 int RunGui(HINSTANCE instance);
 

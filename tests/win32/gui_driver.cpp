@@ -1,0 +1,258 @@
+// gui_driver.exe: drives a running quillon.exe the way a user would, by
+// messages to its window, for the GUI test under Wine. Each argument group is
+// one step; every wait has a time-out. Results go to stdout as UTF-8 lines
+// ("status: ...", "enabled: ...", "menu: ...") for the calling script to check.
+// Exits 1 at the first step that fails or times out.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kStatusText = 1008;
+constexpr DWORD kOperationMs = 180000;
+constexpr DWORD kShortMs = 20000;
+
+HWND g_window = nullptr;
+const std::wstring kNoAnswer = L"<no answer>";
+
+int Number(const std::string& text) {
+  return std::atoi(text.c_str());
+}
+
+// Joins texts; GCC 12 warns falsely on `"literal" + std::string` at -O3.
+template <typename... Parts>
+std::string Join(const Parts&... parts) {
+  std::string out;
+  (out.append(parts), ...);
+  return out;
+}
+
+void Print(const std::string& line) {
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+[[noreturn]] void Fail(const std::string& why) {
+  Print(Join("FAIL: ", why));
+  std::exit(1);
+}
+
+bool WaitFor(DWORD timeout_ms, const std::function<bool()>& done) {
+  const ULONGLONG end = GetTickCount64() + timeout_ms;
+  while (!done()) {
+    if (GetTickCount64() > end) return false;
+    Sleep(5);
+  }
+  return true;
+}
+
+std::string Utf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                    0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+                      nullptr, nullptr);
+  return out;
+}
+
+std::wstring WindowText(HWND window) {
+  wchar_t buffer[4096] = {};
+  DWORD_PTR length = 0;
+  // WM_GETTEXT through a time-out, so a window busy in an operation cannot hang us.
+  if (!SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buffer), SMTO_NORMAL,
+                           5000, &length)) {
+    return kNoAnswer;
+  }
+  return std::wstring(buffer, length);
+}
+
+HWND Control(int id) {
+  return GetDlgItem(g_window, id);
+}
+
+std::wstring Status() {
+  return WindowText(Control(kStatusText));
+}
+
+// CR LF become " | " so that one status is one line of output.
+std::string OneLine(const std::wstring& text) {
+  std::string line = Utf8(text), out;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '\r' && i + 1 < line.size() && line[i + 1] == '\n') {
+      out += " | ";
+      ++i;
+    } else {
+      out += line[i];
+    }
+  }
+  return out;
+}
+
+void PrintStatus() {
+  Print(Join("status: ", OneLine(Status())));
+}
+
+void PrintEnabled() {
+  std::string line = "enabled:";
+  for (int id = 1000; id <= 1007; ++id)
+    line += Join(" ", std::to_string(id), IsWindowEnabled(Control(id)) ? "=1" : "=0");
+  Print(line);
+}
+
+void Command(int id, int notification, bool wait) {
+  const WPARAM wparam = MAKEWPARAM(id, notification);
+  const LPARAM lparam = reinterpret_cast<LPARAM>(id >= 1000 && id <= 1009 ? Control(id) : nullptr);
+  if (!wait) {
+    if (!PostMessageW(g_window, WM_COMMAND, wparam, lparam))
+      Fail(Join("cannot post command ", std::to_string(id)));
+    return;
+  }
+  // The window procedure runs the whole command before it answers.
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutW(g_window, WM_COMMAND, wparam, lparam, SMTO_NORMAL, kOperationMs,
+                           &result)) {
+    Fail(Join("command ", std::to_string(id), " did not finish"));
+  }
+}
+
+bool EndsWithDots(const std::wstring& text) {
+  return text.size() >= 3 && text.compare(text.size() - 3, 3, L"...") == 0;
+}
+
+HWND FindFileDialog() {
+  HWND dialog = nullptr;
+  WaitFor(kShortMs, [&] {
+    dialog = FindWindowW(L"#32770", L"File Open");
+    return dialog != nullptr && IsWindowVisible(dialog);
+  });
+  return dialog;
+}
+
+// The file name box of the open dialog: an edit inside combo cmb13, or edt1.
+HWND FileNameEdit(HWND dialog) {
+  if (HWND combo = GetDlgItem(dialog, 0x47c)) {
+    if (HWND edit = FindWindowExW(combo, nullptr, L"Edit", nullptr)) return edit;
+  }
+  return GetDlgItem(dialog, 0x480);
+}
+
+void Write(const std::string& path) {
+  const std::wstring before = Status();
+  Command(1006, 0, false);
+  HWND dialog = FindFileDialog();
+  if (!dialog) Fail("no File Open dialog");
+  Print("dialog: File Open");
+  HWND edit = FileNameEdit(dialog);
+  if (!edit) Fail("no file name box in the dialog");
+  SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+  if (!WaitFor(kShortMs, [&] { return !IsWindow(dialog); })) Fail("the dialog stayed open");
+  // Done when a final text has replaced the old one and the buttons are back.
+  const bool done = WaitFor(kOperationMs, [&] {
+    const std::wstring now = Status();
+    return now != before && !EndsWithDots(now) && IsWindowEnabled(Control(1006));
+  });
+  if (!done) Fail("write did not finish");
+}
+
+void CancelWrite() {
+  Command(1006, 0, false);
+  HWND dialog = FindFileDialog();
+  if (!dialog) Fail("no File Open dialog");
+  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
+  if (!WaitFor(kShortMs, [&] { return !IsWindow(dialog); })) Fail("the dialog stayed open");
+}
+
+void PrintMenu(int id) {
+  MENUITEMINFOW info{};
+  info.cbSize = sizeof(info);
+  info.fMask = MIIM_STATE;
+  HMENU menu = GetMenu(g_window);
+  if (!menu || !GetMenuItemInfoW(menu, static_cast<UINT>(id), FALSE, &info)) {
+    Print(Join("menu: ", std::to_string(id), " unreadable"));
+    return;
+  }
+  Print(Join("menu: ", std::to_string(id), " state=", std::to_string(info.fState)));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& step = args[i];
+    auto next = [&]() -> std::string {
+      if (i + 1 >= args.size()) Fail(Join(step, " needs an argument"));
+      return args[++i];
+    };
+    if (step == "window") {
+      // The start-up initialisation has run once the status text is not "Text1".
+      const bool found = WaitFor(kShortMs, [] {
+        g_window = FindWindowA("NORMAL0", nullptr);
+        if (g_window == nullptr) return false;
+        const std::wstring status = Status();
+        return status != L"Text1" && status != kNoAnswer;
+      });
+      if (!found) Fail("no Quillon window");
+      Print("window: found");
+    } else if (step == "com") {
+      const int n = Number(next());
+      SendMessageW(Control(1000), CB_SETCURSEL, static_cast<WPARAM>(n - 1), 0);
+      Command(1000, CBN_SELCHANGE, true);
+    } else if (step == "click") {
+      Command(Number(next()), 0, true);
+    } else if (step == "post") {
+      Command(Number(next()), 0, false);
+    } else if (step == "write") {
+      Write(next());
+    } else if (step == "cancel-write") {
+      CancelWrite();
+    } else if (step == "status") {
+      PrintStatus();
+    } else if (step == "enabled") {
+      PrintEnabled();
+    } else if (step == "menu") {
+      PrintMenu(Number(next()));
+    } else if (step == "wait-busy") {
+      const int id = Number(next());
+      if (!WaitFor(kShortMs, [id] { return !IsWindowEnabled(Control(id)); }))
+        Fail("the operation did not start");
+      Print(Join("busy: ", std::to_string(id)));
+    } else if (step == "close") {
+      PostMessageW(g_window, WM_CLOSE, 0, 0);
+    } else if (step == "wait-gone") {
+      if (!WaitFor(kShortMs, [] { return !IsWindow(g_window); })) Fail("the window is still there");
+      Print("gone: yes");
+    } else if (step == "watch") {
+      // Every distinct status text for a while (diagnostics).
+      std::wstring last;
+      const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(Number(next()));
+      while (GetTickCount64() < end) {
+        const std::wstring now = Status();
+        if (now != last) Print(Join("seen: ", OneLine(now)));
+        last = now;
+        Sleep(1);
+      }
+    } else if (step == "sleep") {
+      Sleep(static_cast<DWORD>(Number(next())));
+    } else {
+      Fail(Join("unknown step ", step));
+    }
+  }
+  return 0;
+}
