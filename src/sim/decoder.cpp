@@ -81,21 +81,33 @@ Instruction Decode(std::uint32_t word) {
 namespace {
 
 std::string Operand(std::uint8_t reg, std::uint8_t mode) {
-  const std::string w = "W" + std::to_string(reg);
+  // Built by appending: GCC 12 at -O3 misreads prefix concatenation as an
+  // overlapping copy (-Wrestrict).
+  std::string w(1, 'W');
+  w += std::to_string(reg);
+  const char* before = "[";
+  const char* after = "]";
   switch (mode) {
     case kDirect:
       return w;
     case kIndirect:
-      return "[" + w + "]";
+      break;
     case kPostDec:
-      return "[" + w + "--]";
+      after = "--]";
+      break;
     case kPostInc:
-      return "[" + w + "++]";
+      after = "++]";
+      break;
     case kPreDec:
-      return "[--" + w + "]";
+      before = "[--";
+      break;
     default:
-      return "[++" + w + "]";
+      before = "[++";
+      break;
   }
+  std::string text(before);
+  text.append(w).append(after);
+  return text;
 }
 
 std::string Hex(unsigned value) {
