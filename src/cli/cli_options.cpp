@@ -30,7 +30,9 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
   cli.add_option("--exec-dir", o.exec_dir,
                  "Where pe.hex, pe24f.hex and pe33f.hex are found. Default: the current "
                  "directory");
-  cli.add_option("--lang", o.lang, "Message language; default from LC_ALL, LC_MESSAGES, LANG")
+  cli.add_option("--lang", o.lang,
+                 "Message language; default from the locale (LC_ALL, LC_MESSAGES, LANG; on Windows "
+                 "the system language)")
       ->check(CLI::IsMember({"en", "ja"}));
   bool quiet = false;
   bool verbose = false;

@@ -6,7 +6,11 @@
 #include "sim/sim_port.h"
 
 #ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
 #include <io.h>
+#include <windows.h>
 
 #include <cstdio>
 
@@ -39,8 +43,13 @@ std::unique_ptr<app::SettingsStore> MakeSettingsStore() {
 }
 
 std::uint16_t DefaultLanguage() {
+#ifdef _WIN32
+  // The windowed program's rule: the system's default language identifier.
+  return GetSystemDefaultLangID();
+#else
   return report::LanguageFromLocale(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"),
                                     std::getenv("LANG"));
+#endif
 }
 
 bool StderrIsTerminal() {

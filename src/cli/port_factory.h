@@ -17,7 +17,8 @@ std::unique_ptr<link::SerialPort> MakePort(const std::string& name);
 // $XDG_CONFIG_HOME/quillon/settings on POSIX systems, the registry on Windows.
 std::unique_ptr<app::SettingsStore> MakeSettingsStore();
 
-// The language identifier the messages follow by default.
+// The language identifier the messages follow by default: the locale
+// variables on POSIX systems, the system default language on Windows.
 std::uint16_t DefaultLanguage();
 
 // Whether standard error is a terminal (for the progress indicator).

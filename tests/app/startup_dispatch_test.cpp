@@ -78,17 +78,6 @@ TEST_F(AppTest, StoredComPortValues) {
   }
 }
 
-TEST(SettingsHelpers, ComAndChipRoundTrip) {
-  FakeSettings s;
-  EXPECT_EQ(LoadCom(s), -1);
-  EXPECT_EQ(LoadChip(s), "");
-  StoreCom(s, 2);
-  EXPECT_EQ(s.values["COM"], "COM2");
-  EXPECT_EQ(LoadCom(s), 2);
-  StoreChip(s, "dsPIC33FJ128GP706");
-  EXPECT_EQ(LoadChip(s), "dsPIC33FJ128GP706");
-}
-
 TEST(AboutTextTest, LinesAndOptionalOsLine) {
   const std::string with = AboutText(std::string("Windows NT/2000/XP/Vista/7 V6.1"));
   EXPECT_TRUE(with.starts_with("Quillon Ver 1.9c\r\n"));

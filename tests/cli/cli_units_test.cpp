@@ -11,13 +11,6 @@
 namespace quillon::cli {
 namespace {
 
-TEST(ExitCodes, OneMappingFromTheOutcome) {
-  EXPECT_EQ(ExitCodeFor(icsp::Outcome::kOk), 0);
-  EXPECT_EQ(ExitCodeFor(icsp::Outcome::kProblem), 1);
-  EXPECT_EQ(ExitCodeFor(icsp::Outcome::kLinkFailure), 3);
-  EXPECT_EQ(ExitCodeFor(icsp::Outcome::kFileRejected), 4);
-}
-
 // --- devices ---
 
 TEST(DeviceListing, LinesAndFamilyForms) {
@@ -114,14 +107,6 @@ TEST(ConsoleViewTest, ProgressIndicatorIsClearedBeforeText) {
   ViewRig off(Verbosity::kNormal, /*progress=*/false);
   off.view.SetProgress(40);
   EXPECT_EQ(off.err.str(), "");
-}
-
-TEST(ConsoleViewTest, OptionMarksToggle) {
-  ViewRig rig(Verbosity::kNormal);
-  EXPECT_TRUE(rig.view.IsChecked(report::Option::kEnhancedIcsp));
-  rig.view.ToggleOption(report::Option::kEnhancedIcsp);
-  EXPECT_FALSE(rig.view.IsChecked(report::Option::kEnhancedIcsp));
-  EXPECT_FALSE(rig.view.IsChecked(report::Option::kWideVdd));
 }
 
 // --- command line ---
