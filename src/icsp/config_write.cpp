@@ -1,7 +1,5 @@
 #include "icsp/config_write.h"
 
-#include <initializer_list>
-
 #include "icsp/primitives.h"
 
 namespace quillon::icsp {
@@ -12,10 +10,6 @@ constexpr std::uint32_t kTblwtlW6ToW7Inc = 0xBB1B86;  // TBLWTL W6, [W7++]
 constexpr std::uint32_t kTblwtlW0ToW7Inc = 0xBB1B80;  // TBLWTL W0, [W7++]
 constexpr std::uint32_t kConfigPage = 0xF8;
 
-void Append(Session& session, std::initializer_list<std::uint32_t> words) {
-  for (std::uint32_t w : words) session.link.AppendInstruction(w);
-}
-
 }  // namespace
 
 void WriteConfigWord(Session& session, int k) {
@@ -25,9 +19,9 @@ void WriteConfigWord(Session& session, int k) {
   if (!devices::UsesPic24Sequences(device)) {
     // dsPIC30F: externally timed, behind the NVMKEY unlock.
     GotoResetVector100(session);
-    Append(session, {MoveLiteral(2 * static_cast<std::uint32_t>(k), 7), MoveLiteral(0x4008, 10),
-                     kMovW10ToNvmcon, MoveLiteral(kConfigPage, 0), tblpag, MoveLiteral(value, 6),
-                     kNop, kTblwtlW6ToW7Inc, kNop, kNop});
+    AppendWords(session, {MoveLiteral(2 * static_cast<std::uint32_t>(k), 7),
+                          MoveLiteral(0x4008, 10), kMovW10ToNvmcon, MoveLiteral(kConfigPage, 0),
+                          tblpag, MoveLiteral(value, 6), kNop, kTblwtlW6ToW7Inc, kNop, kNop});
     NvmUnlock(session);
     TimedNvmWrite(session, 1);
     GotoResetVector100(session);
@@ -39,9 +33,9 @@ void WriteConfigWord(Session& session, int k) {
       nvmcon = 0x4003;  // one flash word
     }
     GotoResetVector200(session);
-    Append(session, {MoveLiteral(address & 0xFFFF, 7), MoveLiteral(nvmcon, 10), kMovW10ToNvmcon,
-                     MoveLiteral(address >> 16, 0), tblpag, MoveLiteral(value, 0), kTblwtlW0ToW7Inc,
-                     kNop, kNop});
+    AppendWords(session, {MoveLiteral(address & 0xFFFF, 7), MoveLiteral(nvmcon, 10),
+                          kMovW10ToNvmcon, MoveLiteral(address >> 16, 0), tblpag,
+                          MoveLiteral(value, 0), kTblwtlW0ToW7Inc, kNop, kNop});
     StartNvmWrite(session);
     PollNvmWrite(session, 100);
     GotoResetVector200(session);

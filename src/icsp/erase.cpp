@@ -2,7 +2,6 @@
 // on dsPIC33F/PIC24 parts the factory words at the end of executive memory
 // written back, since their erase takes executive memory with it.
 #include <algorithm>
-#include <initializer_list>
 
 #include "icsp/config_write.h"
 #include "icsp/executive_check.h"
@@ -18,10 +17,6 @@ constexpr std::uint32_t kExecutivePage = 0x80;
 constexpr std::size_t kLastRowUnit = 0x780;  // row 15 of executive memory, 0x800780 to 0x8007FE
 constexpr std::size_t kTailUnit = 0x7F0;
 
-void Append(Session& session, std::initializer_list<std::uint32_t> words) {
-  for (std::uint32_t w : words) session.link.AppendInstruction(w);
-}
-
 void EraseArray(Session& session) {
   const std::uint32_t tblpag = session.device.load_table_pointer;
   if (devices::UsesPic24Sequences(session.device.device)) {
@@ -29,8 +24,8 @@ void EraseArray(Session& session) {
     // User memory, then executive memory: the erase takes the page of the
     // last table write.
     for (std::uint32_t page : {0x00u, kExecutivePage}) {
-      Append(session, {MoveLiteral(0x404F, 10), kMovW10ToNvmcon, MoveLiteral(page, 0), tblpag,
-                       MoveLiteral(0, 0), kTblwtlW0ToW0, kNop, kNop});
+      AppendWords(session, {MoveLiteral(0x404F, 10), kMovW10ToNvmcon, MoveLiteral(page, 0), tblpag,
+                            MoveLiteral(0, 0), kTblwtlW0ToW0, kNop, kNop});
       StartNvmWrite(session);
       PollNvmWrite(session, 100);
       PollNvmWrite(session, 100);
@@ -39,12 +34,12 @@ void EraseArray(Session& session) {
     return;
   }
   GotoResetVector100(session);
-  Append(session, {MoveLiteral(0x4008, 10), kMovW10ToNvmcon, MoveLiteral(0xF8, 0), tblpag,
-                   MoveLiteral(6, 7), kClrW6, kNop});
+  AppendWords(session, {MoveLiteral(0x4008, 10), kMovW10ToNvmcon, MoveLiteral(0xF8, 0), tblpag,
+                        MoveLiteral(6, 7), kClrW6, kNop});
   session.link.SendBatch();
   // Chip erase, then executive memory, each behind its own unlock.
   for (std::uint32_t nvmcon : {0x407Fu, 0x4072u}) {
-    Append(session, {MoveLiteral(nvmcon, 10), kMovW10ToNvmcon});
+    AppendWords(session, {MoveLiteral(nvmcon, 10), kMovW10ToNvmcon});
     NvmUnlock(session);
     TimedNvmWrite(session, 100);
   }
@@ -58,8 +53,8 @@ void RestoreExecutiveRow(Session& session) {
   if (!devices::UsesPic24Sequences(session.device.device)) return;
   const std::uint32_t tblpag = session.device.load_table_pointer;
   GotoResetVector200(session);
-  Append(session, {MoveLiteral(0x4001, 10), kMovW10ToNvmcon, MoveLiteral(kExecutivePage, 0), tblpag,
-                   MoveLiteral(0, 7), kNop});
+  AppendWords(session, {MoveLiteral(0x4001, 10), kMovW10ToNvmcon, MoveLiteral(kExecutivePage, 0),
+                        tblpag, MoveLiteral(0, 7), kNop});
   session.link.SendBatch();
 
   std::vector<std::uint16_t>& exe = session.image.executive;
@@ -70,7 +65,7 @@ void RestoreExecutiveRow(Session& session) {
   std::copy(session.executive_tail.begin() + 4, session.executive_tail.end(),
             exe.begin() + kTailUnit + 4);
 
-  Append(session, {MoveLiteral(kExecutivePage, 0), tblpag, MoveLiteral(kLastRowUnit, 7)});
+  AppendWords(session, {MoveLiteral(kExecutivePage, 0), tblpag, MoveLiteral(kLastRowUnit, 7)});
   session.link.SendBatch();
   for (std::size_t g = 0; g < 16; ++g) {
     MoveQuadToRegisters(session, QuadSource::kExecutive, kLastRowUnit / 8 + g);

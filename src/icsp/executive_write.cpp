@@ -1,7 +1,5 @@
 #include "icsp/executive_write.h"
 
-#include <initializer_list>
-
 #include "icsp/primitives.h"
 #include "icsp/verify.h"
 
@@ -15,14 +13,6 @@ constexpr std::uint32_t kTblwtlW0ToW0 = 0xBB0800;  // TBLWTL W0, [W0]: latches t
 // Executive memory of the dsPIC33F/PIC24 form: two pages of 512 instructions.
 constexpr std::uint32_t kPageOffsets[] = {0x0000, 0x0400};
 
-void Append(Session& session, std::initializer_list<std::uint32_t> words) {
-  for (std::uint32_t w : words) session.link.AppendInstruction(w);
-}
-
-void LoadNvmcon(Session& session, std::uint32_t value) {
-  Append(session, {MoveLiteral(value, 10), kMovW10ToNvmcon});
-}
-
 void WriteExecutive30F(Session& session, const devices::ExecutiveExtent& extent) {
   GotoResetVector100(session);
   LoadNvmcon(session, 0x4072);
@@ -33,20 +23,11 @@ void WriteExecutive30F(Session& session, const devices::ExecutiveExtent& extent)
   SetTablePointer(session, kExecutiveBase, 7);
   session.link.AppendInstruction(kNop);
   session.link.SendBatch();
-  const std::uint32_t quads_per_row = static_cast<std::uint32_t>(extent.row_instructions) / 4;
+  const std::uint32_t row = static_cast<std::uint32_t>(extent.row_instructions);
   for (int r = 0; r < extent.rows; ++r) {
-    const std::uint32_t first = static_cast<std::uint32_t>(extent.row_instructions * r);
+    const std::uint32_t first = row * static_cast<std::uint32_t>(r);
     ShowStep(session, "Writing:Exe Adr ", r, extent.rows - 1, first);
-    LoadNvmcon(session, 0x4001);
-    SetTablePointer(session, kExecutiveBase + 2 * first, 7);
-    session.link.SendBatch();
-    for (std::uint32_t g = 0; g < quads_per_row; ++g) {
-      MoveQuadToRegisters(session, QuadSource::kExecutive, first / 4 + g);
-      LoadCodeLatches(session);
-    }
-    NvmUnlock(session);
-    TimedNvmWrite(session, 1);
-    GotoResetVector100(session);
+    WriteCodeRow(session, QuadSource::kExecutive, kExecutiveBase, first, row);
   }
 }
 
@@ -57,8 +38,8 @@ void WriteExecutive24(Session& session, const devices::ExecutiveExtent& extent) 
   // A page erase works on the address of the last table write; without one
   // it would erase page 0 of program memory and leave the executive in place.
   for (int i = 0; i < 4; ++i) {
-    Append(session, {MoveLiteral(kExecutivePage, 0), session.device.load_table_pointer,
-                     MoveLiteral(kPageOffsets[i % 2], 0), kTblwtlW0ToW0, kNop, kNop});
+    AppendWords(session, {MoveLiteral(kExecutivePage, 0), session.device.load_table_pointer,
+                          MoveLiteral(kPageOffsets[i % 2], 0), kTblwtlW0ToW0, kNop, kNop});
     StartNvmWrite(session);
     PollNvmWrite(session, 10);
   }
@@ -66,19 +47,11 @@ void WriteExecutive24(Session& session, const devices::ExecutiveExtent& extent) 
   SetTablePointer(session, kExecutiveBase, 7);
   session.link.AppendInstruction(kNop);
   session.link.SendBatch();
-  const std::uint32_t quads_per_row = static_cast<std::uint32_t>(extent.row_instructions) / 4;
+  const std::uint32_t row = static_cast<std::uint32_t>(extent.row_instructions);
   for (int r = 0; r < extent.rows; ++r) {
-    const std::uint32_t first = static_cast<std::uint32_t>(extent.row_instructions * r);
+    const std::uint32_t first = row * static_cast<std::uint32_t>(r);
     ShowStep(session, "Writing:Exe Adr ", r, extent.rows - 1, first);
-    SetTablePointer(session, kExecutiveBase + 2 * first, 7);
-    session.link.SendBatch();
-    for (std::uint32_t g = 0; g < quads_per_row; ++g) {
-      MoveQuadToRegisters(session, QuadSource::kExecutive, first / 4 + g);
-      LoadCodeLatches(session);
-    }
-    StartNvmWrite(session);
-    PollNvmWrite(session, 1);
-    GotoResetVector200(session);
+    WriteCodeRow(session, QuadSource::kExecutive, kExecutiveBase, first, row);
   }
 }
 

@@ -8,10 +8,6 @@ namespace quillon::icsp {
 
 namespace {
 
-void Append(Session& session, std::initializer_list<std::uint32_t> words) {
-  for (std::uint32_t w : words) session.link.AppendInstruction(w);
-}
-
 void Letter(Session& session, std::uint8_t letter) {
   session.link.SendBatch();
   session.link.SendCommandAck(letter);
@@ -56,6 +52,14 @@ std::uint16_t* DataQuadUnits(Session& session, DataDestination destination, std:
 }
 
 }  // namespace
+
+void AppendWords(Session& session, std::initializer_list<std::uint32_t> words) {
+  for (std::uint32_t w : words) session.link.AppendInstruction(w);
+}
+
+void LoadNvmcon(Session& session, std::uint32_t value) {
+  AppendWords(session, {MoveLiteral(value, 10), kMovW10ToNvmcon});
+}
 
 std::uint16_t RegOut(Session& session) {
   session.link.SendCommand(link::cmd::kRegOut);
@@ -114,13 +118,13 @@ void UnpackLinkWords(const Session& session, std::size_t groups, std::uint16_t* 
 
 void GotoResetVector100(Session& session) {
   if (session.UsesBoardLetters()) return Letter(session, link::cmd::kGotoResetVector100);
-  Append(session, {kNop, kGoto100, kGoto100, kNop});
+  AppendWords(session, {kNop, kGoto100, kGoto100, kNop});
   session.link.SendBatch();
 }
 
 void GotoResetVector200(Session& session) {
   if (session.UsesBoardLetters()) return Letter(session, link::cmd::kGotoResetVector200);
-  Append(session, {kGoto200, kGoto200, kNop});
+  AppendWords(session, {kGoto200, kGoto200, kNop});
   session.link.SendBatch();
 }
 
@@ -139,12 +143,13 @@ void NvmUnlock(Session& session) {
     session.link.SendCommandAck(link::cmd::kNvmUnlock);
     return;
   }
-  Append(session, {MoveLiteral(0x55, 8), kMovW8ToNvmkey, MoveLiteral(0xAA, 9), kMovW9ToNvmkey});
+  AppendWords(session,
+              {MoveLiteral(0x55, 8), kMovW8ToNvmkey, MoveLiteral(0xAA, 9), kMovW9ToNvmkey});
 }
 
 void StartNvmWrite(Session& session) {
   if (session.UsesBoardLetters()) return Letter(session, link::cmd::kStartNvmWrite);
-  Append(session, {kBsetNvmconWr, kNop, kNop, kNop, kNop});
+  AppendWords(session, {kBsetNvmconWr, kNop, kNop, kNop, kNop});
   session.link.SendBatch();
 }
 
@@ -152,11 +157,11 @@ void TimedNvmWrite(Session& session, int n) {
   if (session.UsesBoardLetters()) {
     return Letter(session, n == 1 ? link::cmd::kTimedNvmWrite1 : link::cmd::kTimedNvmWriteN);
   }
-  Append(session, {kBsetNvmconWr, kNop, kNop, kNop, kNop});
+  AppendWords(session, {kBsetNvmconWr, kNop, kNop, kNop, kNop});
   session.link.SendBatch();
   for (int i = 0; i <= n; ++i) Wait(session);
   // The caller's next send (normally the reset-vector GOTO) carries these.
-  Append(session, {kBclrNvmconWr, kNop, kNop, kNop, kNop});
+  AppendWords(session, {kBclrNvmconWr, kNop, kNop, kNop, kNop});
 }
 
 void PollNvmWrite(Session& session, int n) {
@@ -166,7 +171,7 @@ void PollNvmWrite(Session& session, int n) {
   for (int i = 0; i < n; ++i) Wait(session);
   // A part that never clears WR is given up on silently after 101 polls.
   for (int polls = 1; polls <= 101; ++polls) {
-    Append(session, {kNop, kGoto200, kNop, kMovNvmconToW2, kMovW2ToVisi, kNop});
+    AppendWords(session, {kNop, kGoto200, kNop, kMovNvmconToW2, kMovW2ToVisi, kNop});
     session.link.SendBatch();
     const std::uint16_t nvmcon = RegOut(session);
     if ((nvmcon & 0x8000) == 0 || session.link.lost()) break;
@@ -175,11 +180,11 @@ void PollNvmWrite(Session& session, int n) {
 
 void ReadCodeQuad(Session& session) {
   if (session.UsesBoardLetters()) return Letter(session, link::cmd::kReadCodeQuad);
-  Append(session, {kClrW7, kNop, kTblrdlW6ToW7, kNop, kNop, kTblrdhbW6IncToW7Inc, kNop, kNop,
-                   kTblrdhbPreW6ToW7Inc, kNop, kNop, kTblrdlW6IncToW7Inc, kNop});
+  AppendWords(session, {kClrW7, kNop, kTblrdlW6ToW7, kNop, kNop, kTblrdhbW6IncToW7Inc, kNop, kNop,
+                        kTblrdhbPreW6ToW7Inc, kNop, kNop, kTblrdlW6IncToW7Inc, kNop});
   session.link.SendBatch();
-  Append(session, {kNop, kTblrdlW6ToW7, kNop, kNop, kTblrdhbW6IncToW7Inc, kNop, kNop,
-                   kTblrdhbPreW6ToW7Inc, kNop, kNop, kTblrdlW6IncToW7, kNop, kNop});
+  AppendWords(session, {kNop, kTblrdlW6ToW7, kNop, kNop, kTblrdhbW6IncToW7Inc, kNop, kNop,
+                        kTblrdhbPreW6ToW7Inc, kNop, kNop, kTblrdlW6IncToW7, kNop, kNop});
   session.link.SendBatch();
 }
 
@@ -193,7 +198,7 @@ void FetchCodeQuad(Session& session, CodeDestination destination, std::size_t qu
   } else {
     for (unsigned n = 0; n < 6; ++n) {
       if (n == 1) session.link.AppendInstruction(kNop);
-      Append(session, {MoveToVisi(n), kNop});
+      AppendWords(session, {MoveToVisi(n), kNop});
       session.link.SendBatch();
       w[n] = RegOut(session);
     }
@@ -205,12 +210,12 @@ void FetchCodeQuad(Session& session, CodeDestination destination, std::size_t qu
 
 void LoadCodeLatches(Session& session) {
   if (session.UsesBoardLetters()) return Letter(session, link::cmd::kLoadCodeLatches);
-  Append(session, {kClrW6, kNop, kTblwtlW6IncToW7, kNop, kNop, kTblwthbW6IncToW7Inc, kNop, kNop,
-                   kTblwthbW6IncToPreW7, kNop, kNop});
+  AppendWords(session, {kClrW6, kNop, kTblwtlW6IncToW7, kNop, kNop, kTblwthbW6IncToW7Inc, kNop,
+                        kNop, kTblwthbW6IncToPreW7, kNop, kNop});
   session.link.SendBatch();
-  Append(session,
-         {kTblwtlW6IncToW7Inc, kNop, kNop, kTblwtlW6IncToW7, kNop, kNop, kTblwthbW6IncToW7Inc, kNop,
-          kNop, kTblwthbW6IncToPreW7, kNop, kNop, kTblwtlW6IncToW7Inc, kNop, kNop});
+  AppendWords(session,
+              {kTblwtlW6IncToW7Inc, kNop, kNop, kTblwtlW6IncToW7, kNop, kNop, kTblwthbW6IncToW7Inc,
+               kNop, kNop, kTblwthbW6IncToPreW7, kNop, kNop, kTblwtlW6IncToW7Inc, kNop, kNop});
   session.link.SendBatch();
 }
 
@@ -219,8 +224,8 @@ void ReadDataQuad(Session& session) {
     session.link.SendCommandAck(link::cmd::kReadDataQuad);
     return;
   }
-  Append(session, {kClrW7, kNop});
-  for (int i = 0; i < 4; ++i) Append(session, {kTblrdlW6IncToW7Inc, kNop, kNop});
+  AppendWords(session, {kClrW7, kNop});
+  for (int i = 0; i < 4; ++i) AppendWords(session, {kTblrdlW6IncToW7Inc, kNop, kNop});
 }
 
 void FetchDataQuad(Session& session, DataDestination destination, std::size_t quad) {
@@ -232,7 +237,7 @@ void FetchDataQuad(Session& session, DataDestination destination, std::size_t qu
     for (std::size_t n = 0; n < 4; ++n) w[n] = session.link.ReplyWord(n);
   } else {
     for (unsigned n = 0; n < 4; ++n) {
-      Append(session, {MoveToVisi(n), kNop});
+      AppendWords(session, {MoveToVisi(n), kNop});
       session.link.SendBatch();
       w[n] = RegOut(session);
       session.link.AppendInstruction(kNop);
@@ -245,14 +250,14 @@ void FetchDataQuad(Session& session, DataDestination destination, std::size_t qu
 
 void LoadDataLatches(Session& session) {
   if (session.UsesBoardLetters()) return Letter(session, link::cmd::kLoadDataLatches);
-  Append(session, {kClrW6, kNop});
-  for (int i = 0; i < 4; ++i) Append(session, {kTblwtlW6IncToW7Inc, kNop, kNop});
+  AppendWords(session, {kClrW6, kNop});
+  for (int i = 0; i < 4; ++i) AppendWords(session, {kTblwtlW6IncToW7Inc, kNop, kNop});
   session.link.SendBatch();
 }
 
 void SetTablePointer(Session& session, std::uint32_t address, unsigned n) {
-  Append(session, {MoveLiteral(address >> 16, 0), session.device.load_table_pointer,
-                   MoveLiteral(address & 0xFFFF, n)});
+  AppendWords(session, {MoveLiteral(address >> 16, 0), session.device.load_table_pointer,
+                        MoveLiteral(address & 0xFFFF, n)});
 }
 
 void MoveQuadToRegisters(Session& session, QuadSource source, std::size_t quad) {
@@ -264,6 +269,27 @@ void MoveQuadToRegisters(Session& session, QuadSource source, std::size_t quad) 
       u[0], static_cast<std::uint32_t>((u[3] & 0xFF) << 8 | (u[1] & 0xFF)), u[2],
       u[4], static_cast<std::uint32_t>((u[7] & 0xFF) << 8 | (u[5] & 0xFF)), u[6]};
   for (unsigned n = 0; n < 6; ++n) session.link.AppendInstruction(MoveLiteral(w[n], n));
+}
+
+void WriteCodeRow(Session& session, QuadSource source, std::uint32_t base, std::uint32_t first,
+                  std::uint32_t row_instructions) {
+  const bool pic24 = devices::UsesPic24Sequences(session.device.device);
+  if (!pic24) LoadNvmcon(session, 0x4001);
+  SetTablePointer(session, base + 2 * first, 7);
+  session.link.SendBatch();
+  for (std::uint32_t g = 0; g < row_instructions / 4; ++g) {
+    MoveQuadToRegisters(session, source, first / 4 + g);
+    LoadCodeLatches(session);
+  }
+  if (pic24) {
+    StartNvmWrite(session);
+    PollNvmWrite(session, 1);
+    GotoResetVector200(session);
+  } else {
+    NvmUnlock(session);
+    TimedNvmWrite(session, 1);
+    GotoResetVector100(session);
+  }
 }
 
 }  // namespace quillon::icsp

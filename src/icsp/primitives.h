@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 
 #include "icsp/session.h"
 
@@ -77,6 +78,12 @@ void ExecutiveReadData(Session& session, std::uint32_t address);
 // Unpacks `groups` packed six-word groups of link_words into 8 units each.
 void UnpackLinkWords(const Session& session, std::size_t groups, std::uint16_t* units);
 
+// --- Batch building ---
+// Appends instruction words in order (nothing is sent).
+void AppendWords(Session& session, std::initializer_list<std::uint32_t> words);
+// Appends MOV #value, W10; MOV W10, NVMCON.
+void LoadNvmcon(Session& session, std::uint32_t value);
+
 // --- Steps ---
 void GotoResetVector100(Session& session);
 void GotoResetVector200(Session& session);
@@ -113,5 +120,14 @@ void LoadDataLatches(Session& session);
 void SetTablePointer(Session& session, std::uint32_t address, unsigned n);
 // Appends the six MOV #lit words that put quad q in packed form into W0..W5.
 void MoveQuadToRegisters(Session& session, QuadSource source, std::size_t quad);
+
+// Programs one row of `row_instructions` instructions of `source`, starting at
+// instruction `first`, at program address base + 2 * first, by instruction
+// batches in the family's form: the dsPIC30F form loads NVMCON with a row
+// write before the row and times the write itself; the dsPIC33F/PIC24 form
+// expects NVMCON loaded already and polls the self-timed write. Ends at the
+// reset vector with nothing pending.
+void WriteCodeRow(Session& session, QuadSource source, std::uint32_t base, std::uint32_t first,
+                  std::uint32_t row_instructions);
 
 }  // namespace quillon::icsp

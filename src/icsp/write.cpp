@@ -1,7 +1,6 @@
 // Write: program (or executive) memory, data EEPROM, the optional
 // verification, then the configuration words the file supplied.
 #include <algorithm>
-#include <initializer_list>
 #include <string>
 
 #include "icsp/config_write.h"
@@ -28,10 +27,6 @@ class Writer {
   void WriteEepromEnhanced();
 
  private:
-  void Append(std::initializer_list<std::uint32_t> words) {
-    for (std::uint32_t w : words) s_.link.AppendInstruction(w);
-  }
-  void LoadNvmcon(std::uint32_t value) { Append({MoveLiteral(value, 10), kMovW10ToNvmcon}); }
   bool ProgramRowBlank(std::uint32_t first, std::uint32_t count) const {
     return InstructionsBlank(s_.image.program, first, count);
   }
@@ -53,16 +48,7 @@ void Writer::WriteProgramIcsp30F() {
     const std::uint32_t first = kRow * static_cast<std::uint32_t>(r);
     ShowStep(s_, "Writing:Prg Adr ", r, last, first);
     if (ProgramRowBlank(first, kRow)) continue;
-    LoadNvmcon(0x4001);
-    SetTablePointer(s_, 2 * first, 7);
-    s_.link.SendBatch();
-    for (std::uint32_t g = 0; g < kRow / 4; ++g) {
-      MoveQuadToRegisters(s_, QuadSource::kProgram, first / 4 + g);
-      LoadCodeLatches(s_);
-    }
-    NvmUnlock(s_);
-    TimedNvmWrite(s_, 1);
-    GotoResetVector100(s_);
+    WriteCodeRow(s_, QuadSource::kProgram, 0, first, kRow);
   }
 }
 
@@ -71,22 +57,14 @@ void Writer::WriteProgramIcsp24() {
   const long last = device_.program_words / kRow - 1;
   GotoResetVector200(s_);
   // NVMCON keeps its value between self-timed writes: loaded once.
-  LoadNvmcon(0x4001);
+  LoadNvmcon(s_, 0x4001);
   s_.link.SendBatch();
   for (long r = 0; r <= last; ++r) {
     const std::uint32_t first = kRow * static_cast<std::uint32_t>(r);
     // Only the last four digits of the instruction number are shown.
     ShowStep(s_, "Writing:Prg Adr ", r, last, first);
     if (ProgramRowBlank(first, kRow)) continue;
-    SetTablePointer(s_, 2 * first, 7);
-    s_.link.SendBatch();
-    for (std::uint32_t g = 0; g < kRow / 4; ++g) {
-      MoveQuadToRegisters(s_, QuadSource::kProgram, first / 4 + g);
-      LoadCodeLatches(s_);
-    }
-    StartNvmWrite(s_);
-    PollNvmWrite(s_, 1);
-    GotoResetVector200(s_);
+    WriteCodeRow(s_, QuadSource::kProgram, 0, first, kRow);
   }
 }
 
@@ -134,7 +112,7 @@ void Writer::WriteEepromIcsp() {
     const std::uint32_t first = kEepromRowWords * static_cast<std::uint32_t>(r);
     ShowStep(s_, "Writing:Dat Adr ", r, last, 2 * first);
     if (WordsBlank(eeprom, first, kEepromRowWords)) continue;
-    LoadNvmcon(0x4005);
+    LoadNvmcon(s_, 0x4005);
     SetTablePointer(s_, EepromBase() + 2 * first, 7);
     for (std::uint32_t g = 0; g < 4; ++g) {
       for (unsigned i = 0; i < 4; ++i) {
