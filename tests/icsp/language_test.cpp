@@ -1,0 +1,116 @@
+// Every result and failure of the engine in the user's language: the whole
+// 16-bit identifier 0x0411 selects Japanese; 0x0011 (the primary language
+// alone) and 0x0409 select English.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "icsp/operations.h"
+#include "image/hex_loader.h"
+#include "test_support/sim_session.h"
+
+namespace quillon::icsp {
+namespace {
+
+using test_support::SimSession;
+
+struct Texts {
+  const char* english;
+  const char* japanese;
+};
+
+class EngineLanguage : public ::testing::TestWithParam<std::uint16_t> {
+ protected:
+  std::unique_ptr<SimSession> Chip(
+      sim::BoardConfig config = test_support::BoardFor("dsPIC30F2010")) {
+    auto sim = std::make_unique<SimSession>(config);
+    sim->sink.lang = GetParam();
+    if (config.target_present && !config.device_id_override) {
+      EXPECT_TRUE(sim->SelectSimulated());
+    }
+    return sim;
+  }
+  // The text expected for this language, as the start of the status line.
+  std::string Expected(const Texts& texts) const {
+    return GetParam() == 0x0411 ? texts.japanese : texts.english;
+  }
+  void ExpectLastStartsWith(const SimSession& sim, const Texts& texts) const {
+    EXPECT_TRUE(sim.sink.last_text().starts_with(Expected(texts)))
+        << "language " << std::hex << GetParam() << ": " << sim.sink.last_text();
+  }
+};
+
+TEST_P(EngineLanguage, OperationResults) {
+  auto chip = Chip();
+  DetectDevice(chip->session);
+  ExpectLastStartsWith(*chip, {"Detecting Successful!", "Detecting 成功!"});
+
+  BulkErase(chip->session);
+  ExpectLastStartsWith(*chip, {"Erasing Successful!", "Erasing 成功!"});
+
+  BlankCheck(chip->session);
+  ExpectLastStartsWith(*chip, {"Checking Successful!", "Checking 成功!"});
+
+  chip->session.image.Clear(chip->session.device);
+  chip->session.image.program[0x100] = 0x1234;
+  WriteDevice(chip->session);
+  ExpectLastStartsWith(*chip, {"Writing Successful!", "Writing 成功!"});
+
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("quillon-lang-" + std::to_string(GetParam()));
+  std::filesystem::create_directories(dir);
+  ReadDevice(chip->session, dir.string());
+  ExpectLastStartsWith(*chip, {"Reading Successful!", "Reading 成功!"});
+  std::filesystem::remove_all(dir);
+}
+
+TEST_P(EngineLanguage, Findings) {
+  auto chip = Chip();
+  chip->target().SetProgram(0x0200, 0x123456);
+  BlankCheck(chip->session);
+  ExpectLastStartsWith(*chip, {"Not blank!", "ブランクではありません。"});
+
+  // Programming over old data leaves the AND of both: a mismatch.
+  chip->session.image.Clear(chip->session.device);
+  chip->session.image.program[0x200] = 0xFFFF;
+  chip->session.image.program[0x201] = 0x00FF;
+  chip->target().SetProgram(0x0200, 0x000000);
+  chip->session.image.program[0x202] = 0x0001;
+  WriteDevice(chip->session);
+  ExpectLastStartsWith(*chip, {"Error : Not match!", "ｴﾗｰ: 正しく書き込めません。"});
+
+  EXPECT_FALSE(devices::SelectDevice(chip->session.device, "dspic30f2010", *chip->reporter));
+  ExpectLastStartsWith(*chip, {"Please select PIC type.", "PIC typeを選択してください。"});
+}
+
+TEST_P(EngineLanguage, DetectionFailures) {
+  sim::BoardConfig empty = test_support::BoardFor("dsPIC30F2010");
+  empty.target_present = false;
+  auto no_chip = Chip(empty);
+  DetectDevice(no_chip->session);
+  ExpectLastStartsWith(*no_chip, {"Error : no DeviceID", "ｴﾗｰ :DeviceIDなし"});
+
+  sim::BoardConfig foreign = test_support::BoardFor("dsPIC30F2010");
+  foreign.device_id_override = 0x1234;
+  auto unknown = Chip(foreign);
+  DetectDevice(unknown->session);
+  EXPECT_EQ(unknown->sink.last_text(),
+            Expected({"Error : unknown device", "ｴﾗｰ :未知のdevice"}) + "\r\ndevice=1234");
+}
+
+TEST_P(EngineLanguage, HexLoader) {
+  auto chip = Chip();
+  image::LoadHexText(":10000000", chip->session.image, chip->session.device, *chip->reporter);
+  ExpectLastStartsWith(*chip, {"Error : not HEX file!", "ｴﾗｰ : HEX ﾌｧｲﾙではありません。"});
+  image::LoadHexText(":0200000000FF00\n", chip->session.image, chip->session.device,
+                     *chip->reporter);
+  ExpectLastStartsWith(*chip, {"Error : check sum error!", "ｴﾗｰ : ﾁｪｯｸ･ｻﾑが正しくありません。"});
+  image::LoadHexText(":00000001FF\n", chip->session.image, chip->session.device, *chip->reporter);
+  ExpectLastStartsWith(*chip, {"Loading Successful!", "Loading成功!"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Ids, EngineLanguage, ::testing::Values(0x0411, 0x0011, 0x0409));
+
+}  // namespace
+}  // namespace quillon::icsp
