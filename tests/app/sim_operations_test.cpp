@@ -82,6 +82,31 @@ TEST_F(SimAppTest, PlainIcspPreparesNothing) {
   EXPECT_EQ(port.wire, twin_port.wire);
 }
 
+TEST_F(SimAppTest, BoardFallingSilentMidReadEndsWithTheFailureMessage) {
+  ASSERT_TRUE(app->ChooseDevice("dsPIC30F4013"));
+  view.marks[report::Option::kEnhancedIcsp] = false;
+  const fs::path dir =
+      fs::temp_directory_path() / ("quillon_app_silent_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  for (std::uint64_t k : {3u, 500u, 5000u}) {
+    sim->board().faults().silent_after = sim->board().stats().exchanges + k;
+    const auto paused = clock.ElapsedMs();
+    EXPECT_EQ(app->Read(dir.string()), icsp::Outcome::kLinkFailure) << k;
+    // Only the first silent transfer is reported (two messages, a second
+    // each), then the failure message (a second): no retries, no more pauses.
+    EXPECT_LE(clock.ElapsedMs() - paused, 3000) << k;
+    EXPECT_EQ(view.last_status(), app->reporter().Pick(icsp::LinkFailureMessage())) << k;
+    for (const std::string& s : view.statuses) EXPECT_FALSE(s.starts_with("Reading Successful!"));
+    EXPECT_TRUE(view.Enabled(kReadButton));
+    EXPECT_TRUE(view.Enabled(kDeviceList));
+    EXPECT_FALSE(view.Enabled(kConnectButton));
+    // The next operation starts afresh.
+    sim->board().faults().silent_after.reset();
+    EXPECT_EQ(app->Detect(), icsp::Outcome::kOk) << k;
+  }
+  fs::remove_all(dir);
+}
+
 TEST_F(SimAppTest, MissingExecutiveFileSkipsTheSteps) {
   ASSERT_TRUE(app->ChooseDevice("dsPIC30F4013"));
   sim->target().SetExecutive(sim->target().application_id_address(), 0xFFFFFF);
