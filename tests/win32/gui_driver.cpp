@@ -22,6 +22,7 @@ namespace {
 constexpr int kStatusText = 1008;
 constexpr DWORD kOperationMs = 180000;
 constexpr DWORD kShortMs = 20000;
+constexpr DWORD kStartMs = 90000;
 
 HWND g_window = nullptr;
 const std::wstring kNoAnswer = L"<no answer>";
@@ -87,6 +88,18 @@ std::wstring Status() {
   return WindowText(Control(kStatusText));
 }
 
+// The window exists and its start-up initialisation has run (the status text
+// is no longer "Text1"). A fresh Wine prefix takes a while to show it.
+void FindMainWindow() {
+  const bool found = WaitFor(kStartMs, [] {
+    g_window = FindWindowA("NORMAL0", nullptr);
+    if (g_window == nullptr) return false;
+    const std::wstring status = Status();
+    return status != L"Text1" && status != kNoAnswer;
+  });
+  if (!found) Fail("no Quillon window");
+}
+
 // CR LF become " | " so that one status is one line of output.
 std::string OneLine(const std::wstring& text) {
   std::string line = Utf8(text), out;
@@ -141,9 +154,11 @@ HWND FindFileDialog() {
   return dialog;
 }
 
-// The file name box of the open dialog: an edit inside combo cmb13, or edt1.
+// The file name box of the open dialog: the edit inside combo cmb13 (a
+// ComboBoxEx holding a ComboBox in the Explorer-style dialog), or edt1.
 HWND FileNameEdit(HWND dialog) {
   if (HWND combo = GetDlgItem(dialog, 0x47c)) {
+    if (HWND inner = FindWindowExW(combo, nullptr, L"ComboBox", nullptr)) combo = inner;
     if (HWND edit = FindWindowExW(combo, nullptr, L"Edit", nullptr)) return edit;
   }
   return GetDlgItem(dialog, 0x480);
@@ -156,7 +171,18 @@ void Write(const std::string& path) {
   if (!dialog) Fail("no File Open dialog");
   Print("dialog: File Open");
   HWND edit = FileNameEdit(dialog);
-  if (!edit) Fail("no file name box in the dialog");
+  if (!edit) {
+    EnumChildWindows(
+        dialog,
+        [](HWND child, LPARAM) -> BOOL {
+          char name[64] = {};
+          GetClassNameA(child, name, sizeof(name));
+          Print(Join("child: ", std::to_string(GetDlgCtrlID(child)), " ", name));
+          return TRUE;
+        },
+        0);
+    Fail("no file name box in the dialog");
+  }
   SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
   PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
@@ -196,19 +222,13 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& step = args[i];
+    if (g_window == nullptr) FindMainWindow();
     auto next = [&]() -> std::string {
       if (i + 1 >= args.size()) Fail(Join(step, " needs an argument"));
       return args[++i];
     };
     if (step == "window") {
-      // The start-up initialisation has run once the status text is not "Text1".
-      const bool found = WaitFor(kShortMs, [] {
-        g_window = FindWindowA("NORMAL0", nullptr);
-        if (g_window == nullptr) return false;
-        const std::wstring status = Status();
-        return status != L"Text1" && status != kNoAnswer;
-      });
-      if (!found) Fail("no Quillon window");
+      FindMainWindow();
       Print("window: found");
     } else if (step == "com") {
       const int n = Number(next());
