@@ -2,7 +2,7 @@
 """Runs quillon.exe under Wine and Xvfb against a simulated board, as a user would.
 
     gui_test.py --exe quillon.exe --driver gui_driver.exe --sim quillon-sim
-                --hex FILE.hex --out DIR
+                --hex FILE.hex --out DIR [--unit test_win32_gui.exe]
 
 A fresh Wine prefix is made in DIR; quillon-sim serves a dsPIC30F4013 on a
 pseudo-terminal linked as COM3 and keeps the chip in DIR/state.txt.
@@ -11,7 +11,8 @@ Erase, Check, Write (answering the File Open dialog) and Read, toggles an
 option, and ends the program from File > Exit and by closing the window while
 an operation runs. The script checks the status texts, the registry, the Read
 output files and the simulated chip, and saves three screenshots in DIR:
-gui-startup.png, gui-write.png and gui-japanese.png. Every wait is bounded.
+gui-startup.png, gui-write.png and gui-japanese.png. With --unit, the
+in-process window tests run first in the same prefix. Every wait is bounded.
 """
 
 import argparse
@@ -213,6 +214,11 @@ def state_program_words(path):
 
 
 def run(session, args):
+    if args.unit:
+        result = session.wine([args.unit, "--gtest_brief=1"], timeout=240)
+        log(result.stdout.strip())
+        check(result.returncode == 0, "in-process window tests")
+
     # Start-up: the About text, the controls before Connect.
     gui = session.start_gui()
     lines = session.drive("window", "status", "enabled")
@@ -290,7 +296,10 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     for name in ("exe", "driver", "sim", "hex", "out"):
         parser.add_argument("--" + name, required=True)
+    parser.add_argument("--unit")
     args = parser.parse_args()
+    if args.unit:
+        args.unit = os.path.abspath(args.unit)
     for name in ("exe", "driver", "sim", "hex"):
         setattr(args, name, os.path.abspath(getattr(args, name)))
 
