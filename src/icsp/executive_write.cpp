@@ -13,12 +13,8 @@ constexpr std::uint32_t kTblwtlW0ToW0 = 0xBB0800;  // TBLWTL W0, [W0]: latches t
 // Executive memory of the dsPIC33F/PIC24 form: two pages of 512 instructions.
 constexpr std::uint32_t kPageOffsets[] = {0x0000, 0x0400};
 
-void WriteExecutive30F(Session& session, const devices::ExecutiveExtent& extent) {
-  GotoResetVector100(session);
-  LoadNvmcon(session, 0x4072);
-  NvmUnlock(session);
-  // An erase, not a row write: the part needs up to 200 ms before WR clears.
-  TimedNvmWrite(session, 100);
+// Every row, blank or not, after the erase.
+void WriteExecutiveRows(Session& session, const devices::ExecutiveExtent& extent) {
   LoadNvmcon(session, 0x4001);
   SetTablePointer(session, kExecutiveBase, 7);
   session.link.AppendInstruction(kNop);
@@ -29,6 +25,15 @@ void WriteExecutive30F(Session& session, const devices::ExecutiveExtent& extent)
     ShowStep(session, "Writing:Exe Adr ", r, extent.rows - 1, first);
     WriteCodeRow(session, QuadSource::kExecutive, kExecutiveBase, first, row);
   }
+}
+
+void WriteExecutive30F(Session& session, const devices::ExecutiveExtent& extent) {
+  GotoResetVector100(session);
+  LoadNvmcon(session, 0x4072);
+  NvmUnlock(session);
+  // An erase, not a row write: the part needs up to 200 ms before WR clears.
+  TimedNvmWrite(session, 100);
+  WriteExecutiveRows(session, extent);
 }
 
 void WriteExecutive24(Session& session, const devices::ExecutiveExtent& extent) {
@@ -43,16 +48,7 @@ void WriteExecutive24(Session& session, const devices::ExecutiveExtent& extent) 
     StartNvmWrite(session);
     PollNvmWrite(session, 10);
   }
-  LoadNvmcon(session, 0x4001);
-  SetTablePointer(session, kExecutiveBase, 7);
-  session.link.AppendInstruction(kNop);
-  session.link.SendBatch();
-  const std::uint32_t row = static_cast<std::uint32_t>(extent.row_instructions);
-  for (int r = 0; r < extent.rows; ++r) {
-    const std::uint32_t first = row * static_cast<std::uint32_t>(r);
-    ShowStep(session, "Writing:Exe Adr ", r, extent.rows - 1, first);
-    WriteCodeRow(session, QuadSource::kExecutive, kExecutiveBase, first, row);
-  }
+  WriteExecutiveRows(session, extent);
 }
 
 }  // namespace
