@@ -27,11 +27,28 @@ int UsageError(Environment& env, const std::string& text) {
   return kExitUsage;
 }
 
+// The same test the loader will meet: it opens the name without its outer
+// blanks, and a directory opens on some systems but cannot be read.
 bool Readable(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  const std::string trimmed(devices::TrimBlanks(path));
+  std::error_code ec;
+  if (std::filesystem::is_directory(trimmed, ec)) return false;
+  std::FILE* file = std::fopen(trimmed.c_str(), "rb");
   if (file == nullptr) return false;
   std::fclose(file);
   return true;
+}
+
+// Ordinary files, directories and disks are never a programmer board; the
+// port would open them read-write and write the board's commands into them.
+bool CannotBeAPort(const std::string& name) {
+  if (name == "sim" || name.starts_with("sim:")) return false;
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(name, ec);
+  if (ec) return false;  // missing: the port reports why it cannot open it
+  using std::filesystem::file_type;
+  return status.type() == file_type::regular || status.type() == file_type::directory ||
+         status.type() == file_type::block;
 }
 
 bool NeedsDevice(const std::string& command) {
@@ -84,6 +101,9 @@ int RunCommand(const CliOptions& o, Environment& env) {
   if (o.command == "write" && !Readable(o.argument)) {
     env.err << "quillon: cannot read HEX file: " << o.argument << '\n';
     return kExitFileRejected;
+  }
+  if (CannotBeAPort(port_name)) {
+    return UsageError(env, "not a serial port: " + port_name);
   }
   std::unique_ptr<link::SerialPort> port = env.make_port(port_name);
   if (!port) return UsageError(env, "cannot use port \"" + port_name + "\"");

@@ -85,6 +85,19 @@ TEST_F(BinaryTest, ExitStatusesOfTheCommandLineAndThePort) {
   EXPECT_NE(out.find("Exit status:"), std::string::npos);
 }
 
+TEST_F(BinaryTest, APortThatIsNotATerminalIsRefusedAndLeftUntouched) {
+  // A mistyped -P naming an ordinary file must not have command bytes
+  // written into it (as root that could be any file on the system).
+  const fs::path file = home / "notes.txt";
+  std::ofstream(file) << "root:x:0:0\n";
+  EXPECT_EQ(Run({"-P", file.string(), "connect"}), 2);
+  EXPECT_EQ(Slurp(file), "root:x:0:0\n");
+  EXPECT_NE(err.find("not a serial port"), std::string::npos) << err;
+  EXPECT_EQ(out.find("connected!"), std::string::npos);
+  EXPECT_EQ(Run({"-P", home.string(), "connect"}), 2);
+  EXPECT_FALSE(fs::exists(home / "cfg" / "quillon" / "settings")) << "nothing remembered";
+}
+
 TEST_F(BinaryTest, ConnectToTheSimulatedBoardAndRememberIt) {
   EXPECT_EQ(Run({"-P", "sim:dsPIC30F4013", "connect"}), 0);
   EXPECT_EQ(out, "connected!\nfirmware=1.2\n");

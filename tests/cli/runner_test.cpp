@@ -194,6 +194,11 @@ TEST_F(RunnerTest, BadFilesNeverReachTheBoard) {
   EXPECT_EQ(Run({"-P", "sim", "-p", "dsPIC30F4013", "write", missing}), kExitFileRejected);
   EXPECT_TRUE(commands.empty()) << "a missing file is refused before the part is erased";
 
+  // A directory opens like a file on some systems but cannot be read.
+  EXPECT_EQ(Run({"-P", "sim", "-p", "dsPIC30F4013", "write", dir.string()}), kExitFileRejected);
+  EXPECT_NE(err.str().find("cannot read HEX file"), std::string::npos) << err.str();
+  EXPECT_TRUE(commands.empty()) << "a directory is refused before the part is erased";
+
   // A good record, then a bad checksum: the partial image must not be
   // programmed over what the part holds.
   sim->target().SetProgram(0x000000, 0x123456);
