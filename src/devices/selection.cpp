@@ -3,9 +3,13 @@
 namespace quillon::devices {
 
 bool SelectDevice(Selection& selection, std::string_view name, report::Reporter& reporter) {
-  selection.load_table_pointer = kTablePointerAt0032;
   const DeviceRecord* row = FindByName(name);
   if (row == nullptr) {
+    // The part chosen before stays selected, so it keeps its own table-pointer
+    // word: one of the parts with TBLPAG at 0x0054 driven through 0x0032
+    // would have its memory read and written at the wrong page.
+    selection.load_table_pointer =
+        selection.selected ? LoadTablePointerFor(selection.name) : kTablePointerAt0032;
     reporter.ReportError({"Please select PIC type.", "PIC typeを選択してください。"});
     return false;
   }

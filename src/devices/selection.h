@@ -21,8 +21,8 @@ struct Selection {
 };
 
 // Makes the row with this exact name current and shows "Socket <tag>". An
-// unknown name reports "Please select PIC type." (with its pause), keeps the
-// previous selection and resets the table-pointer word to 0x880190.
+// unknown name reports "Please select PIC type." (with its pause) and keeps
+// the previous selection, table-pointer word included.
 bool SelectDevice(Selection& selection, std::string_view name, report::Reporter& reporter);
 
 }  // namespace quillon::devices

@@ -124,8 +124,15 @@ TEST(SelectDevice, SelectsByExactNameAndReportsTheSocket) {
   EXPECT_FALSE(SelectDevice(selection, "dspic30f3011", *reporter));
   EXPECT_EQ(sink.last_text(), "Please select PIC type.");
   EXPECT_EQ(sink.clock.ElapsedMs(), 1000);
-  EXPECT_EQ(selection.name, "PIC24FJ256DA210");  // previous selection kept
-  EXPECT_EQ(selection.load_table_pointer, 0x880190u);
+  // The previous selection is kept whole: its table-pointer word too, or its
+  // memory would be addressed through the wrong TBLPAG.
+  EXPECT_EQ(selection.name, "PIC24FJ256DA210");
+  EXPECT_EQ(selection.load_table_pointer, 0x8802A0u);
+
+  Selection fresh;
+  EXPECT_FALSE(SelectDevice(fresh, "PIC24FJ256DA2100", *reporter));
+  EXPECT_FALSE(fresh.selected);
+  EXPECT_EQ(fresh.load_table_pointer, 0x880190u);
 }
 
 }  // namespace
