@@ -54,7 +54,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
       "read", "Read the device into $Quill$.txt (listing) and $Quill$.hex in DIR");
   read->add_option("DIR", o.argument, "Output directory. Default: the current directory");
 
-  std::vector<std::string> reversed(args.rbegin(), args.rend() - 1);  // without the program name
+  // CLI11 takes the arguments reversed, without the program name.
+  std::vector<std::string> reversed(args.rbegin(), args.empty() ? args.rend() : args.rend() - 1);
   try {
     cli.parse(reversed);
   } catch (const CLI::ParseError& e) {

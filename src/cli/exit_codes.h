@@ -33,6 +33,7 @@ inline constexpr const char* kExitCodeHelp =
     "     unknown device, no DeviceID)\n"
     "  2  usage error (bad arguments, no port, unknown device name)\n"
     "  3  port or link failure, including a failed connect (\"disconnected!\")\n"
-    "  4  the HEX file was rejected or could not be read\n";
+    "  4  a file could not be used: the HEX or executive file was rejected\n"
+    "     or unreadable, or read could not write its output files\n";
 
 }  // namespace quillon::cli

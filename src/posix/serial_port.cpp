@@ -76,6 +76,13 @@ std::vector<std::string> PosixSerialPort::Open(const std::string& name) {
     errors.push_back(ErrnoText("open", errno));
     return errors;
   }
+  // Only a terminal is a port: anything else (a file, a disk, /dev/mem) would
+  // have the board's commands written into it.
+  if (!::isatty(fd)) {
+    ::close(fd);
+    errors.push_back(ErrnoText("open", ENOTTY));
+    return errors;
+  }
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
     if (error == EWOULDBLOCK) {

@@ -10,9 +10,9 @@
 
 namespace quillon::posix {
 
-// Values longer than this (63 bytes with the terminating zero of the
-// registry store) read as nothing stored, as they do on Windows.
-inline constexpr std::size_t kMaxSettingLength = 62;
+// Values longer than this read as nothing stored. The file keeps whole port
+// paths (a /dev/serial/by-id/... name easily passes the registry's 63 bytes).
+inline constexpr std::size_t kMaxSettingLength = 4095;
 
 class SettingsFile : public app::SettingsStore {
  public:

@@ -167,7 +167,7 @@ TEST(CommandLine, HelpDocumentsTheExitCodes) {
   EXPECT_FALSE(p.options);
   EXPECT_EQ(p.exit_code, 0);
   EXPECT_NE(out.find("Exit status:"), std::string::npos);
-  EXPECT_NE(out.find("4  the HEX file was rejected"), std::string::npos);
+  EXPECT_NE(out.find("4  a file could not be used"), std::string::npos);
 }
 
 }  // namespace

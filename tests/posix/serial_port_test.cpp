@@ -11,7 +11,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -242,13 +244,27 @@ TEST(PosixSerialPort, MissingPortReportsOnlyTheOpenError) {
   EXPECT_EQ(port.Close(), std::vector<std::string>{"tcflush Error=9 (Bad file descriptor)"});
 }
 
-TEST(PosixSerialPort, ANonTerminalReportsEachFailedStep) {
+TEST(PosixSerialPort, AnythingButATerminalIsRefusedUntouched) {
+  // A regular file stands for every non-terminal: nothing may be written into it.
+  char path[] = "/tmp/quillon-not-a-port-XXXXXX";
+  const int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, "data", 4), 4);
+  ::close(fd);
+
   PosixSerialPort port;
-  const std::vector<std::string> errors = port.Open("/dev/null");
-  ASSERT_FALSE(errors.empty());
-  EXPECT_EQ(errors.front(), "TIOCEXCL Error=25 (Inappropriate ioctl for device)");
-  EXPECT_EQ(errors.back(), "tcflush Error=25 (Inappropriate ioctl for device)");
-  EXPECT_TRUE(port.is_open());
+  const std::vector<std::string> errors = port.Open(path);
+  EXPECT_EQ(errors, std::vector<std::string>{"open Error=25 (Inappropriate ioctl for device)"});
+  EXPECT_FALSE(port.is_open());
+  const std::uint8_t request = 0x1E;
+  EXPECT_EQ(port.Write(&request, 1).count, 0u);
+  std::ifstream file(path);
+  std::string contents((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(contents, "data");
+  ::unlink(path);
+
+  EXPECT_EQ(port.Open("/dev/null"),
+            std::vector<std::string>{"open Error=25 (Inappropriate ioctl for device)"});
 }
 
 }  // namespace

@@ -87,11 +87,16 @@ TEST_F(SettingsFileTest, ToleratesCrLfAndValuesWithEquals) {
   EXPECT_EQ(settings.Load("COM"), "a=b");
 }
 
-TEST_F(SettingsFileTest, ValuesLongerThanTheRegistryLimitReadAsNothing) {
+TEST_F(SettingsFileTest, LongPortPathsAreKeptAndOverlongValuesReadAsNothing) {
   SettingsFile settings(path);
-  settings.Store("CHIP", std::string(62, 'x'));
-  EXPECT_EQ(settings.Load("CHIP"), std::string(62, 'x'));
-  settings.Store("CHIP", std::string(63, 'x'));
+  const std::string by_id =
+      "/dev/serial/by-id/usb-Quillon_Programmer_Board_Rev_B_0123456789ABCDEF-if00-port0";
+  ASSERT_GT(by_id.size(), 63u);
+  settings.Store("COM", by_id);
+  EXPECT_EQ(settings.Load("COM"), by_id);
+  settings.Store("CHIP", std::string(kMaxSettingLength, 'x'));
+  EXPECT_EQ(settings.Load("CHIP"), std::string(kMaxSettingLength, 'x'));
+  settings.Store("CHIP", std::string(kMaxSettingLength + 1, 'x'));
   EXPECT_EQ(settings.Load("CHIP"), "");
 }
 
