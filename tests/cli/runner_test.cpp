@@ -61,8 +61,8 @@ class RunnerTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir); }
 
-  void UseBoard(const std::string& spec) {
-    sim = sim::MakeSimPort(spec);
+  void UseBoard(const std::string& port_name) {
+    sim = sim::MakeSimPort(port_name);
     ASSERT_TRUE(sim);
   }
 
