@@ -1,5 +1,4 @@
 // Detect: read the DeviceID over ICSP and select the matching catalogue row.
-#include <initializer_list>
 
 #include "devices/catalogue.h"
 #include "icsp/config_words.h"
@@ -19,32 +18,29 @@ constexpr std::uint32_t kMovVisiAddressToW7 = MoveLiteral(0x784, 7);  // 0x20784
 constexpr std::uint16_t kNoAnswerAfter0D = 65503;
 constexpr std::uint16_t kNoAnswerAfter0C = 0xFFF7;
 
-void Append(link::Link& link, std::initializer_list<std::uint32_t> words) {
-  for (std::uint32_t w : words) link.AppendInstruction(w);
-}
-
 // The DeviceID reads are always instruction batches, whatever the firmware:
 // the board letters assume a part already known.
 std::uint16_t ReadDeviceIdNew(Session& session, std::uint32_t load_table_pointer) {
   link::Link& link = session.link;
-  Append(link, {kGoto200, kGoto200, kNop, kMovDeviceIdPageToW0, load_table_pointer,
-                MoveLiteral(0, 6), kMovVisiAddressToW7, kNop, kTblrdlW6IncToW7, kNop, kNop});
+  AppendWords(session,
+              {kGoto200, kGoto200, kNop, kMovDeviceIdPageToW0, load_table_pointer,
+               MoveLiteral(0, 6), kMovVisiAddressToW7, kNop, kTblrdlW6IncToW7, kNop, kNop});
   link.SendBatch();
   link.AppendInstruction(kNop);
   link.SendBatch();
   const std::uint16_t v = RegOut(session);
-  Append(link, {kNop, kGoto200, kNop});
+  AppendWords(session, {kNop, kGoto200, kNop});
   link.SendBatch();
   return v;
 }
 
 std::uint16_t ReadDeviceIdOld(Session& session, std::uint32_t load_table_pointer) {
   link::Link& link = session.link;
-  Append(link, {kNop, kGoto100, kGoto100, kNop, kMovDeviceIdPageToW0, load_table_pointer, kClrW6,
-                kClrW7, kNop, kTblrdlW6IncToW7, kNop, kNop, MoveToVisi(0), kNop});
+  AppendWords(session, {kNop, kGoto100, kGoto100, kNop, kMovDeviceIdPageToW0, load_table_pointer,
+                        kClrW6, kClrW7, kNop, kTblrdlW6IncToW7, kNop, kNop, MoveToVisi(0), kNop});
   link.SendBatch();
   const std::uint16_t v = RegOut(session);
-  Append(link, {kNop, kGoto100, kNop});
+  AppendWords(session, {kNop, kGoto100, kNop});
   link.SendBatch();
   return v;
 }

@@ -12,8 +12,6 @@ namespace quillon::icsp {
 
 namespace {
 
-constexpr std::uint32_t kTblwtlW0ToW0 = 0xBB0800;  // TBLWTL W0, [W0]: latches the erase address
-constexpr std::uint32_t kExecutivePage = 0x80;
 constexpr std::size_t kLastRowUnit = 0x780;  // row 15 of executive memory, 0x800780 to 0x8007FE
 constexpr std::size_t kTailUnit = 0x7F0;
 

@@ -8,7 +8,6 @@ namespace quillon::icsp {
 
 namespace {
 
-constexpr std::uint32_t kExecutiveBase = 0x800000;
 constexpr std::uint16_t kExecutiveId = 0x00BB;
 constexpr std::uint16_t kExecutiveIdAlt = 0x00CB;  // dsPIC33F/PIC24 only
 

@@ -7,9 +7,6 @@ namespace quillon::icsp {
 
 namespace {
 
-constexpr std::uint32_t kExecutiveBase = 0x800000;
-constexpr std::uint32_t kExecutivePage = 0x80;
-constexpr std::uint32_t kTblwtlW0ToW0 = 0xBB0800;  // TBLWTL W0, [W0]: latches the erase address
 // Executive memory of the dsPIC33F/PIC24 form: two pages of 512 instructions.
 constexpr std::uint32_t kPageOffsets[] = {0x0000, 0x0400};
 

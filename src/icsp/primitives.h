@@ -33,6 +33,13 @@ inline constexpr std::uint32_t kTblwtlW6IncToW7 = 0xBB0BB6;      // TBLWTL [W6++
 inline constexpr std::uint32_t kTblwtlW6IncToW7Inc = 0xBB1BB6;   // TBLWTL [W6++], [W7++]
 inline constexpr std::uint32_t kTblwthbW6IncToW7Inc = 0xBBDBB6;  // TBLWTH.B [W6++], [W7++]
 inline constexpr std::uint32_t kTblwthbW6IncToPreW7 = 0xBBEBB6;  // TBLWTH.B [W6++], [++W7]
+inline constexpr std::uint32_t kTblwtlW0ToW0 =
+    0xBB0800;  // TBLWTL W0, [W0]: latches the erase address
+
+// --- Program-space addresses ---
+inline constexpr std::uint32_t kExecutiveBase = 0x800000;  // executive memory starts here
+inline constexpr std::uint32_t kExecutivePage = 0x80;      // its TBLPAG
+inline constexpr std::uint32_t kEepromEnd = 0x800000;      // data EEPROM ends just below
 
 // MOV #v, Wn for a 16-bit literal.
 constexpr std::uint32_t MoveLiteral(std::uint32_t v, unsigned n) {

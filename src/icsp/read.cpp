@@ -12,8 +12,6 @@ namespace quillon::icsp {
 
 namespace {
 
-constexpr std::uint32_t kExecutiveBase = 0x800000;
-
 class Reader {
  public:
   explicit Reader(Session& session) : s_(session), device_(session.device.device) {}

@@ -15,10 +15,14 @@ void Session::NoteOutcome(Outcome outcome) {
   // The most severe finding wins: a link failure explains any later problem.
   auto rank = [](Outcome o) {
     switch (o) {
-      case Outcome::kOk: return 0;
-      case Outcome::kProblem: return 1;
-      case Outcome::kFileRejected: return 2;
-      case Outcome::kLinkFailure: return 3;
+      case Outcome::kOk:
+        return 0;
+      case Outcome::kProblem:
+        return 1;
+      case Outcome::kFileRejected:
+        return 2;
+      case Outcome::kLinkFailure:
+        return 3;
     }
     return 0;
   };

@@ -12,8 +12,6 @@ namespace quillon::icsp {
 
 namespace {
 
-constexpr std::uint32_t kEepromEnd = 0x800000;
-
 // The first differing unit, or false without a report when the link is gone
 // (the "read" values are then whatever the buffers held before).
 bool Mismatch(Session& session, std::string_view tag, std::uint32_t address, std::uint16_t read,

@@ -14,7 +14,6 @@ namespace quillon::icsp {
 
 namespace {
 
-constexpr std::uint32_t kEepromEnd = 0x800000;
 constexpr std::uint32_t kEepromRowWords = 16;
 
 class Writer {
