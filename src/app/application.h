@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "app/front_end.h"
+#include "icsp/operations.h"
 #include "icsp/session.h"
 #include "link/connect.h"
 #include "report/clock.h"
@@ -47,6 +48,9 @@ class Application : private icsp::DetectionListener {
   bool ChooseDevice(const std::string& name);
 
   icsp::Outcome Detect();
+  // Reads the DeviceID in a frame of its own, selecting and showing nothing;
+  // `reading` holds the answer when the outcome is kOk.
+  icsp::Outcome ReadDeviceId(icsp::DeviceIdReading& reading);
   icsp::Outcome Erase();
   icsp::Outcome Check();
   // Asks for a file and writes it; a cancelled dialog does nothing at all.

@@ -57,6 +57,7 @@ icsp::Outcome Application::RunOperation(std::string_view first_text,
   session_.BeginOperation();
   steps();
   session_.link.ClosePort();
+  if (session_.stopped()) reporter_.ReportError(icsp::StoppedMessage(session_.stopped_at()));
   system_.EndTimerResolution();
   EndOperationControls();
   return session_.outcome();
@@ -72,6 +73,10 @@ bool Application::PrepareExecutive() {
 
 icsp::Outcome Application::Detect() {
   return RunOperation("Detecting...", [this] { icsp::DetectDevice(session_); });
+}
+
+icsp::Outcome Application::ReadDeviceId(icsp::DeviceIdReading& reading) {
+  return RunOperation("Detecting...", [this, &reading] { reading = icsp::ReadDeviceId(session_); });
 }
 
 icsp::Outcome Application::Erase() {

@@ -27,6 +27,9 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
   cli.add_flag("--no-erase", o.no_erase, "Write without erasing first");
   cli.add_flag("--no-verify", o.no_verify, "Write without verifying");
   cli.add_flag("--icsp", o.plain_icsp, "Plain ICSP instead of Enhanced ICSP");
+  cli.add_flag("--force", o.force,
+               "Erase, check, write or read even when the DeviceID read from the socket is not "
+               "the selected device's (or no target answers)");
   cli.add_option("--exec-dir", o.exec_dir,
                  "Where pe.hex, pe24f.hex and pe33f.hex are found. Default: the current "
                  "directory");

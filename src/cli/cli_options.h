@@ -18,6 +18,7 @@ struct CliOptions {
   bool no_erase = false;
   bool no_verify = false;
   bool plain_icsp = false;  // --icsp: "Enhanced ICSP" unchecked
+  bool force = false;       // go on when another part (or none) answers
   std::string exec_dir;     // "" = the current directory
   std::string lang;         // "", "en" or "ja"
   Verbosity verbosity = Verbosity::kNormal;

@@ -10,6 +10,7 @@ inline constexpr int kExitProblem = 1;       // not blank, mismatch, unknown dev
 inline constexpr int kExitUsage = 2;         // bad command line, no port, unknown device name
 inline constexpr int kExitLinkFailure = 3;   // port or link failure, Connect failed
 inline constexpr int kExitFileRejected = 4;  // HEX file rejected or unreadable
+inline constexpr int kExitStopped = 130;     // Ctrl-C or SIGTERM: stopped at a safe point
 
 inline int ExitCodeFor(icsp::Outcome outcome) {
   switch (outcome) {
@@ -21,6 +22,8 @@ inline int ExitCodeFor(icsp::Outcome outcome) {
       return kExitLinkFailure;
     case icsp::Outcome::kFileRejected:
       return kExitFileRejected;
+    case icsp::Outcome::kStopped:
+      return kExitStopped;
   }
   return kExitProblem;
 }
@@ -30,10 +33,13 @@ inline constexpr const char* kExitCodeHelp =
     "Exit status:\n"
     "  0  success\n"
     "  1  the operation found a problem (not blank, verification mismatch,\n"
-    "     unknown device, no DeviceID)\n"
+    "     unknown device, no DeviceID, no target responds, or a different part\n"
+    "     than the one selected answers; --force goes on regardless)\n"
     "  2  usage error (bad arguments, no port, unknown device name)\n"
     "  3  port or link failure, including a failed connect (\"disconnected!\")\n"
     "  4  a file could not be used: the HEX or executive file was rejected\n"
-    "     or unreadable, or read could not write its output files\n";
+    "     or unreadable, or read could not write its output files\n"
+    "  130  stopped by Ctrl-C (SIGINT) or SIGTERM: the row in progress is\n"
+    "       finished, programming mode left and the port closed\n";
 
 }  // namespace quillon::cli

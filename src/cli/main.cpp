@@ -6,6 +6,7 @@
 #include "cli/cli_options.h"
 #include "cli/port_factory.h"
 #include "cli/runner.h"
+#include "cli/stop_request.h"
 #include "report/clock.h"
 
 #ifdef _WIN32
@@ -33,5 +34,6 @@ int main(int argc, char** argv) {
                        cli::MakePort,
                        cli::DefaultLanguage(),
                        cli::StderrIsTerminal()};
+  env.stop_request = cli::InstallStopHandlers();
   return cli::RunCommand(*parsed.options, env);
 }

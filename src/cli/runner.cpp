@@ -2,11 +2,13 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <vector>
 
 #include "app/application.h"
 #include "cli/console_view.h"
 #include "cli/device_listing.h"
 #include "cli/exit_codes.h"
+#include "cli/operation_guard.h"
 #include "devices/catalogue.h"
 #include "report/message.h"
 
@@ -55,16 +57,54 @@ bool NeedsDevice(const std::string& command) {
   return command == "erase" || command == "check" || command == "write" || command == "read";
 }
 
+// What one run has at hand once the board answered.
+struct Run {
+  const CliOptions& o;
+  app::Application& app;
+  ConsoleView& view;
+  std::uint16_t language;
+  const std::atomic<bool>* stop_request;
+
+  bool StopRequested() const { return stop_request != nullptr && stop_request->load(); }
+  void Error(const report::MessagePair& message) {
+    view.ShowStatus(report::Pick(message, language), report::StatusKind::kError);
+  }
+};
+
+// Before anything touches the part, the part that answers must be the one
+// selected (or remembered): a wrong part is never erased, read as blank or
+// written with a program built for another.
+int ConfirmIdentity(Run& run) {
+  icsp::DeviceIdReading reading;
+  const icsp::Outcome read = run.app.ReadDeviceId(reading);
+  if (read != icsp::Outcome::kOk) return ExitCodeFor(read);
+  const IdentityVerdict verdict =
+      CheckIdentity(run.app.session().device.device, reading, run.o.force);
+  if (verdict.identity == Identity::kSelected) return kExitSuccess;
+  run.Error(verdict.message);
+  return run.o.force ? kExitSuccess : kExitProblem;
+}
+
 // After a successful Connect: the command itself.
-int RunOperation(const CliOptions& o, app::Application& app) {
+int RunOperation(Run& run) {
+  const CliOptions& o = run.o;
+  app::Application& app = run.app;
   const icsp::Session& session = app.session();
   if (o.command == "connect") return kExitSuccess;
   if (o.command == "detect") return ExitCodeFor(app.Detect());
 
-  if (NeedsDevice(o.command) && !session.device.selected) {
-    const icsp::Outcome detected = app.Detect();
-    if (detected != icsp::Outcome::kOk) return ExitCodeFor(detected);
-    if (!session.device.selected) return kExitProblem;
+  if (NeedsDevice(o.command)) {
+    if (!session.device.selected) {
+      const icsp::Outcome detected = app.Detect();
+      if (detected != icsp::Outcome::kOk) return ExitCodeFor(detected);
+      if (!session.device.selected) return kExitProblem;
+    } else if (const int code = ConfirmIdentity(run); code != kExitSuccess) {
+      return code;
+    }
+    if (run.StopRequested()) {
+      run.Error(StoppedBeforeMessage(o.command));
+      return kExitStopped;
+    }
   }
   if (o.command == "erase") return ExitCodeFor(app.Erase());
   if (o.command == "check") return ExitCodeFor(app.Check());
@@ -107,11 +147,17 @@ int RunCommand(const CliOptions& o, Environment& env) {
   }
   std::unique_ptr<link::SerialPort> port = env.make_port(port_name);
   if (!port) return UsageError(env, "cannot use port \"" + port_name + "\"");
-  if (!o.port.empty()) env.settings.Store(app::kComSetting, o.port);
 
   const std::uint16_t language = o.lang == "ja"   ? report::kJapaneseLangId
                                  : o.lang == "en" ? report::kEnglishLangId
                                                   : env.locale_language;
+  // A port that cannot be opened is named once, with the reason; going on
+  // would only add write, read and flush errors on a handle that is not there.
+  if (const std::vector<std::string> errors = port->Open(port_name); !errors.empty()) {
+    env.err << report::Pick(CannotOpenMessage(port_name, errors.front()), language) << '\n';
+    return kExitLinkFailure;
+  }
+  port->Close();
   ConsoleView view(env.out, env.err, o.verbosity, env.progress_on_terminal, env.now_ms);
   view.marks().erase_before_writing = !o.no_erase;
   view.marks().verify_after_writing = !o.no_verify;
@@ -133,7 +179,21 @@ int RunCommand(const CliOptions& o, Environment& env) {
   }
 
   // Connect fixes the port and the firmware version the engine works with.
-  const int code = app.ConnectTo(port_name) ? RunOperation(o, app) : kExitLinkFailure;
+  // Only a port with a board that answered is remembered: a mistyped -P must
+  // not replace the working one.
+  app.session().stop_request = env.stop_request;
+  int code = kExitLinkFailure;
+  if (app.ConnectTo(port_name)) {
+    if (!o.port.empty()) env.settings.Store(app::kComSetting, o.port);
+    Run run{o, app, view, language, env.stop_request};
+    code = RunOperation(run);
+    if (code == kExitSuccess && run.StopRequested()) {
+      // Ctrl-C came too late to stop anything: say so, and still end as
+      // interrupted so that a calling script stops too.
+      run.Error(StoppedAfterMessage(o.command));
+      code = kExitStopped;
+    }
+  }
   view.Finish();
   return code;
 }

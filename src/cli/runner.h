@@ -1,6 +1,7 @@
 // Runs one command of the console tool against the application logic.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -25,6 +26,8 @@ struct Environment {
   std::uint16_t locale_language;
   bool progress_on_terminal = false;
   std::function<std::int64_t()> now_ms = nullptr;  // for the verbose throttle
+  // Raised by Ctrl-C / SIGTERM; nullptr: never.
+  const std::atomic<bool>* stop_request = nullptr;
 };
 
 // The exit status of the run.

@@ -9,7 +9,8 @@ namespace quillon::icsp {
 
 namespace {
 
-enum class CheckResult { kBlank, kNotBlank, kLinkLost };
+// Incomplete: the link was lost or the check was stopped on request.
+enum class CheckResult { kBlank, kNotBlank, kIncomplete };
 
 constexpr std::uint16_t kBlankLow = 0xFFFF;
 constexpr std::uint16_t kBlankUpper = 0xFF;
@@ -28,7 +29,8 @@ class BlankChecker {
   // Program memory or EEPROM, by the current mark of "Enhanced ICSP".
   CheckResult CheckRegion(bool eeprom);
   CheckResult NotBlank(std::string_view label, std::uint32_t address, std::uint16_t value);
-  void Step(std::string_view text, long step, long last, std::uint32_t shown);
+  // False when the check stops here on request.
+  bool Step(std::string_view text, long step, long last, std::uint32_t shown);
   void Reset() { GotoResetVector(s_); }
 
   Session& s_;
@@ -36,15 +38,18 @@ class BlankChecker {
   std::string config_text_;
 };
 
-void BlankChecker::Step(std::string_view text, long step, long last, std::uint32_t shown) {
+bool BlankChecker::Step(std::string_view text, long step, long last, std::uint32_t shown) {
+  const std::string status = std::string(text) + image::Hex4(shown);
+  if (!s_.ContinueAt(status)) return false;
   s_.reporter.Progress(step, last);
-  s_.reporter.ShowStatus(std::string(text) + image::Hex4(shown));
+  s_.reporter.ShowStatus(status);
+  return true;
 }
 
 CheckResult BlankChecker::NotBlank(std::string_view label, std::uint32_t address,
                                    std::uint16_t value) {
   // With the link gone the buffers hold stale bytes, not the part's contents.
-  if (s_.link.lost()) return CheckResult::kLinkLost;
+  if (s_.link.lost()) return CheckResult::kIncomplete;
   const std::string detail = std::string(report::kLineBreak) + std::string(label) +
                              image::Hex4(address) + " Dat:" + image::Hex4(value) + config_text_;
   s_.NoteOutcome(Outcome::kProblem);
@@ -59,7 +64,7 @@ CheckResult BlankChecker::CheckProgramIcsp() {
   s_.link.SendBatch();
   for (long g = 0; g < groups; ++g) {
     const std::uint32_t address = 8 * static_cast<std::uint32_t>(g);
-    Step("Checking:Prg Adr ", g, groups - 1, address);
+    if (!Step("Checking:Prg Adr ", g, groups - 1, address)) return CheckResult::kIncomplete;
     SetTablePointer(s_, address, 6);
     ReadCodeQuad(s_);
     FetchCodeQuad(s_, CodeDestination::kProgram, static_cast<std::size_t>(g));
@@ -85,7 +90,7 @@ CheckResult BlankChecker::CheckEepromIcsp() {
   s_.link.SendBatch();
   for (long g = 0; g < groups; ++g) {
     const std::uint32_t offset = 8 * static_cast<std::uint32_t>(g);
-    Step("Checking:Dat Adr ", g, groups - 1, offset);
+    if (!Step("Checking:Dat Adr ", g, groups - 1, offset)) return CheckResult::kIncomplete;
     ReadDataQuad(s_);
     FetchDataQuad(s_, DataDestination::kEeprom, static_cast<std::size_t>(g));
     GotoResetVector100(s_);
@@ -101,7 +106,8 @@ CheckResult BlankChecker::CheckProgramEnhanced() {
   const long blocks = device_.program_words / 64;
   for (long b = 0; b < blocks; ++b) {
     const std::uint32_t address = 128 * static_cast<std::uint32_t>(b);
-    Step("Checking:Prg Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b));
+    if (!Step("Checking:Prg Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b)))
+      return CheckResult::kIncomplete;
     ExecutiveReadCode(s_, address);
     std::uint16_t* units = s_.verify_buffer.data() + address;
     UnpackLinkWords(s_, 16, units);
@@ -121,7 +127,7 @@ CheckResult BlankChecker::CheckEepromEnhanced() {
   const std::uint32_t base = 0x800000u - static_cast<std::uint32_t>(device_.eeprom_bytes);
   for (long b = 0; b < blocks; ++b) {
     const std::uint32_t first_word = 64 * static_cast<std::uint32_t>(b);
-    Step("Checking:Dat Adr ", b, blocks - 1, first_word);
+    if (!Step("Checking:Dat Adr ", b, blocks - 1, first_word)) return CheckResult::kIncomplete;
     ExecutiveReadData(s_, base + 128 * static_cast<std::uint32_t>(b));
     for (std::uint32_t k = 0; k < 64; ++k) {
       const std::uint16_t word = s_.link.link_words[k];
@@ -137,7 +143,7 @@ CheckResult BlankChecker::CheckRegion(bool eeprom) {
     // Without an answering executive every block would be stale bytes; the
     // failure is already reported and the finish says the check is incomplete.
     result = EnterEnhancedIcsp(s_) ? (eeprom ? CheckEepromEnhanced() : CheckProgramEnhanced())
-                                   : CheckResult::kLinkLost;
+                                   : CheckResult::kIncomplete;
   } else {
     EnterIcsp(s_);
     result = eeprom ? CheckEepromIcsp() : CheckProgramIcsp();

@@ -63,7 +63,7 @@ const devices::DeviceRecord* RowAfter0D(std::uint16_t v, std::uint32_t load_tabl
 
 }  // namespace
 
-void DetectDevice(Session& session) {
+DeviceIdReading ReadDeviceId(Session& session) {
   // The table pointer of the part selected so far (0x880190 before any).
   const std::uint32_t current_pointer = session.device.load_table_pointer;
   std::uint8_t entry = link::cmd::kEnterIcsp;
@@ -84,16 +84,22 @@ void DetectDevice(Session& session) {
     session.link.EnterIcsp(entry);
     v = ReadDeviceIdOld(session, current_pointer);
     session.link.ExitIcsp();
-    if (v > kNoAnswerAfter0C) {
-      session.NoteOutcome(Outcome::kProblem);
-      session.reporter.ReportError({"Error : no DeviceID", "ｴﾗｰ :DeviceIDなし"});
-      return;
-    }
+    if (v > kNoAnswerAfter0C) return DeviceIdReading{false, v, entry, nullptr};
+  }
+  return DeviceIdReading{true, v, entry, devices::FindByDeviceIdAfterEntry(v, entry)};
+}
+
+void DetectDevice(Session& session) {
+  const DeviceIdReading reading = ReadDeviceId(session);
+  if (!reading.answered) {
+    session.NoteOutcome(Outcome::kProblem);
+    session.reporter.ReportError({"Error : no DeviceID", "ｴﾗｰ :DeviceIDなし"});
+    return;
   }
 
   const std::string br(report::kLineBreak);
-  std::string text = br + "device=" + image::Hex4(v);
-  const devices::DeviceRecord* row = devices::FindByDeviceIdAfterEntry(v, entry);
+  std::string text = br + "device=" + image::Hex4(reading.value);
+  const devices::DeviceRecord* row = reading.row;
   if (row == nullptr) {
     session.NoteOutcome(Outcome::kProblem);
     session.reporter.ReportError(

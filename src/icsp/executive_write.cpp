@@ -19,7 +19,7 @@ void WriteExecutiveRows(Session& session, const devices::ExecutiveExtent& extent
   const std::uint32_t row = static_cast<std::uint32_t>(extent.row_instructions);
   for (int r = 0; r < extent.rows; ++r) {
     const std::uint32_t first = row * static_cast<std::uint32_t>(r);
-    ShowStep(session, "Writing:Exe Adr ", r, extent.rows - 1, first);
+    if (!ShowStep(session, "Writing:Exe Adr ", r, extent.rows - 1, first)) break;
     WriteCodeRow(session, QuadSource::kExecutive, kExecutiveBase, first, row);
   }
 }

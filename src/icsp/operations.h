@@ -10,6 +10,17 @@
 
 namespace quillon::icsp {
 
+// The DeviceID as detection reads it, without a report.
+struct DeviceIdReading {
+  bool answered = false;  // false: every attempt read all ones
+  std::uint16_t value = 0;
+  std::uint8_t entry = 0;                      // the entry command it answered to
+  const devices::DeviceRecord* row = nullptr;  // nullptr: no catalogue row
+  // All ones, or all zeros (a data line held low): nobody is there.
+  bool NoTarget() const { return !answered || value == 0x0000; }
+};
+DeviceIdReading ReadDeviceId(Session& session);
+
 // Reads the DeviceID, selects the matching catalogue row and shows it with
 // its configuration words.
 void DetectDevice(Session& session);

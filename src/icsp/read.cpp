@@ -22,9 +22,12 @@ class Reader {
   void ReadConfig();
 
  private:
-  void Step(std::string_view text, long step, long last, std::uint32_t shown) {
+  bool Step(std::string_view text, long step, long last, std::uint32_t shown) {
+    const std::string status = std::string(text) + image::Hex4(shown);
+    if (!s_.ContinueAt(status)) return false;
     s_.reporter.Progress(step, last);
-    s_.reporter.ShowStatus(std::string(text) + image::Hex4(shown));
+    s_.reporter.ShowStatus(status);
+    return true;
   }
   bool Enhanced() const { return s_.OptionChecked(report::Option::kEnhancedIcsp); }
   // Quads of program or executive memory, four instructions per step.
@@ -45,7 +48,7 @@ void Reader::ReadCodeQuads(std::uint32_t base, long steps, CodeDestination desti
   s_.link.SendBatch();
   for (long r = 0; r < steps; ++r) {
     const std::uint32_t offset = 8 * static_cast<std::uint32_t>(r);
-    Step(text, r, steps - 1, offset);
+    if (!Step(text, r, steps - 1, offset)) break;
     SetTablePointer(s_, base + offset, 6);
     ReadCodeQuad(s_);
     FetchCodeQuad(s_, destination, static_cast<std::size_t>(r));
@@ -58,7 +61,7 @@ void Reader::ReadProgramEnhanced() {
   const long blocks = device_.program_words / 64;
   for (long b = 0; b < blocks; ++b) {
     // The status shows the block's first instruction number, not its address.
-    Step("Reading:Prg Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b));
+    if (!Step("Reading:Prg Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b))) break;
     ExecutiveReadCode(s_, 128 * static_cast<std::uint32_t>(b));
     UnpackLinkWords(s_, 16, s_.image.program.data() + 128 * b);
   }
@@ -84,7 +87,7 @@ void Reader::ReadEepromIcsp() {
   SetTablePointer(s_, kExecutiveBase - static_cast<std::uint32_t>(device_.eeprom_bytes), 6);
   s_.link.SendBatch();
   for (long r = 0; r < steps; ++r) {
-    Step("Reading:Dat Adr ", r, steps - 1, 8 * static_cast<std::uint32_t>(r));
+    if (!Step("Reading:Dat Adr ", r, steps - 1, 8 * static_cast<std::uint32_t>(r))) break;
     ReadDataQuad(s_);
     FetchDataQuad(s_, DataDestination::kEeprom, static_cast<std::size_t>(r));
     GotoResetVector100(s_);
@@ -95,7 +98,7 @@ void Reader::ReadEepromEnhanced() {
   const long blocks = device_.eeprom_bytes / 128;
   const std::uint32_t base = kExecutiveBase - static_cast<std::uint32_t>(device_.eeprom_bytes);
   for (long b = 0; b < blocks; ++b) {
-    Step("Reading:Dat Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b));
+    if (!Step("Reading:Dat Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b))) break;
     ExecutiveReadData(s_, base + 128 * static_cast<std::uint32_t>(b));
     std::copy_n(s_.link.link_words.begin(), 64, s_.image.eeprom.begin() + 64 * b);
   }
@@ -133,17 +136,20 @@ void ReadDevice(Session& session, const std::string& output_dir) {
       br + "list file = " + image::kListingName + br + "hex file = " + image::kHexName;
   const std::string start = image::TimeOfDay(session.reporter.clock());
 
+  // Every memory is read before a file is touched: a read stopped on request
+  // leaves no partial file behind (nor truncates an earlier one).
   Reader reader(session);
-  image::ListingWriter listing(output_dir, session.device, session.reporter);
+  const bool eeprom = session.device.device.eeprom_bytes >= 1;
   reader.ReadProgram();
-  listing.WriteFlash(session.image);
-  if (session.device.device.eeprom_bytes >= 1) {
-    reader.ReadEeprom();
-    listing.WriteData(session.image);
-  }
+  if (eeprom) reader.ReadEeprom();
   reader.ReadExecutive();
-  listing.WriteExecutive(session.image);
   reader.ReadConfig();
+  if (session.stopped()) return;
+
+  image::ListingWriter listing(output_dir, session.device, session.reporter);
+  listing.WriteFlash(session.image);
+  if (eeprom) listing.WriteData(session.image);
+  listing.WriteExecutive(session.image);
   listing.WriteConfig(session.image, session.config_readback);
   const bool hex_written =
       image::WriteHexFile(output_dir, session.image, session.device, session.reporter);

@@ -9,6 +9,7 @@ Session::Session(link::SerialPort& port, report::Reporter& reporter_in,
 void Session::BeginOperation() {
   link.BeginOperation();
   outcome_ = Outcome::kOk;
+  stopped_at_.clear();
 }
 
 void Session::NoteOutcome(Outcome outcome) {
@@ -21,8 +22,10 @@ void Session::NoteOutcome(Outcome outcome) {
         return 1;
       case Outcome::kFileRejected:
         return 2;
-      case Outcome::kLinkFailure:
+      case Outcome::kStopped:
         return 3;
+      case Outcome::kLinkFailure:
+        return 4;
     }
     return 0;
   };
@@ -39,11 +42,36 @@ report::MessagePair LinkFailureMessage() {
 }
 
 void Session::FinishWith(const report::MessagePair& success) {
+  // A stopped operation did not finish; the operation frame says where it ended.
+  if (stopped()) return;
   if (link.failed()) {
     reporter.ReportError(LinkFailureMessage());
   } else {
     reporter.ShowMessagePair(success);
   }
+}
+
+bool Session::ContinueAt(std::string_view step) {
+  if (stopped()) return false;
+  if (stop_request == nullptr || !stop_request->load()) return true;
+  stopped_at_ = step;
+  NoteOutcome(Outcome::kStopped);
+  // The row before has been sent in full; what is still pending of it (a
+  // write-enable clear) goes too, then the part leaves programming mode.
+  link.SendBatch();
+  link.ExitIcsp();
+  link.Stop();
+  return false;
+}
+
+report::MessagePair StoppedMessage(std::string_view step) {
+  const std::string at(step);
+  return {"Stopped on request before " + at +
+              ": every row before it is complete, nothing from there on was done. "
+              "The part has left programming mode.",
+          "要求により " + at +
+              " の前で中断しました。それより前の行は完了し、以降は何も実行していません。"
+              "ﾃﾞﾊﾞｲｽはﾌﾟﾛｸﾞﾗﾐﾝｸﾞﾓｰﾄﾞを終了しました。"};
 }
 
 }  // namespace quillon::icsp

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@ enum class Outcome {
   kProblem = 1,       // not blank, verification mismatch, unknown device, no DeviceID
   kLinkFailure = 3,   // port or link failure
   kFileRejected = 4,  // HEX file missing, unreadable or malformed
+  kStopped = 130,     // stopped on request at a row boundary
 };
 
 // Told when detection has found a part (the GUI selects it in its list and
@@ -45,6 +47,9 @@ class Session {
   DetectionListener* detection_listener = nullptr;
   // Where the executive files "pe.hex", "pe24f.hex", "pe33f.hex" are looked for.
   std::string executive_dir;
+  // Raised from outside (a signal handler) to stop the running operation at
+  // the next row boundary; nullptr: never.
+  const std::atomic<bool>* stop_request = nullptr;
 
   // Configuration words as last read from the part (entries 0 to 15).
   std::array<std::uint16_t, 16> config_readback{};
@@ -66,9 +71,23 @@ class Session {
   // operation, a failure message in its place.
   void FinishWith(const report::MessagePair& success);
 
+  // --- stopping on request ---
+  // Called where a row or block is about to start, with the step text shown
+  // for it. False when the operation must stop here: the first time, what is
+  // pending goes out, programming mode is left and the link stays quiet for
+  // the rest of the operation, so no row is ever cut in half.
+  bool ContinueAt(std::string_view step);
+  bool stopped() const { return !stopped_at_.empty(); }
+  // The step text of the row that was not started.
+  const std::string& stopped_at() const { return stopped_at_; }
+
  private:
   Outcome outcome_ = Outcome::kOk;
+  std::string stopped_at_;
 };
+
+// What a stopped operation did and did not do.
+report::MessagePair StoppedMessage(std::string_view step);
 
 // The message shown instead of a success message after a link failure.
 report::MessagePair LinkFailureMessage();

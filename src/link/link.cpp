@@ -134,6 +134,8 @@ void Link::ExitIcsp() {
 }
 
 bool Link::EnterEnhancedIcsp(int family_code) {
+  // Already quiet: a loss has marked the failure, a stop must not.
+  if (Skip()) return false;
   EnterIcsp(family_code == 0 ? cmd::kEnterIcsp30F : cmd::kEnterIcsp);
   ExitIcsp();
   auto sanity_check = [this] {

@@ -75,6 +75,9 @@ class Link {
   // Any time-out, short transfer or unanswered executive entry since
   // BeginOperation: the operation must not end with its success message.
   bool failed() const { return failed_; }
+  // Quiet for the rest of the operation, as after a loss, but without a
+  // failure: the operation was stopped on purpose.
+  void Stop() { lost_ = true; }
 
   // --- packets ---
   void SendCommand(std::uint8_t command);
