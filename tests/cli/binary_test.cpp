@@ -42,19 +42,24 @@ class BinaryTest : public ::testing::Test {
   void SetUp() override { home = cli_test::TempDir("bin"); }
   void TearDown() override { fs::remove_all(home); }
 
-  // Runs the tool in `home` with its own settings; returns the exit status.
-  int Run(const std::vector<std::string>& args) {
-    std::string command = "cd " + Quote(home.string()) + " && env -u LC_ALL -u LC_MESSAGES " +
+  // The shell command that runs the tool in `home` with its own settings.
+  std::string Command(const std::vector<std::string>& args) const {
+    std::string command = "cd " + Quote(home.string()) + " && exec env -u LC_ALL -u LC_MESSAGES " +
                           "LANG=C HOME=" + Quote(home.string()) +
                           " XDG_CONFIG_HOME=" + Quote((home / "cfg").string()) + " " +
                           Quote(QUILLON_CLI_BINARY);
     for (const std::string& a : args) command += " " + Quote(a);
-    command += " >" + Quote((home / "out.txt").string()) + " 2>" +
-               Quote((home / "err.txt").string()) + " </dev/null";
-    const int status = std::system(command.c_str());
+    return command + " >" + Quote((home / "out.txt").string()) + " 2>" +
+           Quote((home / "err.txt").string()) + " </dev/null";
+  }
+  int Finished(int status) {
     out = Slurp(home / "out.txt");
     err = Slurp(home / "err.txt");
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  // Runs the tool; returns the exit status.
+  int Run(const std::vector<std::string>& args) {
+    return Finished(std::system(Command(args).c_str()));
   }
   static int Lines(const std::string& text) {
     return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
@@ -79,8 +84,11 @@ TEST_F(BinaryTest, ExitStatusesOfTheCommandLineAndThePort) {
   EXPECT_EQ(Run({"--frobnicate"}), 2);
   EXPECT_EQ(Run({"connect"}), 2) << "no port given and none stored";
   EXPECT_NE(err.find("-P PORT"), std::string::npos);
-  EXPECT_EQ(Run({"-P", (home / "no-such-tty").string(), "connect"}), 3);
-  EXPECT_NE(err.find("disconnected!"), std::string::npos);
+  // A port that cannot be opened: named once, and not remembered.
+  const std::string missing = (home / "no-such-tty").string();
+  EXPECT_EQ(Run({"-P", missing, "connect"}), 3);
+  EXPECT_EQ(err, "quillon: cannot open " + missing + ": No such file or directory\n");
+  EXPECT_FALSE(fs::exists(home / "cfg" / "quillon" / "settings"));
   EXPECT_EQ(Run({"--help"}), 0);
   EXPECT_NE(out.find("Exit status:"), std::string::npos);
 }
@@ -172,6 +180,58 @@ TEST_F(PtyTest, WriteThenReadBackTheSameProgram) {
   cli_test::ExpectSameProgram(hex, (home / "dump" / "$Quill$.hex").string(), "dsPIC30F4013");
   EXPECT_EQ(Run({"--exec-dir", kExecDir, "check"}), 1);
   EXPECT_NE(err.find("Not blank!"), std::string::npos);
+}
+
+TEST_F(PtyTest, CtrlCStopsTheWriteBetweenRowsAndFreesThePort) {
+  // Every instruction of the part, written by plain ICSP: seconds of work.
+  const unsigned words = 16384, row = 32;
+  std::string text = cli_test::Record(4, 0, {0, 0});
+  for (unsigned i = 0; i < words; i += 4) {
+    if (i % 0x4000 == 0) text += cli_test::Record(4, 0, {0, int(i >> 14)});
+    std::vector<int> data;
+    for (unsigned k = i; k < i + 4; ++k)
+      data.insert(data.end(), {int(k & 0xFF), 0xA5, int(k >> 8), 0});
+    text += cli_test::Record(0, (4 * i) & 0xFFFF, data);
+  }
+  std::ofstream(home / "full.hex") << text + cli_test::Record(1, 0, {});
+
+  const pid_t tool = ::fork();
+  if (tool == 0) {
+    const std::string command = Command({"-P", tty.string(), "-p", "dsPIC30F4013", "--icsp", "-v",
+                                         "write", (home / "full.hex").string()});
+    ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ASSERT_GT(tool, 0);
+  for (int i = 0; i < 2000 && Slurp(home / "out.txt").find("Writing:Prg Adr") == std::string::npos;
+       ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ::kill(tool, SIGINT);
+  int status = 0;
+  ::waitpid(tool, &status, 0);
+  ASSERT_EQ(Finished(status), 130) << err;
+  EXPECT_TRUE(err.starts_with("Stopped on request before Writing:Prg Adr ")) << err;
+
+  // The port is free and the board answers at once.
+  EXPECT_EQ(Run({"-q", "--icsp", "check"}), 1) << err;
+  EXPECT_TRUE(err.starts_with("Not blank!")) << err;
+
+  // The chip the board kept holds a run of whole rows from the start.
+  std::vector<unsigned> in_row(words / row, 0);
+  std::ifstream state(home / "chip.state");
+  for (std::string line; std::getline(state, line);) {
+    unsigned address = 0, value = 0;
+    if (std::sscanf(line.c_str(), "P %x %x", &address, &value) != 2) continue;
+    const unsigned i = address / 2;
+    ASSERT_EQ(value, 0xA500u | (i & 0xFF) | (i >> 8) << 16) << line;
+    ++in_row[i / row];
+  }
+  unsigned whole = 0;
+  while (whole < in_row.size() && in_row[whole] == row) ++whole;
+  EXPECT_GT(whole, 0u);
+  EXPECT_LT(whole, in_row.size());
+  for (unsigned r = whole; r < in_row.size(); ++r) ASSERT_EQ(in_row[r], 0u) << "row " << r;
 }
 #endif
 

@@ -6,6 +6,7 @@
 #include "cli/console_view.h"
 #include "cli/device_listing.h"
 #include "cli/exit_codes.h"
+#include "cli/operation_guard.h"
 #include "devices/catalogue.h"
 
 namespace quillon::cli {
@@ -136,6 +137,8 @@ TEST(CommandLine, OptionsBeforeOrAfterTheCommand) {
   EXPECT_EQ(o.lang, "ja");
   EXPECT_EQ(o.exec_dir, "/pe");
   EXPECT_EQ(o.verbosity, Verbosity::kQuiet);
+  EXPECT_FALSE(o.force);
+  EXPECT_TRUE(Parse({"erase", "--force"}).options->force);
 
   p = Parse({"read"});
   ASSERT_TRUE(p.options);
@@ -168,6 +171,41 @@ TEST(CommandLine, HelpDocumentsTheExitCodes) {
   EXPECT_EQ(p.exit_code, 0);
   EXPECT_NE(out.find("Exit status:"), std::string::npos);
   EXPECT_NE(out.find("4  a file could not be used"), std::string::npos);
+  EXPECT_NE(out.find("130  stopped by Ctrl-C"), std::string::npos);
+  EXPECT_NE(out.find("--force"), std::string::npos);
+}
+
+// --- guards around an operation ---
+
+TEST(OperationGuard, IdentityOfThePartThatAnswers) {
+  const devices::DeviceRecord& selected = *devices::FindByName("dsPIC30F4013");
+  const devices::DeviceRecord* other = devices::FindByName("dsPIC30F3012");
+  struct Case {
+    icsp::DeviceIdReading reading;
+    Identity identity;
+    const char* says;
+  } cases[] = {
+      {{true, 0x0141, 0x0C, &selected}, Identity::kSelected, ""},
+      {{true, 0x00C1, 0x0C, other},
+       Identity::kOtherPart,
+       "answers is dsPIC30F3012 (DeviceID 00C1)"},
+      {{true, 0x1234, 0x0D, nullptr}, Identity::kOtherPart, "answers is DeviceID 1234, not"},
+      {{false, 0xFFFF, 0x0C, nullptr}, Identity::kNoTarget, "no target responds (DeviceID FFFF)"},
+      {{true, 0x0000, 0x0D, nullptr}, Identity::kNoTarget, "no target responds (DeviceID 0000)"},
+  };
+  for (const Case& c : cases) {
+    const IdentityVerdict v = CheckIdentity(selected, c.reading, false);
+    EXPECT_EQ(v.identity, c.identity) << c.says;
+    EXPECT_NE(v.message.english.find(c.says), std::string::npos) << v.message.english;
+    EXPECT_EQ(v.message.japanese.empty(), c.identity == Identity::kSelected);
+  }
+}
+
+TEST(OperationGuard, CannotOpenGivesTheReasonOnce) {
+  EXPECT_EQ(CannotOpenMessage("/dev/ttyUSB9", "open Error=2 (No such file or directory)").english,
+            "quillon: cannot open /dev/ttyUSB9: No such file or directory");
+  EXPECT_EQ(CannotOpenMessage("COM7", "CreateFile Error=2").english,
+            "quillon: cannot open COM7: CreateFile Error=2");
 }
 
 }  // namespace
