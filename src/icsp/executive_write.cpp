@@ -19,7 +19,9 @@ void WriteExecutiveRows(Session& session, const devices::ExecutiveExtent& extent
   const std::uint32_t row = static_cast<std::uint32_t>(extent.row_instructions);
   for (int r = 0; r < extent.rows; ++r) {
     const std::uint32_t first = row * static_cast<std::uint32_t>(r);
-    if (!ShowStep(session, "Writing:Exe Adr ", r, extent.rows - 1, first)) break;
+    // No stop here: the pages are erased, and on dsPIC33F/PIC24 the last row
+    // carries the part's factory words back.
+    ShowStep(session, "Writing:Exe Adr ", r, extent.rows - 1, first);
     WriteCodeRow(session, QuadSource::kExecutive, kExecutiveBase, first, row);
   }
 }

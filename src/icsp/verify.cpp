@@ -32,11 +32,14 @@ std::uint32_t EepromBase(const Session& session) {
 
 }  // namespace
 
-bool ShowStep(Session& session, std::string_view text, long step, long last, std::uint32_t shown) {
-  const std::string status = std::string(text) + image::Hex4(shown);
-  if (!session.ContinueAt(status)) return false;
+void ShowStep(Session& session, std::string_view text, long step, long last, std::uint32_t shown) {
   session.reporter.Progress(step, last);
-  session.reporter.ShowStatus(status);
+  session.reporter.ShowStatus(std::string(text) + image::Hex4(shown));
+}
+
+bool BeginStep(Session& session, std::string_view text, long step, long last, std::uint32_t shown) {
+  if (!session.ContinueAt(std::string(text) + image::Hex4(shown))) return false;
+  ShowStep(session, text, step, last, shown);
   return true;
 }
 
@@ -62,7 +65,7 @@ bool VerifyCodeQuads(Session& session, std::uint32_t base, const std::vector<std
   session.link.SendBatch();
   for (long q = 0; q <= last_quad; ++q) {
     const std::uint32_t offset = 8 * static_cast<std::uint32_t>(q);
-    if (!ShowStep(session, status_text, q, last_quad, offset)) return false;
+    if (!BeginStep(session, status_text, q, last_quad, offset)) return false;
     if (InstructionsBlank(units, offset / 2, 4)) continue;
     SetTablePointer(session, base + offset, 6);
     ReadCodeQuad(session);
@@ -91,7 +94,7 @@ bool VerifyProgramEnhanced(Session& session) {
   const std::vector<std::uint16_t>& expected = session.image.program;
   for (long r = 0; r <= last; ++r) {
     const std::uint32_t address = 128 * static_cast<std::uint32_t>(r);
-    if (!ShowStep(session, "Verifying:Prg Adr ", r, last, address / 2)) return false;
+    if (!BeginStep(session, "Verifying:Prg Adr ", r, last, address / 2)) return false;
     if (InstructionsBlank(expected, address / 2, 64)) continue;
     ExecutiveReadCode(session, address);
     std::uint16_t* read = session.verify_buffer.data() + address;
@@ -114,7 +117,7 @@ bool VerifyEepromIcsp(Session& session) {
   session.link.SendBatch();
   for (long q = 0; q <= last; ++q) {
     const std::uint32_t offset = 8 * static_cast<std::uint32_t>(q);
-    if (!ShowStep(session, "Verifying:Dat Adr ", q, last, offset)) return false;
+    if (!BeginStep(session, "Verifying:Dat Adr ", q, last, offset)) return false;
     if (WordsBlank(expected, 4 * static_cast<std::size_t>(q), 4)) continue;
     SetTablePointer(session, EepromBase(session) + offset, 6);
     session.link.SendBatch();
@@ -136,7 +139,7 @@ bool VerifyEepromEnhanced(Session& session) {
   const std::vector<std::uint16_t>& expected = session.image.eeprom;
   for (long b = 0; b <= last; ++b) {
     const std::uint32_t first = 64 * static_cast<std::uint32_t>(b);
-    if (!ShowStep(session, "Verifying:Dat Adr ", b, last, first)) return false;
+    if (!BeginStep(session, "Verifying:Dat Adr ", b, last, first)) return false;
     if (WordsBlank(expected, first, 64)) continue;
     ExecutiveReadData(session, EepromBase(session) + 2 * first);
     for (std::uint32_t k = 0; k < 64; ++k) {

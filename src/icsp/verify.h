@@ -29,10 +29,11 @@ bool VerifyEepromEnhanced(Session& session);
 bool VerifyCodeQuads(Session& session, std::uint32_t base, const std::vector<std::uint16_t>& units,
                      long last_quad, std::string_view status_text, std::string_view tag);
 
-// Progress bar and the per-step status text ("Writing:Prg Adr " + Hex4) at
-// the start of a row or block; false (nothing shown) when the operation
-// stops there on request.
-bool ShowStep(Session& session, std::string_view text, long step, long last, std::uint32_t shown);
+// Progress bar and the per-step status text ("Writing:Prg Adr " + Hex4).
+void ShowStep(Session& session, std::string_view text, long step, long last, std::uint32_t shown);
+// ShowStep at the start of a row or block the operation may stop before:
+// false (nothing shown) when it stops there on request.
+bool BeginStep(Session& session, std::string_view text, long step, long last, std::uint32_t shown);
 
 // True when all `count` instructions from unit 2 * first are 0xFFFFFF.
 bool InstructionsBlank(const std::vector<std::uint16_t>& units, std::size_t first,

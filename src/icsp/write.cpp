@@ -45,7 +45,7 @@ void Writer::WriteProgramIcsp30F() {
   GotoResetVector100(s_);
   for (long r = 0; r <= last; ++r) {
     const std::uint32_t first = kRow * static_cast<std::uint32_t>(r);
-    if (!ShowStep(s_, "Writing:Prg Adr ", r, last, first)) break;
+    if (!BeginStep(s_, "Writing:Prg Adr ", r, last, first)) break;
     if (ProgramRowBlank(first, kRow)) continue;
     WriteCodeRow(s_, QuadSource::kProgram, 0, first, kRow);
   }
@@ -61,7 +61,7 @@ void Writer::WriteProgramIcsp24() {
   for (long r = 0; r <= last; ++r) {
     const std::uint32_t first = kRow * static_cast<std::uint32_t>(r);
     // Only the last four digits of the instruction number are shown.
-    if (!ShowStep(s_, "Writing:Prg Adr ", r, last, first)) break;
+    if (!BeginStep(s_, "Writing:Prg Adr ", r, last, first)) break;
     if (ProgramRowBlank(first, kRow)) continue;
     WriteCodeRow(s_, QuadSource::kProgram, 0, first, kRow);
   }
@@ -80,7 +80,7 @@ void Writer::WriteProgramEnhanced() {
   const long last = device_.program_words / static_cast<long>(row) - 1;
   for (long r = 0; r <= last; ++r) {
     const std::uint32_t first = row * static_cast<std::uint32_t>(r);
-    if (!ShowStep(s_, "Writing:Prg Adr ", r, last, first)) break;
+    if (!BeginStep(s_, "Writing:Prg Adr ", r, last, first)) break;
     if (ProgramRowBlank(first, row)) continue;
     // Each quad in the packed form of W0..W5.
     for (std::uint32_t g = 0; g < row / 4; ++g) {
@@ -109,7 +109,7 @@ void Writer::WriteEepromIcsp() {
   GotoResetVector100(s_);
   for (long r = 0; r <= last; ++r) {
     const std::uint32_t first = kEepromRowWords * static_cast<std::uint32_t>(r);
-    if (!ShowStep(s_, "Writing:Dat Adr ", r, last, 2 * first)) break;
+    if (!BeginStep(s_, "Writing:Dat Adr ", r, last, 2 * first)) break;
     if (WordsBlank(eeprom, first, kEepromRowWords)) continue;
     LoadNvmcon(s_, 0x4005);
     SetTablePointer(s_, EepromBase() + 2 * first, 7);
@@ -131,7 +131,7 @@ void Writer::WriteEepromEnhanced() {
   for (long r = 0; r <= last; ++r) {
     const std::uint32_t first = kEepromRowWords * static_cast<std::uint32_t>(r);
     // Word offsets here, byte offsets on the batch path.
-    if (!ShowStep(s_, "Writing:Dat Adr ", r, last, first)) break;
+    if (!BeginStep(s_, "Writing:Dat Adr ", r, last, first)) break;
     if (WordsBlank(s_.image.eeprom, first, kEepromRowWords)) continue;
     std::copy_n(s_.image.eeprom.begin() + first, kEepromRowWords, s_.link.link_words.begin());
     s_.link.SendCommand(link::cmd::kExecWriteData);

@@ -354,6 +354,18 @@ TEST_F(RunnerTest, AStopRequestEndsTheWriteBetweenWholeRows) {
   }
 }
 
+TEST_F(RunnerTest, TheExecutiveIsWrittenWholeWhateverTheStopRequest) {
+  // Its pages are erased first; the last row brings the factory words back.
+  UseBoard("sim:dsPIC33FJ128GP802,noexec");
+  const std::uint32_t factory = sim->target().Executive(0x8007F4);
+  before_write = [this] { stop = stop || sim->target().Executive(0x800000) != 0xFFFFFF; };
+  EXPECT_EQ(Run({"-P", "sim", "-p", "dsPIC33FJ128GP802", "--exec-dir", kExecDir, "check"}),
+            kExitStopped);
+  EXPECT_TRUE(err.str().starts_with("Stopped on request before Verifying:Exe Adr ")) << err.str();
+  EXPECT_EQ(sim->target().Executive(0x8007F4), factory);
+  EXPECT_TRUE(sim->target().HasApplicationId());
+}
+
 TEST_F(RunnerTest, AStopRequestOutsideARowSaysWhatWasDone) {
   sim->target().SetProgram(0x000100, 0x123456);
   stop = true;
