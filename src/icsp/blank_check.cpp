@@ -3,14 +3,15 @@
 #include "icsp/config_words.h"
 #include "icsp/operations.h"
 #include "icsp/primitives.h"
+#include "icsp/verify.h"
 #include "image/formats.h"
 
 namespace quillon::icsp {
 
 namespace {
 
-// Incomplete: the link was lost or the check was stopped on request.
-enum class CheckResult { kBlank, kNotBlank, kIncomplete };
+// kLinkLost also ends a check stopped on request: either way it is incomplete.
+enum class CheckResult { kBlank, kNotBlank, kLinkLost };
 
 constexpr std::uint16_t kBlankLow = 0xFFFF;
 constexpr std::uint16_t kBlankUpper = 0xFF;
@@ -39,17 +40,13 @@ class BlankChecker {
 };
 
 bool BlankChecker::Step(std::string_view text, long step, long last, std::uint32_t shown) {
-  const std::string status = std::string(text) + image::Hex4(shown);
-  if (!s_.ContinueAt(status)) return false;
-  s_.reporter.Progress(step, last);
-  s_.reporter.ShowStatus(status);
-  return true;
+  return BeginStep(s_, text, step, last, shown);
 }
 
 CheckResult BlankChecker::NotBlank(std::string_view label, std::uint32_t address,
                                    std::uint16_t value) {
   // With the link gone the buffers hold stale bytes, not the part's contents.
-  if (s_.link.lost()) return CheckResult::kIncomplete;
+  if (s_.link.lost()) return CheckResult::kLinkLost;
   const std::string detail = std::string(report::kLineBreak) + std::string(label) +
                              image::Hex4(address) + " Dat:" + image::Hex4(value) + config_text_;
   s_.NoteOutcome(Outcome::kProblem);
@@ -64,7 +61,7 @@ CheckResult BlankChecker::CheckProgramIcsp() {
   s_.link.SendBatch();
   for (long g = 0; g < groups; ++g) {
     const std::uint32_t address = 8 * static_cast<std::uint32_t>(g);
-    if (!Step("Checking:Prg Adr ", g, groups - 1, address)) return CheckResult::kIncomplete;
+    if (!Step("Checking:Prg Adr ", g, groups - 1, address)) return CheckResult::kLinkLost;
     SetTablePointer(s_, address, 6);
     ReadCodeQuad(s_);
     FetchCodeQuad(s_, CodeDestination::kProgram, static_cast<std::size_t>(g));
@@ -90,7 +87,7 @@ CheckResult BlankChecker::CheckEepromIcsp() {
   s_.link.SendBatch();
   for (long g = 0; g < groups; ++g) {
     const std::uint32_t offset = 8 * static_cast<std::uint32_t>(g);
-    if (!Step("Checking:Dat Adr ", g, groups - 1, offset)) return CheckResult::kIncomplete;
+    if (!Step("Checking:Dat Adr ", g, groups - 1, offset)) return CheckResult::kLinkLost;
     ReadDataQuad(s_);
     FetchDataQuad(s_, DataDestination::kEeprom, static_cast<std::size_t>(g));
     GotoResetVector100(s_);
@@ -107,7 +104,7 @@ CheckResult BlankChecker::CheckProgramEnhanced() {
   for (long b = 0; b < blocks; ++b) {
     const std::uint32_t address = 128 * static_cast<std::uint32_t>(b);
     if (!Step("Checking:Prg Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b)))
-      return CheckResult::kIncomplete;
+      return CheckResult::kLinkLost;
     ExecutiveReadCode(s_, address);
     std::uint16_t* units = s_.verify_buffer.data() + address;
     UnpackLinkWords(s_, 16, units);
@@ -127,7 +124,7 @@ CheckResult BlankChecker::CheckEepromEnhanced() {
   const std::uint32_t base = 0x800000u - static_cast<std::uint32_t>(device_.eeprom_bytes);
   for (long b = 0; b < blocks; ++b) {
     const std::uint32_t first_word = 64 * static_cast<std::uint32_t>(b);
-    if (!Step("Checking:Dat Adr ", b, blocks - 1, first_word)) return CheckResult::kIncomplete;
+    if (!Step("Checking:Dat Adr ", b, blocks - 1, first_word)) return CheckResult::kLinkLost;
     ExecutiveReadData(s_, base + 128 * static_cast<std::uint32_t>(b));
     for (std::uint32_t k = 0; k < 64; ++k) {
       const std::uint16_t word = s_.link.link_words[k];
@@ -143,7 +140,7 @@ CheckResult BlankChecker::CheckRegion(bool eeprom) {
     // Without an answering executive every block would be stale bytes; the
     // failure is already reported and the finish says the check is incomplete.
     result = EnterEnhancedIcsp(s_) ? (eeprom ? CheckEepromEnhanced() : CheckProgramEnhanced())
-                                   : CheckResult::kIncomplete;
+                                   : CheckResult::kLinkLost;
   } else {
     EnterIcsp(s_);
     result = eeprom ? CheckEepromIcsp() : CheckProgramIcsp();

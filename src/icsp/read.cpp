@@ -5,6 +5,7 @@
 #include "icsp/config_words.h"
 #include "icsp/operations.h"
 #include "icsp/primitives.h"
+#include "icsp/verify.h"
 #include "image/formats.h"
 #include "image/hex_writer.h"
 
@@ -23,11 +24,7 @@ class Reader {
 
  private:
   bool Step(std::string_view text, long step, long last, std::uint32_t shown) {
-    const std::string status = std::string(text) + image::Hex4(shown);
-    if (!s_.ContinueAt(status)) return false;
-    s_.reporter.Progress(step, last);
-    s_.reporter.ShowStatus(status);
-    return true;
+    return BeginStep(s_, text, step, last, shown);
   }
   bool Enhanced() const { return s_.OptionChecked(report::Option::kEnhancedIcsp); }
   // Quads of program or executive memory, four instructions per step.
