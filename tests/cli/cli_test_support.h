@@ -65,6 +65,39 @@ inline std::string WriteSampleHex(const std::filesystem::path& path) {
   return path.string();
 }
 
+// Instruction i of WriteFilledHex: a value of its own, never blank.
+inline std::uint32_t FilledWord(unsigned i) {
+  return 0xA500u | (i & 0xFF) | (i >> 8) << 16;
+}
+
+// The first `count` instructions of program memory, each FilledWord(i).
+inline std::string WriteFilledHex(const std::filesystem::path& path, unsigned count) {
+  std::string text;
+  for (unsigned i = 0; i < count; i += 4) {
+    if (i % 0x4000 == 0) text += Record(4, 0, {0, int(i >> 14)});
+    std::vector<int> data;
+    for (unsigned k = i; k < i + 4; ++k)
+      data.insert(data.end(), {int(k & 0xFF), 0xA5, int(k >> 8), 0});
+    text += Record(0, (4 * i) & 0xFFFF, data);
+  }
+  std::ofstream(path, std::ios::binary) << text + Record(1, 0, {});
+  return path.string();
+}
+
+// After an interrupted write of WriteFilledHex: the number of whole rows from
+// the start, all later ones blank; -1 when any row is written in part.
+template <typename Instruction>
+int WholeRowsFromStart(Instruction instruction, unsigned rows, unsigned row) {
+  unsigned whole = 0;
+  for (unsigned r = 0; r < rows; ++r) {
+    unsigned same = 0;
+    for (unsigned i = r * row; i < (r + 1) * row; ++i) same += instruction(i) == FilledWord(i);
+    if (same != (whole == r && same == row ? row : 0)) return -1;
+    whole += whole == r && same == row;
+  }
+  return static_cast<int>(whole);
+}
+
 // Both files, loaded for `device`, hold the same program memory.
 inline void ExpectSameProgram(const std::string& expected_path, const std::string& actual_path,
                               const char* device) {

