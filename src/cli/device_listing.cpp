@@ -17,9 +17,7 @@ std::string Lower(std::string_view text) {
 }  // namespace
 
 std::string FamilyForm(const devices::DeviceRecord& row) {
-  if (devices::UsesPic24Sequences(row)) return "dsPIC33F/PIC24";
-  if (devices::IcspEntryCommand(row) == 0x0D) return "dsPIC30F (0x0D entry)";
-  return "dsPIC30F";
+  return std::string(devices::Form(row).name);
 }
 
 std::string DeviceLine(const devices::DeviceRecord& row) {

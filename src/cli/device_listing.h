@@ -9,7 +9,8 @@
 
 namespace quillon::cli {
 
-// "dsPIC30F", "dsPIC30F (0x0D entry)" (family code 2) or "dsPIC33F/PIC24".
+// The name of the part's family form ("dsPIC30F", "dsPIC30F (0x0D entry)",
+// "dsPIC33F/PIC24", "PIC24F KA").
 std::string FamilyForm(const devices::DeviceRecord& row);
 
 // Name, DeviceID (4 hex digits), socket, program words, EEPROM bytes, family.

@@ -1,8 +1,5 @@
 #include "devices/catalogue.h"
 
-#include <algorithm>
-#include <array>
-
 namespace quillon::devices {
 namespace {
 
@@ -10,17 +7,11 @@ constexpr DeviceRecord kRows[] = {
 #include "devices/catalogue_rows.inc"
 };
 
-constexpr std::string_view kTablePointerVariant[] = {
-    "PIC24FJ128DA106", "PIC24FJ128DA110", "PIC24FJ128DA206", "PIC24FJ128DA210",
-    "PIC24FJ256DA106", "PIC24FJ256DA110", "PIC24FJ256DA206", "PIC24FJ256DA210",
-    "PIC24FJ128DB206", "PIC24FJ128DB210", "PIC24FJ256DB206", "PIC24FJ256DB210",
-    "PIC24FJ64GA306",  "PIC24FJ64GA308",  "PIC24FJ64GA310",  "PIC24FJ128GA306",
-    "PIC24FJ128GA308", "PIC24FJ128GA310",
-};
-
 }  // namespace
 
-std::span<const DeviceRecord> Catalogue() { return kRows; }
+std::span<const DeviceRecord> Catalogue() {
+  return kRows;
+}
 
 const DeviceRecord* FindByName(std::string_view name) {
   for (const DeviceRecord& row : kRows) {
@@ -44,28 +35,6 @@ const DeviceRecord* FindByDeviceIdAfterEntry(std::uint16_t device_id, std::uint8
     }
   }
   return FindByDeviceId(device_id);
-}
-
-int ExecutiveReadUnits(const DeviceRecord& d) {
-  if (!UsesPic24Sequences(d)) return 1472;
-  if (d.name.starts_with("PIC24F")) return 2048;
-  return 4096;  // "dsPIC3" and "PIC24H"
-}
-
-ExecutiveExtent ExecutiveWriteExtent(const DeviceRecord& d) {
-  if (!UsesPic24Sequences(d)) return ExecutiveExtent{23, 32, 183};
-  return ExecutiveExtent{16, 64, 255};
-}
-
-std::string_view ExecutiveFileName(const DeviceRecord& d) {
-  if (!UsesPic24Sequences(d)) return "pe.hex";
-  return HasFlashConfigWords(d) ? "pe24f.hex" : "pe33f.hex";
-}
-
-std::uint32_t LoadTablePointerFor(std::string_view name) {
-  const bool variant = std::find(std::begin(kTablePointerVariant), std::end(kTablePointerVariant),
-                                 name) != std::end(kTablePointerVariant);
-  return variant ? kTablePointerAt0054 : kTablePointerAt0032;
 }
 
 std::string_view TrimBlanks(std::string_view text) {

@@ -8,8 +8,7 @@ bool SelectDevice(Selection& selection, std::string_view name, report::Reporter&
     // The part chosen before stays selected, so it keeps its own table-pointer
     // word: one of the parts with TBLPAG at 0x0054 driven through 0x0032
     // would have its memory read and written at the wrong page.
-    selection.load_table_pointer =
-        selection.selected ? LoadTablePointerFor(selection.name) : kTablePointerAt0032;
+    selection.load_table_pointer = Form(selection.device).load_table_pointer();
     reporter.ReportError({"Please select PIC type.", "PIC typeを選択してください。"});
     return false;
   }
@@ -17,7 +16,7 @@ bool SelectDevice(Selection& selection, std::string_view name, report::Reporter&
   selection.device = *row;
   selection.name = std::string(name);
   selection.blank_word = 0xFFFF;
-  selection.load_table_pointer = LoadTablePointerFor(name);
+  selection.load_table_pointer = Form(*row).load_table_pointer();
   reporter.ShowMessagePair(report::SameText("Socket " + std::string(row->package_tag)));
   return true;
 }

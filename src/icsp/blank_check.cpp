@@ -75,14 +75,13 @@ CheckResult BlankChecker::CheckProgramIcsp() {
       }
     }
   }
-  if (devices::UsesPic24Sequences(device_)) GotoResetVector200(s_);
+  EndAtResetVector(s_);
   return CheckResult::kBlank;
 }
 
 CheckResult BlankChecker::CheckEepromIcsp() {
   const long groups = device_.eeprom_bytes / 8;
-  // The EEPROM reads use the dsPIC30F reset vector on every family.
-  GotoResetVector100(s_);
+  Reset();
   SetTablePointer(s_, 0x800000u - static_cast<std::uint32_t>(device_.eeprom_bytes), 6);
   s_.link.SendBatch();
   for (long g = 0; g < groups; ++g) {
@@ -90,7 +89,7 @@ CheckResult BlankChecker::CheckEepromIcsp() {
     if (!Step("Checking:Dat Adr ", g, groups - 1, offset)) return CheckResult::kLinkLost;
     ReadDataQuad(s_);
     FetchDataQuad(s_, DataDestination::kEeprom, static_cast<std::size_t>(g));
-    GotoResetVector100(s_);
+    Reset();
     for (std::uint32_t k = 0; k < 4; ++k) {
       const std::uint16_t word = s_.image.eeprom[4 * g + k];
       if (word != kBlankLow) return NotBlank("Eep:", offset + 2 * k, word);
@@ -127,7 +126,7 @@ CheckResult BlankChecker::CheckEepromEnhanced() {
     if (!Step("Checking:Dat Adr ", b, blocks - 1, first_word)) return CheckResult::kLinkLost;
     ExecutiveReadData(s_, base + 128 * static_cast<std::uint32_t>(b));
     for (std::uint32_t k = 0; k < 64; ++k) {
-      const std::uint16_t word = s_.link.link_words[k];
+      const std::uint16_t word = s_.link.words()[k];
       if (word != kBlankLow) return NotBlank("Eep:", first_word + k, word);
     }
   }
@@ -136,7 +135,7 @@ CheckResult BlankChecker::CheckEepromEnhanced() {
 
 CheckResult BlankChecker::CheckRegion(bool eeprom) {
   CheckResult result = CheckResult::kBlank;
-  if (s_.OptionChecked(report::Option::kEnhancedIcsp)) {
+  if (s_.UsesExecutive()) {
     // Without an answering executive every block would be stale bytes; the
     // failure is already reported and the finish says the check is incomplete.
     result = EnterEnhancedIcsp(s_) ? (eeprom ? CheckEepromEnhanced() : CheckProgramEnhanced())

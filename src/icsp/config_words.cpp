@@ -7,9 +7,9 @@ namespace quillon::icsp {
 
 namespace {
 
-constexpr std::uint32_t kMovConfigPageToW0 = MoveLiteral(0xF8, 0);    // 0x200F80
-constexpr std::uint32_t kMovVisiAddressToW7 = MoveLiteral(0x784, 7);  // 0x207847
-constexpr std::uint32_t kTblrdlToW7 = kTblrdlW6IncToW7;               // TBLRDL [W6++], [W7]
+constexpr std::uint32_t kMovConfigPageToW0 = MoveLiteral(kConfigPage, 0);  // 0x200F80
+constexpr std::uint32_t kMovVisiAddressToW7 = MoveLiteral(0x784, 7);       // 0x207847
+constexpr std::uint32_t kTblrdlToW7 = kTblrdlW6IncToW7;                    // TBLRDL [W6++], [W7]
 
 void ReadConfig30F(Session& session) {
   link::Link& link = session.link;
@@ -20,7 +20,7 @@ void ReadConfig30F(Session& session) {
   }
   link.SendBatch();
   // W7 = 0 makes W0 the destination of each table read.
-  for (std::size_t i = 0; i < 16; ++i) {
+  for (std::size_t i = 0; i < static_cast<std::size_t>(session.form().config.read); ++i) {
     for (std::uint32_t w : {kTblrdlToW7, kNop, kNop, MoveToVisi(0), kNop})
       link.AppendInstruction(w);
     link.SendBatch();
@@ -41,7 +41,7 @@ void ReadConfigPic24(Session& session) {
   link::Link& link = session.link;
   const devices::DeviceRecord& device = session.device.device;
   GotoResetVector200(session);
-  if (devices::HasFlashConfigWords(device)) {
+  if (session.form().config.layout == devices::ConfigLayout::kFlashWords) {
     // Flash word 2 sits just below flash word 1, the last instruction.
     const std::uint32_t a = static_cast<std::uint32_t>(devices::FlashConfigAddress(device, 1));
     for (std::uint32_t w : {MoveLiteral((a >> 16) & 0xFF, 0), session.device.load_table_pointer,
@@ -57,7 +57,8 @@ void ReadConfigPic24(Session& session) {
       link.AppendInstruction(w);
     }
     link.SendBatch();
-    for (std::size_t i = 0; i < 16; ++i) session.config_readback[i] = ReadToVisi(session);
+    const std::size_t count = static_cast<std::size_t>(session.form().config.read);
+    for (std::size_t i = 0; i < count; ++i) session.config_readback[i] = ReadToVisi(session);
   }
   GotoResetVector200(session);
 }
@@ -65,7 +66,7 @@ void ReadConfigPic24(Session& session) {
 }  // namespace
 
 void ReadConfigWords(Session& session) {
-  if (devices::UsesPic24Sequences(session.device.device)) {
+  if (session.form().self_timed()) {
     ReadConfigPic24(session);
   } else {
     ReadConfig30F(session);
@@ -75,13 +76,18 @@ void ReadConfigWords(Session& session) {
 std::string ConfigText(const Session& session) {
   const auto h = [&](std::size_t k) { return image::Hex4(session.config_readback[k]); };
   const std::string br(report::kLineBreak);
-  if (devices::HasFlashConfigWords(session.device.device)) {
+  const devices::ConfigForm& form = session.form().config;
+  if (form.layout == devices::ConfigLayout::kFlashWords) {
     return br + "config1=" + h(0) + br + "config2=" + h(1);
   }
   std::string text;
   for (std::size_t k = 0; k < 4; ++k) {
     text += br + "config" + std::to_string(k + 1) + "=" + h(k) + " config" + std::to_string(k + 5) +
             "=" + h(k + 4);
+  }
+  // Registers past the eighth, one per line.
+  for (std::size_t k = 8; k < static_cast<std::size_t>(form.written); ++k) {
+    text += br + "config" + std::to_string(k + 1) + "=" + h(k);
   }
   return text;
 }

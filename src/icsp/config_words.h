@@ -8,8 +8,8 @@
 namespace quillon::icsp {
 
 // Reads the selected part's configuration words into session.config_readback
-// (entries 0 to 15, or entries 0 and 1 for the two flash words of "PIC24F"
-// parts). The part must be in ICSP mode.
+// (as many entries as its form reads: registers from 0xF80000, or the two
+// flash words). The part must be in ICSP mode.
 void ReadConfigWords(Session& session);
 
 // The configuration lines for the selected part, each starting with CR LF.

@@ -57,7 +57,7 @@ std::uint16_t AttemptNew(Session& session, std::uint32_t load_table_pointer) {
 const devices::DeviceRecord* RowAfter0D(std::uint16_t v, std::uint32_t load_table_pointer) {
   const devices::DeviceRecord* row = devices::FindByDeviceIdAfterEntry(v, link::cmd::kEnterIcsp);
   if (row == nullptr || devices::IcspEntryCommand(*row) != link::cmd::kEnterIcsp) return nullptr;
-  if (devices::LoadTablePointerFor(row->name) != load_table_pointer) return nullptr;
+  if (devices::Form(*row).load_table_pointer() != load_table_pointer) return nullptr;
   return row;
 }
 

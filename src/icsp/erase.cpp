@@ -1,6 +1,6 @@
-// Bulk erase: configuration words to blank, the chip erase three times, and
-// on dsPIC33F/PIC24 parts the factory words at the end of executive memory
-// written back, since their erase takes executive memory with it.
+// Bulk erase: configuration words to blank (unless the erase takes them), the
+// chip erase three times, and where the family keeps factory words at the end
+// of executive memory, those written back, since the erase takes them too.
 #include <algorithm>
 
 #include "icsp/config_write.h"
@@ -16,14 +16,17 @@ constexpr std::size_t kLastRowUnit = 0x780;  // row 15 of executive memory, 0x80
 constexpr std::size_t kTailUnit = 0x7F0;
 
 void EraseArray(Session& session) {
+  const devices::FamilyForm& form = session.form();
   const std::uint32_t tblpag = session.device.load_table_pointer;
-  if (devices::UsesPic24Sequences(session.device.device)) {
+  if (form.self_timed()) {
     GotoResetVector200(session);
-    // User memory, then executive memory: the erase takes the page of the
-    // last table write.
-    for (std::uint32_t page : {0x00u, kExecutivePage}) {
-      AppendWords(session, {MoveLiteral(0x404F, 10), kMovW10ToNvmcon, MoveLiteral(page, 0), tblpag,
-                            MoveLiteral(0, 0), kTblwtlW0ToW0, kNop, kNop});
+    // User memory, then executive memory where there is one: the erase takes
+    // the page of the last table write.
+    const std::uint32_t pages[] = {0x00u, kExecutivePage};
+    for (std::size_t p = 0; p < (form.executive.present ? 2u : 1u); ++p) {
+      AppendWords(session,
+                  {MoveLiteral(form.nvm.bulk_erase, 10), kMovW10ToNvmcon, MoveLiteral(pages[p], 0),
+                   tblpag, MoveLiteral(0, 0), kTblwtlW0ToW0, kNop, kNop});
       StartNvmWrite(session);
       PollNvmWrite(session, 100);
       PollNvmWrite(session, 100);
@@ -32,11 +35,11 @@ void EraseArray(Session& session) {
     return;
   }
   GotoResetVector100(session);
-  AppendWords(session, {MoveLiteral(0x4008, 10), kMovW10ToNvmcon, MoveLiteral(0xF8, 0), tblpag,
-                        MoveLiteral(6, 7), kClrW6, kNop});
+  AppendWords(session, {MoveLiteral(form.nvm.config_write, 10), kMovW10ToNvmcon,
+                        MoveLiteral(0xF8, 0), tblpag, MoveLiteral(6, 7), kClrW6, kNop});
   session.link.SendBatch();
   // Chip erase, then executive memory, each behind its own unlock.
-  for (std::uint32_t nvmcon : {0x407Fu, 0x4072u}) {
+  for (std::uint32_t nvmcon : {form.nvm.bulk_erase, form.nvm.executive_erase}) {
     AppendWords(session, {MoveLiteral(nvmcon, 10), kMovW10ToNvmcon});
     NvmUnlock(session);
     TimedNvmWrite(session, 100);
@@ -48,11 +51,12 @@ void EraseArray(Session& session) {
 // from 0x8007F4 that the executive check saved. The application ID at
 // 0x8007F0 stays erased.
 void RestoreExecutiveRow(Session& session) {
-  if (!devices::UsesPic24Sequences(session.device.device)) return;
+  const devices::FamilyForm& form = session.form();
+  if (form.executive.factory_words_from == 0) return;
   const std::uint32_t tblpag = session.device.load_table_pointer;
   GotoResetVector200(session);
-  AppendWords(session, {MoveLiteral(0x4001, 10), kMovW10ToNvmcon, MoveLiteral(kExecutivePage, 0),
-                        tblpag, MoveLiteral(0, 7), kNop});
+  AppendWords(session, {MoveLiteral(form.nvm.row_program, 10), kMovW10ToNvmcon,
+                        MoveLiteral(kExecutivePage, 0), tblpag, MoveLiteral(0, 7), kNop});
   session.link.SendBatch();
 
   std::vector<std::uint16_t>& exe = session.image.executive;
@@ -77,18 +81,22 @@ void RestoreExecutiveRow(Session& session) {
 }  // namespace
 
 void BulkErase(Session& session) {
-  EnterIcsp(session);
-  const int words = devices::HasFlashConfigWords(session.device.device) ? 2 : 8;
-  for (int k = 0; k < words; ++k) {
-    session.config_readback[static_cast<std::size_t>(k)] = 0xFFFF;
-    WriteConfigWord(session, k);
+  const devices::FamilyForm& form = session.form();
+  if (!form.config.erased_by_bulk_erase) {
+    EnterIcsp(session);
+    for (int k = 0; k < form.config.written; ++k) {
+      session.config_readback[static_cast<std::size_t>(k)] = 0xFFFF;
+      WriteConfigWord(session, k);
+    }
+    ExitIcsp(session);
   }
-  ExitIcsp(session);
 
   // Only for the saved tail; whether an executive is there does not matter.
-  EnterIcsp(session);
-  CheckExecutive(session);
-  ExitIcsp(session);
+  if (form.executive.present) {
+    EnterIcsp(session);
+    CheckExecutive(session);
+    ExitIcsp(session);
+  }
 
   for (int i = 0; i < 3; ++i) {
     EnterIcsp(session);

@@ -8,9 +8,6 @@ namespace quillon::icsp {
 
 namespace {
 
-constexpr std::uint16_t kExecutiveId = 0x00BB;
-constexpr std::uint16_t kExecutiveIdAlt = 0x00CB;  // dsPIC33F/PIC24 only
-
 void ReadExecutiveQuads(Session& session, std::size_t first, std::size_t last) {
   GotoResetVector(session);
   SetTablePointer(session, kExecutiveBase, 6);
@@ -26,14 +23,17 @@ void ReadExecutiveQuads(Session& session, std::size_t first, std::size_t last) {
 }  // namespace
 
 bool CheckExecutive(Session& session) {
+  const devices::ExecutiveForm& form = session.form().executive;
+  if (!form.present) return false;
   const std::vector<std::uint16_t>& exe = session.image.executive;
-  if (!devices::UsesPic24Sequences(session.device.device)) {
-    ReadExecutiveQuads(session, 182, 183);
-    return exe[0x5BE] == kExecutiveId;
+  const std::size_t first = static_cast<std::size_t>(form.check_first_quad);
+  ReadExecutiveQuads(session, first, first + 1);
+  if (form.factory_words_from != 0) {
+    std::copy(exe.begin() + 8 * first, exe.begin() + 8 * first + 16,
+              session.executive_tail.begin());
   }
-  ReadExecutiveQuads(session, 254, 255);
-  std::copy(exe.begin() + 0x7F0, exe.begin() + 0x800, session.executive_tail.begin());
-  return exe[0x7F0] == kExecutiveId || exe[0x7F0] == kExecutiveIdAlt;
+  const std::uint16_t id = exe[form.id_unit];
+  return id == form.id_value || (form.id_alternate != 0 && id == form.id_alternate);
 }
 
 }  // namespace quillon::icsp

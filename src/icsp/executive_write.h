@@ -7,8 +7,10 @@
 namespace quillon::icsp {
 
 // Erases executive memory and writes the image's executive units into it:
-// 23 rows of 32 instructions (dsPIC30F) or 16 rows of 64 (dsPIC33F/PIC24).
-// Every row is written, blank or not. The part must be in ICSP mode.
+// the rows the family's executive form gives (23 of 32 instructions on
+// dsPIC30F, 16 of 64 on dsPIC33F/PIC24). Every row is written, blank or not.
+// Nothing happens on a family without an executive. The part must be in
+// ICSP mode.
 void WriteExecutive(Session& session);
 
 // Compares executive memory with the image ("Exe " mismatch tag, offsets from

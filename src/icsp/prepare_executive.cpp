@@ -34,8 +34,8 @@ report::MessagePair RejectedMessage(const std::string& path) {
 // anyway would program a blank (or foreign) image into the part and call
 // that a success.
 bool LoadExecutiveFile(Session& session) {
-  const std::string path = image::JoinPath(
-      session.executive_dir, std::string(devices::ExecutiveFileName(session.device.device)));
+  const std::string path =
+      image::JoinPath(session.executive_dir, std::string(session.form().executive.file));
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error)) {
     session.reporter.ReportError(NotFoundMessage(path));
@@ -55,14 +55,14 @@ bool LoadExecutiveFile(Session& session) {
 }  // namespace
 
 bool PrepareExecutive(Session& session) {
-  if (!session.OptionChecked(report::Option::kEnhancedIcsp)) return true;
+  if (!session.UsesExecutive()) return true;
   EnterIcsp(session);
   const bool present = CheckExecutive(session);
   ExitIcsp(session);
   if (present) return true;
 
   if (!LoadExecutiveFile(session)) return false;
-  if (devices::UsesPic24Sequences(session.device.device)) {
+  if (session.form().executive.factory_words_from != 0) {
     // The factory words from 0x8007F4 keep what the part holds; the file
     // supplies the application ID before them.
     std::copy(session.executive_tail.begin() + 4, session.executive_tail.end(),

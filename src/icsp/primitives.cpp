@@ -13,19 +13,6 @@ void Letter(Session& session, std::uint8_t letter) {
   session.link.SendCommandAck(letter);
 }
 
-// Quad q of a unit buffer: L0, U0, L1, U1, L2, U2, L3, U3 from the packed
-// registers W0..W5.
-void Unpack(const std::uint16_t (&w)[6], std::uint16_t* units) {
-  units[0] = w[0];
-  units[1] = w[1] & 0xFF;
-  units[2] = w[2];
-  units[3] = w[1] >> 8;
-  units[4] = w[3];
-  units[5] = w[4] & 0xFF;
-  units[6] = w[5];
-  units[7] = w[4] >> 8;
-}
-
 std::uint16_t* CodeQuadUnits(Session& session, CodeDestination destination, std::size_t quad) {
   switch (destination) {
     case CodeDestination::kVerify:
@@ -52,6 +39,26 @@ std::uint16_t* DataQuadUnits(Session& session, DataDestination destination, std:
 }
 
 }  // namespace
+
+void PackQuad(const std::uint16_t* units, std::uint16_t* words) {
+  words[0] = units[0];
+  words[1] = static_cast<std::uint16_t>((units[3] & 0xFF) << 8 | (units[1] & 0xFF));
+  words[2] = units[2];
+  words[3] = units[4];
+  words[4] = static_cast<std::uint16_t>((units[7] & 0xFF) << 8 | (units[5] & 0xFF));
+  words[5] = units[6];
+}
+
+void UnpackQuad(const std::uint16_t* words, std::uint16_t* units) {
+  units[0] = words[0];
+  units[1] = words[1] & 0xFF;
+  units[2] = words[2];
+  units[3] = words[1] >> 8;
+  units[4] = words[3];
+  units[5] = words[4] & 0xFF;
+  units[6] = words[5];
+  units[7] = words[4] >> 8;
+}
 
 void AppendWords(Session& session, std::initializer_list<std::uint32_t> words) {
   for (std::uint32_t w : words) session.link.AppendInstruction(w);
@@ -85,7 +92,8 @@ void ExitIcsp(Session& session) {
 }
 
 bool EnterEnhancedIcsp(Session& session) {
-  return session.link.EnterEnhancedIcsp(session.device.device.family_code);
+  const devices::FamilyForm& form = session.form();
+  return session.link.EnterEnhancedIcsp(form.icsp_entry, form.enhanced_entry);
 }
 
 void ExecutiveReadCode(Session& session, std::uint32_t address) {
@@ -110,9 +118,7 @@ void ExecutiveReadData(Session& session, std::uint32_t address) {
 
 void UnpackLinkWords(const Session& session, std::size_t groups, std::uint16_t* units) {
   for (std::size_t k = 0; k < groups; ++k) {
-    std::uint16_t w[6];
-    for (std::size_t i = 0; i < 6; ++i) w[i] = session.link.link_words[6 * k + i];
-    Unpack(w, units + 8 * k);
+    UnpackQuad(session.link.words().data() + 6 * k, units + 8 * k);
   }
 }
 
@@ -129,11 +135,15 @@ void GotoResetVector200(Session& session) {
 }
 
 void GotoResetVector(Session& session) {
-  if (devices::UsesPic24Sequences(session.device.device)) {
+  if (session.form().reset_vector == devices::kResetVector200) {
     GotoResetVector200(session);
   } else {
     GotoResetVector100(session);
   }
+}
+
+void EndAtResetVector(Session& session) {
+  if (session.form().self_timed()) GotoResetVector200(session);
 }
 
 void NvmUnlock(Session& session) {
@@ -205,7 +215,7 @@ void FetchCodeQuad(Session& session, CodeDestination destination, std::size_t qu
     session.link.AppendInstruction(kNop);
     session.link.SendBatch();
   }
-  if (std::uint16_t* units = CodeQuadUnits(session, destination, quad)) Unpack(w, units);
+  if (std::uint16_t* units = CodeQuadUnits(session, destination, quad)) UnpackQuad(w, units);
 }
 
 void LoadCodeLatches(Session& session) {
@@ -265,29 +275,32 @@ void MoveQuadToRegisters(Session& session, QuadSource source, std::size_t quad) 
       source == QuadSource::kProgram ? session.image.program : session.image.executive;
   std::uint16_t u[8] = {};
   for (std::size_t i = 0; i < 8 && 8 * quad + i < units.size(); ++i) u[i] = units[8 * quad + i];
-  const std::uint32_t w[6] = {
-      u[0], static_cast<std::uint32_t>((u[3] & 0xFF) << 8 | (u[1] & 0xFF)), u[2],
-      u[4], static_cast<std::uint32_t>((u[7] & 0xFF) << 8 | (u[5] & 0xFF)), u[6]};
+  std::uint16_t w[6];
+  PackQuad(u, w);
   for (unsigned n = 0; n < 6; ++n) session.link.AppendInstruction(MoveLiteral(w[n], n));
 }
 
 void WriteCodeRow(Session& session, QuadSource source, std::uint32_t base, std::uint32_t first,
                   std::uint32_t row_instructions) {
-  const bool pic24 = devices::UsesPic24Sequences(session.device.device);
-  if (!pic24) LoadNvmcon(session, 0x4001);
+  const devices::FamilyForm& form = session.form();
+  if (!form.self_timed()) LoadNvmcon(session, form.nvm.row_program);
   SetTablePointer(session, base + 2 * first, 7);
   session.link.SendBatch();
   for (std::uint32_t g = 0; g < row_instructions / 4; ++g) {
     MoveQuadToRegisters(session, source, first / 4 + g);
     LoadCodeLatches(session);
   }
-  if (pic24) {
+  FinishNvmWrite(session, 1);
+}
+
+void FinishNvmWrite(Session& session, int waits) {
+  if (session.form().self_timed()) {
     StartNvmWrite(session);
-    PollNvmWrite(session, 1);
+    PollNvmWrite(session, waits);
     GotoResetVector200(session);
   } else {
     NvmUnlock(session);
-    TimedNvmWrite(session, 1);
+    TimedNvmWrite(session, waits);
     GotoResetVector100(session);
   }
 }

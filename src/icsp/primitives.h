@@ -33,6 +33,9 @@ inline constexpr std::uint32_t kTblwtlW6IncToW7 = 0xBB0BB6;      // TBLWTL [W6++
 inline constexpr std::uint32_t kTblwtlW6IncToW7Inc = 0xBB1BB6;   // TBLWTL [W6++], [W7++]
 inline constexpr std::uint32_t kTblwthbW6IncToW7Inc = 0xBBDBB6;  // TBLWTH.B [W6++], [W7++]
 inline constexpr std::uint32_t kTblwthbW6IncToPreW7 = 0xBBEBB6;  // TBLWTH.B [W6++], [++W7]
+inline constexpr std::uint32_t kTblwtlW6ToW7 = 0xBB0B86;         // TBLWTL W6, [W7]
+inline constexpr std::uint32_t kTblwtlW6ToW7Inc = 0xBB1B86;      // TBLWTL W6, [W7++]
+inline constexpr std::uint32_t kTblwtlW0ToW7Inc = 0xBB1B80;      // TBLWTL W0, [W7++]
 inline constexpr std::uint32_t kTblwtlW0ToW0 =
     0xBB0800;  // TBLWTL W0, [W0]: latches the erase address
 
@@ -40,6 +43,7 @@ inline constexpr std::uint32_t kTblwtlW0ToW0 =
 inline constexpr std::uint32_t kExecutiveBase = 0x800000;  // executive memory starts here
 inline constexpr std::uint32_t kExecutivePage = 0x80;      // its TBLPAG
 inline constexpr std::uint32_t kEepromEnd = 0x800000;      // data EEPROM ends just below
+inline constexpr std::uint32_t kConfigPage = 0xF8;         // configuration registers' TBLPAG
 
 // MOV #v, Wn for a 16-bit literal.
 constexpr std::uint32_t MoveLiteral(std::uint32_t v, unsigned n) {
@@ -61,6 +65,12 @@ enum class DataDestination {
   kEeprom,  // image.eeprom units 4q to 4q+3
 };
 enum class QuadSource { kProgram, kExecutive };
+
+// --- The packed form of four instructions in six words (W0..W5, executive
+// blocks): I0<15:0>; I1<23:16>:I0<23:16>; I1<15:0>; then the same for I2, I3.
+// `units` is the image layout (low word, upper byte per instruction).
+void PackQuad(const std::uint16_t* units, std::uint16_t* words);
+void UnpackQuad(const std::uint16_t* words, std::uint16_t* units);
 
 // --- Board exchanges ---
 // REGOUT: 0x12 and its two-byte reply (VISI, high byte first).
@@ -96,6 +106,8 @@ void GotoResetVector100(Session& session);
 void GotoResetVector200(Session& session);
 // The form for the selected part's family.
 void GotoResetVector(Session& session);
+// The extra reset-vector exit the self-timed forms end their read loops with.
+void EndAtResetVector(Session& session);
 
 // NVMKEY unlock (dsPIC30F). Left pending in batch mode; in letter mode 'u'
 // goes out at once, ahead of anything pending.
@@ -130,11 +142,16 @@ void MoveQuadToRegisters(Session& session, QuadSource source, std::size_t quad);
 
 // Programs one row of `row_instructions` instructions of `source`, starting at
 // instruction `first`, at program address base + 2 * first, by instruction
-// batches in the family's form: the dsPIC30F form loads NVMCON with a row
-// write before the row and times the write itself; the dsPIC33F/PIC24 form
-// expects NVMCON loaded already and polls the self-timed write. Ends at the
-// reset vector with nothing pending.
+// batches in the family's form: the externally timed form loads NVMCON with a
+// row write before the row and times the write itself; the self-timed forms
+// expect NVMCON loaded already and poll the write. Ends at the reset vector
+// with nothing pending.
 void WriteCodeRow(Session& session, QuadSource source, std::uint32_t base, std::uint32_t first,
                   std::uint32_t row_instructions);
+
+// Starts the NVM operation NVMCON holds and sees it through in the form's
+// way: unlock, WR set, `waits` + 1 waits, WR clear (externally timed), or WR
+// set and polled after `waits` waits (self-timed). Ends at the reset vector.
+void FinishNvmWrite(Session& session, int waits);
 
 }  // namespace quillon::icsp

@@ -26,7 +26,7 @@ class Reader {
   bool Step(std::string_view text, long step, long last, std::uint32_t shown) {
     return BeginStep(s_, text, step, last, shown);
   }
-  bool Enhanced() const { return s_.OptionChecked(report::Option::kEnhancedIcsp); }
+  bool Enhanced() const { return s_.UsesExecutive(); }
   // Quads of program or executive memory, four instructions per step.
   void ReadCodeQuads(std::uint32_t base, long steps, CodeDestination destination,
                      std::string_view text);
@@ -51,7 +51,7 @@ void Reader::ReadCodeQuads(std::uint32_t base, long steps, CodeDestination desti
     FetchCodeQuad(s_, destination, static_cast<std::size_t>(r));
     GotoResetVector(s_);
   }
-  if (devices::UsesPic24Sequences(device_)) GotoResetVector200(s_);
+  EndAtResetVector(s_);
 }
 
 void Reader::ReadProgramEnhanced() {
@@ -78,16 +78,15 @@ void Reader::ReadProgram() {
 
 void Reader::ReadEepromIcsp() {
   const long steps = device_.eeprom_bytes / 8;
-  // EEPROM reads use the dsPIC30F reset vector on every family; the table
-  // reads advance W6 from quad to quad, so it is set only once.
-  GotoResetVector100(s_);
+  // The table reads advance W6 from quad to quad, so it is set only once.
+  GotoResetVector(s_);
   SetTablePointer(s_, kExecutiveBase - static_cast<std::uint32_t>(device_.eeprom_bytes), 6);
   s_.link.SendBatch();
   for (long r = 0; r < steps; ++r) {
     if (!Step("Reading:Dat Adr ", r, steps - 1, 8 * static_cast<std::uint32_t>(r))) break;
     ReadDataQuad(s_);
     FetchDataQuad(s_, DataDestination::kEeprom, static_cast<std::size_t>(r));
-    GotoResetVector100(s_);
+    GotoResetVector(s_);
   }
 }
 
@@ -97,7 +96,7 @@ void Reader::ReadEepromEnhanced() {
   for (long b = 0; b < blocks; ++b) {
     if (!Step("Reading:Dat Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b))) break;
     ExecutiveReadData(s_, base + 128 * static_cast<std::uint32_t>(b));
-    std::copy_n(s_.link.link_words.begin(), 64, s_.image.eeprom.begin() + 64 * b);
+    std::copy_n(s_.link.words().begin(), 64, s_.image.eeprom.begin() + 64 * b);
   }
 }
 
@@ -112,9 +111,10 @@ void Reader::ReadEeprom() {
 }
 
 void Reader::ReadExecutive() {
+  const int units = s_.form().executive.read_units;
+  if (units < 1) return;  // the family has no executive memory
   EnterIcsp(s_);
-  ReadCodeQuads(kExecutiveBase, devices::ExecutiveReadUnits(device_) / 8,
-                CodeDestination::kExecutive, "Reading:Exe Adr ");
+  ReadCodeQuads(kExecutiveBase, units / 8, CodeDestination::kExecutive, "Reading:Exe Adr ");
   ExitIcsp(s_);
 }
 

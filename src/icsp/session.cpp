@@ -10,6 +10,19 @@ void Session::BeginOperation() {
   link.BeginOperation();
   outcome_ = Outcome::kOk;
   stopped_at_.clear();
+  plain_icsp_said_ = false;
+}
+
+bool Session::UsesExecutive() {
+  if (!OptionChecked(report::Option::kEnhancedIcsp)) return false;
+  if (form().executive.present) return true;
+  if (!plain_icsp_said_) {
+    plain_icsp_said_ = true;
+    reporter.ShowMessagePair(
+        {"No programming executive for this part: plain ICSP is used.",
+         "このPICにはﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞがありません。通常のICSPを使います。"});
+  }
+  return false;
 }
 
 void Session::NoteOutcome(Outcome outcome) {

@@ -59,6 +59,13 @@ class Session {
   std::array<std::uint16_t, 4> scratch_data_quad{};
   std::array<std::uint16_t, 16> executive_tail{};
 
+  // The selected part's programming rules.
+  const devices::FamilyForm& form() const { return devices::Form(device.device); }
+  // "Enhanced ICSP" is checked and the part's family has an executive. A
+  // part without one is driven with plain ICSP; the first call of an
+  // operation that finds it so says it on the status line.
+  bool UsesExecutive();
+
   // Built-in board letters are used above firmware 1.0.
   bool UsesBoardLetters() const { return firmware_version > 256; }
   bool OptionChecked(report::Option option) const { return options.IsChecked(option); }
@@ -85,6 +92,7 @@ class Session {
  private:
   Outcome outcome_ = Outcome::kOk;
   std::string stopped_at_;
+  bool plain_icsp_said_ = false;
 };
 
 // What a stopped operation did and did not do.

@@ -78,7 +78,7 @@ bool VerifyCodeQuads(Session& session, std::uint32_t base, const std::vector<std
       }
     }
   }
-  if (devices::UsesPic24Sequences(session.device.device)) GotoResetVector200(session);
+  EndAtResetVector(session);
   return true;
 }
 
@@ -109,10 +109,9 @@ bool VerifyProgramEnhanced(Session& session) {
 }
 
 bool VerifyEepromIcsp(Session& session) {
-  // dsPIC30F addressing and reset vector on every family with EEPROM.
   const long last = session.device.device.eeprom_bytes / 8 - 1;
   const std::vector<std::uint16_t>& expected = session.image.eeprom;
-  GotoResetVector100(session);
+  GotoResetVector(session);
   SetTablePointer(session, EepromBase(session), 6);
   session.link.SendBatch();
   for (long q = 0; q <= last; ++q) {
@@ -123,7 +122,7 @@ bool VerifyEepromIcsp(Session& session) {
     session.link.SendBatch();
     ReadDataQuad(session);
     FetchDataQuad(session, DataDestination::kVerify);
-    GotoResetVector100(session);
+    GotoResetVector(session);
     for (std::uint32_t k = 0; k < 4; ++k) {
       const std::uint16_t read = session.scratch_data_quad[k];
       const std::uint16_t want = expected[offset / 2 + k];
@@ -143,7 +142,7 @@ bool VerifyEepromEnhanced(Session& session) {
     if (WordsBlank(expected, first, 64)) continue;
     ExecutiveReadData(session, EepromBase(session) + 2 * first);
     for (std::uint32_t k = 0; k < 64; ++k) {
-      const std::uint16_t read = session.link.link_words[k];
+      const std::uint16_t read = session.link.words()[k];
       // Block addresses are word offsets.
       if (read != expected[first + k]) {
         return Mismatch(session, "Eep ", first + k, read, expected[first + k]);

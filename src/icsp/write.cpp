@@ -1,6 +1,8 @@
 // Write: program (or executive) memory, data EEPROM, the optional
 // verification, then the configuration words the file supplied.
 #include <algorithm>
+#include <array>
+#include <span>
 #include <string>
 
 #include "icsp/config_write.h"
@@ -32,78 +34,53 @@ class Writer {
   std::uint32_t EepromBase() const {
     return kEepromEnd - static_cast<std::uint32_t>(device_.eeprom_bytes);
   }
-  void WriteProgramIcsp30F();
-  void WriteProgramIcsp24();
+  void WriteEepromWords();
 
   Session& s_;
   const devices::DeviceRecord& device_;
 };
 
-void Writer::WriteProgramIcsp30F() {
-  constexpr std::uint32_t kRow = 32;
-  const long last = device_.program_words / kRow - 1;
-  GotoResetVector100(s_);
-  for (long r = 0; r <= last; ++r) {
-    const std::uint32_t first = kRow * static_cast<std::uint32_t>(r);
-    if (!BeginStep(s_, "Writing:Prg Adr ", r, last, first)) break;
-    if (ProgramRowBlank(first, kRow)) continue;
-    WriteCodeRow(s_, QuadSource::kProgram, 0, first, kRow);
+void Writer::WriteProgramIcsp() {
+  const devices::FamilyForm& form = s_.form();
+  const std::uint32_t row = form.row_instructions;
+  const long last = device_.program_words / static_cast<long>(row) - 1;
+  GotoResetVector(s_);
+  if (form.self_timed()) {
+    // NVMCON keeps its value between self-timed writes: loaded once.
+    LoadNvmcon(s_, form.nvm.row_program);
+    s_.link.SendBatch();
   }
-}
-
-void Writer::WriteProgramIcsp24() {
-  constexpr std::uint32_t kRow = 64;
-  const long last = device_.program_words / kRow - 1;
-  GotoResetVector200(s_);
-  // NVMCON keeps its value between self-timed writes: loaded once.
-  LoadNvmcon(s_, 0x4001);
-  s_.link.SendBatch();
   for (long r = 0; r <= last; ++r) {
-    const std::uint32_t first = kRow * static_cast<std::uint32_t>(r);
+    const std::uint32_t first = row * static_cast<std::uint32_t>(r);
     // Only the last four digits of the instruction number are shown.
     if (!BeginStep(s_, "Writing:Prg Adr ", r, last, first)) break;
-    if (ProgramRowBlank(first, kRow)) continue;
-    WriteCodeRow(s_, QuadSource::kProgram, 0, first, kRow);
-  }
-}
-
-void Writer::WriteProgramIcsp() {
-  if (devices::UsesPic24Sequences(device_)) {
-    WriteProgramIcsp24();
-  } else {
-    WriteProgramIcsp30F();
+    if (ProgramRowBlank(first, row)) continue;
+    WriteCodeRow(s_, QuadSource::kProgram, 0, first, row);
   }
 }
 
 void Writer::WriteProgramEnhanced() {
-  const std::uint32_t row = devices::UsesPic24Sequences(device_) ? 64 : 32;
+  const std::uint32_t row = s_.form().row_instructions;
   const long last = device_.program_words / static_cast<long>(row) - 1;
+  std::array<std::uint16_t, link::kLinkWordCount> block{};
   for (long r = 0; r <= last; ++r) {
     const std::uint32_t first = row * static_cast<std::uint32_t>(r);
     if (!BeginStep(s_, "Writing:Prg Adr ", r, last, first)) break;
     if (ProgramRowBlank(first, row)) continue;
-    // Each quad in the packed form of W0..W5.
     for (std::uint32_t g = 0; g < row / 4; ++g) {
-      const std::uint16_t* u = s_.image.program.data() + 2 * first + 8 * g;
-      std::uint16_t* w = s_.link.link_words.data() + 6 * g;
-      w[0] = u[0];
-      w[1] = static_cast<std::uint16_t>((u[3] & 0xFF) << 8 | (u[1] & 0xFF));
-      w[2] = u[2];
-      w[3] = u[4];
-      w[4] = static_cast<std::uint16_t>((u[7] & 0xFF) << 8 | (u[5] & 0xFF));
-      w[5] = u[6];
+      PackQuad(s_.image.program.data() + 2 * first + 8 * g, block.data() + 6 * g);
     }
     s_.link.SendCommand(link::cmd::kExecWriteCode);
     s_.link.SendAddress24(2 * first);
     s_.link.SendAddress24(row);
-    s_.link.SendWordBlock(3 * row / 2);
+    s_.link.SendWordBlock(std::span<const std::uint16_t>(block.data(), 3 * row / 2));
     s_.link.ReceiveReply(4);
     StoreReplyWords(s_, 2);
   }
 }
 
 void Writer::WriteEepromIcsp() {
-  // dsPIC30F sequences and addressing for every part with EEPROM.
+  if (s_.form().eeprom.write == devices::EepromWrite::kWord) return WriteEepromWords();
   const long last = device_.eeprom_bytes / 32 - 1;
   const std::vector<std::uint16_t>& eeprom = s_.image.eeprom;
   GotoResetVector100(s_);
@@ -111,7 +88,7 @@ void Writer::WriteEepromIcsp() {
     const std::uint32_t first = kEepromRowWords * static_cast<std::uint32_t>(r);
     if (!BeginStep(s_, "Writing:Dat Adr ", r, last, 2 * first)) break;
     if (WordsBlank(eeprom, first, kEepromRowWords)) continue;
-    LoadNvmcon(s_, 0x4005);
+    LoadNvmcon(s_, s_.form().nvm.eeprom_write);
     SetTablePointer(s_, EepromBase() + 2 * first, 7);
     for (std::uint32_t g = 0; g < 4; ++g) {
       for (unsigned i = 0; i < 4; ++i) {
@@ -126,6 +103,25 @@ void Writer::WriteEepromIcsp() {
   }
 }
 
+// One word per self-timed write; the write erases the word first, so every
+// word the image holds goes out, blank or not.
+void Writer::WriteEepromWords() {
+  const long last = device_.eeprom_bytes / 32 - 1;
+  const std::vector<std::uint16_t>& eeprom = s_.image.eeprom;
+  GotoResetVector(s_);
+  LoadNvmcon(s_, s_.form().nvm.eeprom_write);
+  s_.link.SendBatch();
+  for (long r = 0; r <= last; ++r) {
+    const std::uint32_t first = kEepromRowWords * static_cast<std::uint32_t>(r);
+    if (!BeginStep(s_, "Writing:Dat Adr ", r, last, 2 * first)) break;
+    for (std::uint32_t j = first; j < first + kEepromRowWords; ++j) {
+      SetTablePointer(s_, EepromBase() + 2 * j, 7);
+      AppendWords(s_, {MoveLiteral(eeprom[j], 6), kTblwtlW6ToW7, kNop, kNop});
+      FinishNvmWrite(s_, 1);
+    }
+  }
+}
+
 void Writer::WriteEepromEnhanced() {
   const long last = device_.eeprom_bytes / 32 - 1;
   for (long r = 0; r <= last; ++r) {
@@ -133,10 +129,10 @@ void Writer::WriteEepromEnhanced() {
     // Word offsets here, byte offsets on the batch path.
     if (!BeginStep(s_, "Writing:Dat Adr ", r, last, first)) break;
     if (WordsBlank(s_.image.eeprom, first, kEepromRowWords)) continue;
-    std::copy_n(s_.image.eeprom.begin() + first, kEepromRowWords, s_.link.link_words.begin());
     s_.link.SendCommand(link::cmd::kExecWriteData);
     s_.link.SendAddress24(EepromBase() + 2 * first);
-    s_.link.SendWordBlock(kEepromRowWords);
+    s_.link.SendWordBlock(
+        std::span<const std::uint16_t>(s_.image.eeprom.data() + first, kEepromRowWords));
     s_.link.ReceiveReply(4);
     StoreReplyWords(s_, 2);
   }
@@ -150,7 +146,7 @@ void WriteRegion(Session& session, Region region) {
   if (region == Region::kProgram && session.image.executive_present) {
     EnterIcsp(session);
     WriteExecutive(session);
-  } else if (session.OptionChecked(report::Option::kEnhancedIcsp)) {
+  } else if (session.UsesExecutive()) {
     // Blocks sent to an executive that never answered would go nowhere.
     if (EnterEnhancedIcsp(session)) {
       region == Region::kProgram ? writer.WriteProgramEnhanced() : writer.WriteEepromEnhanced();
@@ -167,7 +163,7 @@ bool VerifyRegion(Session& session, Region region) {
   if (region == Region::kProgram && session.image.executive_present) {
     EnterIcsp(session);
     matched = VerifyExecutive(session);
-  } else if (session.OptionChecked(report::Option::kEnhancedIcsp)) {
+  } else if (session.UsesExecutive()) {
     // Without an answering executive there is nothing to compare.
     if (EnterEnhancedIcsp(session)) {
       matched = region == Region::kProgram ? VerifyProgramEnhanced(session)
@@ -206,8 +202,9 @@ void WriteDevice(Session& session) {
 
   const std::string time = std::string(report::kLineBreak) + "Time=" +
                            image::ElapsedTime(start, image::TimeOfDay(session.reporter.clock()));
-  for (std::size_t k = 0; k < 8; ++k) {
-    session.config_readback[k] = session.image.config[k];
+  const devices::ConfigForm& config = session.form().config;
+  for (std::size_t k = 0; k < static_cast<std::size_t>(config.written); ++k) {
+    session.config_readback[k] = session.image.config[k] & config.value_mask;
     if (!session.image.config_present[k]) continue;
     session.reporter.ShowStatus("Writing:Configuration");
     EnterIcsp(session);

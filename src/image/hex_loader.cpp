@@ -66,7 +66,10 @@ class Loader {
         reporter_(reporter),
         program_words_(selection.device.program_words),
         eeprom_bytes_(selection.device.eeprom_bytes),
-        flash_config_(devices::HasFlashConfigWords(selection.device)),
+        flash_config_(devices::Form(selection.device).config.layout ==
+                      devices::ConfigLayout::kFlashWords),
+        config_registers_(devices::Form(selection.device).config.hex_registers),
+        config_mask_(devices::Form(selection.device).config.value_mask),
         // Before any part is chosen no program words are stored.
         program_limit_(selection.selected ? 2 * selection.device.program_words - 1 : 0) {}
 
@@ -92,6 +95,8 @@ class Loader {
   const std::int32_t program_words_;
   const std::int32_t eeprom_bytes_;
   const bool flash_config_;
+  const int config_registers_;
+  const std::uint16_t config_mask_;
   const std::int32_t program_limit_;
 
   std::int16_t upper_ = 0;
@@ -208,8 +213,9 @@ void Loader::StoreConfig() {
       // Even units are the registers' bits 15..0; odd ones, their upper
       // halves, are not kept.
       const int u = offset_ + i - 1;
-      if (u % 2 == 0 && u <= 14) {
+      if (u % 2 == 0 && u / 2 < config_registers_) {
         Put(image_.config[u / 2], i);
+        image_.config[u / 2] &= config_mask_;
         image_.config_present[u / 2] = true;
       }
     }

@@ -96,10 +96,11 @@ void ListingWriter::WriteData(const MemoryImage& image) {
 }
 
 void ListingWriter::WriteExecutive(const MemoryImage& image) {
-  if (!Check()) return;
+  // A family without executive memory has no section for it.
+  if (devices::Form(selection_.device).executive.read_units < 1 || !Check()) return;
   reporter_.ShowStatus("Filing...Exe");
   PutLine(out_, "ExecutiveCode");
-  const long rows = devices::ExecutiveReadUnits(selection_.device) / 8;
+  const long rows = devices::Form(selection_.device).executive.read_units / 8;
   for (long r = 0; r < rows; ++r) {
     for (long u = 8 * r; u < 8 * r + 8; ++u) PutListingLine(out_, u, image.executive[u]);
     reporter_.Progress(r, rows - 1);
@@ -114,7 +115,8 @@ void ListingWriter::WriteConfig(MemoryImage& image,
   std::copy(config_readback.begin(), config_readback.end(), image.config.begin());
   if (!Check()) return;
   PutLine(out_, "ID and Config");
-  for (int k = 0; k < 16; ++k) PutListingLine(out_, k, image.config[k]);
+  const int listed = devices::Form(selection_.device).config.listed;
+  for (int k = 0; k < listed; ++k) PutListingLine(out_, k, image.config[k]);
   out_.close();
   Check();
 }
@@ -152,6 +154,7 @@ class HexFileWriter {
       record_.AppendWord(0);
       if (record_.count() == kRecordDataBytes) PutLine(out_, record_.FormatDataRecord());
     }
+    if (record_.count() > 0) PutLine(out_, record_.FormatDataRecord());
   }
 
  private:
@@ -177,14 +180,17 @@ bool WriteHexFile(const std::string& directory, const MemoryImage& image,
       writer.Upper(kEepromUpper);
       writer.Words(image.eeprom.data(), eeprom_bytes / 2, 0x10000 - 2 * eeprom_bytes);
     }
-    writer.Upper(kExecutiveUpper);
-    writer.Units(image.executive, devices::ExecutiveReadUnits(device), 0x1000000);
-    // "PIC24F" parts keep their configuration words in program memory,
-    // already written above.
-    if (!devices::HasFlashConfigWords(device)) {
+    const devices::FamilyForm& form = devices::Form(device);
+    if (form.executive.read_units > 0) {
+      writer.Upper(kExecutiveUpper);
+      writer.Units(image.executive, form.executive.read_units, 0x1000000);
+    }
+    // Flash configuration words sit in program memory, already written above.
+    if (form.config.layout == devices::ConfigLayout::kRegisters) {
       writer.Upper(kConfigUpper);
-      writer.Words(image.config.data(), 4, 0);
-      writer.Words(image.config.data() + 4, 4, 16);
+      for (int k = 0; k < form.config.hex_registers; k += 4) {
+        writer.Words(image.config.data() + k, std::min(4, form.config.hex_registers - k), 4 * k);
+      }
     }
     PutLine(out, kEndOfFileRecord);
     out.close();

@@ -22,13 +22,15 @@ struct MemoryImage {
   std::vector<std::uint16_t> eeprom = std::vector<std::uint16_t>(kEepromUnits, 0);
   std::vector<std::uint16_t> executive = std::vector<std::uint16_t>(kExecutiveUnits, 0);
   bool executive_present = false;
-  // Configuration words: for "PIC24F" names entry 0 is flash word 1 (last
-  // instruction) and entry 1 flash word 2; otherwise entry k is 0xF80000 + 2k.
+  // Configuration words: on the flash-word forms entry 0 is flash word 1
+  // (last instruction) and entry 1 flash word 2; otherwise entry k is
+  // 0xF80000 + 2k.
   std::array<std::uint16_t, kConfigUnits> config{};
   std::array<bool, kConfigUnits> config_present{};
 
   // Blank values for the selected part (all zero before any selection, as the
-  // blank word is 0 then). Configuration entries 8 to 17 are left alone.
+  // blank word is 0 then). Configuration entries past the registers the
+  // part's HEX files carry are left alone.
   void Clear(const devices::Selection& selection);
 };
 

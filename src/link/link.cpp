@@ -122,6 +122,12 @@ void Link::SendWordBlock(std::size_t n) {
   SendChecks(WritePort(2 * n + 1), 2 * n + 1);
 }
 
+void Link::SendWordBlock(std::span<const std::uint16_t> words) {
+  const std::size_t n = std::min(words.size(), kMaxWordBlock);
+  std::copy_n(words.begin(), n, link_words.begin());
+  SendWordBlock(n);
+}
+
 void Link::EnterIcsp(std::uint8_t entry_command) {
   fill_ = 2;
   SendCommand(entry_command);
@@ -133,10 +139,11 @@ void Link::ExitIcsp() {
   ReceiveReply(1);
 }
 
-bool Link::EnterEnhancedIcsp(int family_code) {
+bool Link::EnterEnhancedIcsp(std::uint8_t icsp_entry, std::uint8_t enhanced_entry) {
   // Already quiet: a loss has marked the failure, a stop must not.
   if (Skip()) return false;
-  EnterIcsp(family_code == 0 ? cmd::kEnterIcsp30F : cmd::kEnterIcsp);
+  const bool high_voltage = icsp_entry == cmd::kEnterIcsp30F;
+  EnterIcsp(icsp_entry);
   ExitIcsp();
   auto sanity_check = [this] {
     SendCommand(cmd::kExecSanity);
@@ -144,8 +151,8 @@ bool Link::EnterEnhancedIcsp(int family_code) {
     StoreReplyWords(2);
   };
   for (int attempt = 1; attempt <= 10 && !Skip(); ++attempt) {
-    if (family_code == 0) {
-      SendCommand(cmd::kEnterEnhanced30F);
+    if (high_voltage) {
+      SendCommand(enhanced_entry);
       ReceiveReply(1);
       if (attempt > 5) {
         SendCommand(cmd::kEnterEnhancedAlt);
@@ -153,7 +160,7 @@ bool Link::EnterEnhancedIcsp(int family_code) {
       }
       sanity_check();
     } else {
-      SendCommand(cmd::kEnterEnhanced);
+      SendCommand(enhanced_entry);
       ReceiveReply(1);
     }
     sanity_check();

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "link/serial_port.h"
@@ -90,16 +91,22 @@ class Link {
   std::size_t PendingInstructions() const { return (fill_ - 2) / 3; }
   void SendAddress24(std::uint32_t value);
   void SendWordBlock(std::size_t n);  // link_words[0..n-1]
+  // The words themselves (at most 127 go out).
+  void SendWordBlock(std::span<const std::uint16_t> words);
   void EnterIcsp(std::uint8_t entry_command);
   void ExitIcsp();
   // Ten attempts to start the programming executive; false when it never
   // answered ("Error : Connect failed!") or the link was lost on the way.
-  bool EnterEnhancedIcsp(int family_code);
+  // `icsp_entry` 0x0C (high-voltage entry) also tries the alternative
+  // Enhanced entry after five attempts.
+  bool EnterEnhancedIcsp(std::uint8_t icsp_entry, std::uint8_t enhanced_entry);
 
   // Reply word i of the last reply (big-endian pairs from index 1).
   std::uint16_t ReplyWord(std::size_t i) const;
   // link_words[i] := reply word i for i < n.
   void StoreReplyWords(std::size_t n);
+  // The words stored from replies.
+  const std::array<std::uint16_t, kLinkWordCount>& words() const { return link_words; }
 
   std::array<std::uint8_t, kBufferSize> send_buffer{};
   std::array<std::uint8_t, kBufferSize> receive_buffer{};

@@ -10,6 +10,8 @@
 namespace quillon::sim {
 namespace {
 
+namespace cmd = link::cmd;
+
 // 10 bits per byte (8N1) at 230400 baud.
 constexpr std::uint64_t kByteNs = 10'000'000'000ULL / link::kBaudRate;
 constexpr std::size_t kNoStall = static_cast<std::size_t>(-1);
@@ -36,11 +38,9 @@ Board::Board(BoardConfig config)
       target_(FindDevice(config_.device), config_.target_timing,
               config_.device_id_override.value_or(FindDevice(config_.device).device_id),
               config_.revision) {
-  if (config_.executive) {
+  if (config_.executive && target_.form().executive.present) {
     // The application ID a programming executive carries at its family's address.
-    const bool pe24f = devices::TrimBlanks(target_.device().name).starts_with("PIC24F");
-    const std::uint32_t id = !target_.pic24_form() || pe24f ? 0x00BB : 0x00CB;
-    target_.SetExecutive(target_.application_id_address(), id);
+    target_.SetExecutive(target_.application_id_address(), target_.form().executive.id_value);
   }
   out_.reserve(4096);
 }
@@ -73,29 +73,32 @@ void Board::AdvanceTime(std::uint64_t ns) {
 std::size_t Board::CommandLength() const {
   const std::uint8_t command = command_[0];
   switch (command) {
-    case 0x0C:
-    case 0x0D:
-    case 0x12:
-    case 0x13:
-    case 0x14:
-    case 0x1E:
-    case 0x20:
-    case 0x80:
-    case 0x8C:
-    case 0x8D:
-    case 0x8F:
+    case cmd::kEnterIcsp30F:
+    case cmd::kEnterIcsp:
+    case cmd::kRegOut:
+    case cmd::kWait:
+    case cmd::kDump:
+    case cmd::kVersion:
+    case cmd::kExitIcsp:
+    case cmd::kExecSanity:
+    case cmd::kEnterEnhanced30F:
+    case cmd::kEnterEnhanced:
+    case cmd::kEnterEnhancedAlt:
       return 1;
-    case 0x0F:
+    case cmd::kBatch:
       return command_size_ < 2 ? 2 : 2 + command_[1];
-    case 0x81:
-    case 0x82:
+    case cmd::kExecReadData:
+    case cmd::kExecReadCode:
       return 7;
-    case 0x84:
+    case cmd::kExecWriteData:
       return command_size_ < 5 ? 5 : 5 + command_[4];
-    case 0x85:
+    case cmd::kExecWriteCode:
       return command_size_ < 8 ? 8 : 8 + command_[7];
     default:
-      if (command >= 0x70 && command <= 0x7D && config_.firmware > 0x0100) return 1;
+      if (command >= cmd::kGotoResetVector100 && command <= cmd::kLoadDataLatches &&
+          config_.firmware > 0x0100) {
+        return 1;
+      }
       return 0;
   }
 }
@@ -139,29 +142,29 @@ void Board::Dispatch() {
   const std::uint8_t command = command_[0];
   if (!silent) {
     switch (command) {
-      case 0x0C:
+      case cmd::kEnterIcsp30F:
         Enter(false, false);
         Reply(kAck);
         break;
-      case 0x0D:
+      case cmd::kEnterIcsp:
         Enter(true, false);
         Reply(kAck);
         break;
-      case 0x8C:
+      case cmd::kEnterEnhanced30F:
         Enter(false, true);
         Reply(kAck);
         break;
-      case 0x8D:
+      case cmd::kEnterEnhanced:
         Enter(true, true);
         Reply(kAck);
         break;
       // Inference: the retry entry for FamilyCode-0 parts is another
       // high-voltage Enhanced ICSP entry.
-      case 0x8F:
+      case cmd::kEnterEnhancedAlt:
         Enter(false, true);
         Reply(kAck);
         break;
-      case 0x0F: {
+      case cmd::kBatch: {
         const std::size_t length = command_[1];
         if (length % 3 != 0)
           Fault("batch length " + std::to_string(length) + " is not a multiple of 3");
@@ -172,14 +175,14 @@ void Board::Dispatch() {
         Reply(kAck);
         break;
       }
-      case 0x12:
+      case cmd::kRegOut:
         ReplyWord(RegOut());
         break;
-      case 0x13:
+      case cmd::kWait:
         Wait(1);
         Reply(kAck);
         break;
-      case 0x14: {
+      case cmd::kDump: {
         for (int n = 0; n < 16; ++n) ReplyWord(target_.W(n));
         ReplyWord(target_.tblpag());
         ReplyWord(target_.nvmcon());
@@ -192,19 +195,19 @@ void Board::Dispatch() {
         while (reply_size_ < kDumpBytes) Reply(0);
         break;
       }
-      case 0x1E:
+      case cmd::kVersion:
         ReplyWord(config_.firmware);
         break;
-      case 0x20:
+      case cmd::kExitIcsp:
         if (config_.target_present) target_.Exit();
         unlock_pending_ = false;
         Reply(kAck);
         break;
-      case 0x80:
-      case 0x81:
-      case 0x82:
-      case 0x84:
-      case 0x85:
+      case cmd::kExecSanity:
+      case cmd::kExecReadData:
+      case cmd::kExecReadCode:
+      case cmd::kExecWriteData:
+      case cmd::kExecWriteCode:
         ExecutiveCommand();
         break;
       default:
@@ -213,7 +216,7 @@ void Board::Dispatch() {
     }
   }
   Finish();
-  if (command == 0x20 && !silent && exit_hook_) exit_hook_();
+  if (command == cmd::kExitIcsp && !silent && exit_hook_) exit_hook_();
 }
 
 void Board::Finish() {

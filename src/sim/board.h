@@ -111,8 +111,14 @@ class Board {
   void TimedWrite(int waits);
   void FlushUnlock();
 
-  // programming executive (board_executive.cpp)
+  // programming executive (board_executive.cpp), one handler per command
   void ExecutiveCommand();
+  void ExecutiveSanityCheck();
+  void ExecutiveRead(bool code);
+  void ExecutiveProgram(bool code);
+  void ExecutiveNack(std::uint8_t opcode, const char* why);
+  bool ExecutiveRunning() const;
+  std::uint32_t CommandAddress(std::size_t at) const;  // 24 bits, high byte first
   void ExecutiveHeader(std::uint16_t status, std::uint8_t opcode, std::uint16_t length);
 
   BoardConfig config_;

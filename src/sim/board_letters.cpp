@@ -1,10 +1,13 @@
 // The built-in letters of firmware above 1.0. Each one clocks the same
 // instruction words into the target as the host's batch form of that step,
 // so the letters and the batches share one model of the chip.
+#include "link/link.h"
 #include "sim/board.h"
 
 namespace quillon::sim {
 namespace {
+
+namespace cmd = link::cmd;
 
 constexpr std::uint32_t kNop = 0x000000;
 constexpr std::uint32_t kBsetWr = 0xA8E761;
@@ -40,24 +43,24 @@ void Board::PollWrite(int waits) {
 
 bool Board::Letter(std::uint8_t letter) {
   switch (letter) {
-    case 0x70:  // 'p' GotoResetVector100
+    case cmd::kGotoResetVector100:  // 'p'
       Six({kNop, 0x040100, 0x040100, kNop});
       break;
-    case 0x71:  // 'q' GotoResetVector200
+    case cmd::kGotoResetVector200:  // 'q'
       Six({0x040200, 0x040200, kNop});
       break;
-    case 0x72:  // 'r' LoadCodeLatches
+    case cmd::kLoadCodeLatches:  // 'r'
       Six({0xEB0300, kNop, 0xBB0BB6, kNop, kNop, 0xBBDBB6, kNop, kNop, 0xBBEBB6, kNop, kNop});
       Six({0xBB1BB6, kNop, kNop, 0xBB0BB6, kNop, kNop, 0xBBDBB6, kNop, kNop, 0xBBEBB6, kNop, kNop,
            0xBB1BB6, kNop, kNop});
       break;
-    case 0x73:  // 's' ReadCodeQuad
+    case cmd::kReadCodeQuad:  // 's'
       Six({0xEB0380, kNop, 0xBA1B96, kNop, kNop, 0xBADBB6, kNop, kNop, 0xBADBD6, kNop, kNop,
            0xBA1BB6, kNop});
       Six({kNop, 0xBA1B96, kNop, kNop, 0xBADBB6, kNop, kNop, 0xBADBD6, kNop, kNop, 0xBA0BB6, kNop,
            kNop});
       break;
-    case 0x74:  // 't' FetchCodeQuad: W0..W5
+    case cmd::kFetchCodeQuad:  // 't': W0..W5
       for (std::uint32_t n = 0; n < 6; ++n) {
         if (n == 1) Six(kNop);
         Six({0x883C20 + n, kNop});
@@ -65,37 +68,37 @@ bool Board::Letter(std::uint8_t letter) {
       }
       Six(kNop);
       return true;
-    case 0x75:  // 'u' NvmUnlock
+    case cmd::kNvmUnlock:  // 'u'
       unlock_pending_ = true;
       break;
-    case 0x76:  // 'v' TimedNvmWrite(1): n + 1 waits
+    case cmd::kTimedNvmWrite1:  // 'v': n + 1 waits
       TimedWrite(2);
       break;
-    case 0x77:  // 'w' TimedNvmWrite(100)
+    case cmd::kTimedNvmWriteN:  // 'w'
       TimedWrite(101);
       break;
-    case 0x78:  // 'x' StartNvmWrite
+    case cmd::kStartNvmWrite:  // 'x'
       FlushUnlock();
       Six({kBsetWr, kNop, kNop, kNop, kNop});
       break;
-    case 0x79:  // 'y' PollNvmWrite(1)
+    case cmd::kPollNvmWrite1:  // 'y'
       PollWrite(1);
       break;
-    case 0x7A:  // 'z' PollNvmWrite(n > 1)
+    case cmd::kPollNvmWriteN:  // 'z'
       PollWrite(config_.letter_long_waits);
       break;
-    case 0x7B:  // '{' ReadDataQuad
+    case cmd::kReadDataQuad:  // '{'
       Six({0xEB0380, kNop});
       for (int i = 0; i < 4; ++i) Six({0xBA1BB6, kNop, kNop});
       break;
-    case 0x7C:  // '|' FetchDataQuad: W0..W3
+    case cmd::kFetchDataQuad:  // '|': W0..W3
       for (std::uint32_t n = 0; n < 4; ++n) {
         Six({0x883C20 + n, kNop});
         ReplyWord(RegOut());
         Six(kNop);
       }
       return true;
-    case 0x7D:  // '}' LoadDataLatches
+    case cmd::kLoadDataLatches:  // '}'
       Six({0xEB0300, kNop});
       for (int i = 0; i < 4; ++i) Six({0xBB1BB6, kNop, kNop});
       break;

@@ -20,14 +20,13 @@ Target::Target(const devices::DeviceRecord& device, const TargetTiming& timing,
       timing_(timing),
       device_id_(device_id),
       revision_(revision),
-      tblpag_address_(devices::LoadTablePointerFor(devices::TrimBlanks(device.name)) ==
-                              devices::kTablePointerAt0054
-                          ? 0x0054
-                          : 0x0032),
+      tblpag_address_(devices::Form(device).tblpag_address),
       program_(static_cast<std::size_t>(device.program_words), kBlankInstruction),
       eeprom_(static_cast<std::size_t>(device.eeprom_bytes / 2), 0xFFFF),
-      // dsPIC30F: executive and unit ID up to 0x8005FF; the others two pages.
-      executive_(devices::UsesPic24Sequences(device) ? 0x400 : 0x300, kBlankInstruction),
+      // dsPIC30F: executive and unit ID up to 0x8005FF; dsPIC33F and PIC24FJ
+      // two pages; none on PIC24F KA.
+      executive_(static_cast<std::size_t>(devices::Form(device).executive.instructions),
+                 kBlankInstruction),
       data_storage_(std::make_unique<std::array<std::uint8_t, 0x10000>>()),
       data_(*data_storage_) {
   data_.fill(0);
@@ -39,22 +38,25 @@ Target::Target(const devices::DeviceRecord& device, const TargetTiming& timing,
 // Inference: the factory calibration words at 0x8007F4 and up are present
 // on every new dsPIC33F/PIC24 part; their values here are arbitrary but not blank.
 void Target::InstallCalibration() {
-  if (!pic24_form()) return;
+  if (executive_.empty() || !self_timed()) return;
   for (std::uint32_t address = kCalibrationStart; address < executive_end(); address += 2) {
     executive_[(address - kExecutiveBase) / 2] = 0x00C000 | ((address & 0xFF) << 4) | 0x5;
   }
 }
 
-bool Target::has_config_registers() const {
-  // Inference: PIC24FJ parts keep their configuration in flash words at the
-  // top of program memory and have no registers at 0xF80000; PIC24F KA parts
-  // and every other family have them.
-  return !devices::TrimBlanks(device_->name).starts_with("PIC24FJ");
+// Inference: PIC24FJ parts keep their configuration in flash words at the
+// top of program memory and have no registers at 0xF80000. PIC24F KA parts
+// have nine, the second of them (0xF80002) unimplemented.
+bool Target::ConfigImplemented(std::uint32_t address) const {
+  const std::uint32_t k = (address - kConfigBase) / 2;
+  if (address < kConfigBase || k >= static_cast<std::uint32_t>(config_registers())) return false;
+  return form().controller != devices::NvmController::kPic24FKA || k != 1;
 }
 
 bool Target::HasApplicationId() const {
+  if (executive_.empty()) return false;
   const std::uint32_t id = Executive(application_id_address()) & 0xFFFF;
-  if (pic24_form()) return id == 0x00BB || id == 0x00CB;
+  if (self_timed()) return id == 0x00BB || id == 0x00CB;
   return id == 0x00BB;
 }
 
@@ -69,7 +71,7 @@ void Target::Enter(bool key_entry, bool enhanced) {
   nvm_address_ = 0;  // not published; the cautious value
   key_stage_ = 0;
   goto_pending_ = false;
-  const bool right_entry = key_entry == (device_->family_code != 0);
+  const bool right_entry = key_entry == form().key_entry();
   if (!right_entry) {
     mode_ = TargetMode::kReset;
     executive_running_ = false;
@@ -121,10 +123,7 @@ std::uint32_t Target::ReadCell(std::uint32_t address) const {
   if (address >= kExecutiveBase && address < executive_end()) {
     return Stuck(address, executive_[(address - kExecutiveBase) / 2]);
   }
-  if (address >= kConfigBase && address < kConfigBase + 2 * kConfigRegisters &&
-      has_config_registers()) {
-    return config_[(address - kConfigBase) / 2];
-  }
+  if (ConfigImplemented(address)) return config_[(address - kConfigBase) / 2];
   if (address == kDeviceIdAddress) return device_id_;
   if (address == kDeviceIdAddress + 2) return revision_;
   return 0;  // Inference: unimplemented program space reads as zero
@@ -168,9 +167,8 @@ void Target::EraseRange(std::uint32_t first, std::uint32_t end) {
 // registers are rewritten, not ANDed: writing 0xFFFF restores them). On the
 // dsPIC33F/PIC24 form only the low 8 bits exist.
 void Target::WriteConfigRegister(std::uint32_t address, std::uint16_t value) {
-  if (!has_config_registers()) return;
+  if (!ConfigImplemented(address)) return;
   const std::uint32_t k = (address - kConfigBase) / 2;
-  if (address < kConfigBase || k >= kConfigRegisters) return;
   config_[k] = config_is_byte_wide() ? (value & 0x00FF) : value;
 }
 
@@ -232,7 +230,7 @@ void Target::FillRandom(std::uint32_t seed) {
   for (std::uint32_t& cell : program_) cell = random() & 0xFFFFFF;
   for (std::uint16_t& word : eeprom_) word = static_cast<std::uint16_t>(random());
   for (std::uint32_t address = kExecutiveBase; address < executive_end(); address += 2) {
-    if (pic24_form() && address >= kCalibrationStart) break;
+    if (self_timed() && address >= kCalibrationStart) break;
     executive_[(address - kExecutiveBase) / 2] = random() & 0xFFFFFF;
   }
 }

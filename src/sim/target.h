@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,8 +60,10 @@ class Target {
          std::uint16_t revision);
 
   const devices::DeviceRecord& device() const { return *device_; }
-  bool pic24_form() const { return devices::UsesPic24Sequences(*device_); }
-  std::uint32_t row_instructions() const { return pic24_form() ? 64 : 32; }
+  const devices::FamilyForm& form() const { return devices::Form(*device_); }
+  // Self-timed NVM operations (dsPIC33F, PIC24); dsPIC30F ones are timed by the host.
+  bool self_timed() const { return form().self_timed(); }
+  std::uint32_t row_instructions() const { return form().row_instructions; }
 
   // --- ICSP pins ---
   // MCLR pulse plus entry: `key_entry` is the key sequence (board commands
@@ -106,9 +109,13 @@ class Target {
   std::uint32_t executive_end() const {
     return kExecutiveBase + 2 * static_cast<std::uint32_t>(executive_.size());
   }
-  bool config_is_byte_wide() const { return pic24_form(); }
-  bool has_config_registers() const;
-  std::uint32_t application_id_address() const { return pic24_form() ? 0x8007F0 : 0x8005BE; }
+  bool config_is_byte_wide() const { return self_timed(); }
+  bool has_config_registers() const {
+    return form().config.layout == devices::ConfigLayout::kRegisters;
+  }
+  // Registers from 0xF80000 (none on the flash-word forms).
+  int config_registers() const { return has_config_registers() ? form().config.read : 0; }
+  std::uint32_t application_id_address() const { return kExecutiveBase + form().executive.id_unit; }
 
   // --- register file and NVM state, for tests ---
   std::uint16_t W(int n) const { return DataWord(static_cast<std::uint16_t>(2 * n)); }
@@ -143,6 +150,13 @@ class Target {
     kEepromRowErase,
     kBulkErase,
     kPageErase,
+    // PIC24F KA
+    kEepromWordReplace,  // EEPROM word write that erases the word first
+    kChipEraseAll,       // program, EEPROM and configuration registers
+    kEepromErase,        // all of data EEPROM
+    kRowsErase4,         // four program rows
+    kEepromErase4,
+    kEepromErase8,
   };
 
   // data space
@@ -162,6 +176,12 @@ class Target {
   void OnNvmconWrite(std::uint16_t old_value, std::uint16_t new_value);
   NvmOp Decode30F(std::uint16_t nvmcon) const;
   NvmOp Decode24(std::uint16_t nvmcon) const;
+  NvmOp DecodeKA(std::uint16_t nvmcon) const;
+  bool InProgram(std::uint32_t address) const { return address < 2 * program_words(); }
+  bool InEeprom(std::uint32_t address) const {
+    return address >= eeprom_base() && address < kExecutiveBase;
+  }
+  bool ConfigImplemented(std::uint32_t address) const;
   std::uint64_t Duration(NvmOp op) const;
   void Perform(NvmOp op);
   void FinishSelfTimed();
@@ -199,6 +219,10 @@ class Target {
 
   std::array<std::uint32_t, 64> latches_{};
   std::uint32_t nvm_address_ = 0;
+  // Row of the first table write since the latches were last reset, and
+  // whether a later one fell in another row.
+  std::optional<std::uint32_t> latched_row_;
+  bool latches_span_rows_ = false;
 
   TargetMode mode_ = TargetMode::kOff;
   bool executive_running_ = false;

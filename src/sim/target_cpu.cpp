@@ -178,12 +178,17 @@ void Target::ExecuteTable(const Instruction& in) {
 
 void Target::ResetLatches() {
   latches_.fill(0xFFFFFF);
+  latched_row_.reset();
+  latches_span_rows_ = false;
 }
 
 // Table writes fill the write latches and latch their address as the
 // target of the next NVM operation.
 void Target::WriteLatch(std::uint32_t address, bool high, bool byte, std::uint16_t value) {
   std::uint32_t& latch = latches_[(address >> 1) & 63];
+  const std::uint32_t row = address & ~(2 * row_instructions() - 1);
+  if (!latched_row_) latched_row_ = row;
+  if (*latched_row_ != row) latches_span_rows_ = true;
   if (high) {
     if (!byte || (address & 1) == 0)
       latch = (latch & 0x00FFFF) | (static_cast<std::uint32_t>(value & 0xFF) << 16);

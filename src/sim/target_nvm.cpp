@@ -1,5 +1,6 @@
 // The NVM controller: NVMCON operations of both family forms, their timing,
 // and what they do to the memories.
+#include <algorithm>
 #include <cstdio>
 
 #include "sim/target.h"
@@ -44,9 +45,6 @@ Target::NvmOp Target::Decode30F(std::uint16_t nvmcon) const {
   }
 }
 
-// Open question: PIC24F KA parts are published with 32-instruction rows and
-// other NVMCON values (0x4004 row write, 0x4064 bulk erase); they are
-// modelled like the other dsPIC33F/PIC24 parts until that is settled.
 Target::NvmOp Target::Decode24(std::uint16_t nvmcon) const {
   switch (nvmcon & 0x7F) {
     case 0x4F:
@@ -64,8 +62,34 @@ Target::NvmOp Target::Decode24(std::uint16_t nvmcon) const {
   }
 }
 
+// PIC24F KA: one code (0x4004) writes a program row, an EEPROM word or a
+// configuration register, told apart by the latched address.
+Target::NvmOp Target::DecodeKA(std::uint16_t nvmcon) const {
+  const std::uint32_t address = nvm_address_ & 0xFFFFFE;
+  switch (nvmcon & 0x7F) {
+    case 0x04:
+      if (InProgram(address)) return NvmOp::kRowProgram;
+      if (InEeprom(address)) return NvmOp::kEepromWordReplace;
+      if (ConfigImplemented(address)) return NvmOp::kConfig;
+      return NvmOp::kNone;
+    case 0x64:
+      return NvmOp::kChipEraseAll;
+    case 0x50:
+      return NvmOp::kEepromErase;
+    case 0x5A:
+      if (InProgram(address)) return NvmOp::kRowsErase4;
+      return InEeprom(address) ? NvmOp::kEepromErase8 : NvmOp::kNone;
+    case 0x59:
+      return InEeprom(address) ? NvmOp::kEepromErase4 : NvmOp::kNone;
+    case 0x58:
+      return InEeprom(address) ? NvmOp::kEepromWordErase : NvmOp::kNone;
+    default:
+      return NvmOp::kNone;
+  }
+}
+
 std::uint64_t Target::Duration(NvmOp op) const {
-  if (!pic24_form()) {
+  if (!self_timed()) {
     switch (op) {
       case NvmOp::kChipErase:
       case NvmOp::kCodeRowErase:
@@ -79,7 +103,13 @@ std::uint64_t Target::Duration(NvmOp op) const {
   }
   switch (op) {
     case NvmOp::kBulkErase:
+    case NvmOp::kChipEraseAll:
+    case NvmOp::kEepromErase:
       return timing_.bulk_erase_ns;
+    case NvmOp::kRowsErase4:
+    case NvmOp::kEepromErase4:
+    case NvmOp::kEepromErase8:
+    case NvmOp::kEepromWordErase:
     case NvmOp::kPageErase:
       return timing_.page_erase_ns;
     case NvmOp::kWordProgram:
@@ -126,13 +156,31 @@ void Target::OnNvmconWrite(std::uint16_t old_value, std::uint16_t new_value) {
   // WREN gates every operation. On the dsPIC30F form WR has no effect
   // without the NVMKEY unlock; the dsPIC33F/PIC24 form needs none in ICSP.
   if ((new_value & kWren) == 0) return;
-  if (!pic24_form() && !unlocked) return;
-  const NvmOp op = pic24_form() ? Decode24(new_value) : Decode30F(new_value);
+  if (!self_timed() && !unlocked) return;
+  NvmOp op = NvmOp::kNone;
+  switch (form().controller) {
+    case devices::NvmController::kDsPic30F:
+      op = Decode30F(new_value);
+      break;
+    case devices::NvmController::kDsPic33F:
+      op = Decode24(new_value);
+      break;
+    case devices::NvmController::kPic24FKA:
+      op = DecodeKA(new_value);
+      break;
+  }
+  char text[96] = {};
   if (op == NvmOp::kNone) {
-    char text[64];
-    std::snprintf(text, sizeof text, "unsupported NVMCON operation %04X",
-                  static_cast<unsigned>(new_value));
+    std::snprintf(text, sizeof text, "unsupported NVMCON operation %04X at %06X",
+                  static_cast<unsigned>(new_value), static_cast<unsigned>(nvm_address_));
+  } else if (op == NvmOp::kRowProgram && latches_span_rows_) {
+    // The part has latches for one row; table writes past it are not a row.
+    std::snprintf(text, sizeof text, "row write from latches beyond one %u-instruction row",
+                  static_cast<unsigned>(row_instructions()));
+  }
+  if (text[0] != 0) {
     RecordFault(text);
+    ResetLatches();
     store(static_cast<std::uint16_t>((new_value & ~kWr) | kWrerr));
     return;
   }
@@ -144,7 +192,7 @@ void Target::OnNvmconWrite(std::uint16_t old_value, std::uint16_t new_value) {
   ResetLatches();
   op_started_ns_ = now_ns_;
   SetNvmconWr(true);
-  if (pic24_form()) {
+  if (self_timed()) {
     busy_ = true;
     op_done_ns_ = now_ns_ + Duration(op);
   } else {
@@ -174,6 +222,31 @@ void Target::Perform(NvmOp op) {
     case NvmOp::kEepromWord:
       ProgramCell(address, latch(address));
       return;
+    case NvmOp::kEepromWordReplace:
+      EraseRange(address, address + 2);
+      ProgramCell(address, latch(address));
+      return;
+    case NvmOp::kChipEraseAll:
+      EraseRange(0, 2 * program_words());
+      EraseRange(eeprom_base(), kExecutiveBase);
+      config_.fill(0x00FF);
+      return;
+    case NvmOp::kEepromErase:
+      EraseRange(eeprom_base(), kExecutiveBase);
+      return;
+    case NvmOp::kRowsErase4: {
+      const std::uint32_t bytes = 4 * 2 * row_instructions();
+      const std::uint32_t base = address & ~(bytes - 1);
+      EraseRange(base, std::min(base + bytes, 2 * program_words()));
+      return;
+    }
+    case NvmOp::kEepromErase4:
+    case NvmOp::kEepromErase8: {
+      const std::uint32_t bytes = op == NvmOp::kEepromErase4 ? 8 : 16;
+      const std::uint32_t base = address & ~(bytes - 1);
+      if (base >= eeprom_base()) EraseRange(base, base + bytes);
+      return;
+    }
     case NvmOp::kEepromRow: {
       const std::uint32_t base = address & ~(kEepromRowBytes - 1);
       for (std::uint32_t a = base; a < base + kEepromRowBytes; a += 2) {

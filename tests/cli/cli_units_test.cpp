@@ -19,6 +19,8 @@ TEST(DeviceListing, LinesAndFamilyForms) {
             "dsPIC30F4013       0141  40b    16384  1024  dsPIC30F");
   EXPECT_EQ(FamilyForm(*devices::FindByName("dsPIC30F1010")), "dsPIC30F (0x0D entry)");
   EXPECT_EQ(FamilyForm(*devices::FindByName("PIC24HJ12GP201")), "dsPIC33F/PIC24");
+  EXPECT_EQ(DeviceLine(*devices::FindByName("PIC24F16KA102")),
+            "PIC24F16KA102      0D03  28-3.3V   5632   512  PIC24F KA");
 }
 
 TEST(DeviceListing, PatternIsACaseInsensitiveSubstring) {

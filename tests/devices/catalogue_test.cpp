@@ -63,42 +63,70 @@ TEST(Catalogue, DeviceIdSearchTakesTheFirstRowUnlessTheEntryCommandRulesItOut) {
   EXPECT_EQ(duplicates, 1);
 }
 
-TEST(FamilyRules, EntryCommandsSequencesAndLayouts) {
-  const DeviceRecord& ds2020 = *FindByName("dsPIC30F2020");
-  EXPECT_EQ(ds2020.family_code, 2);
-  EXPECT_EQ(IcspEntryCommand(ds2020), 0x0D);
-  EXPECT_EQ(EnhancedEntryCommand(ds2020), 0x8D);
-  EXPECT_FALSE(UsesPic24Sequences(ds2020));
-  const DeviceRecord& ds4011 = *FindByName("dsPIC30F4011");
-  EXPECT_EQ(IcspEntryCommand(ds4011), 0x0C);
-  EXPECT_EQ(EnhancedEntryCommand(ds4011), 0x8C);
-  const DeviceRecord& ka = *FindByName("PIC24F16KA102");
-  EXPECT_TRUE(UsesPic24Sequences(ka));
-  EXPECT_TRUE(HasFlashConfigWords(ka));
-  EXPECT_FALSE(HasFlashConfigWords(*FindByName("PIC24HJ12GP201")));
+// One part of each form, and the rules the engine and the simulator take from it.
+struct FormCase {
+  std::string_view part;
+  const FamilyForm* form;
+  std::uint8_t entry;
+  std::uint32_t reset_vector;
+  std::uint32_t row;
+  ConfigLayout config;
+  int config_written;
+  std::string_view executive_file;  // empty: no executive
+  int executive_read_units;
+  int executive_rows;
+  std::uint32_t load_table_pointer;
+};
+
+TEST(FamilyRules, EachPartAsksItsForm) {
+  const FormCase cases[] = {
+      {"dsPIC30F4011", &kFormDsPic30F, 0x0C, 0x100, 32, ConfigLayout::kRegisters, 8, "pe.hex", 1472,
+       23, 0x880190},
+      {"dsPIC30F2020", &kFormDsPic30FKey, 0x0D, 0x100, 32, ConfigLayout::kRegisters, 8, "pe.hex",
+       1472, 23, 0x880190},
+      {"dsPIC33FJ256GP710", &kFormDsPic33F, 0x0D, 0x200, 64, ConfigLayout::kRegisters, 8,
+       "pe33f.hex", 4096, 16, 0x880190},
+      {"PIC24HJ256GP610", &kFormDsPic33F, 0x0D, 0x200, 64, ConfigLayout::kRegisters, 8, "pe33f.hex",
+       4096, 16, 0x880190},
+      {"PIC24FJ64GA002", &kFormPic24FJ, 0x0D, 0x200, 64, ConfigLayout::kFlashWords, 2, "pe24f.hex",
+       2048, 16, 0x880190},
+      {"PIC24FJ256DA210", &kFormPic24FJ0054, 0x0D, 0x200, 64, ConfigLayout::kFlashWords, 2,
+       "pe24f.hex", 2048, 16, 0x8802A0},
+      {"PIC24F16KA102", &kFormPic24FKA, 0x0D, 0x200, 32, ConfigLayout::kRegisters, 9, "", 0, 0,
+       0x880190},
+  };
+  for (const FormCase& c : cases) {
+    const DeviceRecord& row = *FindByName(c.part);
+    const FamilyForm& form = Form(row);
+    EXPECT_EQ(&form, c.form) << c.part;
+    EXPECT_EQ(IcspEntryCommand(row), c.entry) << c.part;
+    EXPECT_EQ(EnhancedEntryCommand(row), c.entry | 0x80) << c.part;
+    EXPECT_EQ(form.reset_vector, c.reset_vector) << c.part;
+    EXPECT_EQ(form.row_instructions, c.row) << c.part;
+    EXPECT_EQ(form.config.layout, c.config) << c.part;
+    EXPECT_EQ(form.config.written, c.config_written) << c.part;
+    EXPECT_EQ(form.executive.present, !c.executive_file.empty()) << c.part;
+    EXPECT_EQ(form.executive.file, c.executive_file) << c.part;
+    EXPECT_EQ(form.executive.read_units, c.executive_read_units) << c.part;
+    EXPECT_EQ(form.executive.write_rows, c.executive_rows) << c.part;
+    EXPECT_EQ(form.load_table_pointer(), c.load_table_pointer) << c.part;
+  }
+  // A record without a form (nothing selected yet) programs as a dsPIC30F.
+  EXPECT_EQ(&Form(DeviceRecord{}), &kFormDsPic30F);
 }
 
-TEST(FamilyRules, ExecutiveExtentsAndFiles) {
-  EXPECT_EQ(ExecutiveReadUnits(*FindByName("dsPIC30F4013")), 1472);
-  EXPECT_EQ(ExecutiveReadUnits(*FindByName("PIC24FJ64GA002")), 2048);
-  EXPECT_EQ(ExecutiveReadUnits(*FindByName("dsPIC33FJ256GP710")), 4096);
-  EXPECT_EQ(ExecutiveReadUnits(*FindByName("PIC24HJ256GP610")), 4096);
-  EXPECT_EQ(ExecutiveWriteExtent(*FindByName("dsPIC30F1010")).rows, 23);
-  EXPECT_EQ(ExecutiveWriteExtent(*FindByName("PIC24F08KA101")).last_quad, 255);
-  EXPECT_EQ(ExecutiveFileName(*FindByName("dsPIC30F2020")), "pe.hex");
-  EXPECT_EQ(ExecutiveFileName(*FindByName("PIC24FJ64GA002")), "pe24f.hex");
-  EXPECT_EQ(ExecutiveFileName(*FindByName("PIC24HJ64GP202")), "pe33f.hex");
-}
-
-TEST(FamilyRules, EighteenPartsLoadTablePointerThroughTheOtherAddress) {
-  int variant = 0;
+TEST(FamilyRules, FormsFollowTheFamiliesAndKaPartsHoldTheirEeprom) {
+  int variant = 0, ka = 0;
   for (const auto& row : Catalogue()) {
-    if (LoadTablePointerFor(row.name) == kTablePointerAt0054) ++variant;
+    if (Form(row).load_table_pointer() == kTablePointerAt0054) ++variant;
+    if (Form(row).key_entry() != (row.family_code != 0)) ADD_FAILURE() << row.name;
+    if (&Form(row) != &kFormPic24FKA) continue;
+    ++ka;
+    // 512 bytes from 0x7FFE00 on the 08KA and 16KA parts, none on the 04KA parts.
+    EXPECT_EQ(row.eeprom_bytes, row.name.starts_with("PIC24F04") ? 0 : 512) << row.name;
   }
   EXPECT_EQ(variant, 18);
-  EXPECT_EQ(LoadTablePointerFor("PIC24FJ256DA210"), 0x8802A0u);
-  EXPECT_EQ(LoadTablePointerFor("PIC24FJ128GA310"), 0x8802A0u);
-  EXPECT_EQ(LoadTablePointerFor("PIC24FJ128GA110"), 0x880190u);
+  EXPECT_EQ(ka, 6);
 }
 
 TEST(TrimBlanks, RemovesOnlySpaces) {

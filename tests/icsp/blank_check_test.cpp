@@ -128,8 +128,9 @@ INSTANTIATE_TEST_SUITE_P(
                 "Adr:0104 Dat:0000"},
         Planted{"dsPIC30F2010", Path::kEnhanced, Planted::kEeprom, 0x1C, 0xABCD,
                 "Eep:000E Dat:ABCD"},
-        Planted{"PIC24F08KA101", Path::kEnhanced, Planted::kEeprom, 0xFE, 0x0001,
-                "Eep:007F Dat:0001"},
+        // No executive on the KA parts: plain ICSP, byte offsets.
+        Planted{"PIC24F08KA101", Path::kEnhanced, Planted::kEeprom, 0x1FE, 0x0001,
+                "Eep:01FE Dat:0001"},
         Planted{"dsPIC33FJ128GP206", Path::kEnhanced, Planted::kProgram, 0x12346, 0xFF1234,
                 "Adr:2346 Dat:1234"}));
 
@@ -143,15 +144,17 @@ class BlankCheckWireTest : public ScriptedSessionTest {
   }
 };
 
-TEST_F(BlankCheckWireTest, EepromStartsBelowExecutiveMemoryWithTheDsPic30ResetVector) {
+TEST_F(BlankCheckWireTest, EepromStartsBelowExecutiveMemoryWithTheFormsResetVector) {
+  // PIC24F KA: 512 bytes from 0x7FFE00, nine configuration registers.
   Select("PIC24F08KA101");
   options.enhanced_icsp = false;
   BlankCheck(session);
-  const Bytes start = BatchPacket({0x2007F0, 0x880190, 0x2FF006});
+  const Bytes start = BatchPacket({0x2007F0, 0x880190, 0x2FE006});
   const auto it = std::find(port.writes.begin(), port.writes.end(), start);
   ASSERT_NE(it, port.writes.end());
-  EXPECT_EQ(*(it - 1), BatchPacket({0, 0x040100, 0x040100, 0}));
-  EXPECT_TRUE(sink.last_text().starts_with("Checking Successful!\r\nconfig1=FFFF\r\nconfig2=FFFF"));
+  EXPECT_EQ(*(it - 1), BatchPacket({0x040200, 0x040200, 0}));
+  EXPECT_TRUE(sink.last_text().starts_with("Checking Successful!\r\nconfig1=FFFF config5=FFFF"));
+  EXPECT_NE(sink.last_text().find("\r\nconfig9=FFFF\r\nTime="), std::string::npos);
 
   Clear();
   Select("dsPIC30F2010");

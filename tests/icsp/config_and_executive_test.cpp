@@ -23,8 +23,7 @@ TEST_F(ConfigWireTest, FlashWordsAtTheTopOfProgramMemory) {
     std::uint32_t offset_word;
   };
   for (const Case& c :
-       {Case{"PIC24FJ64GA002", 0x200000, 0x2ABFC6}, Case{"PIC24FJ256GB110", 0x200020, 0x2ABFC6},
-        Case{"PIC24F16KA102", 0x200000, 0x22BFC6}}) {
+       {Case{"PIC24FJ64GA002", 0x200000, 0x2ABFC6}, Case{"PIC24FJ256GB110", 0x200020, 0x2ABFC6}}) {
     Select(c.device);
     board.regout = {0x3F7F, 0xF9DF};  // word 2 first, then word 1
     ReadConfigWords(session);
@@ -112,7 +111,7 @@ TEST_P(CheckExecutiveTest, LooksAtTheIdentificationWord) {
   EnterIcsp(sim.session);
   EXPECT_EQ(CheckExecutive(sim.session), c.present);
   ExitIcsp(sim.session);
-  const bool pic24 = devices::UsesPic24Sequences(sim.session.device.device);
+  const bool pic24 = devices::Form(sim.session.device.device).self_timed();
   const std::uint32_t first_quad = pic24 ? 254 : 182;
   for (std::uint32_t unit = 8 * first_quad; unit < 8 * first_quad + 16; unit += 2) {
     const std::uint32_t word = sim.target().Executive(0x800000 + unit);

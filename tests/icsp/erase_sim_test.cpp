@@ -33,7 +33,6 @@ TEST_P(EraseSimTest, LeavesMemoriesAndConfigurationBlankAndKeepsFactoryWords) {
   for (int k = 0; k < sim::kConfigRegisters; ++k) {
     chip.SetConfig(k, static_cast<std::uint16_t>(random()));
   }
-  const std::uint16_t config_before = chip.Config(0);
   const std::vector<std::uint16_t> executive_before = ChipExecutive(chip, 0x800);
 
   BulkErase(sim.session);
@@ -45,28 +44,28 @@ TEST_P(EraseSimTest, LeavesMemoriesAndConfigurationBlankAndKeepsFactoryWords) {
   EXPECT_EQ(FirstDifference("program", ChipProgram(chip),
                             AsUnits(std::vector<std::uint32_t>(program_units / 2, 0xFFFFFF))),
             "");
+  const devices::FamilyForm& form = devices::Form(d);
   const std::vector<std::uint16_t> blank_eeprom(static_cast<std::size_t>(d.eeprom_bytes) / 2,
                                                 0xFFFF);
-  if (!devices::HasFlashConfigWords(d)) {
-    EXPECT_EQ(FirstDifference("eeprom", ChipEeprom(chip), blank_eeprom), "");
-    const std::uint16_t blank = devices::UsesPic24Sequences(d) ? 0x00FF : 0xFFFF;
-    for (int k = 0; k < 8; ++k) EXPECT_EQ(chip.Config(k), blank) << k;
-  } else if (d.eeprom_bytes > 0) {
-    // PIC24F KA: the erase of the dsPIC33F/PIC24 form (NVMCON 0x404F) covers
-    // program memory only, and the "PIC24F" rule blanks the two flash words
-    // rather than the part's configuration registers. Both survive.
-    EXPECT_NE(FirstDifference("eeprom", ChipEeprom(chip), blank_eeprom), "");
-    EXPECT_EQ(chip.Config(0), config_before);
+  EXPECT_EQ(FirstDifference("eeprom", ChipEeprom(chip), blank_eeprom), "");
+  if (form.config.layout == devices::ConfigLayout::kRegisters) {
+    const std::uint16_t blank = chip.config_is_byte_wide() ? 0x00FF : 0xFFFF;
+    for (int k = 0; k < form.config.written; ++k) EXPECT_EQ(chip.Config(k), blank) << k;
   }
 
-  // Executive memory erased; on the dsPIC33F/PIC24 form the six factory
-  // words from 0x8007F4 are written back.
-  const int units = devices::UsesPic24Sequences(d) ? 0x800 : 0x5C0;
+  // Executive memory erased; where the family keeps factory words from
+  // 0x8007F4 they are written back.
+  const int units = form.self_timed() ? 2 * form.executive.instructions : 0x5C0;
   std::vector<std::uint16_t> expected = AsUnits(std::vector<std::uint32_t>(units / 2, 0xFFFFFF));
-  if (devices::UsesPic24Sequences(d)) {
+  if (form.executive.factory_words_from != 0) {
     std::copy(executive_before.begin() + 0x7F4, executive_before.end(), expected.begin() + 0x7F4);
   }
   EXPECT_EQ(FirstDifference("executive", ChipExecutive(chip, units), expected), "");
+
+  sim.session.BeginOperation();
+  BlankCheck(sim.session);
+  EXPECT_TRUE(sim.sink.last_text().starts_with("Checking Successful!")) << sim.sink.last_text();
+  EXPECT_FALSE(sim.port.board().protocol_fault()) << sim.port.board().fault_text();
 }
 
 INSTANTIATE_TEST_SUITE_P(FamilyForms, EraseSimTest,
@@ -76,7 +75,9 @@ INSTANTIATE_TEST_SUITE_P(FamilyForms, EraseSimTest,
                                            EraseCase{"PIC24HJ12GP201", test_support::kFirmware12},
                                            EraseCase{"PIC24FJ16GA002", test_support::kFirmware12},
                                            EraseCase{"PIC24FJ64GA306", test_support::kFirmware10},
-                                           EraseCase{"PIC24F08KA101", test_support::kFirmware12}),
+                                           EraseCase{"PIC24F08KA101", test_support::kFirmware12},
+                                           EraseCase{"PIC24F16KA102", test_support::kFirmware10},
+                                           EraseCase{"PIC24F04KA200", test_support::kFirmware12}),
                          [](const ::testing::TestParamInfo<EraseCase>& info) {
                            return std::string(info.param.device) +
                                   (info.param.firmware > 0x100 ? "Letters" : "Batch");

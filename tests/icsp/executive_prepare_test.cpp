@@ -93,18 +93,19 @@ TEST(PrepareExecutive, ReplacesOldExecutiveMemoryAndKeepsUserMemory) {
     chip.SetExecutive(chip.application_id_address(), 0x001234);
     const std::vector<std::uint16_t> program_before = ChipProgram(chip);
     const devices::DeviceRecord& d = sim->session.device.device;
-    const devices::ExecutiveExtent extent = devices::ExecutiveWriteExtent(d);
-    const std::size_t units = 2 * static_cast<std::size_t>(extent.rows * extent.row_instructions);
+    const devices::ExecutiveForm& extent = devices::Form(d).executive;
+    const std::size_t units =
+        2 * static_cast<std::size_t>(extent.write_rows * extent.row_instructions);
 
     // Expected: the file's image, with the factory words from 0x8007F4 kept.
     image::MemoryImage expected;
     for (const test_support::ExecutiveFile& file : test_support::kExecutiveFiles) {
-      if (file.name != devices::ExecutiveFileName(d)) continue;
+      if (file.name != devices::Form(d).executive.file) continue;
       ASSERT_EQ(image::LoadHexText(test_support::ExecutiveHex(file), expected, sim->session.device,
                                    *sim->reporter),
                 image::LoadResult::kLoaded);
     }
-    if (devices::UsesPic24Sequences(d)) {
+    if (devices::Form(d).self_timed()) {
       const std::vector<std::uint16_t> before = ChipExecutive(chip, 0x800);
       std::copy(before.begin() + 0x7F4, before.end(), expected.executive.begin() + 0x7F4);
     }

@@ -80,22 +80,25 @@ TEST_P(ReadSimTest, ImageListingAndHexFileEqualTheChip) {
   const image::MemoryImage& img = sim.session.image;
   const std::size_t program_units = 2 * static_cast<std::size_t>(d.program_words);
   const std::size_t eeprom_words = static_cast<std::size_t>(d.eeprom_bytes) / 2;
-  const int exec_units = devices::ExecutiveReadUnits(d);
+  const int exec_units = devices::Form(d).executive.read_units;
   EXPECT_EQ(FirstDifference("program", Slice(img.program, program_units), ChipProgram(chip)), "");
   EXPECT_EQ(FirstDifference("eeprom", Slice(img.eeprom, eeprom_words), ChipEeprom(chip)), "");
   EXPECT_EQ(FirstDifference("executive", Slice(img.executive, static_cast<std::size_t>(exec_units)),
                             ChipExecutive(chip, exec_units)),
             "");
-  std::vector<std::uint16_t> config_read(img.config.begin(), img.config.begin() + 16);
+  const devices::FamilyForm& form = devices::Form(d);
+  std::vector<std::uint16_t> config_read(img.config.begin(), img.config.begin() + form.config.read);
   std::vector<std::uint16_t> config_chip;
-  if (devices::HasFlashConfigWords(d)) {
+  if ((devices::Form(d).config.layout == devices::ConfigLayout::kFlashWords)) {
     // Two flash words at the top of program memory, whatever registers the
     // part may also have.
     config_read.resize(2);
     config_chip = {static_cast<std::uint16_t>(chip.Program(devices::FlashConfigAddress(d, 0))),
                    static_cast<std::uint16_t>(chip.Program(devices::FlashConfigAddress(d, 1)))};
   } else {
-    for (int k = 0; k < 16; ++k) config_chip.push_back(chip.Config(k));
+    for (std::uint32_t k = 0; k < config_read.size(); ++k) {
+      config_chip.push_back(static_cast<std::uint16_t>(chip.ReadProgramSpace(0xF80000 + 2 * k)));
+    }
   }
   EXPECT_EQ(FirstDifference("config", config_read, config_chip), "");
 
@@ -103,15 +106,18 @@ TEST_P(ReadSimTest, ImageListingAndHexFileEqualTheChip) {
   const Listing listing = ParseListing(ReadFile(dir / image::kListingName));
   EXPECT_EQ(listing.problem, "");
   std::vector<std::string> titles{"Flash", "Data", "ExecutiveCode", "ID and Config"};
+  if (exec_units == 0) titles.erase(titles.begin() + 2);
   if (d.eeprom_bytes == 0) titles.erase(titles.begin() + 1);
   ASSERT_EQ(listing.titles, titles);
   EXPECT_EQ(FirstDifference("listed program", listing.values[0], ChipProgram(chip)), "");
   if (d.eeprom_bytes > 0) {
     EXPECT_EQ(FirstDifference("listed eeprom", listing.values[1], ChipEeprom(chip)), "");
   }
-  EXPECT_EQ(FirstDifference("listed executive", listing.values[titles.size() - 2],
-                            ChipExecutive(chip, exec_units)),
-            "");
+  if (exec_units > 0) {
+    EXPECT_EQ(FirstDifference("listed executive", listing.values[titles.size() - 2],
+                              ChipExecutive(chip, exec_units)),
+              "");
+  }
   EXPECT_EQ(FirstDifference("listed config", Slice(listing.values.back(), config_read.size()),
                             config_chip),
             "");
@@ -130,9 +136,10 @@ TEST_P(ReadSimTest, ImageListingAndHexFileEqualTheChip) {
   EXPECT_EQ(FirstDifference("hex executive", Slice(loaded.executive, exec_units),
                             Slice(img.executive, exec_units)),
             "");
-  if (!devices::HasFlashConfigWords(d)) {
-    EXPECT_EQ(std::vector<std::uint16_t>(loaded.config.begin(), loaded.config.begin() + 8),
-              std::vector<std::uint16_t>(img.config.begin(), img.config.begin() + 8));
+  if (!(devices::Form(d).config.layout == devices::ConfigLayout::kFlashWords)) {
+    const int n = form.config.hex_registers;
+    EXPECT_EQ(std::vector<std::uint16_t>(loaded.config.begin(), loaded.config.begin() + n),
+              std::vector<std::uint16_t>(img.config.begin(), img.config.begin() + n));
   }
 }
 
@@ -183,19 +190,20 @@ TEST_F(ReadWireTest, EepromTablePointerIsSetOnceBelowExecutiveMemory) {
   Select("PIC24F08KA101");
   options.enhanced_icsp = false;
   ReadDevice(session, FreshDir("read_ka").string());
-  // The EEPROM read starts at 0x7FFF00 after the dsPIC30F reset vector.
-  const Bytes start = BatchPacket({0x2007F0, 0x880190, 0x2FF006});
+  // The KA EEPROM read starts at 0x7FFE00 after the part's reset vector.
+  const Bytes start = BatchPacket({0x2007F0, 0x880190, 0x2FE006});
   const auto it = std::find(port.writes.begin(), port.writes.end(), start);
   ASSERT_NE(it, port.writes.end());
-  EXPECT_EQ(*(it - 1), BatchPacket({0, 0x040100, 0x040100, 0}));
+  EXPECT_EQ(*(it - 1), BatchPacket({0x040200, 0x040200, 0}));
   EXPECT_EQ(std::count(port.writes.begin(), port.writes.end(), start), 1);
   const auto texts = sink.texts_of(report::StatusKind::kRoutine);
   EXPECT_EQ(std::count_if(texts.begin(), texts.end(),
                           [](const std::string& t) { return t.starts_with("Reading:Dat Adr "); }),
-            32);
+            64);
+  // No executive memory on the KA parts.
   EXPECT_EQ(std::count_if(texts.begin(), texts.end(),
                           [](const std::string& t) { return t.starts_with("Reading:Exe Adr "); }),
-            256);
+            0);
 }
 
 TEST_F(ReadWireTest, FilesThatCannotBeWrittenAreNotCalledASuccess) {

@@ -1,13 +1,15 @@
 // Write against the simulated chip: random images through every family form
 // and board mode, verified and read back; a write over programmed flash; a
-// PIC24F KA file with its configuration registers.
+// real PIC24F KA file with its EEPROM and configuration registers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <random>
 
 #include "chip_compare.h"
 #include "icsp/operations.h"
+#include "image/hex_writer.h"
 #include "test_support/sim_session.h"
 
 namespace quillon::icsp {
@@ -51,15 +53,18 @@ void FillRandomImage(Session& session, std::uint32_t seed) {
   for (std::int32_t j = 0; j < d.eeprom_bytes / 2; ++j) {
     img.eeprom[j] = static_cast<std::uint16_t>(random());
   }
-  if (devices::HasFlashConfigWords(d)) {
+  if ((devices::Form(d).config.layout == devices::ConfigLayout::kFlashWords)) {
     // As a PIC24F file carries them: the same words in program memory.
     for (int k = 0; k < 2; ++k) {
       img.config[k] = img.program[devices::FlashConfigAddress(d, k)];
       img.config_present[k] = true;
     }
   } else {
-    for (int k = 0; k < 8; ++k) {
-      img.config[k] = static_cast<std::uint16_t>(random());
+    const devices::ConfigForm& config = devices::Form(d).config;
+    for (int k = 0; k < config.written; ++k) {
+      // As a KA file has it: nothing for the unimplemented register 0xF80002.
+      if (&devices::Form(d) == &devices::kFormPic24FKA && k == 1) continue;
+      img.config[k] = static_cast<std::uint16_t>(random() & config.value_mask);
       img.config_present[k] = true;
     }
   }
@@ -88,22 +93,30 @@ TEST_P(WriteSimTest, ChipEqualsImageAndReadsBack) {
   EXPECT_EQ(FirstDifference("program", ChipProgram(chip), Slice(written.program, program_units)),
             "");
   EXPECT_EQ(FirstDifference("eeprom", ChipEeprom(chip), Slice(written.eeprom, eeprom_words)), "");
-  std::vector<std::uint16_t> expected_config(written.config.begin(), written.config.begin() + 8);
-  std::vector<std::uint16_t> chip_config;
-  if (devices::HasFlashConfigWords(d)) {
-    expected_config.resize(2);
-    for (int k = 0; k < 2; ++k) {
+  // Every configuration entry the image supplies; dsPIC33F/PIC24 registers
+  // keep the low eight bits of what is written.
+  std::vector<std::uint16_t> expected_config, chip_config;
+  std::vector<std::size_t> entries;
+  for (std::size_t k = 0; k < written.config.size(); ++k) {
+    if (!written.config_present[k]) continue;
+    entries.push_back(k);
+    const int ik = static_cast<int>(k);
+    if (devices::Form(d).config.layout == devices::ConfigLayout::kFlashWords) {
+      expected_config.push_back(written.config[k]);
       chip_config.push_back(
-          static_cast<std::uint16_t>(chip.Program(devices::FlashConfigAddress(d, k))));
+          static_cast<std::uint16_t>(chip.Program(devices::FlashConfigAddress(d, ik))));
+    } else {
+      expected_config.push_back(written.config[k] & (chip.config_is_byte_wide() ? 0xFF : 0xFFFF));
+      chip_config.push_back(chip.Config(ik));
     }
-  } else {
-    // dsPIC33F/PIC24H registers keep the low eight bits of what is written.
-    if (devices::UsesPic24Sequences(d)) {
-      for (std::uint16_t& v : expected_config) v &= 0x00FF;
-    }
-    for (int k = 0; k < 8; ++k) chip_config.push_back(chip.Config(k));
   }
   EXPECT_EQ(FirstDifference("config", chip_config, expected_config), "");
+  // A family without an executive is driven with plain ICSP, said once.
+  const bool fallback = c.mode == Mode::kEnhanced && !devices::Form(d).executive.present;
+  const std::vector<std::string> texts = sim->sink.texts();
+  EXPECT_EQ(std::count(texts.begin(), texts.end(),
+                       "No programming executive for this part: plain ICSP is used."),
+            fallback ? 1 : 0);
 
   // Read back in the same mode.
   const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "write_read_back";
@@ -117,13 +130,9 @@ TEST_P(WriteSimTest, ChipEqualsImageAndReadsBack) {
   EXPECT_EQ(FirstDifference("read eeprom", Slice(session.image.eeprom, eeprom_words),
                             Slice(written.eeprom, eeprom_words)),
             "");
-  EXPECT_EQ(
-      FirstDifference("read config",
-                      std::vector<std::uint16_t>(session.config_readback.begin(),
-                                                 session.config_readback.begin() +
-                                                     static_cast<long>(expected_config.size())),
-                      expected_config),
-      "");
+  std::vector<std::uint16_t> read_config;
+  for (std::size_t k : entries) read_config.push_back(session.config_readback[k]);
+  EXPECT_EQ(FirstDifference("read config", read_config, expected_config), "");
 }
 
 std::vector<WriteCase> AllCases() {
@@ -135,9 +144,11 @@ std::vector<WriteCase> AllCases() {
     for (Mode mode : {Mode::kBatch, Mode::kLetters, Mode::kEnhanced})
       cases.push_back({device, mode});
   }
-  // The KA part's EEPROM takes batch writes only through its executive; see
-  // KaEepromBatchWriteIsRefused.
-  cases.push_back({"PIC24F08KA101", Mode::kEnhanced});
+  for (const char* device : {"PIC24F04KA200", "PIC24F04KA201", "PIC24F08KA101", "PIC24F08KA102",
+                             "PIC24F16KA101", "PIC24F16KA102"}) {
+    for (Mode mode : {Mode::kBatch, Mode::kLetters, Mode::kEnhanced})
+      cases.push_back({device, mode});
+  }
   return cases;
 }
 
@@ -222,55 +233,65 @@ TEST(WriteOverProgrammedChip, LinkLostDuringVerificationIsNoMismatch) {
 
 // --- PIC24F KA parts ---
 
-// The KA part's EEPROM is written with the dsPIC30F row sequence (NVMCON
-// 0x4005 behind an unlock), which a dsPIC33F/PIC24-form part does not
-// accept: the rows stay blank and verification says so.
-TEST(WriteKa, EepromBatchWriteIsRefused) {
-  for (Mode mode : {Mode::kBatch, Mode::kLetters}) {
-    auto sim = SessionFor("PIC24F08KA101", mode);
-    FillRandomImage(sim->session, 3);
-    const std::uint16_t first = sim->session.image.eeprom[0];
-    WriteDevice(sim->session);
-    EXPECT_TRUE(sim->port.board().protocol_fault());
-    EXPECT_EQ(sim->Errors(), std::vector<std::string>{"Error : Not match!\r\nEep 0000:FFFF<-" +
-                                                      image::Hex4(first)});
-    EXPECT_EQ(sim->target().Eeprom(0x7FFF00), 0xFFFF);
-  }
-}
-
-// A KA file carries its configuration at 0xF80000, but the "PIC24F" name
-// rule writes every configuration word it finds there into the top two
-// flash words: entry 0 into the last instruction, entries 1 to 7 ANDed
-// together into the one below. The registers themselves stay unwritten, and
-// Read shows the two flash words.
-TEST(WriteKa, ConfigurationFromRegistersLandsInTopFlashWords) {
+// A toolchain file for a PIC24F16KA101, written as the Write command does it
+// (erase, executive preparation, load, write) into a part that held other
+// data: program memory, EEPROM and every configuration register equal the
+// file, and Read gives a HEX file that loads back to the same image.
+TEST(WriteKa, RealFileInEveryBoardMode) {
   const std::filesystem::path file =
       std::filesystem::path(QUILLON_SHARED_DIR) / "hexcorpus" /
       "PIC24F16KA101__quinnledingham_PIC24F16KA101-Multimeter__appproject2.X.production.hex";
   if (!std::filesystem::exists(file)) GTEST_SKIP() << "no HEX corpus";
-  auto sim = SessionFor("PIC24F16KA101", Mode::kLetters);
-  Session& session = sim->session;
-  ASSERT_EQ(LoadHexFile(session, file.string()), image::LoadResult::kLoaded);
-  const image::MemoryImage loaded = session.image;
-  EXPECT_EQ(loaded.config_present,
-            (std::array<bool, 18>{true, false, true, true, true, true, true, true}));
-  EXPECT_EQ(image::InstructionAt(loaded.program, 0x15FE), 0xFFFFFFu);  // 0x2BFC, blank in the file
-  EXPECT_EQ(image::InstructionAt(loaded.program, 0x15FF), 0xFFFFFFu);  // 0x2BFE
+  for (Mode mode : {Mode::kBatch, Mode::kLetters, Mode::kEnhanced}) {
+    for (bool enhanced : {false, true}) {
+      SCOPED_TRACE(std::string(kModeNames[static_cast<int>(mode)]) + (enhanced ? " enhanced" : ""));
+      auto sim = SessionFor("PIC24F16KA101", mode);
+      sim->options.enhanced_icsp = enhanced;
+      Session& session = sim->session;
+      sim::Target& chip = sim->target();
+      chip.FillRandom(7);
+      for (int k = 0; k < 9; ++k) chip.SetConfig(k, 0x0012);
+      BulkErase(session);
+      ASSERT_TRUE(PrepareExecutive(session));
+      ASSERT_EQ(LoadHexFile(session, file.string()), image::LoadResult::kLoaded);
+      const image::MemoryImage loaded = session.image;
+      EXPECT_EQ(loaded.config_present,
+                (std::array<bool, 18>{true, false, true, true, true, true, true, true, true}));
+      WriteDevice(session);
+      EXPECT_TRUE(sim->sink.last_text().starts_with("Writing Successful!"))
+          << sim->sink.last_text();
+      EXPECT_FALSE(sim->port.board().protocol_fault()) << sim->port.board().fault_text();
 
-  WriteDevice(session);
-  EXPECT_TRUE(sim->sink.last_text().starts_with("Writing Successful!")) << sim->sink.last_text();
-  const sim::Target& chip = sim->target();
-  EXPECT_EQ(chip.Program(0x2BFE), 0xFF0000u | loaded.config[0]);
-  std::uint16_t word2 = 0xFFFF;
-  for (int k = 2; k < 8; ++k) word2 &= loaded.config[k];
-  EXPECT_EQ(chip.Program(0x2BFC), 0xFF0000u | word2);
-  for (int k = 0; k < 8; ++k) EXPECT_EQ(chip.Config(k), 0x00FF) << k;  // still erased
+      EXPECT_EQ(FirstDifference("program", ChipProgram(chip), Slice(loaded.program, 2 * 5632)), "");
+      EXPECT_EQ(FirstDifference("eeprom", ChipEeprom(chip), Slice(loaded.eeprom, 256)), "");
+      for (int k = 0; k < 9; ++k) {
+        if (loaded.config_present[k]) {
+          EXPECT_EQ(chip.Config(k), loaded.config[k]) << k;
+        }
+      }
 
-  const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "write_ka";
-  std::filesystem::create_directories(dir);
-  ReadDevice(session, dir.string());
-  EXPECT_EQ(session.config_readback[0], loaded.config[0]);
-  EXPECT_EQ(session.config_readback[1], word2);
+      const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "write_ka";
+      std::filesystem::create_directories(dir);
+      session.BeginOperation();
+      ReadDevice(session, dir.string());
+      EXPECT_TRUE(sim->sink.last_text().starts_with("Reading Successful!"))
+          << sim->sink.last_text();
+      const image::MemoryImage read = session.image;
+      ASSERT_EQ(LoadHexFile(session, (dir / image::kHexName).string()), image::LoadResult::kLoaded);
+      EXPECT_EQ(FirstDifference("reloaded program", Slice(session.image.program, 2 * 5632),
+                                Slice(loaded.program, 2 * 5632)),
+                "");
+      EXPECT_EQ(FirstDifference("reloaded eeprom", Slice(session.image.eeprom, 256),
+                                Slice(loaded.eeprom, 256)),
+                "");
+      for (int k = 0; k < 9; ++k) {
+        EXPECT_EQ(session.image.config[k], read.config[k]) << k;
+        if (loaded.config_present[k]) {
+          EXPECT_EQ(session.image.config[k], loaded.config[k]) << k;
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -26,8 +26,10 @@ void FillRandom(Bench& b, std::mt19937& random) {
   for (std::size_t u = 0; u < 2u * d.program_words; ++u) b.image.program[u] = unit(u);
   for (int w = 0; w < d.eeprom_bytes / 2; ++w)
     b.image.eeprom[w] = static_cast<std::uint16_t>(random());
-  for (int u = 0; u < devices::ExecutiveReadUnits(d); ++u) b.image.executive[u] = unit(u);
-  for (int k = 0; k < 8; ++k) b.image.config[k] = static_cast<std::uint16_t>(random());
+  const devices::ConfigForm& config = devices::Form(d).config;
+  for (int u = 0; u < devices::Form(d).executive.read_units; ++u) b.image.executive[u] = unit(u);
+  for (int k = 0; k < config.hex_registers; ++k)
+    b.image.config[k] = static_cast<std::uint16_t>(random() & config.value_mask);
 }
 
 // Every unit of the regions the writer covers.
@@ -40,17 +42,19 @@ void ExpectSameRegions(const MemoryImage& written, const MemoryImage& loaded,
   for (int w = 0; w < d.eeprom_bytes / 2; ++w) {
     ASSERT_EQ(written.eeprom[w], loaded.eeprom[w]) << "EEPROM word " << w;
   }
-  for (int u = 0; u < devices::ExecutiveReadUnits(d); ++u) {
+  const devices::FamilyForm& form = devices::Form(d);
+  for (int u = 0; u < form.executive.read_units; ++u) {
     ASSERT_EQ(written.executive[u], loaded.executive[u]) << "executive unit " << u;
   }
-  EXPECT_TRUE(loaded.executive_present);  // the file always carries executive memory
-  if (devices::HasFlashConfigWords(d)) {
+  // The file carries executive memory wherever the family has one.
+  EXPECT_EQ(loaded.executive_present, form.executive.present);
+  if (form.config.layout == devices::ConfigLayout::kFlashWords) {
     EXPECT_EQ(loaded.config[0], written.program[units - 2]);
     EXPECT_EQ(loaded.config[1], written.program[units - 4]);
     EXPECT_TRUE(loaded.config_present[0] && loaded.config_present[1]);
     EXPECT_FALSE(loaded.config_present[2]);
   } else {
-    for (int k = 0; k < 8; ++k) {
+    for (int k = 0; k < form.config.hex_registers; ++k) {
       EXPECT_EQ(written.config[k], loaded.config[k]) << "config " << k;
       EXPECT_TRUE(loaded.config_present[k]);
     }

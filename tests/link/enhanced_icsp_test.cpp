@@ -43,7 +43,7 @@ Bytes ExpectedCommands(int family_code, int attempts) {
 
 TEST_F(LinkTest, Dspic30fExecutiveThatNeverAnswers) {
   port.responder = Board(0);
-  EXPECT_FALSE(link.EnterEnhancedIcsp(0));
+  EXPECT_FALSE(EnterEnhanced(link, 0));
   const Bytes plain{0x8C, 0x80, 0x80};
   const Bytes with_alt{0x8C, 0x8F, 0x80, 0x80};
   Bytes expected{0x0C, 0x20};
@@ -59,7 +59,7 @@ TEST_F(LinkTest, Dspic30fExecutiveThatNeverAnswers) {
 
 TEST_F(LinkTest, OtherFamiliesCheckOncePerAttempt) {
   port.responder = Board(0);
-  EXPECT_FALSE(link.EnterEnhancedIcsp(1));
+  EXPECT_FALSE(EnterEnhanced(link, 1));
   EXPECT_EQ(CommandBytes(), ExpectedCommands(1, 10));
   std::vector<std::size_t> sizes_expected{1, 1};
   for (int a = 0; a < 10; ++a) sizes_expected.insert(sizes_expected.end(), {1, 4});
@@ -77,7 +77,7 @@ class EnhancedEntrySuccess : public LinkTest, public ::testing::WithParamInterfa
 TEST_P(EnhancedEntrySuccess, StopsAtTheAttemptThatAnswers) {
   const Success s = GetParam();
   port.responder = Board(s.attempt);
-  EXPECT_TRUE(link.EnterEnhancedIcsp(s.family_code));
+  EXPECT_TRUE(EnterEnhanced(link, s.family_code));
   EXPECT_EQ(CommandBytes(), ExpectedCommands(s.family_code, s.attempt));
   EXPECT_THAT(sink.entries, IsEmpty());
   EXPECT_FALSE(link.failed());
@@ -99,7 +99,7 @@ TEST_F(LinkTest, Dspic30fJudgesOnlyTheSecondSanityAnswer) {
     if (w[0] != cmd::kExecSanity) return {0x00};
     return {0x00, 0x00, 0x00, static_cast<std::uint8_t>((*checks)++ % 2 == 0 ? 2 : 0)};
   };
-  EXPECT_FALSE(link.EnterEnhancedIcsp(0));
+  EXPECT_FALSE(EnterEnhanced(link, 0));
   EXPECT_EQ(*checks, 20);
   EXPECT_THAT(Errors(), ElementsAre("Error : Connect failed!"));
 }
@@ -112,7 +112,7 @@ TEST_F(LinkTest, LostSanityReplyIsNotMistakenForAnEarlierAnswer) {
   port.responder = [](const Bytes& w) -> Bytes {
     return w[0] == cmd::kExecSanity ? Bytes{} : Bytes{0x00};
   };
-  EXPECT_FALSE(link.EnterEnhancedIcsp(1));
+  EXPECT_FALSE(EnterEnhanced(link, 1));
   EXPECT_EQ(CommandBytes(), ExpectedCommands(1, 1));
   EXPECT_THAT(Errors(), ElementsAre("Receiving timeout!", "Error : Receiving"));
   EXPECT_TRUE(link.failed());

@@ -40,4 +40,10 @@ inline std::int64_t ReadTimeoutMs(std::int64_t n) {
   return 1280 + 2 * n;
 }
 
+// Family code 0: the high-voltage entries; any other: the key entries.
+inline bool EnterEnhanced(Link& link, int family_code) {
+  return family_code == 0 ? link.EnterEnhancedIcsp(cmd::kEnterIcsp30F, cmd::kEnterEnhanced30F)
+                          : link.EnterEnhancedIcsp(cmd::kEnterIcsp, cmd::kEnterEnhanced);
+}
+
 }  // namespace quillon::link

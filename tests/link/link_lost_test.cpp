@@ -76,7 +76,7 @@ TEST_F(LinkTest, LostLinkSkipsEveryKindOfTransfer) {
   link.SendWordBlock(16);
   link.EnterIcsp(cmd::kEnterIcsp);
   link.ExitIcsp();
-  EXPECT_FALSE(link.EnterEnhancedIcsp(0));
+  EXPECT_FALSE(EnterEnhanced(link, 0));
 
   EXPECT_THAT(port.writes, IsEmpty());
   EXPECT_EQ(port.read_sizes.size(), 1u);
@@ -152,7 +152,7 @@ TEST_F(SessionFinish, ExecutiveThatNeverStartsIsAFailure) {
     return w[0] == cmd::kExecSanity ? Bytes{0, 0, 0, 0} : Bytes{0x00};
   };
   session.BeginOperation();
-  session.link.EnterEnhancedIcsp(1);
+  EnterEnhanced(session.link, 1);
   session.FinishWith(success);
   EXPECT_THAT(sink.texts(),
               ElementsAre("Error : Connect failed!", icsp::LinkFailureMessage().english));

@@ -112,7 +112,7 @@ TEST(ExecutiveTest, ProgramsAndReadsRowsInBothForms) {
   for (const char* device : {"dsPIC30F4013", "dsPIC33FJ128GP706"}) {
     SimPort port(Config(device));
     Client c(port);
-    const bool pic24 = devices::UsesPic24Sequences(*devices::FindByName(device));
+    const bool pic24 = devices::Form(*devices::FindByName(device)).self_timed();
     const std::uint32_t n = pic24 ? 64 : 32;
     const std::uint32_t address = 4 * n;  // row 2
     std::vector<std::uint32_t> values(n);

@@ -146,7 +146,7 @@ TEST_P(RowTest, ProgramsAndReadsBackOneRow) {
   SimPort port(Config(GetParam().device));
   Client c(port);
   const devices::DeviceRecord& row = *devices::FindByName(GetParam().device);
-  const bool pic24 = devices::UsesPic24Sequences(row);
+  const bool pic24 = devices::Form(row).self_timed();
   const std::size_t n = pic24 ? 64 : 32;
   const std::uint32_t address = pic24 ? 0x0180 : 0x00C0;
   const auto values = RowValues(n, 0x5A1234);

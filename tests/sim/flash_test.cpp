@@ -200,6 +200,58 @@ TEST(Flash33FTest, UnknownNvmconValueIsAFault) {
   EXPECT_FALSE(chip.WrSet());
 }
 
+// PIC24F KA: 32-instruction rows with 0x4004. The dsPIC33F row code and a
+// 64-instruction row are faults that leave the row as it was.
+TEST(FlashKaTest, OnlyThePublishedRowWriteProgramsARow) {
+  struct Case {
+    const char* what;
+    std::uint16_t nvmcon;
+    std::size_t instructions;
+    bool works;
+  };
+  for (const Case& c :
+       {Case{"32-instruction row", 0x4004, 32, true}, Case{"dsPIC33F row code", 0x4001, 32, false},
+        Case{"64-instruction row", 0x4004, 64, false}}) {
+    Chip chip("PIC24F16KA101");
+    const auto values = Pattern(c.instructions, 4);
+    chip.SetNvmcon(c.nvmcon);
+    chip.LoadRow(0x80, values);
+    chip.Run(testing::kSetWr);
+    chip.target.Advance(5 * kMillisecond);
+    EXPECT_EQ(chip.target.protocol_fault(), !c.works) << c.what;
+    for (std::uint32_t i = 0; i < c.instructions; ++i) {
+      ASSERT_EQ(chip.target.Program(0x80 + 2 * i), c.works ? values[i] : 0xFFFFFFu) << c.what;
+    }
+  }
+}
+
+TEST(FlashKaTest, EepromWordConfigurationRegisterAndBulkErase) {
+  Chip chip("PIC24F16KA101");
+  auto write = [&chip](std::uint16_t nvmcon, std::uint32_t address, std::uint16_t value) {
+    chip.SetNvmcon(nvmcon);
+    chip.Run({MovLit(address >> 16, 0), 0x880190, MovLit(address & 0xFFFF, 7), MovLit(value, 6),
+              0xBB0B86, 0, 0});  // TBLWTL W6, [W7]
+    chip.Run(testing::kSetWr);
+    chip.target.Advance(500 * kMillisecond);
+  };
+  chip.target.SetEeprom(0x7FFE10, 0x0F0F);
+  write(0x4004, 0x7FFE10, 0x1234);  // the word write erases the word first
+  EXPECT_EQ(chip.target.Eeprom(0x7FFE10), 0x1234);
+  write(0x4004, 0xF80008, 0x017B);  // FOSC, eight bits wide
+  EXPECT_EQ(chip.target.ReadProgramSpace(0xF80008), 0x7Bu);
+  chip.target.SetProgram(0, 0x123456);
+  EXPECT_FALSE(chip.target.protocol_fault());
+
+  write(0x404F, 0, 0);  // the dsPIC33F bulk erase: refused, nothing erased
+  EXPECT_TRUE(chip.target.protocol_fault());
+  EXPECT_EQ(chip.target.Program(0), 0x123456u);
+  write(0x4064, 0, 0);  // program memory, EEPROM and configuration
+  EXPECT_EQ(chip.target.Program(0), 0xFFFFFFu);
+  EXPECT_EQ(chip.target.Eeprom(0x7FFE10), 0xFFFF);
+  EXPECT_EQ(chip.target.ReadProgramSpace(0xF80008), 0xFFu);
+  EXPECT_EQ(chip.target.ReadProgramSpace(0xF80002), 0u);  // unimplemented
+}
+
 TEST(FlashTest, StuckBitsSurviveProgrammingAndErase) {
   Chip chip("dsPIC33FJ128GP706");
   chip.target.SetStuckBits(0x10, 0x000001, 0x000000);
