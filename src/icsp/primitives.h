@@ -77,7 +77,7 @@ void UnpackQuad(const std::uint16_t* words, std::uint16_t* units);
 std::uint16_t RegOut(Session& session);
 // The board's wait: 0x13 and its acknowledge.
 void Wait(Session& session);
-// link_words[i] := reply word i of the last reply, for i < n.
+// link.words()[i] := reply word i of the last reply, for i < n.
 void StoreReplyWords(Session& session, std::size_t n);
 
 // --- Programming-mode frame, entry command by the selected part's family ---
@@ -88,11 +88,11 @@ bool EnterEnhancedIcsp(Session& session);
 
 // --- Block reads through the programming executive ---
 // 0x82: 64 instructions from a program address, left packed (96 words) in
-// link_words.
+// link.words().
 void ExecutiveReadCode(Session& session, std::uint32_t address);
-// 0x81: 64 EEPROM words from a program address into link_words[0..63].
+// 0x81: 64 EEPROM words from a program address into link.words()[0..63].
 void ExecutiveReadData(Session& session, std::uint32_t address);
-// Unpacks `groups` packed six-word groups of link_words into 8 units each.
+// Unpacks `groups` packed six-word groups of link.words() into 8 units each.
 void UnpackLinkWords(const Session& session, std::size_t groups, std::uint16_t* units);
 
 // --- Batch building ---

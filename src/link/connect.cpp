@@ -5,20 +5,18 @@
 namespace quillon::link {
 
 ConnectResult Connect(Link& link, const std::string& port_name) {
-  // A count of 1 cannot pass the test below, so only a fresh two-byte reply
-  // counts, never one left over from an earlier exchange.
-  link.receive_buffer[0] = 1;
+  // Only a fresh two-byte reply counts, never one left over from an earlier
+  // exchange.
   link.OpenPort(port_name);
-  link.send_buffer[0] = cmd::kVersion;
-  link.WritePort(1);
-  link.ReadPort(2);
+  link.WriteByte(cmd::kVersion);
+  const std::size_t received = link.ReadPort(2);
   link.ClosePort();
 
   ConnectResult result;
-  if (link.receive_buffer[0] != 2) return result;
+  if (received != 2) return result;
   result.connected = true;
-  result.major = link.receive_buffer[1];
-  result.minor = link.receive_buffer[2];
+  result.major = link.ReceivedByte(1);
+  result.minor = link.ReceivedByte(2);
   result.firmware_version = static_cast<std::uint16_t>(result.major * 256 + result.minor);
   return result;
 }

@@ -29,18 +29,23 @@ void Link::ClosePort() {
 
 std::size_t Link::ReadPort(std::size_t n) {
   n = std::min(n, kBufferSize - 1);
-  const Transfer t = port_.Read(receive_buffer.data() + 1, n);
+  const Transfer t = port_.Read(receive_buffer_.data() + 1, n);
   if (!t.error.empty()) reporter_.ShowStatus(t.error);
   const std::size_t count = std::min(t.count, n);
-  receive_buffer[0] = static_cast<std::uint8_t>(count % 256);
+  receive_buffer_[0] = static_cast<std::uint8_t>(count % 256);
   return count;
 }
 
 std::size_t Link::WritePort(std::size_t n) {
   n = std::min(n, kBufferSize);
-  const Transfer t = port_.Write(send_buffer.data(), n);
+  const Transfer t = port_.Write(send_buffer_.data(), n);
   if (!t.error.empty()) reporter_.ShowStatus(t.error);
   return std::min(t.count, n);
+}
+
+std::size_t Link::WriteByte(std::uint8_t byte) {
+  send_buffer_[0] = byte;
+  return WritePort(1);
 }
 
 void Link::BeginOperation() {
@@ -67,7 +72,7 @@ void Link::ReceiveChecks(std::size_t received, std::size_t expected) {
 
 void Link::SendCommand(std::uint8_t command) {
   if (Skip()) return;
-  send_buffer[0] = command;
+  send_buffer_[0] = command;
   SendChecks(WritePort(1), 1);
 }
 
@@ -86,9 +91,9 @@ void Link::AppendInstruction(std::uint32_t word) {
   // Callers send long before the length byte would overflow; should one not,
   // the batch goes out rather than spilling past the buffer.
   if (fill_ + 3 > kMaxBatchFill) SendBatch();
-  send_buffer[fill_++] = static_cast<std::uint8_t>(word >> 16);
-  send_buffer[fill_++] = static_cast<std::uint8_t>(word >> 8);
-  send_buffer[fill_++] = static_cast<std::uint8_t>(word);
+  send_buffer_[fill_++] = static_cast<std::uint8_t>(word >> 16);
+  send_buffer_[fill_++] = static_cast<std::uint8_t>(word >> 8);
+  send_buffer_[fill_++] = static_cast<std::uint8_t>(word);
 }
 
 void Link::SendBatch() {
@@ -96,36 +101,30 @@ void Link::SendBatch() {
   const std::size_t length = fill_;
   fill_ = 2;
   if (Skip()) return;
-  send_buffer[0] = cmd::kBatch;
-  send_buffer[1] = static_cast<std::uint8_t>(length - 2);
+  send_buffer_[0] = cmd::kBatch;
+  send_buffer_[1] = static_cast<std::uint8_t>(length - 2);
   SendChecks(WritePort(length), length);
   ReceiveReply(1);
 }
 
 void Link::SendAddress24(std::uint32_t value) {
   if (Skip()) return;
-  send_buffer[0] = static_cast<std::uint8_t>(value >> 16);
-  send_buffer[1] = static_cast<std::uint8_t>(value >> 8);
-  send_buffer[2] = static_cast<std::uint8_t>(value);
+  send_buffer_[0] = static_cast<std::uint8_t>(value >> 16);
+  send_buffer_[1] = static_cast<std::uint8_t>(value >> 8);
+  send_buffer_[2] = static_cast<std::uint8_t>(value);
   SendChecks(WritePort(3), 3);
 }
 
-void Link::SendWordBlock(std::size_t n) {
+void Link::SendWordBlock(std::span<const std::uint16_t> words) {
   if (Skip()) return;
-  // The byte count travels in one byte and the words come from link_words.
-  n = std::min(n, kMaxWordBlock);
-  send_buffer[0] = static_cast<std::uint8_t>(2 * n);
+  // The byte count travels in one byte.
+  const std::size_t n = std::min(words.size(), kMaxWordBlock);
+  send_buffer_[0] = static_cast<std::uint8_t>(2 * n);
   for (std::size_t i = 0; i < n; ++i) {
-    send_buffer[2 * i + 1] = static_cast<std::uint8_t>(link_words[i] >> 8);
-    send_buffer[2 * i + 2] = static_cast<std::uint8_t>(link_words[i]);
+    send_buffer_[2 * i + 1] = static_cast<std::uint8_t>(words[i] >> 8);
+    send_buffer_[2 * i + 2] = static_cast<std::uint8_t>(words[i]);
   }
   SendChecks(WritePort(2 * n + 1), 2 * n + 1);
-}
-
-void Link::SendWordBlock(std::span<const std::uint16_t> words) {
-  const std::size_t n = std::min(words.size(), kMaxWordBlock);
-  std::copy_n(words.begin(), n, link_words.begin());
-  SendWordBlock(n);
 }
 
 void Link::EnterIcsp(std::uint8_t entry_command) {
@@ -166,7 +165,7 @@ bool Link::EnterEnhancedIcsp(std::uint8_t icsp_entry, std::uint8_t enhanced_entr
     sanity_check();
     // A lost reply leaves an earlier answer in the buffer; it proves nothing.
     if (Skip()) break;
-    if (link_words[1] == 2) return true;
+    if (words_[1] == 2) return true;
   }
   // An executive that never answers leaves every block reply stale: the
   // operation must not end with its success message.
@@ -177,12 +176,12 @@ bool Link::EnterEnhancedIcsp(std::uint8_t icsp_entry, std::uint8_t enhanced_entr
 
 std::uint16_t Link::ReplyWord(std::size_t i) const {
   if (2 + 2 * i >= kBufferSize) return 0;
-  return static_cast<std::uint16_t>(receive_buffer[1 + 2 * i] << 8 | receive_buffer[2 + 2 * i]);
+  return static_cast<std::uint16_t>(receive_buffer_[1 + 2 * i] << 8 | receive_buffer_[2 + 2 * i]);
 }
 
 void Link::StoreReplyWords(std::size_t n) {
   n = std::min(n, std::min(kLinkWordCount, (kBufferSize - 1) / 2));
-  for (std::size_t i = 0; i < n; ++i) link_words[i] = ReplyWord(i);
+  for (std::size_t i = 0; i < n; ++i) words_[i] = ReplyWord(i);
 }
 
 }  // namespace quillon::link

@@ -66,9 +66,15 @@ class Link {
   void OpenPort(const std::string& name);
   void ClosePort();
   // Raw transfers of the send buffer / into the receive buffer (index 0 :=
-  // count mod 256, data from index 1). Used directly by Connect.
+  // count mod 256, data from index 1), for Connect and tests.
   std::size_t ReadPort(std::size_t n);
   std::size_t WritePort(std::size_t n);
+  // One raw byte, without the link's checks.
+  std::size_t WriteByte(std::uint8_t byte);
+  // Byte i of the receive buffer (0: the count of the last raw read).
+  std::uint8_t ReceivedByte(std::size_t i) const {
+    return i < kBufferSize ? receive_buffer_[i] : 0;
+  }
 
   // --- operation-wide failure marks ---
   void BeginOperation();
@@ -90,8 +96,8 @@ class Link {
   bool BatchEmpty() const { return fill_ == 2; }
   std::size_t PendingInstructions() const { return (fill_ - 2) / 3; }
   void SendAddress24(std::uint32_t value);
-  void SendWordBlock(std::size_t n);  // link_words[0..n-1]
-  // The words themselves (at most 127 go out).
+  // A block of words, high byte first, behind its byte count (at most 127
+  // words go out).
   void SendWordBlock(std::span<const std::uint16_t> words);
   void EnterIcsp(std::uint8_t entry_command);
   void ExitIcsp();
@@ -103,14 +109,10 @@ class Link {
 
   // Reply word i of the last reply (big-endian pairs from index 1).
   std::uint16_t ReplyWord(std::size_t i) const;
-  // link_words[i] := reply word i for i < n.
+  // words()[i] := reply word i for i < n.
   void StoreReplyWords(std::size_t n);
   // The words stored from replies.
-  const std::array<std::uint16_t, kLinkWordCount>& words() const { return link_words; }
-
-  std::array<std::uint8_t, kBufferSize> send_buffer{};
-  std::array<std::uint8_t, kBufferSize> receive_buffer{};
-  std::array<std::uint16_t, kLinkWordCount> link_words{};
+  const std::array<std::uint16_t, kLinkWordCount>& words() const { return words_; }
 
  private:
   void SendChecks(std::size_t written, std::size_t expected);
@@ -119,6 +121,9 @@ class Link {
 
   SerialPort& port_;
   report::Reporter& reporter_;
+  std::array<std::uint8_t, kBufferSize> send_buffer_{};
+  std::array<std::uint8_t, kBufferSize> receive_buffer_{};
+  std::array<std::uint16_t, kLinkWordCount> words_{};
   std::size_t fill_ = 2;
   bool lost_ = false;
   bool failed_ = false;

@@ -61,10 +61,8 @@ TEST_F(LinkTest, ConnectWithOneByteIsDisconnected) {
 
 TEST_F(LinkTest, ConnectIgnoresAnEarlierReply) {
   // Two bytes from before the handshake must not pass for the version.
-  link.receive_buffer = {};
-  link.receive_buffer[0] = 2;
-  link.receive_buffer[1] = 0x01;
-  link.receive_buffer[2] = 0x02;
+  port.input = {0x01, 0x02};
+  link.ReadPort(2);
   EXPECT_FALSE(Connect(link, "COM1").connected);
 }
 

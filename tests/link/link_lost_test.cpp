@@ -73,7 +73,7 @@ TEST_F(LinkTest, LostLinkSkipsEveryKindOfTransfer) {
   link.AppendInstruction(0x000000);
   link.SendBatch();
   link.SendAddress24(0x000100);
-  link.SendWordBlock(16);
+  link.SendWordBlock(std::vector<std::uint16_t>(16));
   link.EnterIcsp(cmd::kEnterIcsp);
   link.ExitIcsp();
   EXPECT_FALSE(EnterEnhanced(link, 0));

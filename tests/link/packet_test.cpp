@@ -6,6 +6,13 @@
 namespace quillon::link {
 namespace {
 
+// The first n bytes of the receive buffer.
+Bytes Received(const Link& link, std::size_t n) {
+  Bytes out;
+  for (std::size_t i = 0; i < n; ++i) out.push_back(link.ReceivedByte(i));
+  return out;
+}
+
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -49,9 +56,8 @@ TEST_F(LinkTest, AddressAndWordBlockPackets) {
   EXPECT_THAT(port.Wire(), ElementsAre(0x7F, 0xF0, 0x00));
 
   port.writes.clear();
-  link.link_words[0] = 0x1234;
-  link.link_words[1] = 0xABCD;
-  link.SendWordBlock(2);
+  const std::uint16_t words[] = {0x1234, 0xABCD};
+  link.SendWordBlock(words);
   EXPECT_THAT(port.Wire(), ElementsAre(0x04, 0x12, 0x34, 0xAB, 0xCD));
 
   // Neither reads: the executive command's status follows separately.
@@ -60,16 +66,16 @@ TEST_F(LinkTest, AddressAndWordBlockPackets) {
 }
 
 TEST_F(LinkTest, WordBlockOfAFullRowAndBeyondTheLengthByte) {
-  for (std::size_t i = 0; i < kLinkWordCount; ++i)
-    link.link_words[i] = static_cast<std::uint16_t>(i);
-  link.SendWordBlock(96);
+  std::vector<std::uint16_t> words(kLinkWordCount);
+  for (std::size_t i = 0; i < kLinkWordCount; ++i) words[i] = static_cast<std::uint16_t>(i);
+  link.SendWordBlock(std::span<const std::uint16_t>(words.data(), 96));
   ASSERT_EQ(port.writes[0].size(), 193u);
   EXPECT_EQ(port.writes[0][0], 192);
   EXPECT_EQ(port.writes[0][191], 0);
   EXPECT_EQ(port.writes[0][192], 95);
 
-  // The length byte cannot say more than 127 words, nor are there more words.
-  link.SendWordBlock(500);
+  // The length byte cannot say more than 127 words.
+  link.SendWordBlock(words);
   ASSERT_EQ(port.writes[1].size(), 255u);
   EXPECT_EQ(port.writes[1][0], 254);
   EXPECT_EQ(port.writes[1][254], 126);
@@ -105,22 +111,20 @@ TEST_F(LinkTest, CommandByteLeavesPendingInstructionsIntact) {
 TEST_F(LinkTest, ReceiveBufferHoldsCountModulo256AndKeepsStaleBytes) {
   port.input = {0xAA, 0xBB, 0xCC, 0xDD};
   EXPECT_EQ(link.ReadPort(4), 4u);
-  EXPECT_THAT(Bytes(link.receive_buffer.begin(), link.receive_buffer.begin() + 5),
-              ElementsAre(4, 0xAA, 0xBB, 0xCC, 0xDD));
+  EXPECT_THAT(Received(link, 5), ElementsAre(4, 0xAA, 0xBB, 0xCC, 0xDD));
 
   // A short read overwrites only what arrived.
   port.input = {0x11};
   EXPECT_EQ(link.ReadPort(4), 1u);
-  EXPECT_THAT(Bytes(link.receive_buffer.begin(), link.receive_buffer.begin() + 5),
-              ElementsAre(1, 0x11, 0xBB, 0xCC, 0xDD));
+  EXPECT_THAT(Received(link, 5), ElementsAre(1, 0x11, 0xBB, 0xCC, 0xDD));
 
   EXPECT_EQ(link.ReadPort(2), 0u);
-  EXPECT_EQ(link.receive_buffer[0], 0);
-  EXPECT_EQ(link.receive_buffer[1], 0x11);
+  EXPECT_EQ(link.ReceivedByte(0), 0);
+  EXPECT_EQ(link.ReceivedByte(1), 0x11);
 
   port.input.assign(258, 0x5A);
   EXPECT_EQ(link.ReadPort(258), 258u);
-  EXPECT_EQ(link.receive_buffer[0], 2);
+  EXPECT_EQ(link.ReceivedByte(0), 2);
 }
 
 TEST_F(LinkTest, LargeCountsCannotOverrunTheBuffers) {
@@ -143,8 +147,8 @@ TEST_F(LinkTest, ReplyWordsAreHighByteFirst) {
   EXPECT_EQ(link.ReplyWord(0), 0x1234);
   EXPECT_EQ(link.ReplyWord(1), 0xABCD);
   link.StoreReplyWords(2);
-  EXPECT_EQ(link.link_words[0], 0x1234);
-  EXPECT_EQ(link.link_words[1], 0xABCD);
+  EXPECT_EQ(link.words()[0], 0x1234);
+  EXPECT_EQ(link.words()[1], 0xABCD);
   // Past the end of the buffer there is no word to read.
   EXPECT_EQ(link.ReplyWord(200), 0);
 }
