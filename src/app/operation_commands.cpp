@@ -64,11 +64,9 @@ icsp::Outcome Application::RunOperation(std::string_view first_text,
 }
 
 bool Application::PrepareExecutive() {
-  if (icsp::PrepareExecutive(session_)) return true;
-  // The preparation has said why; without the executive file nothing that
-  // follows can be trusted, so the operation must not end as a success.
-  session_.NoteOutcome(icsp::Outcome::kFileRejected);
-  return false;
+  // The preparation has said why and noted the outcome; without the
+  // executive nothing that follows can be trusted.
+  return icsp::PrepareExecutive(session_);
 }
 
 icsp::Outcome Application::Detect() {

@@ -41,8 +41,8 @@ bool PrepareExecutive(Session& session);
 image::LoadResult LoadHexFile(Session& session, const std::string& path);
 
 // Programs the image: program (or executive) memory, EEPROM, verification,
-// configuration words.
-void WriteDevice(Session& session);
+// configuration words. False when it did not end in its success message.
+bool WriteDevice(Session& session);
 
 // Reads every memory into the image and leaves "$Quill$.txt" and
 // "$Quill$.hex" in `output_dir` ("" for the current directory).

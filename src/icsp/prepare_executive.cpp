@@ -68,8 +68,9 @@ bool PrepareExecutive(Session& session) {
     std::copy(session.executive_tail.begin() + 4, session.executive_tail.end(),
               session.image.executive.begin() + kTailUnit + 4);
   }
-  WriteDevice(session);
-  return true;
+  // An executive that failed its write or verification cannot be trusted
+  // with the blocks that follow.
+  return WriteDevice(session);
 }
 
 }  // namespace quillon::icsp

@@ -161,21 +161,31 @@ INSTANTIATE_TEST_SUITE_P(FamilyFormsAndModes, WriteSimTest, ::testing::ValuesIn(
 // --- over programmed flash ---
 
 // Programming only clears bits, so without an erase the part holds the AND of
-// old and new. Verification names the first unit that differs; the
-// configuration words are then left alone and no success is claimed.
+// old and new. Verification names the first unit that differs; the executive
+// reads its row back itself and answers FAIL, which ends the write at that
+// row whether or not verification is on. Either way the configuration words
+// are left alone and no success is claimed.
 TEST(WriteOverProgrammedChip, FirstMismatchStopsBeforeConfiguration) {
+  const std::string refused = "Error : the programming executive refused the block!\r\n";
   struct Expectation {
     Mode mode;
-    const char* program_detail;
-    const char* eeprom_detail;
+    bool verify;
+    std::string program_detail;
+    std::string eeprom_detail;
   };
-  for (const Expectation& e :
-       {Expectation{Mode::kBatch, "Prg 0101:0000<-0012", "Eep 000A:0000<-1234"},
-        Expectation{Mode::kEnhanced, "Prg 0101:0000<-0012", "Eep 0005:0000<-1234"}}) {
+  for (const Expectation& e : {
+           Expectation{Mode::kBatch, true, "Error : Not match!\r\nPrg 0101:0000<-0012",
+                       "Error : Not match!\r\nEep 000A:0000<-1234"},
+           Expectation{Mode::kEnhanced, true, refused + "Adr 000100 Ans:2500",
+                       refused + "Adr 7FFC00 Ans:2400"},
+           Expectation{Mode::kEnhanced, false, refused + "Adr 000100 Ans:2500",
+                       refused + "Adr 7FFC00 Ans:2400"},
+       }) {
     for (bool program_differs : {true, false}) {
       SCOPED_TRACE(std::string(kModeNames[static_cast<int>(e.mode)]) +
-                   (program_differs ? " program" : " eeprom"));
+                   (e.verify ? " verified" : "") + (program_differs ? " program" : " eeprom"));
       auto sim = SessionFor("dsPIC30F2010", e.mode);
+      sim->options.verify_after_writing = e.verify;
       sim::Target& chip = sim->target();
       chip.SetConfig(0, 0xC0DE);
       chip.SetProgram(0x0100, 0x00FFFF);
@@ -190,10 +200,10 @@ TEST(WriteOverProgrammedChip, FirstMismatchStopsBeforeConfiguration) {
       img.config[0] = 0x1234;
       img.config_present[0] = true;
 
-      WriteDevice(sim->session);
+      EXPECT_FALSE(WriteDevice(sim->session));
       const std::string detail = program_differs ? e.program_detail : e.eeprom_detail;
-      EXPECT_EQ(sim->Errors(), std::vector<std::string>{"Error : Not match!\r\n" + detail});
-      EXPECT_EQ(sim->sink.last_text(), "Error : Not match!\r\n" + detail);
+      EXPECT_EQ(sim->Errors(), std::vector<std::string>{detail});
+      EXPECT_EQ(sim->sink.last_text(), detail);
       EXPECT_EQ(chip.Config(0), 0xC0DE);
       EXPECT_EQ(sim->session.outcome(), Outcome::kProblem);
     }
