@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "app/application.h"
 #include "app/fake_front_end.h"
@@ -10,6 +12,7 @@
 #include "icsp/operations.h"
 #include "report/clock.h"
 #include "sim/sim_port.h"
+#include "test_support/executive_files.h"
 
 namespace quillon::app::testing {
 namespace {
@@ -123,6 +126,74 @@ TEST_F(SimAppTest, MissingExecutiveFileSkipsTheSteps) {
   }
   EXPECT_EQ(view.Enabled(kReadButton), true);
   fs::remove_all(empty);
+}
+
+// A Write that cannot go ahead leaves the part as it was, whatever the
+// options: the chip's program, EEPROM and executive prove nothing was erased.
+TEST_F(SimAppTest, WriteThatCannotGoAheadLeavesThePartUntouched) {
+  ASSERT_TRUE(app->ChooseDevice("dsPIC30F4013"));
+  sim::Target& chip = sim->target();
+  chip.SetProgram(0x0100, 0x123456);
+  chip.SetEeprom(0x7FFC00, 0x4321);
+  const std::uint32_t executive_id = chip.Executive(chip.application_id_address());
+  const fs::path dir =
+      fs::temp_directory_path() / ("quillon_app_untouched_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  app->session().executive_dir = dir.string();  // no executive file there
+  auto file = [&dir](const char* name, const std::string& text) {
+    std::ofstream(dir / name) << text;
+    return (dir / name).string();
+  };
+  const std::string good = ":0400000000000000FC\n:00000001FF\n";
+  const std::string files[] = {
+      file("bad.hex", ":0400000000000000FC\nnot a record\n:00000001FF\n"),
+      file("empty.hex", ""),
+      file("cut.hex", ":0400000000000000FC\n"),
+      file("big.hex", ":020000040001F9\n" + good),
+      dir.string(),
+      file("good.hex", good),  // only the executive file is missing
+  };
+  view.marks[report::Option::kEraseBeforeWriting] = true;
+  view.marks[report::Option::kEnhancedIcsp] = true;
+  for (const std::string& path : files) {
+    EXPECT_EQ(app->WriteFile(path), icsp::Outcome::kFileRejected) << path;
+    EXPECT_EQ(chip.Program(0x0100), 0x123456u) << path;
+    EXPECT_EQ(chip.Eeprom(0x7FFC00), 0x4321) << path;
+    EXPECT_EQ(chip.Executive(chip.application_id_address()), executive_id) << path;
+  }
+  EXPECT_TRUE(port.wire.empty());  // not a byte went to the board
+  fs::remove_all(dir);
+}
+
+// What Read wrote, written back after an erase, gives the same program,
+// EEPROM and configuration; its executive part is not written.
+TEST_F(SimAppTest, ReadFileWritesBackAsAClone) {
+  ASSERT_TRUE(app->ChooseDevice("dsPIC30F4013"));
+  sim::Target& chip = sim->target();
+  const fs::path dir =
+      fs::temp_directory_path() / ("quillon_app_clone_" + std::to_string(::getpid()));
+  test_support::WriteExecutiveFiles(dir);
+  app->session().executive_dir = dir.string();
+  chip.SetProgram(0x0100, 0x123456);
+  chip.SetProgram(0x7FFE, 0x00ABCD);
+  chip.SetEeprom(0x7FFFFE, 0x4321);
+  chip.SetConfig(1, 0x803F);
+  ASSERT_EQ(app->Read(dir.string()), icsp::Outcome::kOk);
+  for (bool enhanced : {false, true}) {
+    view.marks[report::Option::kEnhancedIcsp] = enhanced;
+    view.marks[report::Option::kEraseBeforeWriting] = true;
+    view.statuses.clear();
+    EXPECT_EQ(app->WriteFile((dir / "$Quill$.hex").string()), icsp::Outcome::kOk);
+    EXPECT_EQ(std::count(view.statuses.begin(), view.statuses.end(),
+                         "The file's executive memory data are left unwritten."),
+              1);
+    EXPECT_TRUE(view.last_status().starts_with("Writing Successful!")) << view.last_status();
+    EXPECT_EQ(chip.Program(0x0100), 0x123456u);
+    EXPECT_EQ(chip.Program(0x7FFE), 0x00ABCDu);
+    EXPECT_EQ(chip.Eeprom(0x7FFFFE), 0x4321);
+    EXPECT_EQ(chip.Config(1), 0x803F);
+  }
+  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -1,15 +1,22 @@
 // Write against the simulated chip: random images through every family form
 // and board mode, verified and read back; a write over programmed flash; a
-// real PIC24F KA file with its EEPROM and configuration registers.
+// real PIC24F KA file with its EEPROM and configuration registers; what a
+// file may hold.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
 #include <random>
 
 #include "chip_compare.h"
+#include "icsp/file_check.h"
 #include "icsp/operations.h"
 #include "image/hex_writer.h"
+#include "test_support/executive_files.h"
 #include "test_support/sim_session.h"
 
 namespace quillon::icsp {
@@ -302,6 +309,73 @@ TEST(WriteKa, RealFileInEveryBoardMode) {
       }
     }
   }
+}
+
+// --- what a file may hold ---
+
+std::optional<std::uint32_t> FirstUnfit(const std::string& part, const std::string& text) {
+  test_support::RecordingSink sink;
+  const auto reporter = sink.MakeReporter();
+  devices::Selection selection;
+  EXPECT_TRUE(devices::SelectDevice(selection, part, *reporter));
+  image::MemoryImage file;
+  image::LoadSummary summary;
+  EXPECT_EQ(image::LoadHexText(text, file, selection, *reporter, &summary),
+            image::LoadResult::kLoaded);
+  return FirstAddressThePartCannotHold(selection.device, file, summary);
+}
+
+TEST(FileFit, FindsTheFirstAddressThePartCannotHold) {
+  struct Case {
+    const char* part;
+    std::map<std::uint32_t, std::uint32_t> code;  // program address -> instruction
+    std::optional<std::uint32_t> refused;
+  };
+  const Case cases[] = {
+      // dsPIC30F4013: 16384 words, 1024 bytes of EEPROM, 16-bit registers.
+      {"dsPIC30F4013", {{0x0000, 0x040100}, {0x7FFE, 0}, {0x7FFC00, 1}, {0xF8000E, 0xC703}}, {}},
+      {"dsPIC30F4013", {{0x0000, 0}, {0x9000, 0}, {0x8000, 0}}, 0x8000},
+      {"dsPIC30F4013", {{0x7FFBFE, 0x1234}}, 0x7FFBFE},
+      {"dsPIC30F4013", {{0xF80010, 0xFFFF}}, 0xF80010},
+      {"dsPIC30F4013", {{0x800000, 0}, {0x800FFE, 0}}, {}},
+      {"dsPIC30F4013", {{0xFF0000, 0x0141}}, 0xFF0000},
+      // dsPIC33F: no EEPROM; 8-bit registers and the unit ID words.
+      {"dsPIC33FJ128GP802", {{0x7FFC00, 0x1234}}, 0x7FFC00},
+      {"dsPIC33FJ128GP802", {{0xF80000, 0xFF07}, {0xF8000E, 0x0083}, {0xF80016, 0xFF}}, {}},
+      {"dsPIC33FJ128GP802", {{0xF80004, 0x87B3}, {0xF80006, 0xC703}}, 0xF80004},
+      // PIC24FJ: configuration in the last flash words only.
+      {"PIC24FJ128GA010", {{0x157FC, 0xF9DF}, {0x157FE, 0x3F7F}}, {}},
+      {"PIC24FJ128GA010", {{0xF80000, 0xFF}}, 0xF80000},
+      // PIC24F KA: nine registers to 0xF80010.
+      {"PIC24F16KA101", {{0xF80010, 0xFF}}, {}},
+      {"PIC24F16KA101", {{0xF80012, 0xFF}}, 0xF80012},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FirstUnfit(c.part, test_support::HexOfInstructions(c.code)), c.refused)
+        << c.part << " " << std::hex << c.code.begin()->first;
+  }
+}
+
+// Every real file loads and fits the part its name gives; a dsPIC30F file
+// does not fit a dsPIC33F part.
+TEST(FileFit, RealFilesFitTheirParts) {
+  const std::filesystem::path corpus = std::filesystem::path(QUILLON_SHARED_DIR) / "hexcorpus";
+  if (!std::filesystem::is_directory(corpus)) GTEST_SKIP() << "no " << corpus;
+  auto text_of = [](const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+    if (entry.path().extension() != ".hex") continue;
+    const std::string name = entry.path().filename().string();
+    EXPECT_EQ(FirstUnfit(name.substr(0, name.find("__")), text_of(entry.path())), std::nullopt)
+        << name;
+    ++files;
+  }
+  EXPECT_GE(files, 8);
+  const auto eeprom_file = corpus / "dsPIC30F4011__moongyu_moonpjt_mcu__EX17_1_EEPROM.hex";
+  EXPECT_EQ(FirstUnfit("dsPIC33FJ128GP802", text_of(eeprom_file)), 0x7FFC00u);
 }
 
 }  // namespace
