@@ -31,9 +31,9 @@ report::MessagePair RejectedMessage(const std::string& path) {
 
 }  // namespace
 
-// A file that is missing, malformed or carries no executive data is reported
-// by name: writing it anyway would program a blank (or foreign) image into
-// the part and call that a success.
+// A file that is missing, malformed, cut short (no end record) or carries no
+// executive data is reported by name: writing it anyway would program a
+// blank, partial or foreign image into the part and call that a success.
 bool LoadExecutiveFile(Session& session, image::MemoryImage& executive) {
   const std::string path =
       image::JoinPath(session.executive_dir, std::string(session.form().executive.file));
@@ -43,9 +43,10 @@ bool LoadExecutiveFile(Session& session, image::MemoryImage& executive) {
     session.NoteOutcome(Outcome::kFileRejected);
     return false;
   }
+  image::LoadSummary summary;
   const image::LoadResult result =
-      image::LoadHexFile(path, executive, session.device, session.reporter);
-  if (result != image::LoadResult::kLoaded || !executive.executive_present) {
+      image::LoadHexFile(path, executive, session.device, session.reporter, &summary);
+  if (result != image::LoadResult::kLoaded || !executive.executive_present || !summary.end_record) {
     session.reporter.ReportError(RejectedMessage(path));
     session.NoteOutcome(Outcome::kFileRejected);
     return false;
