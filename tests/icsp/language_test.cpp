@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
-#include <utility>
 
 #include "icsp/operations.h"
 #include "image/hex_loader.h"
@@ -110,44 +108,6 @@ TEST_P(EngineLanguage, HexLoader) {
   ExpectLastStartsWith(*chip, {"Error : check sum error!", "ｴﾗｰ : ﾁｪｯｸ･ｻﾑが正しくありません。"});
   image::LoadHexText(":00000001FF\n", chip->session.image, chip->session.device, *chip->reporter);
   ExpectLastStartsWith(*chip, {"Loading Successful!", "Loading成功!"});
-}
-
-TEST_P(EngineLanguage, WriteFileChecksAndRefusedBlocks) {
-  auto chip = Chip();
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("quillon-lang-file-" + std::to_string(GetParam()));
-  std::filesystem::create_directories(dir);
-  auto write = [&dir](const char* name, const char* text) {
-    std::ofstream(dir / name) << text;
-    return (dir / name).string();
-  };
-  image::MemoryImage file;
-  const std::pair<const char*, Texts> cases[] = {
-      {":00000001FF\n", {"Error : the file holds no data!", "ｴﾗｰ : ﾌｧｲﾙにﾃﾞｰﾀがありません。"}},
-      {":0400000000000000FC\n",
-       {"Error : the file has no end record", "ｴﾗｰ : ﾌｧｲﾙにｴﾝﾄﾞ･ﾚｺｰﾄﾞがありません。"}},
-      {":020000040001F9\n:0400000000000000FC\n:00000001FF\n",
-       {"Error : the file holds data the part cannot hold!",
-        "ｴﾗｰ : ﾌｧｲﾙにこのPICに書けないﾃﾞｰﾀがあります。"}},
-  };
-  for (const auto& [text, texts] : cases) {
-    EXPECT_FALSE(LoadWriteFile(chip->session, write("f.hex", text), file));
-    ExpectLastStartsWith(*chip, texts);
-  }
-  const char* clone = ":0400000000000000FC\n:020000040100F9\n:0400000000000000FC\n:00000001FF\n";
-  EXPECT_TRUE(LoadWriteFile(chip->session, write("clone.hex", clone), file));
-  ExpectLastStartsWith(*chip, {"The file's executive memory data are left unwritten.",
-                               "ﾌｧｲﾙのｴｸﾞｾﾞｸﾃｨﾌﾞ･ﾒﾓﾘのﾃﾞｰﾀは書き込みません。"});
-  std::filesystem::remove_all(dir);
-
-  // The executive's own check of a row fails on a bit that does not program.
-  chip->options.enhanced_icsp = true;
-  chip->target().SetStuckBits(0x0200, 0x000001, 0x000001);
-  chip->session.image.Clear(chip->session.device);
-  chip->session.image.program[0x200] = 0x0000;
-  WriteDevice(chip->session);
-  ExpectLastStartsWith(*chip, {"Error : the programming executive refused the block!",
-                               "ｴﾗｰ : ﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞがﾌﾞﾛｯｸを処理できません。"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Ids, EngineLanguage, ::testing::Values(0x0411, 0x0011, 0x0409));

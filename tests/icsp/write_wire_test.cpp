@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include "icsp/config_write.h"
@@ -233,50 +234,35 @@ TEST_F(WriteWireTest, ExecutiveRowsCarryAddressCountAndPackedWords) {
 }
 
 // A FAIL, a NACK, or an answer to another command ends every block exchange
-// with the executive (writes, reads, blank check) with a report naming the
-// block's address, never with the success message.
+// with the executive with a report naming the block's address.
 TEST_F(WriteWireTest, ExecutiveAnswersOtherThanPassEndTheOperation) {
   Select("dsPIC30F2010");
   options.enhanced_icsp = true;
   const std::string dir = (std::filesystem::temp_directory_path() / "quillon_refused").string();
-  struct Operation {
-    const char* name;
-    std::function<void()> run;
-    std::uint8_t opcode;
-    const char* address;
+  auto write = [this](std::size_t unit, bool eeprom) {
+    session.image.Clear(session.device);
+    (eeprom ? session.image.eeprom : session.image.program)[unit] = 0x1234;
+    WriteDevice(session);
   };
-  const Operation operations[] = {
-      {"program row",
-       [this] {
-         session.image.Clear(session.device);
-         session.image.program[0x40] = 0x1234;
-         WriteDevice(session);
-       },
-       0x5, "000040"},
-      {"EEPROM row",
-       [this] {
-         session.image.Clear(session.device);
-         session.image.eeprom[16] = 0x1234;
-         WriteDevice(session);
-       },
-       0x4, "7FFC20"},
-      {"read", [&] { ReadDevice(session, dir); }, 0x2, "000000"},
-      {"blank check", [this] { BlankCheck(session); }, 0x2, "000000"},
+  const std::tuple<std::function<void()>, int, const char*> operations[] = {
+      {[&] { write(0x40, false); }, 0x5, "000040"},
+      {[&] { write(16, true); }, 0x4, "7FFC20"},
+      {[&] { ReadDevice(session, dir); }, 0x2, "000000"},
+      {[this] { BlankCheck(session); }, 0x2, "000000"},
   };
   for (const auto& [status, flip] : {std::pair{2, 0}, std::pair{3, 0}, std::pair{1, 1}}) {
-    for (const Operation& op : operations) {
-      SCOPED_TRACE(std::string(op.name) + " status " + std::to_string(status));
+    for (const auto& [run, opcode, address] : operations) {
       Clear();
       port.input.clear();  // a refused read leaves its block unread
       session.BeginOperation();
       board.exec_status = static_cast<std::uint8_t>(status);
       board.exec_opcode_flip = static_cast<std::uint8_t>(flip);
-      op.run();
-      const std::string answer = image::Hex4(status << 12 | (op.opcode ^ flip) << 8);
-      EXPECT_EQ(sink.last_text(), std::string("Error : the programming executive refused the "
-                                              "block!\r\nAdr ") +
-                                      op.address + " Ans:" + answer);
-      EXPECT_EQ(Errors().size(), 1u);
+      run();
+      EXPECT_EQ(Errors(), std::vector<std::string>{
+                              "Error : the programming executive refused the block!\r\nAdr " +
+                              std::string(address) +
+                              " Ans:" + image::Hex4(status << 12 | (opcode ^ flip) << 8)});
+      EXPECT_EQ(sink.last_text(), Errors().back());
       EXPECT_EQ(session.outcome(), Outcome::kProblem);
     }
   }
