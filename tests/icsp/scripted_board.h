@@ -25,26 +25,19 @@ class ScriptedBoard {
   std::deque<std::uint16_t> regout;  // VISI values, 0x0000 once exhausted
   std::uint16_t regout_default = 0x0000;
   Bytes fetch_reply = Bytes(12, 0);  // answer to 't' (and the first 8 bytes to '|')
-
-  // The executive's answer header to block commands: PASS for the command
-  // unless changed (an opcode flip answers another command).
+  // The executive answers PASS to its command unless changed (a flip of the
+  // opcode answers another command).
   std::uint8_t exec_status = 0x1;
   std::uint8_t exec_opcode_flip = 0;
 
   Bytes Answer(const Bytes& w) {
     if (w.size() == 3) {  // an address of an executive command
-      if (pending_addresses_ > 0 && --pending_addresses_ == 0) {
-        Bytes reply = Header(static_cast<std::uint8_t>(2 + (block_reply_ - 4) / 2));
-        reply.resize(block_reply_, 0xFF);
-        return reply;
-      }
+      if (pending_addresses_ > 0 && --pending_addresses_ == 0) return Answered(block_reply_);
       return {};
     }
     if (w.empty()) return {};
-    if (pending_block_ && w.size() > 3) {  // the words of a block write
-      pending_block_ = false;
-      return Header(2);
-    }
+    if (pending_block_ && w.size() > 3) return pending_block_ = false, Answered(4);  // block words
+    if (w[0] >= link::cmd::kExecReadData && w[0] <= link::cmd::kExecWriteCode) opcode_ = w[0] & 0xF;
     switch (w[0]) {
       case link::cmd::kRegOut: {
         std::uint16_t v = regout_default;
@@ -62,16 +55,13 @@ class ScriptedBoard {
         return {0x00, 0x00, 0x00, 0x02};
       case link::cmd::kExecWriteCode:
       case link::cmd::kExecWriteData:
-        opcode_ = w[0] & 0xF;
         pending_block_ = true;
         return {};
       case link::cmd::kExecReadCode:
-        opcode_ = w[0] & 0xF;
         pending_addresses_ = 2;
         block_reply_ = 4 + 192;
         return {};
       case link::cmd::kExecReadData:
-        opcode_ = w[0] & 0xF;
         pending_addresses_ = 2;
         block_reply_ = 4 + 128;
         return {};
@@ -81,9 +71,11 @@ class ScriptedBoard {
   }
 
  private:
-  Bytes Header(std::uint8_t length) const {
-    return {static_cast<std::uint8_t>(exec_status << 4 | (opcode_ ^ exec_opcode_flip)), 0x00, 0x00,
-            length};
+  Bytes Answered(std::size_t n) const {
+    Bytes reply(n, 0xFF);
+    reply[0] = static_cast<std::uint8_t>(exec_status << 4 | (opcode_ ^ exec_opcode_flip));
+    reply[1] = 0x00;
+    return reply;
   }
 
   int pending_addresses_ = 0;
