@@ -165,6 +165,25 @@ TEST_F(SimAppTest, WriteThatCannotGoAheadLeavesThePartUntouched) {
   fs::remove_all(dir);
 }
 
+// A KA part has no executive: erase and Enhanced ICSP ask for no executive
+// file, and the write goes ahead by plain ICSP.
+class SimKaAppTest : public SimAppTest {
+ protected:
+  SimKaAppTest() : SimAppTest("sim:PIC24F16KA101") {}
+};
+
+TEST_F(SimKaAppTest, WriteNeedsNoExecutiveFile) {
+  ASSERT_TRUE(app->ChooseDevice("PIC24F16KA101"));
+  app->session().executive_dir = (fs::temp_directory_path() / "quillon_no_such_dir").string();
+  view.marks[report::Option::kEraseBeforeWriting] = true;
+  view.marks[report::Option::kEnhancedIcsp] = true;
+  const fs::path path = fs::temp_directory_path() / ("quillon_ka_" + std::to_string(::getpid()));
+  std::ofstream(path) << ":0400000000000000FC\n:00000001FF\n";
+  EXPECT_EQ(app->WriteFile(path.string()), icsp::Outcome::kOk) << view.last_status();
+  EXPECT_EQ(sim->target().Program(0), 0u);
+  fs::remove(path);
+}
+
 // What Read wrote, written back after an erase, gives the same program,
 // EEPROM and configuration; its executive part is not written.
 TEST_F(SimAppTest, ReadFileWritesBackAsAClone) {
