@@ -95,18 +95,32 @@ void Application::Write() {
   WriteFile(path);
 }
 
+bool Application::PrepareAndLoad(const std::string& path) {
+  if (!PrepareExecutive()) return false;
+  // A file the loader rejected or could not read leaves a cleared or partial
+  // image; programming that would wipe the part with a result reported as
+  // success, so the write stops here.
+  return icsp::LoadHexFile(session_, path) == image::LoadResult::kLoaded;
+}
+
 icsp::Outcome Application::WriteFile(const std::string& path) {
   return RunOperation("Loading...", [this, &path] {
     if (session_.OptionChecked(report::Option::kEraseBeforeWriting)) {
       reporter_.ShowStatus("Erasing...");
       icsp::BulkErase(session_);
     }
-    if (!PrepareExecutive()) return;
-    // A file the loader rejected or could not read leaves a cleared or partial
-    // image; programming that would wipe the part with a result reported as
-    // success, so the write stops here.
-    if (icsp::LoadHexFile(session_, path) != image::LoadResult::kLoaded) return;
-    icsp::WriteDevice(session_);
+    if (PrepareAndLoad(path)) icsp::WriteDevice(session_);
+  });
+}
+
+icsp::Outcome Application::WriteFileIncremental(const std::string& path) {
+  return RunOperation("Loading...", [this, &path] {
+    if (!PrepareAndLoad(path)) return;
+    if (icsp::WriteDeviceIncremental(session_) != icsp::IncrementalResult::kProtected) return;
+    // Only a bulk erase lifts the protection; it takes the executive with it.
+    reporter_.ShowStatus("Erasing...");
+    icsp::BulkErase(session_);
+    if (PrepareAndLoad(path)) icsp::WriteDevice(session_);
   });
 }
 

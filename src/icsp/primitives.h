@@ -94,6 +94,9 @@ void ExecutiveReadCode(Session& session, std::uint32_t address);
 void ExecutiveReadData(Session& session, std::uint32_t address);
 // Unpacks `groups` packed six-word groups of link.words() into 8 units each.
 void UnpackLinkWords(const Session& session, std::size_t groups, std::uint16_t* units);
+// 0x85: `row` instructions of the program image from instruction `first`,
+// packed, to their program address. The reply header is stored, not examined.
+void ExecutiveWriteCodeRow(Session& session, std::uint32_t first, std::uint32_t row);
 
 // --- Batch building ---
 // Appends instruction words in order (nothing is sent).
