@@ -49,8 +49,13 @@ class Incremental {
 
  private:
   // --- reading back, in the mode the options choose ---
+  // False (reported, programming mode left) when the executive never answered.
   bool EnterReadMode() {
-    if (enhanced_) return EnterEnhancedIcsp(s_);
+    if (enhanced_) {
+      if (EnterEnhancedIcsp(s_)) return true;
+      ExitIcsp(s_);
+      return false;
+    }
     EnterIcsp(s_);
     GotoResetVector(s_);
     return true;
