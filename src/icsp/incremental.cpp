@@ -200,7 +200,10 @@ void Incremental::EraseUnit(std::uint32_t unit) {
     GotoResetVector200(s_);
     setup();
     StartNvmWrite(s_);
-    PollNvmWrite(s_, 20);  // a page erase takes up to 40 ms
+    // A page erase takes up to 40 ms. The board's long-poll letter would wait
+    // 200 ms, so the waits are made here and only the polling is left to it.
+    for (int i = 0; i < 20; ++i) Wait(s_);
+    PollNvmWrite(s_, 1);
     GotoResetVector200(s_);
   }
 }
