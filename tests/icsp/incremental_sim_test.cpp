@@ -190,5 +190,26 @@ TEST(IncrementalProtected, LeavesThePartAndSaysSo) {
   }
 }
 
+// A cell that will not take the file's value fails verification: reported,
+// configuration left alone, no success.
+TEST(IncrementalVerify, StuckBitsAreAMismatch) {
+  for (bool enhanced : {false, true}) {
+    SimSession sim(test_support::BoardFor("dsPIC33FJ06GS101"));
+    sim.options.enhanced_icsp = enhanced;
+    ASSERT_TRUE(sim.SelectSimulated());
+    sim.target().SetStuckBits(0x0404, 0x000001, 0x000000);
+    image::MemoryImage& img = sim.session.image;
+    img.Clear(sim.session.device);
+    img.program[0x404] = 0x0013;
+    img.program[0x405] = 0x0000;
+    img.config[3] = 0x00C7;
+    img.config_present[3] = true;
+    EXPECT_EQ(WriteDeviceIncremental(sim.session), IncrementalResult::kFinished);
+    EXPECT_EQ(sim.Errors(), std::vector<std::string>{"Error : Not match!\r\nPrg 0404:0012<-0013"});
+    EXPECT_EQ(sim.target().Config(3), 0x00FF);
+    EXPECT_EQ(sim.session.outcome(), Outcome::kProblem);
+  }
+}
+
 }  // namespace
 }  // namespace quillon::icsp
