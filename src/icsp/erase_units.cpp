@@ -11,7 +11,7 @@ EraseUnitRules EraseUnitRulesFor(const devices::DeviceRecord& d) {
             .erase_nvmcon = 0x4071,
             .timed_erase = true,
             .row_instructions = 32,
-            .unit_name = "rows",
+            .unit_name = "row",
             .unit_name_ja = "行",
             .config_registers = 8,
             .config_mask = 0xFFFF,
@@ -22,7 +22,7 @@ EraseUnitRules EraseUnitRulesFor(const devices::DeviceRecord& d) {
                        .erase_nvmcon = 0x4042,
                        .timed_erase = false,
                        .row_instructions = 64,
-                       .unit_name = "pages",
+                       .unit_name = "page",
                        .unit_name_ja = "ページ"};
   if (devices::HasFlashConfigWords(d)) {
     // Configuration word 1 (entry 0): GWRP bit 12, GCP bit 13.

@@ -382,25 +382,25 @@ void Incremental::Finish(const std::string& start) {
   const std::string br(report::kLineBreak);
   const std::string time =
       br + "Time=" + image::ElapsedTime(start, image::TimeOfDay(s_.reporter.clock()));
-  const std::string compared = std::to_string(units_compared_);
+  const std::string compared = std::to_string(units_compared_) + " " +
+                               std::string(rules_.unit_name) + (units_compared_ == 1 ? "" : "s");
+  const std::string compared_ja =
+      std::string(rules_.unit_name_ja) + " " + std::to_string(units_compared_) + " 個を比較";
   if (units_written_ + eeprom_written_ + config_written_ == 0) {
-    s_.FinishWith(report::MessagePair{"already up to date: " + compared + " " +
-                                          std::string(rules_.unit_name) + " compared, none written",
-                                      "既に最新です: " + std::string(rules_.unit_name_ja) + " " +
-                                          compared + " 個を比較、書き込みなし"} +
+    s_.FinishWith(report::MessagePair{"already up to date: " + compared + " compared, none written",
+                                      "既に最新です: " + compared_ja + "、書き込みなし"} +
                   time);
     return;
   }
   const std::string written = std::to_string(units_written_);
   const std::string eeprom = std::to_string(eeprom_written_);
   const std::string config = std::to_string(config_written_);
-  s_.FinishWith(report::MessagePair{
-                    "Writing Successful!" + br + compared + " " + std::string(rules_.unit_name) +
-                        " compared, " + written + " written; EEPROM words rewritten: " + eeprom +
-                        "; configuration registers rewritten: " + config,
-                    "Writing 成功!" + br + std::string(rules_.unit_name_ja) + " " + compared +
-                        " 個を比較、" + written + " 個を書き込み。EEPROM 書き換え " + eeprom +
-                        " 語、コンフィグレーション書き換え " + config + " 個"} +
+  s_.FinishWith(report::MessagePair{"Writing Successful!" + br + compared + " compared, " +
+                                        written + " written; EEPROM words rewritten: " + eeprom +
+                                        "; configuration registers rewritten: " + config,
+                                    "Writing 成功!" + br + compared_ja + "、" + written +
+                                        " 個を書き込み。EEPROM 書き換え " + eeprom +
+                                        " 語、コンフィグレーション書き換え " + config + " 個"} +
                 time);
 }
 

@@ -77,7 +77,7 @@ class IncrementalTest : public ::testing::TestWithParam<Case> {
   }
 
   std::string Summary(int written, int eeprom, int config) {
-    return "Writing Successful!\r\n2 " + std::string(rules.unit_name) + " compared, " +
+    return "Writing Successful!\r\n2 " + std::string(rules.unit_name) + "s compared, " +
            std::to_string(written) + " written; EEPROM words rewritten: " + std::to_string(eeprom) +
            "; configuration registers rewritten: " + std::to_string(config);
   }
@@ -104,7 +104,8 @@ TEST_P(IncrementalTest, WritesOnlyWhatDiffers) {
 
   // The same file again: nothing erased or programmed.
   const int operations = chip.completed_operations();
-  Write(first, "already up to date: 2 " + std::string(rules.unit_name) + " compared, none written");
+  Write(first,
+        "already up to date: 2 " + std::string(rules.unit_name) + "s compared, none written");
   EXPECT_EQ(chip.completed_operations(), operations);
 
   // Foreign data: kept in unit 1, which the file does not touch; erased in a
