@@ -245,8 +245,10 @@ bool Incremental::Program() {
   if (!EnterReadMode()) return false;
   for (std::size_t i = 0; i < touched.size(); ++i) {
     const std::uint32_t u = touched[i];
-    ShowStep(s_, "Comparing:Prg Adr ", static_cast<long>(i), static_cast<long>(touched.size()) - 1,
-             u * rules_.unit_instructions);
+    if (!BeginStep(s_, "Comparing:Prg Adr ", static_cast<long>(i),
+                   static_cast<long>(touched.size()) - 1, u * rules_.unit_instructions)) {
+      return false;
+    }
     if (Differs(u) >= 0) differing.push_back(u);
   }
   LeaveReadMode();
@@ -256,8 +258,15 @@ bool Incremental::Program() {
   EnterIcsp(s_);
   for (std::size_t i = 0; i < differing.size(); ++i) {
     const std::uint32_t u = differing[i];
-    ShowStep(s_, "Erasing:Prg Adr ", static_cast<long>(i), static_cast<long>(differing.size()) - 1,
-             u * rules_.unit_instructions);
+    const long last = static_cast<long>(differing.size()) - 1;
+    // With the executive the units are programmed after all are erased, so
+    // a stop on request is taken only between whole units of the batch path.
+    if (enhanced_) {
+      ShowStep(s_, "Erasing:Prg Adr ", static_cast<long>(i), last, u * rules_.unit_instructions);
+    } else if (!BeginStep(s_, "Erasing:Prg Adr ", static_cast<long>(i), last,
+                          u * rules_.unit_instructions)) {
+      return false;
+    }
     EraseUnit(u);
     if (!enhanced_) WriteUnitRows(u);
   }
@@ -280,8 +289,10 @@ bool Incremental::Program() {
   bool matched = true;
   for (std::size_t i = 0; i < differing.size() && matched; ++i) {
     const std::uint32_t u = differing[i];
-    ShowStep(s_, "Verifying:Prg Adr ", static_cast<long>(i),
-             static_cast<long>(differing.size()) - 1, u * rules_.unit_instructions);
+    if (!BeginStep(s_, "Verifying:Prg Adr ", static_cast<long>(i),
+                   static_cast<long>(differing.size()) - 1, u * rules_.unit_instructions)) {
+      return false;
+    }
     const long at = Differs(u);
     if (at >= 0) {
       const std::size_t k = static_cast<std::size_t>(at) - 2 * u * rules_.unit_instructions;
@@ -328,8 +339,10 @@ bool Incremental::Eeprom() {
     std::uint16_t words[kEepromRowWords];
     for (std::size_t i = 0; i < touched.size(); ++i) {
       const std::uint32_t first = touched[i] * kEepromRowWords;
-      ShowStep(s_, "Comparing:Dat Adr ", static_cast<long>(i),
-               static_cast<long>(touched.size()) - 1, 2 * first);
+      if (!BeginStep(s_, "Comparing:Dat Adr ", static_cast<long>(i),
+                     static_cast<long>(touched.size()) - 1, 2 * first)) {
+        return;
+      }
       ReadEeprom(first, kEepromRowWords, words);
       for (std::uint32_t k = 0; k < kEepromRowWords; ++k) {
         if (words[k] != image[first + k]) out.push_back({first + k, words[k]});
@@ -340,14 +353,16 @@ bool Incremental::Eeprom() {
   if (!EnterReadMode()) return false;
   differing_words(differing);
   LeaveReadMode();
-  if (differing.empty() || s_.link.lost()) return !s_.link.lost();
+  if (differing.empty() || s_.link.lost()) return !s_.link.lost() && !s_.stopped();
   eeprom_written_ = differing.size();
 
   EnterIcsp(s_);
   for (std::size_t i = 0; i < differing.size(); ++i) {
     const std::uint32_t w = differing[i].word;
-    ShowStep(s_, "Writing:Dat Adr ", static_cast<long>(i), static_cast<long>(differing.size()) - 1,
-             2 * w);
+    if (!BeginStep(s_, "Writing:Dat Adr ", static_cast<long>(i),
+                   static_cast<long>(differing.size()) - 1, 2 * w)) {
+      return false;
+    }
     RewriteEepromWord(w, image[w]);
   }
   ExitIcsp(s_);

@@ -4,6 +4,8 @@
 // register. The executive in the part is never touched.
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "chip_compare.h"
 #include "icsp/erase_units.h"
 #include "icsp/operations.h"
@@ -210,6 +212,22 @@ TEST(IncrementalVerify, StuckBitsAreAMismatch) {
     EXPECT_EQ(sim.target().Config(3), 0x00FF);
     EXPECT_EQ(sim.session.outcome(), Outcome::kProblem);
   }
+}
+
+// A stop on request is taken before a unit is compared or erased, never
+// between the erase and the programming of one.
+TEST(IncrementalStop, LeavesWholeUnits) {
+  SimSession sim(test_support::BoardFor("dsPIC33FJ06GS101"));
+  ASSERT_TRUE(sim.SelectSimulated());
+  std::atomic<bool> stop{true};
+  sim.session.stop_request = &stop;
+  sim.session.image.Clear(sim.session.device);
+  sim.session.image.program[0] = 0x1111;
+  const int operations = sim.target().completed_operations();
+  EXPECT_EQ(WriteDeviceIncremental(sim.session), IncrementalResult::kFinished);
+  EXPECT_EQ(sim.session.outcome(), Outcome::kStopped);
+  EXPECT_EQ(sim.session.stopped_at(), "Comparing:Prg Adr 0000");
+  EXPECT_EQ(sim.target().completed_operations(), operations);
 }
 
 }  // namespace
