@@ -3,38 +3,27 @@
 namespace quillon::icsp {
 
 EraseUnitRules EraseUnitRulesFor(const devices::DeviceRecord& d) {
-  if (!devices::UsesPic24Sequences(d)) {
-    // Row erase (32 instructions), externally timed. FGS holds GWRP (bit 0)
-    // and GCP (bit 1): register 5 on the older parts, register 2 on the
-    // parts that enter with the key (dsPIC30F1010/202x).
-    return {.unit_instructions = 32,
-            .erase_nvmcon = 0x4071,
-            .timed_erase = true,
-            .row_instructions = 32,
-            .unit_name = "row",
-            .unit_name_ja = "行",
-            .config_registers = 8,
-            .config_mask = 0xFFFF,
-            .protection_entry = d.family_code == 0 ? 5u : 2u,
-            .protection_bits = 0x0003};
-  }
-  EraseUnitRules rules{.unit_instructions = 512,
-                       .erase_nvmcon = 0x4042,
-                       .timed_erase = false,
-                       .row_instructions = 64,
-                       .unit_name = "page",
-                       .unit_name_ja = "ページ"};
-  if (devices::HasFlashConfigWords(d)) {
-    // Configuration word 1 (entry 0): GWRP bit 12, GCP bit 13.
-    rules.config_registers = 0;
-    rules.protection_entry = 0;
-    rules.protection_bits = 0x3000;
-  } else {
-    // Eight-bit registers; FGS (entry 2): GWRP bit 0, GSS bits 2..1.
-    rules.config_registers = 8;
-    rules.config_mask = 0x00FF;
-    rules.protection_entry = 2;
-    rules.protection_bits = 0x0007;
+  const devices::FamilyForm& form = devices::Form(d);
+  EraseUnitRules rules{.unit_instructions = form.erase_unit_instructions,
+                       .erase_nvmcon = form.nvm.unit_erase,
+                       .timed_erase = !form.self_timed(),
+                       .row_instructions = form.row_instructions,
+                       .unit_name = "row group",
+                       .unit_name_ja = "行グループ",
+                       .eeprom_word_erase = form.nvm.eeprom_word_erase,
+                       .eeprom_word_write = form.nvm.eeprom_word_write,
+                       .config_registers = form.config.layout == devices::ConfigLayout::kFlashWords
+                                               ? 0
+                                               : form.config.written,
+                       .config_mask = form.config.register_bits,
+                       .protection_entry = static_cast<std::size_t>(form.config.protection_entry),
+                       .protection_bits = form.config.protection_bits};
+  if (rules.unit_instructions == form.row_instructions) {
+    rules.unit_name = "row";
+    rules.unit_name_ja = "行";
+  } else if (rules.unit_instructions == 512) {
+    rules.unit_name = "page";
+    rules.unit_name_ja = "ページ";
   }
   return rules;
 }

@@ -1,7 +1,7 @@
-// The family rules an incremental write needs: the unit program memory is
-// erased in, which configuration entries are compared and which of their bits
-// count, and where a part says that it is protected. Kept in this one place
-// so that the per-family knowledge of piecewise erasing has a single home.
+// What an incremental write needs to know of a part, taken from its family
+// form: the unit program memory is erased in, how EEPROM words are rewritten,
+// which configuration entries are compared and which of their bits count,
+// and where the part says that it is protected.
 #pragma once
 
 #include <cstddef>
@@ -13,12 +13,14 @@
 namespace quillon::icsp {
 
 struct EraseUnitRules {
-  std::uint32_t unit_instructions = 0;  // a page (dsPIC33F/PIC24) or a row (dsPIC30F)
+  std::uint32_t unit_instructions = 0;  // a page, a row or a group of rows
   std::uint16_t erase_nvmcon = 0;       // erases the unit at the address of the last table write
   bool timed_erase = false;             // dsPIC30F: behind the NVMKEY unlock, timed by the host
   std::uint32_t row_instructions = 0;   // rows written within a unit
-  std::string_view unit_name;           // plural, for the summary
+  std::string_view unit_name;           // for the summary: "page", "row", "row group"
   std::string_view unit_name_ja;
+  std::uint16_t eeprom_word_erase = 0;  // 0: the word write erases the word itself
+  std::uint16_t eeprom_word_write = 0;
   // Configuration registers compared and rewritten one by one (0 on parts
   // whose configuration words are program memory: their page carries them).
   int config_registers = 0;
@@ -31,9 +33,6 @@ struct EraseUnitRules {
 
 EraseUnitRules EraseUnitRulesFor(const devices::DeviceRecord& d);
 
-// dsPIC30F data EEPROM, erased and written one word at a time.
-inline constexpr std::uint16_t kEepromWordErase = 0x4074;
-inline constexpr std::uint16_t kEepromWordWrite = 0x4004;
 inline constexpr std::uint32_t kEepromRowWords = 16;
 
 }  // namespace quillon::icsp

@@ -17,8 +17,7 @@ namespace quillon::icsp {
 
 namespace {
 
-constexpr std::uint32_t kTblwtlW0ToW7 = 0xBB0B80;  // TBLWTL W0, [W7]
-constexpr std::uint32_t kBlockInstructions = 64;   // one executive read
+constexpr std::uint32_t kBlockInstructions = 64;  // one executive read
 constexpr std::uint32_t kBlockWords = 64;
 
 report::MessagePair ProtectedMessage() {
@@ -61,7 +60,7 @@ class Incremental {
     return true;
   }
   void LeaveReadMode() {
-    if (!enhanced_ && devices::UsesPic24Sequences(device_)) GotoResetVector200(s_);
+    if (!enhanced_ && s_.form().self_timed()) GotoResetVector200(s_);
     ExitIcsp(s_);
     cached_block_ = -1;
   }
@@ -156,15 +155,14 @@ void Incremental::ReadEeprom(std::uint32_t first, std::uint32_t count, std::uint
     }
     return;
   }
-  // EEPROM reads take the dsPIC30F reset vector on every family; the table
-  // reads advance W6 from quad to quad.
-  GotoResetVector100(s_);
+  // The table reads advance W6 from quad to quad.
+  GotoResetVector(s_);
   SetTablePointer(s_, EepromBase() + 2 * first, 6);
   s_.link.SendBatch();
   for (std::uint32_t q = 0; q < count / 4; ++q) {
     ReadDataQuad(s_);
     FetchDataQuad(s_, DataDestination::kVerify);
-    GotoResetVector100(s_);
+    GotoResetVector(s_);
     std::copy_n(s_.scratch_data_quad.begin(), 4, words + 4 * q);
   }
 }
@@ -185,20 +183,13 @@ long Incremental::Differs(std::uint32_t unit) {
 // part is in ICSP mode.
 void Incremental::EraseUnit(std::uint32_t unit) {
   const std::uint32_t address = 2 * unit * rules_.unit_instructions;
-  auto setup = [&] {
-    LoadNvmcon(s_, rules_.erase_nvmcon);
-    AppendWords(s_, {MoveLiteral(address >> 16, 0), s_.device.load_table_pointer,
-                     MoveLiteral(address & 0xFFFF, 0), kTblwtlW0ToW0, kNop, kNop});
-  };
+  GotoResetVector(s_);
+  LoadNvmcon(s_, rules_.erase_nvmcon);
+  AppendWords(s_, {MoveLiteral(address >> 16, 0), s_.device.load_table_pointer,
+                   MoveLiteral(address & 0xFFFF, 0), kTblwtlW0ToW0, kNop, kNop});
   if (rules_.timed_erase) {
-    GotoResetVector100(s_);
-    setup();
-    NvmUnlock(s_);
-    TimedNvmWrite(s_, 100);  // an erase: up to 200 ms before WR may clear
-    GotoResetVector100(s_);
+    FinishNvmWrite(s_, 100);  // an erase: up to 200 ms before WR may clear
   } else {
-    GotoResetVector200(s_);
-    setup();
     StartNvmWrite(s_);
     // A page erase takes up to 40 ms. The board's long-poll letter would wait
     // 200 ms, so the waits are made here and only the polling is left to it.
@@ -215,7 +206,7 @@ void Incremental::WriteUnitRows(std::uint32_t unit) {
   const std::uint32_t end = first + UnitLength(unit);
   if (!enhanced_ && !rules_.timed_erase) {
     // The self-timed form keeps NVMCON between rows, but the erase changed it.
-    LoadNvmcon(s_, 0x4001);
+    LoadNvmcon(s_, s_.form().nvm.row_program);
     s_.link.SendBatch();
   }
   for (std::uint32_t r = first; r < end; r += row) {
@@ -306,16 +297,17 @@ bool Incremental::Program() {
 
 void Incremental::RewriteEepromWord(std::uint32_t word, std::uint16_t value) {
   const std::uint32_t address = EepromBase() + 2 * word;
-  // Erase the word, then program it unless the file wants it blank.
-  for (const std::uint16_t nvmcon : {kEepromWordErase, kEepromWordWrite}) {
-    if (nvmcon == kEepromWordWrite && value == 0xFFFF) break;
-    GotoResetVector100(s_);
-    LoadNvmcon(s_, nvmcon);
+  // Erase the word where the form needs it, then program it unless the file
+  // wants it blank; a write that erases the word itself always runs.
+  const bool erase = rules_.eeprom_word_erase != 0;
+  for (const bool erasing : {true, false}) {
+    if (erasing && !erase) continue;
+    if (!erasing && erase && value == 0xFFFF) break;
+    GotoResetVector(s_);
+    LoadNvmcon(s_, erasing ? rules_.eeprom_word_erase : rules_.eeprom_word_write);
     SetTablePointer(s_, address, 7);
-    AppendWords(s_, {MoveLiteral(value, 0), kTblwtlW0ToW7, kNop, kNop});
-    NvmUnlock(s_);
-    TimedNvmWrite(s_, nvmcon == kEepromWordErase ? 100 : 1);
-    GotoResetVector100(s_);
+    AppendWords(s_, {MoveLiteral(value, 6), kTblwtlW6ToW7, kNop, kNop});
+    FinishNvmWrite(s_, erasing ? 100 : 1);
   }
 }
 
