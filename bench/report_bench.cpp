@@ -217,7 +217,7 @@ std::vector<Row> PartRows(const std::string& device, const Mode& mode) {
   // The incremental cases on a 64 KB program (the whole part when smaller).
   const std::int32_t words = std::min(k64KProgram, devices::FindByName(device)->program_words);
   const double n = words;
-  const std::uint32_t unit = devices::UsesPic24Sequences(*devices::FindByName(device)) ? 512 : 32;
+  const std::uint32_t unit = devices::Form(*devices::FindByName(device)).erase_unit_instructions;
   struct Case {
     const char* op;
     double payload;
