@@ -209,7 +209,7 @@ std::vector<Row> PartRows(const std::string& device, const Mode& mode) {
       if (icsp::PrepareExecutive(b.session)) icsp::BlankCheck(b.session);
     }));
     rows.push_back(b.Measure("write", 6 * p + 4 * e, [&] { FullWrite(b, file); }));
-    const double executive = devices::ExecutiveReadUnits(d) / 2.0 * 3;
+    const double executive = devices::Form(d).executive.read_units / 2.0 * 3;
     rows.push_back(b.Measure("read", 3 * p + 2 * e + executive + 32, [&] {
       if (icsp::PrepareExecutive(b.session)) icsp::ReadDevice(b.session, out);
     }));
