@@ -56,6 +56,10 @@ class Application : private icsp::DetectionListener {
   // Asks for a file and writes it; a cancelled dialog does nothing at all.
   void Write();
   icsp::Outcome WriteFile(const std::string& path);
+  // Writes only what differs from the part (no bulk erase; see
+  // icsp::WriteDeviceIncremental). A protected part is erased and written in
+  // full instead.
+  icsp::Outcome WriteFileIncremental(const std::string& path);
   // Reads the device; the two output files go to `output_dir` ("" = current).
   icsp::Outcome Read(const std::string& output_dir = "");
 

@@ -119,6 +119,24 @@ icsp::Outcome Application::WriteFile(const std::string& path) {
   });
 }
 
+icsp::Outcome Application::WriteFileIncremental(const std::string& path) {
+  return RunOperation("Loading...", [this, &path] {
+    image::MemoryImage file;
+    if (!icsp::LoadWriteFile(session_, path, file)) return;
+    if (!icsp::PrepareExecutive(session_)) return;
+    session_.image = file;
+    if (icsp::WriteDeviceIncremental(session_) != icsp::IncrementalResult::kProtected) return;
+    // Only a bulk erase lifts the protection; it takes the executive with it.
+    std::optional<image::MemoryImage> executive;
+    if (session_.UsesExecutive() && !icsp::LoadExecutiveFile(session_, executive.emplace())) return;
+    reporter_.ShowStatus("Erasing...");
+    icsp::BulkErase(session_);
+    if (!icsp::PrepareExecutive(session_, executive ? &*executive : nullptr)) return;
+    session_.image = std::move(file);
+    icsp::WriteDevice(session_);
+  });
+}
+
 icsp::Outcome Application::Read(const std::string& output_dir) {
   return RunOperation("Reading...", [this, &output_dir] {
     if (PrepareExecutive()) icsp::ReadDevice(session_, output_dir);

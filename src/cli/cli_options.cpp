@@ -53,6 +53,9 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
   cli.add_subcommand("check", "Blank-check program memory and data EEPROM");
   auto* write = cli.add_subcommand("write", "Program an Intel HEX file");
   write->add_option("FILE", o.argument, "The HEX file")->required();
+  write->add_flag("--incremental", o.incremental,
+                  "Erase and program only the pages (dsPIC30F: rows) whose contents differ from "
+                  "the file; no bulk erase, the rest of the part is kept");
   auto* read = cli.add_subcommand(
       "read", "Read the device into $Quill$.txt (listing) and $Quill$.hex in DIR");
   read->add_option("DIR", o.argument, "Output directory. Default: the current directory");

@@ -17,10 +17,11 @@ struct CliOptions {
   std::string device;    // -p
   bool no_erase = false;
   bool no_verify = false;
-  bool plain_icsp = false;  // --icsp: "Enhanced ICSP" unchecked
-  bool force = false;       // go on when another part (or none) answers
-  std::string exec_dir;     // "" = the current directory
-  std::string lang;         // "", "en" or "ja"
+  bool incremental = false;  // write: only what differs, no bulk erase
+  bool plain_icsp = false;   // --icsp: "Enhanced ICSP" unchecked
+  bool force = false;        // go on when another part (or none) answers
+  std::string exec_dir;      // "" = the current directory
+  std::string lang;          // "", "en" or "ja"
   Verbosity verbosity = Verbosity::kNormal;
 };
 

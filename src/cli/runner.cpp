@@ -108,7 +108,10 @@ int RunOperation(Run& run) {
   }
   if (o.command == "erase") return ExitCodeFor(app.Erase());
   if (o.command == "check") return ExitCodeFor(app.Check());
-  if (o.command == "write") return ExitCodeFor(app.WriteFile(o.argument));
+  if (o.command == "write") {
+    return ExitCodeFor(o.incremental ? app.WriteFileIncremental(o.argument)
+                                     : app.WriteFile(o.argument));
+  }
   if (o.command == "read") return ExitCodeFor(app.Read(o.argument));
   return kExitUsage;
 }

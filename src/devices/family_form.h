@@ -25,6 +25,10 @@ struct NvmCodes {
   std::uint16_t page_erase = 0;       // one page at the latched address
   std::uint16_t config_write = 0;     // one configuration register or flash word
   std::uint16_t eeprom_write = 0;     // one EEPROM row or word (see EepromForm)
+  // Piecewise changes (the incremental write).
+  std::uint16_t unit_erase = 0;         // one erase unit at the latched address
+  std::uint16_t eeprom_word_erase = 0;  // one EEPROM word (0: its write erases it)
+  std::uint16_t eeprom_word_write = 0;  // one EEPROM word
 };
 
 enum class ConfigLayout : std::uint8_t {
@@ -42,10 +46,15 @@ struct ConfigForm {
   std::uint16_t value_mask = 0xFFFF;
   // The bulk erase clears the registers itself (no blank writes first).
   bool erased_by_bulk_erase = false;
-  // 8-bit registers: a HEX value's upper byte is all zeros or all ones.
-  bool byte_registers = false;
   // Unit ID words right after the registers that HEX files may carry.
   int unit_id_words = 0;
+  // The entry whose bits, all set, say that the code is neither code- nor
+  // write-protected (general segment), so it may be read and erased piecewise.
+  int protection_entry = 0;
+  std::uint16_t protection_bits = 0;
+  // Bits the part's registers keep and read back (0x00FF: 8-bit registers,
+  // whose HEX values have an upper byte of all zeros or all ones).
+  std::uint16_t register_bits = 0xFFFF;
 };
 
 enum class EepromWrite : std::uint8_t {
@@ -88,6 +97,7 @@ struct FamilyForm {
   std::uint16_t tblpag_address = 0x0032;
   WriteTiming timing = WriteTiming::kExternal;
   std::uint32_t row_instructions = 32;
+  std::uint32_t erase_unit_instructions = 32;  // the smallest erase of program memory
   NvmCodes nvm;
   ConfigForm config;
   EepromForm eeprom;
@@ -123,12 +133,20 @@ inline constexpr NvmCodes kNvm30F{
     .executive_erase = 0x4072,
     .config_write = 0x4008,
     .eeprom_write = 0x4005,
+    .unit_erase = 0x4071,  // one row
+    .eeprom_word_erase = 0x4074,
+    .eeprom_word_write = 0x4004,
 };
 
 inline constexpr FamilyForm kFormDsPic30F{
     .name = "dsPIC30F",
     .nvm = kNvm30F,
-    .config = {.layout = ConfigLayout::kRegisters, .written = 8, .read = 16},
+    // FGS: GWRP bit 0, GCP bit 1.
+    .config = {.layout = ConfigLayout::kRegisters,
+               .written = 8,
+               .read = 16,
+               .protection_entry = 5,
+               .protection_bits = 0x0003},
     .eeprom = {},
     .executive = kExecutive30F,
 };
@@ -139,7 +157,11 @@ inline constexpr FamilyForm kFormDsPic30FKey{
     .icsp_entry = 0x0D,
     .enhanced_entry = 0x8D,
     .nvm = kNvm30F,
-    .config = {.layout = ConfigLayout::kRegisters, .written = 8, .read = 16},
+    .config = {.layout = ConfigLayout::kRegisters,
+               .written = 8,
+               .read = 16,
+               .protection_entry = 2,
+               .protection_bits = 0x0003},
     .eeprom = {},
     .executive = kExecutive30F,
 };
@@ -149,6 +171,7 @@ inline constexpr NvmCodes kNvm33F{
     .bulk_erase = 0x404F,
     .page_erase = 0x4042,
     .config_write = 0x4000,
+    .unit_erase = 0x4042,
 };
 
 inline constexpr ExecutiveForm kExecutive33F{
@@ -174,12 +197,16 @@ inline constexpr FamilyForm kFormDsPic33F{
     .reset_vector = kResetVector200,
     .timing = WriteTiming::kSelfTimed,
     .row_instructions = 64,
+    .erase_unit_instructions = 512,
     .nvm = kNvm33F,
+    // Eight-bit registers; FGS: GWRP bit 0, GSS bits 2..1.
     .config = {.layout = ConfigLayout::kRegisters,
                .written = 8,
                .read = 16,
-               .byte_registers = true,
-               .unit_id_words = 4},
+               .unit_id_words = 4,
+               .protection_entry = 2,
+               .protection_bits = 0x0007,
+               .register_bits = 0x00FF},
     .eeprom = {},
     .executive = kExecutive33F,
 };
@@ -189,6 +216,7 @@ inline constexpr NvmCodes kNvm24FJ{
     .bulk_erase = 0x404F,
     .page_erase = 0x4042,
     .config_write = 0x4003,  // one flash word
+    .unit_erase = 0x4042,
 };
 
 inline constexpr ExecutiveForm kExecutive24FJ{
@@ -208,8 +236,12 @@ inline constexpr ExecutiveForm kExecutive24FJ{
 
 // The HEX loader takes register records for the first eight entries on
 // these parts too, but only the two flash words are written.
-inline constexpr ConfigForm kConfig24FJ{
-    .layout = ConfigLayout::kFlashWords, .written = 2, .read = 2};
+// Configuration word 1 (entry 0): GWRP bit 12, GCP bit 13.
+inline constexpr ConfigForm kConfig24FJ{.layout = ConfigLayout::kFlashWords,
+                                        .written = 2,
+                                        .read = 2,
+                                        .protection_entry = 0,
+                                        .protection_bits = 0x3000};
 
 inline constexpr FamilyForm kFormPic24FJ{
     .name = "dsPIC33F/PIC24",
@@ -219,6 +251,7 @@ inline constexpr FamilyForm kFormPic24FJ{
     .reset_vector = kResetVector200,
     .timing = WriteTiming::kSelfTimed,
     .row_instructions = 64,
+    .erase_unit_instructions = 512,
     .nvm = kNvm24FJ,
     .config = kConfig24FJ,
     .eeprom = {},
@@ -235,6 +268,7 @@ inline constexpr FamilyForm kFormPic24FJ0054{
     .tblpag_address = 0x0054,
     .timing = WriteTiming::kSelfTimed,
     .row_instructions = 64,
+    .erase_unit_instructions = 512,
     .nvm = kNvm24FJ,
     .config = kConfig24FJ,
     .eeprom = {},
@@ -252,10 +286,13 @@ inline constexpr FamilyForm kFormPic24FKA{
     .reset_vector = kResetVector200,
     .timing = WriteTiming::kSelfTimed,
     .row_instructions = 32,
+    .erase_unit_instructions = 128,  // four rows
     .nvm = {.row_program = 0x4004,
             .bulk_erase = 0x4064,
             .config_write = 0x4004,
-            .eeprom_write = 0x4004},
+            .eeprom_write = 0x4004,
+            .unit_erase = 0x405A,
+            .eeprom_word_write = 0x4004},
     .config = {.layout = ConfigLayout::kRegisters,
                .written = 9,
                .read = 9,
@@ -263,7 +300,10 @@ inline constexpr FamilyForm kFormPic24FKA{
                .hex_registers = 9,
                .value_mask = 0x00FF,
                .erased_by_bulk_erase = true,
-               .byte_registers = true},
+               // FGS: GWRP bit 0, GCP bit 1.
+               .protection_entry = 2,
+               .protection_bits = 0x0003,
+               .register_bits = 0x00FF},
     .eeprom = {.write = EepromWrite::kWord},
     .executive = {},
 };

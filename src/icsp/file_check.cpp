@@ -66,7 +66,7 @@ std::optional<std::uint32_t> FirstAddressThePartCannotHold(const devices::Device
   // An 8-bit register takes a value whose upper byte is all zeros or all ones
   // (toolchains write either); anything else, such as a dsPIC30F word, would
   // lose its upper bits.
-  if (form.config.byte_registers) {
+  if (form.config.register_bits == 0x00FF) {
     for (std::size_t k = 0; k < static_cast<std::size_t>(form.config.hex_registers); ++k) {
       const unsigned upper = file.config[k] >> 8;
       if (file.config_present[k] && upper != 0x00 && upper != 0xFF) {

@@ -58,6 +58,20 @@ bool LoadWriteFile(Session& session, const std::string& path, image::MemoryImage
 // configuration words. False when it did not end in its success message.
 bool WriteDevice(Session& session);
 
+enum class IncrementalResult {
+  kFinished,   // written, up to date, or stopped with a reported failure
+  kProtected,  // the part's configuration forbids it; nothing was changed
+};
+
+// Incremental write of the loaded image, without a bulk erase (so an
+// executive in the part stays): only the erase units of program memory that
+// the image touches are read back, and only those whose contents differ are
+// erased, programmed and (with "Verify after writing") verified. EEPROM words
+// and configuration registers are rewritten only where they differ. A part
+// that reports code or write protection is left alone: kProtected, after
+// saying so; the caller erases and writes it in full.
+IncrementalResult WriteDeviceIncremental(Session& session);
+
 // Reads every memory into the image and leaves "$Quill$.txt" and
 // "$Quill$.hex" in `output_dir` ("" for the current directory).
 void ReadDevice(Session& session, const std::string& output_dir);

@@ -1,5 +1,7 @@
 #include "icsp/primitives.h"
 
+#include <array>
+#include <span>
 #include <initializer_list>
 #include <string>
 
@@ -146,6 +148,20 @@ void UnpackLinkWords(const Session& session, std::size_t groups, std::uint16_t* 
   for (std::size_t k = 0; k < groups; ++k) {
     UnpackQuad(session.link.words().data() + 6 * k, units + 8 * k);
   }
+}
+
+bool ExecutiveWriteCodeRow(Session& session, std::uint32_t first, std::uint32_t row) {
+  std::array<std::uint16_t, link::kLinkWordCount> block{};
+  for (std::uint32_t g = 0; g < row / 4; ++g) {
+    PackQuad(session.image.program.data() + 2 * first + 8 * g, block.data() + 6 * g);
+  }
+  session.link.SendCommand(link::cmd::kExecWriteCode);
+  session.link.SendAddress24(2 * first);
+  session.link.SendAddress24(row);
+  session.link.SendWordBlock(std::span<const std::uint16_t>(block.data(), 3 * row / 2));
+  session.link.ReceiveReply(4);
+  session.link.StoreReplyWords(2);
+  return ExecutiveAnswered(session, link::cmd::kExecWriteCode, 2 * first);
 }
 
 void GotoResetVector100(Session& session) {

@@ -100,6 +100,9 @@ bool ExecutiveReadCode(Session& session, std::uint32_t address);
 bool ExecutiveReadData(Session& session, std::uint32_t address);
 // Unpacks `groups` packed six-word groups of link.words() into 8 units each.
 void UnpackLinkWords(const Session& session, std::size_t groups, std::uint16_t* units);
+// 0x85: `row` instructions of the program image from instruction `first`,
+// packed, to their program address; false when the executive refused it.
+bool ExecutiveWriteCodeRow(Session& session, std::uint32_t first, std::uint32_t row);
 
 // --- Batch building ---
 // Appends instruction words in order (nothing is sent).

@@ -12,8 +12,12 @@ namespace quillon::icsp {
 
 namespace {
 
-// The first differing unit, or false without a report when the link is gone
-// (the "read" values are then whatever the buffers held before).
+std::uint32_t EepromBase(const Session& session) {
+  return kEepromEnd - static_cast<std::uint32_t>(session.device.device.eeprom_bytes);
+}
+
+}  // namespace
+
 bool Mismatch(Session& session, std::string_view tag, std::uint32_t address, std::uint16_t read,
               std::uint16_t expected) {
   if (session.link.lost()) return false;
@@ -25,12 +29,6 @@ bool Mismatch(Session& session, std::string_view tag, std::uint32_t address, std
       report::MessagePair{"Error : Not match!", "ｴﾗｰ: 正しく書き込めません。"} + detail);
   return false;
 }
-
-std::uint32_t EepromBase(const Session& session) {
-  return kEepromEnd - static_cast<std::uint32_t>(session.device.device.eeprom_bytes);
-}
-
-}  // namespace
 
 void ShowStep(Session& session, std::string_view text, long step, long last, std::uint32_t shown) {
   session.reporter.Progress(step, last);

@@ -29,6 +29,12 @@ bool VerifyEepromEnhanced(Session& session);
 bool VerifyCodeQuads(Session& session, std::uint32_t base, const std::vector<std::uint16_t>& units,
                      long last_quad, std::string_view status_text, std::string_view tag);
 
+// Reports the first differing unit ("Error : Not match!" + tag, address,
+// value read, value expected) and notes Outcome::kProblem; when the link is
+// gone the values are stale, so nothing is reported. Always false.
+bool Mismatch(Session& session, std::string_view tag, std::uint32_t address, std::uint16_t read,
+              std::uint16_t expected);
+
 // Progress bar and the per-step status text ("Writing:Prg Adr " + Hex4).
 void ShowStep(Session& session, std::string_view text, long step, long last, std::uint32_t shown);
 // ShowStep at the start of a row or block the operation may stop before:

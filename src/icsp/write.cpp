@@ -63,21 +63,11 @@ void Writer::WriteProgramIcsp() {
 bool Writer::WriteProgramEnhanced() {
   const std::uint32_t row = s_.form().row_instructions;
   const long last = device_.program_words / static_cast<long>(row) - 1;
-  std::array<std::uint16_t, link::kLinkWordCount> block{};
   for (long r = 0; r <= last; ++r) {
     const std::uint32_t first = row * static_cast<std::uint32_t>(r);
     if (!BeginStep(s_, "Writing:Prg Adr ", r, last, first)) break;
     if (ProgramRowBlank(first, row)) continue;
-    for (std::uint32_t g = 0; g < row / 4; ++g) {
-      PackQuad(s_.image.program.data() + 2 * first + 8 * g, block.data() + 6 * g);
-    }
-    s_.link.SendCommand(link::cmd::kExecWriteCode);
-    s_.link.SendAddress24(2 * first);
-    s_.link.SendAddress24(row);
-    s_.link.SendWordBlock(std::span<const std::uint16_t>(block.data(), 3 * row / 2));
-    s_.link.ReceiveReply(4);
-    StoreReplyWords(s_, 2);
-    if (!ExecutiveAnswered(s_, link::cmd::kExecWriteCode, 2 * first)) return false;
+    if (!ExecutiveWriteCodeRow(s_, first, row)) return false;
   }
   return true;
 }

@@ -125,8 +125,9 @@ ParseOutcome Parse(std::vector<std::string> args, std::string* out_text = nullpt
 }
 
 TEST(CommandLine, OptionsBeforeOrAfterTheCommand) {
-  ParseOutcome p = Parse({"-P", "/dev/ttyUSB0", "--no-erase", "-q", "write", "a.hex", "--icsp",
-                          "-p", "dsPIC30F4013", "--lang", "ja", "--exec-dir", "/pe"});
+  ParseOutcome p =
+      Parse({"-P", "/dev/ttyUSB0", "--no-erase", "-q", "write", "a.hex", "--icsp", "-p",
+             "dsPIC30F4013", "--lang", "ja", "--exec-dir", "/pe", "--incremental"});
   ASSERT_TRUE(p.options);
   const CliOptions& o = *p.options;
   EXPECT_EQ(o.command, "write");
@@ -134,6 +135,7 @@ TEST(CommandLine, OptionsBeforeOrAfterTheCommand) {
   EXPECT_EQ(o.port, "/dev/ttyUSB0");
   EXPECT_EQ(o.device, "dsPIC30F4013");
   EXPECT_TRUE(o.no_erase);
+  EXPECT_TRUE(o.incremental);
   EXPECT_FALSE(o.no_verify);
   EXPECT_TRUE(o.plain_icsp);
   EXPECT_EQ(o.lang, "ja");
@@ -143,6 +145,7 @@ TEST(CommandLine, OptionsBeforeOrAfterTheCommand) {
 
   p = Parse({"read"});
   ASSERT_TRUE(p.options);
+  EXPECT_FALSE(p.options->incremental);
   EXPECT_EQ(p.options->argument, "");
   EXPECT_EQ(p.options->verbosity, Verbosity::kNormal);
   EXPECT_EQ(Parse({"-v", "devices", "30F"}).options->verbosity, Verbosity::kVerbose);

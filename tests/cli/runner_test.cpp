@@ -196,6 +196,19 @@ TEST_F(RunnerTest, WriteOptions) {
   commands.clear();
   EXPECT_EQ(Run({"-v", "--exec-dir", kExecDir, "write", hex}), kExitSuccess);
   EXPECT_NE(out.str().find("Erasing..."), std::string::npos);
+
+  // Incremental over the same file: nothing to do, foreign data outside the
+  // file's rows kept. A protected part is erased and written in full.
+  sim->target().SetProgram(0x7000, 0x00ABCD);
+  EXPECT_EQ(Run({"--exec-dir", kExecDir, "write", "--incremental", hex}), kExitSuccess);
+  EXPECT_NE(out.str().find("already up to date: "), std::string::npos) << out.str();
+  EXPECT_EQ(out.str().find("Erasing..."), std::string::npos);
+  EXPECT_EQ(sim->target().Program(0x7000), 0x00ABCDu);
+  sim->target().SetConfig(5, 0xFFFD);  // FGS: GCP clear
+  EXPECT_EQ(Run({"--exec-dir", kExecDir, "write", "--incremental", hex}), kExitSuccess);
+  EXPECT_NE(out.str().find("write-protected"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("Writing Successful!"), std::string::npos);
+  EXPECT_EQ(sim->target().Program(0x7000), 0xFFFFFFu);
 }
 
 TEST_F(RunnerTest, BadFilesNeverReachTheBoard) {
