@@ -178,7 +178,8 @@ std::optional<KeptWords> KeepBeforeErase(Session& session) {
   }
   const KeptWords words = FromImage(session, area);
   KeptWordsStore* store = session.kept_words_store;
-  if (store == nullptr) return words;
+  // Kept once per operation: a write erases, then may put an executive in.
+  if (store == nullptr || !session.kept_words_file.empty()) return words;
   if (words.Blank()) {
     // Nothing to lose, and a good copy kept earlier must stay the newest.
     const std::vector<std::string> kept = store->List(words.device_id);

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "icsp/operations.h"
+#include "test_support/executive_files.h"
 #include "test_support/sim_session.h"
 
 namespace quillon::icsp {
@@ -38,7 +39,8 @@ class FakeStore : public KeptWordsStore {
 };
 
 struct Kept : SimSession {
-  explicit Kept(const char* device) : SimSession(test_support::BoardFor(device)) {
+  explicit Kept(const char* device, bool executive = true)
+      : SimSession(test_support::BoardFor(device, test_support::kFirmware12, executive)) {
     session.kept_words_store = &store;
     EXPECT_TRUE(SelectSimulated());
     target().FillRandom(7);
@@ -107,6 +109,26 @@ TEST(KeptWordsTest, SurviveALinkLostAnywhereInTheEraseAndComeBackWithRestoreRow)
       EXPECT_EQ(f.OnChip(), f.before);
       EXPECT_EQ(f.sink.last_text(), "Restoring Successful!");
     }
+  }
+}
+
+// Putting an executive in erases executive memory as a whole as well.
+TEST(KeptWordsTest, PuttingAnExecutiveInKeepsThemToo) {
+  const std::filesystem::path files = std::filesystem::path(::testing::TempDir()) / "kept_exec";
+  std::filesystem::create_directories(files);
+  test_support::WriteExecutiveFiles(files);
+  for (const char* device : kDevices) {
+    SCOPED_TRACE(device);
+    Kept f(device, /*executive=*/false);
+    for (std::uint32_t i = 0; i < f.area.instructions; ++i) {
+      f.target().SetExecutive(f.area.first + 2 * i, 0x00C000 | i);
+    }
+    f.before = f.OnChip();
+    f.options.enhanced_icsp = true;
+    f.session.executive_dir = files.string();
+    ASSERT_TRUE(PrepareExecutive(f.session));
+    EXPECT_EQ(f.OnChip(), f.before);
+    EXPECT_EQ(f.store.files.size(), 1u);
   }
 }
 
