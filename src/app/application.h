@@ -62,6 +62,8 @@ class Application : private icsp::DetectionListener {
   icsp::Outcome WriteFileIncremental(const std::string& path);
   // Reads the device; the two output files go to `output_dir` ("" = current).
   icsp::Outcome Read(const std::string& output_dir = "");
+  // Puts the words of a kept file back on the part they were kept from.
+  icsp::Outcome RestoreRow(const std::string& path);
 
   void Update();
   void WebHome();

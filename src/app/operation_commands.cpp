@@ -3,6 +3,7 @@
 
 #include "app/application.h"
 #include "app/ids.h"
+#include "icsp/kept_words.h"
 #include "icsp/operations.h"
 
 namespace quillon::app {
@@ -141,6 +142,10 @@ icsp::Outcome Application::Read(const std::string& output_dir) {
   return RunOperation("Reading...", [this, &output_dir] {
     if (PrepareExecutive()) icsp::ReadDevice(session_, output_dir);
   });
+}
+
+icsp::Outcome Application::RestoreRow(const std::string& path) {
+  return RunOperation("Restoring...", [this, &path] { icsp::RestoreKeptWords(session_, path); });
 }
 
 }  // namespace quillon::app

@@ -59,6 +59,11 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
   auto* read = cli.add_subcommand(
       "read", "Read the device into $Quill$.txt (listing) and $Quill$.hex in DIR");
   read->add_option("DIR", o.argument, "Output directory. Default: the current directory");
+  auto* restore = cli.add_subcommand(
+      "restore-row",
+      "Write the words an erase keeps (factory words, dsPIC30F unit ID words) back from FILE "
+      "onto the part they were kept from, where they read blank");
+  restore->add_option("FILE", o.argument, "A kept file, as an erase named it")->required();
 
   // CLI11 takes the arguments reversed, without the program name.
   std::vector<std::string> reversed(args.rbegin(), args.empty() ? args.rend() : args.rend() - 1);

@@ -11,7 +11,7 @@
 namespace quillon::cli {
 
 struct CliOptions {
-  std::string command;   // devices, connect, detect, erase, check, write, read
+  std::string command;   // devices, connect, detect, erase, check, write, read, restore-row
   std::string argument;  // PATTERN, FILE or DIR
   std::string port;      // -P
   std::string device;    // -p

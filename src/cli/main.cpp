@@ -35,5 +35,7 @@ int main(int argc, char** argv) {
                        cli::DefaultLanguage(),
                        cli::StderrIsTerminal()};
   env.stop_request = cli::InstallStopHandlers();
+  const std::unique_ptr<icsp::KeptWordsStore> kept_words = cli::MakeKeptWordsStore();
+  env.kept_words = kept_words.get();
   return cli::RunCommand(*parsed.options, env);
 }

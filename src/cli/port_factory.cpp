@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "app/kept_words_directory.h"
 #include "report/message.h"
 #include "sim/sim_port.h"
 
@@ -39,6 +40,17 @@ std::unique_ptr<app::SettingsStore> MakeSettingsStore() {
   return std::make_unique<win32::RegistrySettings>();
 #else
   return std::make_unique<posix::SettingsFile>(posix::SettingsFile::FromEnvironment());
+#endif
+}
+
+std::unique_ptr<icsp::KeptWordsStore> MakeKeptWordsStore() {
+#ifdef _WIN32
+  return std::make_unique<app::KeptWordsDirectory>(win32::KeptWordsPath());
+#else
+  // Next to the settings file: $XDG_CONFIG_HOME/quillon/rows.
+  const std::filesystem::path settings = posix::SettingsFile::FromEnvironment().path();
+  return std::make_unique<app::KeptWordsDirectory>(
+      settings.empty() ? settings : settings.parent_path() / "rows");
 #endif
 }
 

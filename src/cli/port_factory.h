@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/front_end.h"
+#include "icsp/kept_words.h"
 #include "link/serial_port.h"
 
 namespace quillon::cli {
@@ -16,6 +17,10 @@ std::unique_ptr<link::SerialPort> MakePort(const std::string& name);
 
 // $XDG_CONFIG_HOME/quillon/settings on POSIX systems, the registry on Windows.
 std::unique_ptr<app::SettingsStore> MakeSettingsStore();
+
+// Where an erase keeps the part's own words: $XDG_CONFIG_HOME/quillon/rows,
+// %APPDATA%\Quillon\rows on Windows.
+std::unique_ptr<icsp::KeptWordsStore> MakeKeptWordsStore();
 
 // The language identifier the messages follow by default: the locale
 // variables on POSIX systems, the system default language on Windows.

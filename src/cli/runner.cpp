@@ -92,6 +92,8 @@ int RunOperation(Run& run) {
   const icsp::Session& session = app.session();
   if (o.command == "connect") return kExitSuccess;
   if (o.command == "detect") return ExitCodeFor(app.Detect());
+  // The part is checked against the DeviceID in the file, not the selection.
+  if (o.command == "restore-row") return ExitCodeFor(app.RestoreRow(o.argument));
 
   if (NeedsDevice(o.command)) {
     if (!session.device.selected) {
@@ -145,6 +147,10 @@ int RunCommand(const CliOptions& o, Environment& env) {
     env.err << "quillon: cannot read HEX file: " << o.argument << '\n';
     return kExitFileRejected;
   }
+  if (o.command == "restore-row" && !Readable(o.argument)) {
+    env.err << "quillon: cannot read kept file: " << o.argument << '\n';
+    return kExitFileRejected;
+  }
   if (CannotBeAPort(port_name)) {
     return UsageError(env, "not a serial port: " + port_name);
   }
@@ -169,6 +175,7 @@ int RunCommand(const CliOptions& o, Environment& env) {
   app::Application app(view, env.settings, system, *port, env.clock,
                        [language] { return language; });
   app.session().executive_dir = o.exec_dir;
+  app.session().kept_words_store = env.kept_words;
 
   // An explicit device is chosen (and remembered); otherwise the remembered
   // one is used when the catalogue still knows it, else detection decides.

@@ -10,6 +10,7 @@
 
 #include "app/front_end.h"
 #include "cli/cli_options.h"
+#include "icsp/kept_words.h"
 #include "link/serial_port.h"
 #include "report/clock.h"
 
@@ -28,6 +29,8 @@ struct Environment {
   std::function<std::int64_t()> now_ms = nullptr;  // for the verbose throttle
   // Raised by Ctrl-C / SIGTERM; nullptr: never.
   const std::atomic<bool>* stop_request = nullptr;
+  // Where an erase keeps the part's own words first; nullptr: nowhere.
+  icsp::KeptWordsStore* kept_words = nullptr;
 };
 
 // The exit status of the run.

@@ -81,6 +81,9 @@ struct ExecutiveForm {
   // Factory words at the end of executive memory that an erase must not lose
   // (0: none). The host saves them before erasing and writes them back.
   std::uint32_t factory_words_from = 0;
+  // The unit ID words (the user's own data) after the executive that the
+  // erase takes too (0: none); kept and written back the same way.
+  std::uint32_t unit_id_from = 0;
 };
 
 inline constexpr std::uint32_t kResetVector100 = 0x100;
@@ -125,6 +128,7 @@ inline constexpr ExecutiveForm kExecutive30F{
     .check_first_quad = 182,
     .id_unit = 0x5BE,
     .id_value = 0x00BB,
+    .unit_id_from = 0x8005C0,
 };
 
 inline constexpr NvmCodes kNvm30F{

@@ -1,10 +1,12 @@
 // Bulk erase: configuration words to blank (unless the erase takes them), the
-// chip erase three times, and where the family keeps factory words at the end
-// of executive memory, those written back, since the erase takes them too.
+// chip erase three times, and the part's own words in executive memory
+// (factory words, dsPIC30F unit ID words) kept in a file first and written
+// back after, since the erase takes executive memory with it.
 #include <algorithm>
 
 #include "icsp/config_write.h"
 #include "icsp/executive_check.h"
+#include "icsp/kept_words.h"
 #include "icsp/operations.h"
 #include "icsp/primitives.h"
 
@@ -82,19 +84,28 @@ void RestoreExecutiveRow(Session& session) {
 
 void BulkErase(Session& session) {
   const devices::FamilyForm& form = session.form();
+  // The part's own words go into a file before anything is erased: a link
+  // lost before they are written back then leaves them recoverable.
+  const KeptArea area = KeptAreaOf(session.device.device);
+  std::optional<KeptWords> kept;
+  if (area.first != 0) {
+    EnterIcsp(session);
+    if (form.executive.factory_words_from != 0) {
+      CheckExecutive(session);  // also the tail the write-back takes
+    } else {
+      ReadKeptArea(session, area);
+    }
+    ExitIcsp(session);
+    kept = KeepBeforeErase(session);
+    if (!kept) return;
+  }
+
   if (!form.config.erased_by_bulk_erase) {
     EnterIcsp(session);
     for (int k = 0; k < form.config.written; ++k) {
       session.config_readback[static_cast<std::size_t>(k)] = 0xFFFF;
       WriteConfigWord(session, k);
     }
-    ExitIcsp(session);
-  }
-
-  // Only for the saved tail; whether an executive is there does not matter.
-  if (form.executive.present) {
-    EnterIcsp(session);
-    CheckExecutive(session);
     ExitIcsp(session);
   }
 
@@ -107,6 +118,9 @@ void BulkErase(Session& session) {
 
   EnterIcsp(session);
   RestoreExecutiveRow(session);
+  if (form.executive.factory_words_from == 0 && kept && !kept->Blank()) {
+    WriteKeptArea(session, *kept);
+  }
   ExitIcsp(session);
   session.FinishWith({"Erasing Successful!", "Erasing 成功!"});
 }

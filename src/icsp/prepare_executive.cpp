@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "icsp/executive_check.h"
+#include "icsp/kept_words.h"
 #include "icsp/operations.h"
 #include "icsp/primitives.h"
 #include "image/hex_loader.h"
@@ -58,9 +59,16 @@ bool PrepareExecutive(Session& session, const image::MemoryImage* executive_file
   if (!session.UsesExecutive()) return true;
   EnterIcsp(session);
   const bool present = CheckExecutive(session);
+  // The check has read the factory words already; unit ID words are read here.
+  const bool unit_ids = session.form().executive.unit_id_from != 0;
+  if (!present && unit_ids) ReadKeptArea(session, KeptAreaOf(session.device.device));
   ExitIcsp(session);
   if (present) return true;
 
+  // The executive write erases executive memory as a whole: the part's own
+  // words there are kept first, as for a bulk erase.
+  const std::optional<KeptWords> kept = KeepBeforeErase(session);
+  if (!kept) return false;
   if (executive_file != nullptr) {
     session.image = *executive_file;
   } else if (!LoadExecutiveFile(session, session.image)) {
@@ -74,7 +82,13 @@ bool PrepareExecutive(Session& session, const image::MemoryImage* executive_file
   }
   // An executive that failed its write or verification cannot be trusted
   // with the blocks that follow.
-  return WriteDevice(session);
+  if (!WriteDevice(session)) return false;
+  if (unit_ids && !kept->Blank()) {
+    EnterIcsp(session);
+    WriteKeptArea(session, *kept);
+    ExitIcsp(session);
+  }
+  return true;
 }
 
 }  // namespace quillon::icsp

@@ -11,6 +11,7 @@ void Session::BeginOperation() {
   outcome_ = Outcome::kOk;
   stopped_at_.clear();
   plain_icsp_said_ = false;
+  kept_words_file.clear();
 }
 
 bool Session::UsesExecutive() {
@@ -58,7 +59,21 @@ void Session::FinishWith(const report::MessagePair& success) {
   // A stopped operation did not finish; the operation frame says where it ended.
   if (stopped()) return;
   if (link.failed()) {
-    reporter.ReportError(LinkFailureMessage());
+    report::MessagePair message = LinkFailureMessage();
+    if (!kept_words_file.empty()) {
+      // The erase may have taken the part's own words with it.
+      message = message + report::kLineBreak +
+                report::MessagePair{"The part's words from executive memory were kept in " +
+                                        kept_words_file +
+                                        " before erasing; if they read blank, put them back "
+                                        "with: quillon restore-row " +
+                                        kept_words_file,
+                                    "消去の前にﾃﾞﾊﾞｲｽ固有のﾜｰﾄﾞを " + kept_words_file +
+                                        " に保存しました。空になっている場合は次のｺﾏﾝﾄﾞで"
+                                        "書き戻せます: quillon restore-row " +
+                                        kept_words_file};
+    }
+    reporter.ReportError(message);
   } else if (outcome_ == Outcome::kOk) {
     reporter.ShowMessagePair(success);
   }

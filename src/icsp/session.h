@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "devices/selection.h"
+#include "icsp/kept_words.h"
 #include "image/memory_image.h"
 #include "link/link.h"
 #include "report/reporter.h"
@@ -51,6 +52,10 @@ class Session {
   // Raised from outside (a signal handler) to stop the running operation at
   // the next row boundary; nullptr: never.
   const std::atomic<bool>* stop_request = nullptr;
+  // Where the words a bulk erase takes are kept before it; nullptr: nowhere.
+  KeptWordsStore* kept_words_store = nullptr;
+  // The file this operation kept them in ("" none), named by a link failure.
+  std::string kept_words_file;
 
   // Configuration words as last read from the part (entries 0 to 15).
   std::array<std::uint16_t, 16> config_readback{};

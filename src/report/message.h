@@ -21,6 +21,13 @@ inline MessagePair operator+(MessagePair pair, std::string_view tail) {
   return pair;
 }
 
+// Joins two pairs language by language.
+inline MessagePair operator+(MessagePair pair, const MessagePair& tail) {
+  pair.english += tail.english;
+  pair.japanese += tail.japanese;
+  return pair;
+}
+
 // A pair whose two members are the same text.
 inline MessagePair SameText(std::string_view text) {
   return MessagePair{std::string(text), std::string(text)};

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "app/application.h"
+#include "app/kept_words_directory.h"
 #include "report/clock.h"
 #include "win32/main_window.h"
 #include "win32/message_pump.h"
@@ -32,6 +33,8 @@ int RunGui(HINSTANCE instance) {
   Win32SerialPort port;
   report::SystemClock clock;
   app::Application application(window, settings, system, port, clock, &SystemLanguage);
+  app::KeptWordsDirectory kept_words(KeptWordsPath());
+  application.session().kept_words_store = &kept_words;
 
   MainWindow::Hooks hooks;
   hooks.created = [&] {

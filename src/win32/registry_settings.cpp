@@ -8,6 +8,7 @@
 #endif
 #include <windows.h>
 
+#include <cstdlib>
 #include <cstring>
 
 namespace quillon::win32 {
@@ -44,6 +45,12 @@ std::string RegistrySettings::Load(std::string_view name) {
   // one spare byte, so the text always ends within it.
   buffer[size] = '\0';
   return std::string(buffer, std::strlen(buffer));
+}
+
+std::filesystem::path KeptWordsPath() {
+  const wchar_t* appdata = _wgetenv(L"APPDATA");
+  if (appdata == nullptr || *appdata == L'\0') return {};
+  return std::filesystem::path(appdata) / L"Quillon" / L"rows";
 }
 
 }  // namespace quillon::win32

@@ -1,6 +1,7 @@
 // The two remembered choices as REG_SZ values under HKEY_CURRENT_USER.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -28,5 +29,9 @@ class RegistrySettings : public app::SettingsStore {
  private:
   std::string sub_key_;
 };
+
+// Where an erase keeps the part's own words: %APPDATA%\Quillon\rows (empty
+// when APPDATA is not set, and then nothing is erased that could not be kept).
+std::filesystem::path KeptWordsPath();
 
 }  // namespace quillon::win32

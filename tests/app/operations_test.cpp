@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "app/app_fixture.h"
+#include "app/kept_words_directory.h"
 
 namespace quillon::app::testing {
 namespace {
@@ -161,6 +162,27 @@ TEST_F(WriteTest, RejectedFileIsNeverProgrammed) {
       EXPECT_EQ(port.closes, port.opens);
     }
   }
+}
+
+// Kept words are listed newest first by DeviceID, two of one second apart;
+// a store without a directory keeps nothing, so the erase is refused.
+TEST(KeptWordsDirectoryTest, NamesByDeviceIdAndTimeNewestFirst) {
+  const auto dir = std::filesystem::temp_directory_path() / "quillon_kept_words_test";
+  std::filesystem::remove_all(dir);
+  std::chrono::system_clock::time_point t =
+      std::chrono::sys_days{std::chrono::December / 7 / 2026} + std::chrono::hours(9);
+  KeptWordsDirectory store(dir, [&t] { return t; });
+  const std::string first = store.Save(0x080A, "a");
+  const std::string second = store.Save(0x080A, "b");
+  t += std::chrono::seconds(1);
+  const std::string third = store.Save(0x080A, "c");
+  store.Save(0x0141, "other part");
+  EXPECT_TRUE(first.ends_with("DeviceID-080A-20261207T090000Z.txt")) << first;
+  EXPECT_EQ(store.List(0x080A), (std::vector<std::string>{third, second, first}));
+  EXPECT_EQ(store.Load(second), "b");
+  EXPECT_EQ(store.Load((dir / "none").string()), std::nullopt);
+  EXPECT_EQ(KeptWordsDirectory("").Save(0x080A, "a"), "");
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <map>
 #include <sstream>
 
+#include "app/kept_words_directory.h"
 #include "cli/cli_test_support.h"
 #include "cli/exit_codes.h"
 #include "image/hex_loader.h"
@@ -89,6 +90,8 @@ class RunnerTest : public ::testing::Test {
                     },
                     report::kEnglishLangId};
     env.stop_request = &stop;
+    app::KeptWordsDirectory kept(dir / "rows");
+    env.kept_words = &kept;
     return RunCommand(*parsed.options, env);
   }
 
@@ -278,6 +281,38 @@ TEST_F(RunnerTest, OnlyTheSelectedPartIsTouched) {
   UseBoard("sim:dsPIC30F4013,notarget");
   EXPECT_EQ(Run({"--icsp", "check"}), kExitProblem);
   EXPECT_NE(err.str().find("Error : no target responds (DeviceID FFFF)"), npos) << err.str();
+}
+
+// The unit ID words an erase takes are kept in a file first and written back;
+// when they are found blank, the kept file is offered and restore-row puts
+// it back on that part only.
+TEST_F(RunnerTest, EraseKeepsTheUnitIdWordsAndRestoreRowPutsThemBack) {
+  auto unit_ids = [this] {
+    std::vector<std::uint32_t> words;
+    for (std::uint32_t a = 0x8005C0; a < 0x800600; a += 2)
+      words.push_back(sim->target().Executive(a));
+    return words;
+  };
+  for (std::uint32_t a = 0x8005C0; a < 0x800600; a += 2) sim->target().SetExecutive(a, a & 0xFFFF);
+  const std::vector<std::uint32_t> ids = unit_ids();
+  ASSERT_EQ(Run({"-P", "sim", "-p", "dsPIC30F4013", "erase"}), kExitSuccess) << err.str();
+  EXPECT_EQ(unit_ids(), ids);
+  std::vector<fs::path> kept(fs::directory_iterator(dir / "rows"), {});
+  ASSERT_EQ(kept.size(), 1u);
+  const std::string file = kept[0].string();
+  EXPECT_TRUE(kept[0].filename().string().starts_with("DeviceID-0141-"));
+
+  for (std::uint32_t a = 0x8005C0; a < 0x800600; a += 2) sim->target().SetExecutive(a, 0xFFFFFF);
+  ASSERT_EQ(Run({"erase"}), kExitSuccess);
+  EXPECT_NE(out.str().find("quillon restore-row " + file), npos) << out.str();
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "rows"), {}), 1) << "good copy kept newest";
+
+  EXPECT_EQ(Run({"restore-row", (dir / "none").string()}), kExitFileRejected);
+  EXPECT_EQ(Run({"restore-row", file}), kExitSuccess) << err.str();
+  EXPECT_EQ(unit_ids(), ids);
+  UseBoard("sim:dsPIC30F4011");
+  EXPECT_EQ(Run({"-p", "dsPIC30F4011", "restore-row", file}), kExitProblem);
+  EXPECT_NE(err.str().find("has DeviceID 0101. Nothing was written."), npos) << err.str();
 }
 
 TEST_F(RunnerTest, AStopRequestEndsTheWriteBetweenWholeRows) {

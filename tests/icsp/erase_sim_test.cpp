@@ -4,6 +4,7 @@
 #include <random>
 
 #include "chip_compare.h"
+#include "icsp/kept_words.h"
 #include "icsp/operations.h"
 #include "test_support/sim_session.h"
 
@@ -53,12 +54,14 @@ TEST_P(EraseSimTest, LeavesMemoriesAndConfigurationBlankAndKeepsFactoryWords) {
     for (int k = 0; k < form.config.written; ++k) EXPECT_EQ(chip.Config(k), blank) << k;
   }
 
-  // Executive memory erased; where the family keeps factory words from
-  // 0x8007F4 they are written back.
-  const int units = form.self_timed() ? 2 * form.executive.instructions : 0x5C0;
+  // Executive memory erased, except the part's own words, written back: the
+  // factory words from 0x8007F4, the dsPIC30F unit ID words from 0x8005C0.
+  const int units = 2 * form.executive.instructions;
   std::vector<std::uint16_t> expected = AsUnits(std::vector<std::uint32_t>(units / 2, 0xFFFFFF));
-  if (form.executive.factory_words_from != 0) {
-    std::copy(executive_before.begin() + 0x7F4, executive_before.end(), expected.begin() + 0x7F4);
+  if (const KeptArea area = KeptAreaOf(d); area.first != 0) {
+    const std::ptrdiff_t kept = area.first - 0x800000;
+    std::copy(executive_before.begin() + kept, executive_before.begin() + units,
+              expected.begin() + kept);
   }
   EXPECT_EQ(FirstDifference("executive", ChipExecutive(chip, units), expected), "");
 

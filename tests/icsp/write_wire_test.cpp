@@ -110,9 +110,10 @@ TEST_F(WriteWireTest, Dspic30fEraseRunsThreeTimesInItsOwnIcspFrames) {
     if (has(0x2407FA)) trace += 'A';
     if (has(0x24072A)) trace += 'B';
   }
+  // The unit ID words are read before anything is erased.
   EXPECT_EQ(trace,
-            "ECCCCCCCCX"
             "EX"
+            "ECCCCCCCCX"
             "EABX"
             "EABX"
             "EABX"

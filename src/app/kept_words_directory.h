@@ -1,0 +1,35 @@
+// Kept words as small text files in one directory, named by DeviceID and
+// the time they were kept (UTC), so that a listing sorts newest last.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+
+#include "icsp/kept_words.h"
+
+namespace quillon::app {
+
+class KeptWordsDirectory : public icsp::KeptWordsStore {
+ public:
+  using Now = std::function<std::chrono::system_clock::time_point()>;
+  // An empty directory keeps nothing: every Save fails, so nothing is erased
+  // that could not be kept.
+  explicit KeptWordsDirectory(std::filesystem::path dir, Now now = std::chrono::system_clock::now)
+      : dir_(std::move(dir)), now_(std::move(now)) {}
+
+  // Writes a temporary file next to the final one and renames it, so a
+  // crash leaves either no file or the whole one.
+  std::string Save(std::uint16_t device_id, const std::string& text) override;
+  std::vector<std::string> List(std::uint16_t device_id) override;
+  // Any path the user names; files larger than a kept file ever is are refused.
+  std::optional<std::string> Load(const std::string& name) override;
+
+  const std::filesystem::path& dir() const { return dir_; }
+
+ private:
+  std::filesystem::path dir_;
+  Now now_;
+};
+
+}  // namespace quillon::app
