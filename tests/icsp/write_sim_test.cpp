@@ -194,8 +194,12 @@ void FillSparseImage(Session& session, std::mt19937& random) {
 TEST(WriteSoak, SparseImagesOnRandomParts) {
   const char* seed_text = std::getenv("QUILLON_SOAK_SEED");
   const char* count_text = std::getenv("QUILLON_SOAK_IMAGES");
-  const std::uint32_t first = seed_text ? static_cast<std::uint32_t>(std::stoul(seed_text)) : 1;
-  const int count = seed_text ? 1 : count_text ? std::atoi(count_text) : 8;
+  const bool one = seed_text != nullptr && *seed_text != '\0';
+  const std::uint32_t first =
+      one ? static_cast<std::uint32_t>(std::strtoul(seed_text, nullptr, 10)) : 1;
+  const int count = one                                            ? 1
+                    : count_text != nullptr && *count_text != '\0' ? std::atoi(count_text)
+                                                                   : 8;
   const auto catalogue = devices::Catalogue();
   std::set<std::string_view> parts;
   for (int i = 0; i < count && !::testing::Test::HasFailure(); ++i) {
