@@ -10,6 +10,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/application.h"
@@ -147,7 +148,8 @@ struct AppRun {
   bool port_open = false, controls_usable = false;
   std::string last_status;
   report::StatusKind last_kind = report::StatusKind::kRoutine;
-  std::string trace;  // exchanges of the operation itself
+  std::string trace;            // exchanges of the operation itself
+  std::uint64_t exchanges = 0;  // connect's included
 };
 
 class FaultMatrix : public ::testing::Test {
@@ -197,11 +199,15 @@ class FaultMatrix : public ::testing::Test {
     run.last_status = view.last_status();
     run.last_kind = view.kinds.empty() ? report::StatusKind::kRoutine : view.kinds.back();
     run.trace = trace.str();
+    run.exchanges = sim.board().stats().exchanges;
     return run;
   }
 
-  // The console tool on an equally faulted board; its exit status.
-  int RunCli(const Mode& mode, const std::string& op, Kind kind, const Strike& strike) {
+  // The console tool on an equally faulted board; its exit status and the
+  // exchanges it made. It checks the part's identity before the operation,
+  // so its strikes come `shift` exchanges later than the window's.
+  std::pair<int, std::uint64_t> RunCli(const Mode& mode, const std::string& op, const Fault* fault,
+                                       const Strike& strike = {}, std::uint64_t shift = 0) {
     CliOptions options;
     options.command = op;
     options.port = "sim";
@@ -213,17 +219,18 @@ class FaultMatrix : public ::testing::Test {
     app::testing::FakeSettings settings;
     std::ostringstream out, err;
     report::ManualClock clock;
+    sim::SimPort sim(Board(mode));
+    if (fault) Arm(sim.board(), fault->kind, {strike.exchange + shift, strike.reply_size});
     Environment env{settings,
                     out,
                     err,
                     clock,
                     [&](const std::string&) -> std::unique_ptr<link::SerialPort> {
-                      auto port = std::make_unique<sim::SimPort>(Board(mode));
-                      Arm(port->board(), kind, strike);
-                      return port;
+                      return std::make_unique<CountingPort>(sim);
                     },
                     report::kEnglishLangId};
-    return RunCommand(options, env);
+    const int code = RunCommand(options, env);
+    return {code, sim.board().stats().exchanges};
   }
 
   fs::path dir;
@@ -240,6 +247,7 @@ TEST_F(FaultMatrix, EveryOperationModeAndFault) {
     for (const std::string op : kOperations) {
       const AppRun clean = RunApp(mode, op);
       ASSERT_EQ(clean.outcome, icsp::Outcome::kOk) << mode.name << " " << op;
+      const std::uint64_t shift = RunCli(mode, op, nullptr).second - clean.exchanges;
       for (const Fault& fault : faults) {
         const std::vector<Strike> strikes = ParseTrace(clean.trace, fault.kind == Kind::kCorrupted);
         if (strikes.empty()) continue;  // no data to corrupt
@@ -249,7 +257,7 @@ TEST_F(FaultMatrix, EveryOperationModeAndFault) {
                      std::to_string(strike.exchange));
         ++cases;
         const AppRun run = RunApp(mode, op, &fault, strike);
-        const int code = RunCli(mode, op, fault.kind, strike);
+        const int code = RunCli(mode, op, &fault, strike, op == "connect" ? 0 : shift).first;
         EXPECT_LT(run.seconds, clean.seconds + 30);
         EXPECT_FALSE(run.port_open);
         EXPECT_TRUE(run.controls_usable);
