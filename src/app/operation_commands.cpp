@@ -1,3 +1,6 @@
+#include <optional>
+#include <utility>
+
 #include "app/application.h"
 #include "app/ids.h"
 #include "icsp/operations.h"
@@ -64,11 +67,9 @@ icsp::Outcome Application::RunOperation(std::string_view first_text,
 }
 
 bool Application::PrepareExecutive() {
-  if (icsp::PrepareExecutive(session_)) return true;
-  // The preparation has said why; without the executive file nothing that
-  // follows can be trusted, so the operation must not end as a success.
-  session_.NoteOutcome(icsp::Outcome::kFileRejected);
-  return false;
+  // The preparation has said why and noted the outcome; without the
+  // executive nothing that follows can be trusted.
+  return icsp::PrepareExecutive(session_);
 }
 
 icsp::Outcome Application::Detect() {
@@ -97,15 +98,23 @@ void Application::Write() {
 
 icsp::Outcome Application::WriteFile(const std::string& path) {
   return RunOperation("Loading...", [this, &path] {
-    if (session_.OptionChecked(report::Option::kEraseBeforeWriting)) {
+    // Everything the write needs is loaded and checked before the part is
+    // touched: a file that cannot be written must leave the part as it was.
+    image::MemoryImage file;
+    if (!icsp::LoadWriteFile(session_, path, file)) return;
+    const bool erase = session_.OptionChecked(report::Option::kEraseBeforeWriting);
+    // The erase takes the executive with it, so with "Enhanced ICSP" on a
+    // form that has one, its file will be needed.
+    std::optional<image::MemoryImage> executive;
+    if (erase && session_.UsesExecutive()) {
+      if (!icsp::LoadExecutiveFile(session_, executive.emplace())) return;
+    }
+    if (erase) {
       reporter_.ShowStatus("Erasing...");
       icsp::BulkErase(session_);
     }
-    if (!PrepareExecutive()) return;
-    // A file the loader rejected or could not read leaves a cleared or partial
-    // image; programming that would wipe the part with a result reported as
-    // success, so the write stops here.
-    if (icsp::LoadHexFile(session_, path) != image::LoadResult::kLoaded) return;
+    if (!icsp::PrepareExecutive(session_, executive ? &*executive : nullptr)) return;
+    session_.image = std::move(file);
     icsp::WriteDevice(session_);
   });
 }

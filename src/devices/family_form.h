@@ -42,6 +42,10 @@ struct ConfigForm {
   std::uint16_t value_mask = 0xFFFF;
   // The bulk erase clears the registers itself (no blank writes first).
   bool erased_by_bulk_erase = false;
+  // 8-bit registers: a HEX value's upper byte is all zeros or all ones.
+  bool byte_registers = false;
+  // Unit ID words right after the registers that HEX files may carry.
+  int unit_id_words = 0;
 };
 
 enum class EepromWrite : std::uint8_t {
@@ -171,7 +175,11 @@ inline constexpr FamilyForm kFormDsPic33F{
     .timing = WriteTiming::kSelfTimed,
     .row_instructions = 64,
     .nvm = kNvm33F,
-    .config = {.layout = ConfigLayout::kRegisters, .written = 8, .read = 16},
+    .config = {.layout = ConfigLayout::kRegisters,
+               .written = 8,
+               .read = 16,
+               .byte_registers = true,
+               .unit_id_words = 4},
     .eeprom = {},
     .executive = kExecutive33F,
 };
@@ -254,7 +262,8 @@ inline constexpr FamilyForm kFormPic24FKA{
                .listed = 9,
                .hex_registers = 9,
                .value_mask = 0x00FF,
-               .erased_by_bulk_erase = true},
+               .erased_by_bulk_erase = true,
+               .byte_registers = true},
     .eeprom = {.write = EepromWrite::kWord},
     .executive = {},
 };

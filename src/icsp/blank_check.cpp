@@ -10,8 +10,10 @@ namespace quillon::icsp {
 
 namespace {
 
-// kLinkLost also ends a check stopped on request: either way it is incomplete.
-enum class CheckResult { kBlank, kNotBlank, kLinkLost };
+// kIncomplete: the link was lost, the check was stopped on request or the
+// executive refused a block; the report is out and the finish must not
+// claim a blank part.
+enum class CheckResult { kBlank, kNotBlank, kIncomplete };
 
 constexpr std::uint16_t kBlankLow = 0xFFFF;
 constexpr std::uint16_t kBlankUpper = 0xFF;
@@ -46,7 +48,7 @@ bool BlankChecker::Step(std::string_view text, long step, long last, std::uint32
 CheckResult BlankChecker::NotBlank(std::string_view label, std::uint32_t address,
                                    std::uint16_t value) {
   // With the link gone the buffers hold stale bytes, not the part's contents.
-  if (s_.link.lost()) return CheckResult::kLinkLost;
+  if (s_.link.lost()) return CheckResult::kIncomplete;
   const std::string detail = std::string(report::kLineBreak) + std::string(label) +
                              image::Hex4(address) + " Dat:" + image::Hex4(value) + config_text_;
   s_.NoteOutcome(Outcome::kProblem);
@@ -61,7 +63,7 @@ CheckResult BlankChecker::CheckProgramIcsp() {
   s_.link.SendBatch();
   for (long g = 0; g < groups; ++g) {
     const std::uint32_t address = 8 * static_cast<std::uint32_t>(g);
-    if (!Step("Checking:Prg Adr ", g, groups - 1, address)) return CheckResult::kLinkLost;
+    if (!Step("Checking:Prg Adr ", g, groups - 1, address)) return CheckResult::kIncomplete;
     SetTablePointer(s_, address, 6);
     ReadCodeQuad(s_);
     FetchCodeQuad(s_, CodeDestination::kProgram, static_cast<std::size_t>(g));
@@ -86,7 +88,7 @@ CheckResult BlankChecker::CheckEepromIcsp() {
   s_.link.SendBatch();
   for (long g = 0; g < groups; ++g) {
     const std::uint32_t offset = 8 * static_cast<std::uint32_t>(g);
-    if (!Step("Checking:Dat Adr ", g, groups - 1, offset)) return CheckResult::kLinkLost;
+    if (!Step("Checking:Dat Adr ", g, groups - 1, offset)) return CheckResult::kIncomplete;
     ReadDataQuad(s_);
     FetchDataQuad(s_, DataDestination::kEeprom, static_cast<std::size_t>(g));
     Reset();
@@ -103,8 +105,8 @@ CheckResult BlankChecker::CheckProgramEnhanced() {
   for (long b = 0; b < blocks; ++b) {
     const std::uint32_t address = 128 * static_cast<std::uint32_t>(b);
     if (!Step("Checking:Prg Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b)))
-      return CheckResult::kLinkLost;
-    ExecutiveReadCode(s_, address);
+      return CheckResult::kIncomplete;
+    if (!ExecutiveReadCode(s_, address)) return CheckResult::kIncomplete;
     std::uint16_t* units = s_.verify_buffer.data() + address;
     UnpackLinkWords(s_, 16, units);
     for (std::uint32_t i = 0; i < 64; ++i) {
@@ -123,8 +125,10 @@ CheckResult BlankChecker::CheckEepromEnhanced() {
   const std::uint32_t base = 0x800000u - static_cast<std::uint32_t>(device_.eeprom_bytes);
   for (long b = 0; b < blocks; ++b) {
     const std::uint32_t first_word = 64 * static_cast<std::uint32_t>(b);
-    if (!Step("Checking:Dat Adr ", b, blocks - 1, first_word)) return CheckResult::kLinkLost;
-    ExecutiveReadData(s_, base + 128 * static_cast<std::uint32_t>(b));
+    if (!Step("Checking:Dat Adr ", b, blocks - 1, first_word)) return CheckResult::kIncomplete;
+    if (!ExecutiveReadData(s_, base + 128 * static_cast<std::uint32_t>(b))) {
+      return CheckResult::kIncomplete;
+    }
     for (std::uint32_t k = 0; k < 64; ++k) {
       const std::uint16_t word = s_.link.words()[k];
       if (word != kBlankLow) return NotBlank("Eep:", first_word + k, word);
@@ -139,7 +143,7 @@ CheckResult BlankChecker::CheckRegion(bool eeprom) {
     // Without an answering executive every block would be stale bytes; the
     // failure is already reported and the finish says the check is incomplete.
     result = EnterEnhancedIcsp(s_) ? (eeprom ? CheckEepromEnhanced() : CheckProgramEnhanced())
-                                   : CheckResult::kLinkLost;
+                                   : CheckResult::kIncomplete;
   } else {
     EnterIcsp(s_);
     result = eeprom ? CheckEepromIcsp() : CheckProgramIcsp();

@@ -82,7 +82,10 @@ DeviceIdReading ReadDeviceId(Session& session) {
   if (v > kNoAnswerAfter0D) {
     entry = link::cmd::kEnterIcsp30F;
     session.link.EnterIcsp(entry);
-    v = ReadDeviceIdOld(session, current_pointer);
+    // Only dsPIC30F parts answer after 0x0C, and they all keep TBLPAG at
+    // 0x0032: a pointer word of a part selected before would leave TBLPAG
+    // alone and read program memory instead of the DeviceID.
+    v = ReadDeviceIdOld(session, devices::kTablePointerAt0032);
     session.link.ExitIcsp();
     if (v > kNoAnswerAfter0C) return DeviceIdReading{false, v, entry, nullptr};
   }

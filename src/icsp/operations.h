@@ -33,16 +33,30 @@ void BulkErase(Session& session);
 void BlankCheck(Session& session);
 
 // With "Enhanced ICSP" checked, puts a programming executive into the part
-// when none is there (from the family's file in session.executive_dir).
-// Returns false when it needed an executive file and could not load it.
-bool PrepareExecutive(Session& session);
+// when none is there: `executive_file` when given (loaded beforehand with
+// LoadExecutiveFile), else the family's file in session.executive_dir.
+// Returns false when it needed an executive file and could not load it, or
+// the executive's write failed.
+bool PrepareExecutive(Session& session, const image::MemoryImage* executive_file = nullptr);
+
+// Loads the family's executive file into `executive` and checks that it
+// carries executive data; a missing or unusable file is reported by name.
+// Sends nothing to the board.
+bool LoadExecutiveFile(Session& session, image::MemoryImage& executive);
 
 // Loads a HEX file into the session's image (clearing it first).
 image::LoadResult LoadHexFile(Session& session, const std::string& path);
 
+// Loads the file a Write is to program into `file` and checks it without
+// touching the part: a file the loader rejects, one without data or without
+// its end record, no part selected, or data the part cannot hold are
+// reported and give false. A file with program data and executive data (as
+// Read writes it) keeps its executive part unwritten, said on the status line.
+bool LoadWriteFile(Session& session, const std::string& path, image::MemoryImage& file);
+
 // Programs the image: program (or executive) memory, EEPROM, verification,
-// configuration words.
-void WriteDevice(Session& session);
+// configuration words. False when it did not end in its success message.
+bool WriteDevice(Session& session);
 
 // Reads every memory into the image and leaves "$Quill$.txt" and
 // "$Quill$.hex" in `output_dir` ("" for the current directory).

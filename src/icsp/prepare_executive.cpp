@@ -29,11 +29,12 @@ report::MessagePair RejectedMessage(const std::string& path) {
          report::kLineBreak + path;
 }
 
-// Loads the family's executive file into the image. A file that is missing,
-// malformed or carries no executive data is reported by name: writing it
-// anyway would program a blank (or foreign) image into the part and call
-// that a success.
-bool LoadExecutiveFile(Session& session) {
+}  // namespace
+
+// A file that is missing, malformed, cut short (no end record) or carries no
+// executive data is reported by name: writing it anyway would program a
+// blank, partial or foreign image into the part and call that a success.
+bool LoadExecutiveFile(Session& session, image::MemoryImage& executive) {
   const std::string path =
       image::JoinPath(session.executive_dir, std::string(session.form().executive.file));
   std::error_code error;
@@ -42,9 +43,10 @@ bool LoadExecutiveFile(Session& session) {
     session.NoteOutcome(Outcome::kFileRejected);
     return false;
   }
+  image::LoadSummary summary;
   const image::LoadResult result =
-      image::LoadHexFile(path, session.image, session.device, session.reporter);
-  if (result != image::LoadResult::kLoaded || !session.image.executive_present) {
+      image::LoadHexFile(path, executive, session.device, session.reporter, &summary);
+  if (result != image::LoadResult::kLoaded || !executive.executive_present || !summary.end_record) {
     session.reporter.ReportError(RejectedMessage(path));
     session.NoteOutcome(Outcome::kFileRejected);
     return false;
@@ -52,24 +54,27 @@ bool LoadExecutiveFile(Session& session) {
   return true;
 }
 
-}  // namespace
-
-bool PrepareExecutive(Session& session) {
+bool PrepareExecutive(Session& session, const image::MemoryImage* executive_file) {
   if (!session.UsesExecutive()) return true;
   EnterIcsp(session);
   const bool present = CheckExecutive(session);
   ExitIcsp(session);
   if (present) return true;
 
-  if (!LoadExecutiveFile(session)) return false;
+  if (executive_file != nullptr) {
+    session.image = *executive_file;
+  } else if (!LoadExecutiveFile(session, session.image)) {
+    return false;
+  }
   if (session.form().executive.factory_words_from != 0) {
     // The factory words from 0x8007F4 keep what the part holds; the file
     // supplies the application ID before them.
     std::copy(session.executive_tail.begin() + 4, session.executive_tail.end(),
               session.image.executive.begin() + kTailUnit + 4);
   }
-  WriteDevice(session);
-  return true;
+  // An executive that failed its write or verification cannot be trusted
+  // with the blocks that follow.
+  return WriteDevice(session);
 }
 
 }  // namespace quillon::icsp

@@ -1,7 +1,9 @@
 #include "icsp/primitives.h"
 
 #include <initializer_list>
+#include <string>
 
+#include "image/formats.h"
 #include "link/link.h"
 
 namespace quillon::icsp {
@@ -96,24 +98,48 @@ bool EnterEnhancedIcsp(Session& session) {
   return session.link.EnterEnhancedIcsp(form.icsp_entry, form.enhanced_entry);
 }
 
-void ExecutiveReadCode(Session& session, std::uint32_t address) {
-  session.link.SendCommand(link::cmd::kExecReadCode);
-  session.link.SendAddress24(address);
-  session.link.SendAddress24(64);
-  session.link.ReceiveReply(4);  // status header, not examined
-  session.link.StoreReplyWords(2);
-  session.link.ReceiveReply(192);
-  session.link.StoreReplyWords(96);
+bool ExecutiveAnswered(Session& session, std::uint8_t command, std::uint32_t address) {
+  if (session.link.failed()) return false;
+  // Header word 0: status in bits 15..12 (1 PASS, 2 FAIL, 3 NACK), the
+  // executive's opcode (the low nibble of the board command) in bits 11..8.
+  const std::uint16_t header = session.link.ReplyWord(0);
+  if (header >> 12 == 1 && (header >> 8 & 0xF) == (command & 0xF)) return true;
+  session.NoteOutcome(Outcome::kProblem);
+  const std::string detail = std::string(report::kLineBreak) + "Adr " +
+                             image::Hex4(address >> 16).substr(2) + image::Hex4(address & 0xFFFF) +
+                             " Ans:" + image::Hex4(header);
+  session.reporter.ReportError(
+      report::MessagePair{"Error : the programming executive refused the block!",
+                          "ｴﾗｰ : ﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞがﾌﾞﾛｯｸを処理できません。"} +
+      detail);
+  return false;
 }
 
-void ExecutiveReadData(Session& session, std::uint32_t address) {
-  session.link.SendCommand(link::cmd::kExecReadData);
+namespace {
+
+bool ExecutiveRead(Session& session, std::uint8_t command, std::uint32_t address,
+                   std::size_t words) {
+  session.link.SendCommand(command);
   session.link.SendAddress24(address);
   session.link.SendAddress24(64);
   session.link.ReceiveReply(4);
   session.link.StoreReplyWords(2);
-  session.link.ReceiveReply(128);
-  session.link.StoreReplyWords(64);
+  // A refusal carries no data: reading on would only wait for bytes that
+  // never come.
+  if (!ExecutiveAnswered(session, command, address)) return false;
+  session.link.ReceiveReply(2 * words);
+  session.link.StoreReplyWords(words);
+  return !session.link.failed();
+}
+
+}  // namespace
+
+bool ExecutiveReadCode(Session& session, std::uint32_t address) {
+  return ExecutiveRead(session, link::cmd::kExecReadCode, address, 96);
+}
+
+bool ExecutiveReadData(Session& session, std::uint32_t address) {
+  return ExecutiveRead(session, link::cmd::kExecReadData, address, 64);
 }
 
 void UnpackLinkWords(const Session& session, std::size_t groups, std::uint16_t* units) {

@@ -59,7 +59,8 @@ void Reader::ReadProgramEnhanced() {
   for (long b = 0; b < blocks; ++b) {
     // The status shows the block's first instruction number, not its address.
     if (!Step("Reading:Prg Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b))) break;
-    ExecutiveReadCode(s_, 128 * static_cast<std::uint32_t>(b));
+    // A refused block is reported; the rest of the image stays blank.
+    if (!ExecutiveReadCode(s_, 128 * static_cast<std::uint32_t>(b))) return;
     UnpackLinkWords(s_, 16, s_.image.program.data() + 128 * b);
   }
 }
@@ -95,7 +96,7 @@ void Reader::ReadEepromEnhanced() {
   const std::uint32_t base = kExecutiveBase - static_cast<std::uint32_t>(device_.eeprom_bytes);
   for (long b = 0; b < blocks; ++b) {
     if (!Step("Reading:Dat Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b))) break;
-    ExecutiveReadData(s_, base + 128 * static_cast<std::uint32_t>(b));
+    if (!ExecutiveReadData(s_, base + 128 * static_cast<std::uint32_t>(b))) return;
     std::copy_n(s_.link.words().begin(), 64, s_.image.eeprom.begin() + 64 * b);
   }
 }
@@ -137,8 +138,11 @@ void ReadDevice(Session& session, const std::string& output_dir) {
   // leaves no partial file behind (nor truncates an earlier one).
   Reader reader(session);
   const bool eeprom = session.device.device.eeprom_bytes >= 1;
+  // A block the executive refused ends the read with its report.
+  auto refused = [&session] { return session.outcome() == Outcome::kProblem; };
   reader.ReadProgram();
-  if (eeprom) reader.ReadEeprom();
+  if (eeprom && !refused()) reader.ReadEeprom();
+  if (refused()) return;
   reader.ReadExecutive();
   reader.ReadConfig();
   if (session.stopped()) return;

@@ -59,9 +59,10 @@ void Session::FinishWith(const report::MessagePair& success) {
   if (stopped()) return;
   if (link.failed()) {
     reporter.ReportError(LinkFailureMessage());
-  } else {
+  } else if (outcome_ == Outcome::kOk) {
     reporter.ShowMessagePair(success);
   }
+  // Otherwise the finding's own report stays the last word.
 }
 
 bool Session::ContinueAt(std::string_view step) {

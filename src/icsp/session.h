@@ -76,7 +76,8 @@ class Session {
   void NoteOutcome(Outcome outcome);
   Outcome outcome() const;
   // Shows an operation's success message, or, when the link failed during the
-  // operation, a failure message in its place.
+  // operation, a failure message in its place. After a finding (a refused
+  // block, a rejected file) it shows nothing: the finding's report stands.
   void FinishWith(const report::MessagePair& success);
 
   // --- stopping on request ---

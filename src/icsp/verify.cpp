@@ -96,7 +96,7 @@ bool VerifyProgramEnhanced(Session& session) {
     const std::uint32_t address = 128 * static_cast<std::uint32_t>(r);
     if (!BeginStep(session, "Verifying:Prg Adr ", r, last, address / 2)) return false;
     if (InstructionsBlank(expected, address / 2, 64)) continue;
-    ExecutiveReadCode(session, address);
+    if (!ExecutiveReadCode(session, address)) return false;
     std::uint16_t* read = session.verify_buffer.data() + address;
     UnpackLinkWords(session, 16, read);
     for (std::uint32_t k = 0; k < 128; ++k) {
@@ -140,7 +140,7 @@ bool VerifyEepromEnhanced(Session& session) {
     const std::uint32_t first = 64 * static_cast<std::uint32_t>(b);
     if (!BeginStep(session, "Verifying:Dat Adr ", b, last, first)) return false;
     if (WordsBlank(expected, first, 64)) continue;
-    ExecutiveReadData(session, EepromBase(session) + 2 * first);
+    if (!ExecutiveReadData(session, EepromBase(session) + 2 * first)) return false;
     for (std::uint32_t k = 0; k < 64; ++k) {
       const std::uint16_t read = session.link.words()[k];
       // Block addresses are word offsets.

@@ -23,9 +23,10 @@ class Writer {
   explicit Writer(Session& session) : s_(session), device_(session.device.device) {}
 
   void WriteProgramIcsp();
-  void WriteProgramEnhanced();
+  // The executive paths stop at the first block it does not accept.
+  bool WriteProgramEnhanced();
   void WriteEepromIcsp();
-  void WriteEepromEnhanced();
+  bool WriteEepromEnhanced();
 
  private:
   bool ProgramRowBlank(std::uint32_t first, std::uint32_t count) const {
@@ -59,7 +60,7 @@ void Writer::WriteProgramIcsp() {
   }
 }
 
-void Writer::WriteProgramEnhanced() {
+bool Writer::WriteProgramEnhanced() {
   const std::uint32_t row = s_.form().row_instructions;
   const long last = device_.program_words / static_cast<long>(row) - 1;
   std::array<std::uint16_t, link::kLinkWordCount> block{};
@@ -76,7 +77,9 @@ void Writer::WriteProgramEnhanced() {
     s_.link.SendWordBlock(std::span<const std::uint16_t>(block.data(), 3 * row / 2));
     s_.link.ReceiveReply(4);
     StoreReplyWords(s_, 2);
+    if (!ExecutiveAnswered(s_, link::cmd::kExecWriteCode, 2 * first)) return false;
   }
+  return true;
 }
 
 void Writer::WriteEepromIcsp() {
@@ -122,7 +125,7 @@ void Writer::WriteEepromWords() {
   }
 }
 
-void Writer::WriteEepromEnhanced() {
+bool Writer::WriteEepromEnhanced() {
   const long last = device_.eeprom_bytes / 32 - 1;
   for (long r = 0; r <= last; ++r) {
     const std::uint32_t first = kEepromRowWords * static_cast<std::uint32_t>(r);
@@ -135,27 +138,33 @@ void Writer::WriteEepromEnhanced() {
         std::span<const std::uint16_t>(s_.image.eeprom.data() + first, kEepromRowWords));
     s_.link.ReceiveReply(4);
     StoreReplyWords(s_, 2);
+    if (!ExecutiveAnswered(s_, link::cmd::kExecWriteData, EepromBase() + 2 * first)) return false;
   }
+  return true;
 }
 
 enum class Region { kProgram, kEeprom };
 
-// Programs one region by the path the options and the image choose.
-void WriteRegion(Session& session, Region region) {
+// Programs one region by the path the options and the image choose. False
+// when the executive refused a block.
+bool WriteRegion(Session& session, Region region) {
   Writer writer(session);
+  bool accepted = true;
   if (region == Region::kProgram && session.image.executive_present) {
     EnterIcsp(session);
     WriteExecutive(session);
   } else if (session.UsesExecutive()) {
     // Blocks sent to an executive that never answered would go nowhere.
     if (EnterEnhancedIcsp(session)) {
-      region == Region::kProgram ? writer.WriteProgramEnhanced() : writer.WriteEepromEnhanced();
+      accepted =
+          region == Region::kProgram ? writer.WriteProgramEnhanced() : writer.WriteEepromEnhanced();
     }
   } else {
     EnterIcsp(session);
     region == Region::kProgram ? writer.WriteProgramIcsp() : writer.WriteEepromIcsp();
   }
   ExitIcsp(session);
+  return accepted;
 }
 
 bool VerifyRegion(Session& session, Region region) {
@@ -179,14 +188,20 @@ bool VerifyRegion(Session& session, Region region) {
 
 }  // namespace
 
-void WriteDevice(Session& session) {
+bool WriteDevice(Session& session) {
   const std::string start = image::TimeOfDay(session.reporter.clock());
   const bool eeprom = session.device.device.eeprom_bytes > 0 && !session.image.executive_present;
 
-  WriteRegion(session, Region::kProgram);
-  if (eeprom) WriteRegion(session, Region::kEeprom);
+  // A refused block ends the write with its report (or the link failure's)
+  // as the last word, before the configuration words.
+  auto refused = [&session] {
+    if (session.link.failed()) session.reporter.ReportError(LinkFailureMessage());
+    return false;
+  };
+  if (!WriteRegion(session, Region::kProgram)) return refused();
+  if (eeprom && !WriteRegion(session, Region::kEeprom)) return refused();
   // Stopped: nothing is verified and no configuration word is written.
-  if (session.stopped()) return;
+  if (session.stopped()) return false;
 
   // The mark is read at each step, so a change during the write counts.
   auto verified = [&session](Region region) {
@@ -197,8 +212,8 @@ void WriteDevice(Session& session) {
     if (session.link.failed()) session.reporter.ReportError(LinkFailureMessage());
     return false;
   };
-  if (!verified(Region::kProgram)) return;
-  if (eeprom && !verified(Region::kEeprom)) return;
+  if (!verified(Region::kProgram)) return false;
+  if (eeprom && !verified(Region::kEeprom)) return false;
 
   const std::string time = std::string(report::kLineBreak) + "Time=" +
                            image::ElapsedTime(start, image::TimeOfDay(session.reporter.clock()));
@@ -212,6 +227,7 @@ void WriteDevice(Session& session) {
     ExitIcsp(session);
   }
   session.FinishWith(report::MessagePair{"Writing Successful!", "Writing 成功!"} + time);
+  return session.outcome() == Outcome::kOk;
 }
 
 }  // namespace quillon::icsp

@@ -61,9 +61,11 @@ class UnitStatus {
 // cases of the digits and no other character changes meaning.
 class Loader {
  public:
-  Loader(MemoryImage& image, const devices::Selection& selection, report::Reporter& reporter)
+  Loader(MemoryImage& image, const devices::Selection& selection, report::Reporter& reporter,
+         LoadSummary* summary)
       : image_(image),
         reporter_(reporter),
+        summary_(summary),
         program_words_(selection.device.program_words),
         eeprom_bytes_(selection.device.eeprom_bytes),
         flash_config_(devices::Form(selection.device).config.layout ==
@@ -85,6 +87,7 @@ class Loader {
   void StoreProgram();
   void StoreEeprom();
   void StoreExecutive();
+  void Summarise();
   void Put(std::uint16_t& slot, int i) const {
     slot = i == partial_ ? static_cast<std::uint16_t>((slot & 0xFF00) | (words_[i] & 0xFF))
                          : words_[i];
@@ -92,6 +95,7 @@ class Loader {
 
   MemoryImage& image_;
   report::Reporter& reporter_;
+  LoadSummary* const summary_;
   const std::int32_t program_words_;
   const std::int32_t eeprom_bytes_;
   const bool flash_config_;
@@ -146,11 +150,13 @@ Loader::LineResult Loader::Line(std::string_view line) {
     // Only type 04 matters; the end record does not end the load, and the
     // checksum of a record that carries no data is not tested.
     if (type == 4) upper_ = static_cast<std::int16_t>(HexValue(Field(line, 9, 4)));
+    if (type == 1 && summary_ != nullptr) summary_->end_record = true;
     return LineResult::kNext;
   }
 
   const int header_sum = HighByte(count) + LowByte(count) + HighByte(address) + LowByte(address);
   if (!ReadData(line.substr(9), count, address, header_sum)) return LineResult::kChecksum;
+  Summarise();
   StoreConfig();
   StoreProgram();
   StoreEeprom();
@@ -194,6 +200,21 @@ bool Loader::ReadData(std::string_view rest, int count, int address, int sum) {
 
 int Loader::LastUnit() const {
   return partial_ != 0 ? partial_ : units_;
+}
+
+// The record's units as program addresses, whatever buffer (if any) takes them.
+void Loader::Summarise() {
+  if (summary_ == nullptr || LastUnit() == 0) return;
+  const std::uint32_t first =
+      static_cast<std::uint32_t>(static_cast<std::uint16_t>(upper_)) * 0x8000 +
+      static_cast<std::uint32_t>(offset_);
+  const std::uint32_t last = first + static_cast<std::uint32_t>(LastUnit()) - 1;
+  auto& spans = summary_->spans;
+  if (!spans.empty() && spans.back().second + 1 == first) {
+    spans.back().second = last;
+  } else {
+    spans.emplace_back(first, last);
+  }
 }
 
 void Loader::StoreConfig() {
@@ -279,16 +300,20 @@ bool ReadWholeFile(const std::string& path, std::string& contents, bool& opened)
 }  // namespace
 
 LoadResult LoadHexText(std::string_view contents, MemoryImage& image,
-                       const devices::Selection& selection, report::Reporter& reporter) {
+                       const devices::Selection& selection, report::Reporter& reporter,
+                       LoadSummary* summary) {
   image.Clear(selection);
-  return Loader(image, selection, reporter).Run(contents);
+  if (summary != nullptr) *summary = {};
+  return Loader(image, selection, reporter, summary).Run(contents);
 }
 
 // A file that cannot be opened or read is reported as such, never as a
 // successful load of nothing; the image is left cleared.
 LoadResult LoadHexFile(std::string_view path, MemoryImage& image,
-                       const devices::Selection& selection, report::Reporter& reporter) {
+                       const devices::Selection& selection, report::Reporter& reporter,
+                       LoadSummary* summary) {
   image.Clear(selection);
+  if (summary != nullptr) *summary = {};
   const std::string trimmed(devices::TrimBlanks(path));
   std::string contents;
   bool opened = false;
@@ -296,7 +321,7 @@ LoadResult LoadHexFile(std::string_view path, MemoryImage& image,
     reporter.ReportError(opened ? CannotReadMessage(trimmed) : CannotOpenMessage(trimmed));
     return LoadResult::kCannotOpen;
   }
-  return Loader(image, selection, reporter).Run(contents);
+  return Loader(image, selection, reporter, summary).Run(contents);
 }
 
 }  // namespace quillon::image

@@ -131,35 +131,35 @@ TEST_F(WriteTest, CancelledDialogDoesNothingAtAll) {
 }
 
 TEST_F(WriteTest, EraseBeforeWritingDecidesTheErasingText) {
-  const std::string bad = File("bad.hex", "not a hex file\n");
-  app->WriteFile(bad);
-  EXPECT_NE(std::find(view.statuses.begin(), view.statuses.end(), "Erasing..."),
-            view.statuses.end());
-
-  view.marks[report::Option::kEraseBeforeWriting] = false;
-  view.statuses.clear();
-  app->WriteFile(bad);
-  EXPECT_EQ(view.statuses.front(), "Loading...");
-  EXPECT_EQ(std::find(view.statuses.begin(), view.statuses.end(), "Erasing..."),
-            view.statuses.end());
+  ASSERT_TRUE(app->ChooseDevice("dsPIC30F4013"));
+  view.marks[report::Option::kEnhancedIcsp] = false;
+  const std::string good = File("good.hex", ":0400000000000000FC\n:00000001FF\n");
+  for (bool erase : {true, false}) {
+    view.marks[report::Option::kEraseBeforeWriting] = erase;
+    view.statuses.clear();
+    app->WriteFile(good);
+    EXPECT_EQ(view.statuses.front(), "Loading...");
+    EXPECT_EQ(std::count(view.statuses.begin(), view.statuses.end(), "Erasing..."), erase ? 1 : 0);
+  }
 }
 
 TEST_F(WriteTest, RejectedFileIsNeverProgrammed) {
-  view.marks[report::Option::kEraseBeforeWriting] = false;
   view.marks[report::Option::kEnhancedIcsp] = false;
   for (const std::string& path :
        {File("bad.hex", "garbage\n"), File("sum.hex", ":0400000000000000FF\n"),
         (dir / "missing.hex").string()}) {
-    port.writes.clear();
-    view.statuses.clear();
-    EXPECT_EQ(app->WriteFile(path), icsp::Outcome::kFileRejected) << path;
-    // Nothing before the load talks to the board with these options, and
-    // nothing after a failed load may.
-    EXPECT_TRUE(port.writes.empty()) << path;
-    EXPECT_EQ(std::count(view.statuses.begin(), view.statuses.end(), "Writing Successful!"), 0);
-    EXPECT_NE(view.statuses.back(), "Loading Successful!");
-    EXPECT_EQ(ControlStates(), "DDE EEEEE");
-    EXPECT_EQ(port.closes, port.opens);
+    for (bool erase : {false, true}) {
+      view.marks[report::Option::kEraseBeforeWriting] = erase;
+      port.writes.clear();
+      view.statuses.clear();
+      EXPECT_EQ(app->WriteFile(path), icsp::Outcome::kFileRejected) << path;
+      // Nothing talks to the board before the file is known good.
+      EXPECT_TRUE(port.writes.empty()) << path;
+      EXPECT_EQ(std::count(view.statuses.begin(), view.statuses.end(), "Writing Successful!"), 0);
+      EXPECT_NE(view.statuses.back(), "Loading Successful!");
+      EXPECT_EQ(ControlStates(), "DDE EEEEE");
+      EXPECT_EQ(port.closes, port.opens);
+    }
   }
 }
 

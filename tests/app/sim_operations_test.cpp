@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <utility>
 
 #include "app/application.h"
 #include "app/fake_front_end.h"
@@ -10,6 +13,7 @@
 #include "icsp/operations.h"
 #include "report/clock.h"
 #include "sim/sim_port.h"
+#include "test_support/executive_files.h"
 
 namespace quillon::app::testing {
 namespace {
@@ -123,6 +127,87 @@ TEST_F(SimAppTest, MissingExecutiveFileSkipsTheSteps) {
   }
   EXPECT_EQ(view.Enabled(kReadButton), true);
   fs::remove_all(empty);
+}
+
+// A Write that cannot go ahead is refused before a byte goes to the board:
+// the chip's program and EEPROM prove nothing was erased.
+TEST_F(SimAppTest, WriteThatCannotGoAheadLeavesThePartUntouched) {
+  ASSERT_TRUE(app->ChooseDevice("dsPIC30F4013"));
+  sim::Target& chip = sim->target();
+  chip.SetProgram(0x0100, 0x123456);
+  chip.SetEeprom(0x7FFC00, 0x4321);
+  const fs::path dir =
+      fs::temp_directory_path() / ("quillon_untouched_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  app->session().executive_dir = dir.string();  // no executive file there
+  const std::string good = ":0400000000000000FC\n:00000001FF\n";
+  const std::pair<const char*, std::string> files[] = {
+      {"Error : not HEX file!", ":0400000000000000FC\nnot a record\n:00000001FF\n"},
+      {"Error : the file holds no data!", ""},
+      {"Error : the file holds no data!", ":00000001FF\n"},
+      {"Error : the file has no end record", ":0400000000000000FC\n"},
+      {"Error : the file holds data the part cannot hold!\r\nAdr 008000 dsPIC30F4013",
+       ":020000040001F9\n" + good},
+      {"Error : programming executive file not found!", good},  // needed after the erase
+      {"Error : cannot", "directory"},
+  };
+  view.marks[report::Option::kEraseBeforeWriting] = true;
+  view.marks[report::Option::kEnhancedIcsp] = true;
+  for (const auto& [error, text] : files) {
+    const fs::path path = text == "directory" ? dir : dir / "f.hex";
+    if (path != dir) std::ofstream(path) << text;
+    EXPECT_EQ(app->WriteFile(path.string()), icsp::Outcome::kFileRejected) << error;
+    EXPECT_TRUE(view.last_status().starts_with(error)) << view.last_status();
+    EXPECT_EQ(chip.Program(0x0100), 0x123456u);
+    EXPECT_EQ(chip.Eeprom(0x7FFC00), 0x4321);
+  }
+  EXPECT_TRUE(port.wire.empty());
+  fs::remove_all(dir);
+}
+
+// A KA part has no executive: erase and Enhanced ICSP ask for no executive
+// file, and the write goes ahead by plain ICSP.
+class SimKaAppTest : public SimAppTest {
+ protected:
+  SimKaAppTest() : SimAppTest("sim:PIC24F16KA101") {}
+};
+
+TEST_F(SimKaAppTest, WriteNeedsNoExecutiveFile) {
+  ASSERT_TRUE(app->ChooseDevice("PIC24F16KA101"));
+  app->session().executive_dir = (fs::temp_directory_path() / "quillon_no_such_dir").string();
+  view.marks[report::Option::kEraseBeforeWriting] = true;
+  view.marks[report::Option::kEnhancedIcsp] = true;
+  const fs::path path = fs::temp_directory_path() / ("quillon_ka_" + std::to_string(::getpid()));
+  std::ofstream(path) << ":0400000000000000FC\n:00000001FF\n";
+  EXPECT_EQ(app->WriteFile(path.string()), icsp::Outcome::kOk) << view.last_status();
+  EXPECT_EQ(sim->target().Program(0), 0u);
+  fs::remove(path);
+}
+
+// What Read wrote, written back after an erase, gives the same program,
+// EEPROM and configuration; its executive part is not written.
+TEST_F(SimAppTest, ReadFileWritesBackAsAClone) {
+  ASSERT_TRUE(app->ChooseDevice("dsPIC30F4013"));
+  sim::Target& chip = sim->target();
+  const fs::path dir = fs::temp_directory_path() / ("quillon_clone_" + std::to_string(::getpid()));
+  test_support::WriteExecutiveFiles(dir);
+  app->session().executive_dir = dir.string();
+  chip.SetProgram(0x7FFE, 0x00ABCD);
+  chip.SetEeprom(0x7FFFFE, 0x4321);
+  chip.SetConfig(1, 0x803F);
+  ASSERT_EQ(app->Read(dir.string()), icsp::Outcome::kOk);
+  for (bool enhanced : {false, true}) {
+    view.marks[report::Option::kEnhancedIcsp] = enhanced;
+    view.statuses.clear();
+    EXPECT_EQ(app->WriteFile((dir / "$Quill$.hex").string()), icsp::Outcome::kOk);
+    EXPECT_EQ(std::count(view.statuses.begin(), view.statuses.end(),
+                         "The file's executive memory data are left unwritten."),
+              1);
+    EXPECT_EQ(chip.Program(0x7FFE), 0x00ABCDu);
+    EXPECT_EQ(chip.Eeprom(0x7FFFFE), 0x4321);
+    EXPECT_EQ(chip.Config(1), 0x803F);
+  }
+  fs::remove_all(dir);
 }
 
 }  // namespace

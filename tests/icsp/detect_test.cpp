@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "icsp/operations.h"
 #include "icsp/primitives.h"
@@ -114,11 +115,17 @@ TEST_F(DetectWireTest, RetryThroughTheOtherTablePointerOnlyBelievesPartsThatUseI
 
 // --- against the simulated chip ---
 
-class DetectSimTest : public ::testing::TestWithParam<std::uint16_t> {};
+// Firmware mode, and the part selected before detection: none, one whose
+// TBLPAG is at 0x0032, one whose TBLPAG is at 0x0054.
+class DetectSimTest : public ::testing::TestWithParam<std::tuple<std::uint16_t, const char*>> {};
 
 TEST_P(DetectSimTest, EveryCataloguePartIsDetectedAsItself) {
+  const auto [firmware, selected_before] = GetParam();
   for (const devices::DeviceRecord& row : devices::Catalogue()) {
-    SimSession sim(BoardFor(std::string(row.name), GetParam()));
+    SimSession sim(BoardFor(std::string(row.name), firmware));
+    if (*selected_before != '\0') {
+      ASSERT_TRUE(sim.Select(selected_before));
+    }
     RecordingListener listener;
     sim.session.detection_listener = &listener;
     DetectDevice(sim.session);
@@ -132,8 +139,10 @@ TEST_P(DetectSimTest, EveryCataloguePartIsDetectedAsItself) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(BothBoardModes, DetectSimTest,
-                         ::testing::Values(test_support::kFirmware10, test_support::kFirmware12));
+INSTANTIATE_TEST_SUITE_P(
+    BothBoardModesAnySelection, DetectSimTest,
+    ::testing::Combine(::testing::Values(test_support::kFirmware10, test_support::kFirmware12),
+                       ::testing::Values("", "dsPIC30F4013", "PIC24FJ256DA210")));
 
 TEST(DetectSim, DetectsATablePointerVariantWhateverWasSelectedBefore) {
   SimSession sim(BoardFor("PIC24FJ128GA310"));

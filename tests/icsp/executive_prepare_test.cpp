@@ -149,6 +149,15 @@ TEST(PrepareExecutive, MissingOrUnusableFileIsNamedAndNothingIsWritten) {
     EXPECT_FALSE(sim->target().HasApplicationId());
     EXPECT_EQ(sim->session.outcome(), Outcome::kFileRejected);
   }
+  // Executive data without the end record: the file was cut short.
+  const std::filesystem::path cut = FreshDir("exec_cut");
+  std::string text = test_support::ExecutiveHex(test_support::kExecutiveFiles[2]);
+  text.erase(text.rfind(":00000001FF"));
+  std::ofstream(cut / "pe33f.hex") << text;
+  auto cut_sim = WithoutExecutive("PIC24HJ12GP201", cut.string());
+  EXPECT_FALSE(PrepareExecutive(cut_sim->session));
+  EXPECT_EQ(cut_sim->sink.last_text(), unusable + image::JoinPath(cut.string(), "pe33f.hex"));
+  EXPECT_FALSE(cut_sim->target().HasApplicationId());
 
   auto sim = WithoutExecutive("dsPIC33FJ06GS101", dir.string());
   sim->sink.lang = report::kJapaneseLangId;

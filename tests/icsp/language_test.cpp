@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <utility>
 
 #include "icsp/operations.h"
 #include "image/hex_loader.h"
@@ -80,8 +82,42 @@ TEST_P(EngineLanguage, Findings) {
   WriteDevice(chip->session);
   ExpectLastStartsWith(*chip, {"Error : Not match!", "ｴﾗｰ: 正しく書き込めません。"});
 
+  // The executive's own check of a row fails on a bit that does not program.
+  chip->options.enhanced_icsp = true;
+  chip->target().SetStuckBits(0x0200, 0x000001, 0x000001);
+  chip->session.image.Clear(chip->session.device);
+  chip->session.image.program[0x200] = 0x0000;
+  WriteDevice(chip->session);
+  ExpectLastStartsWith(*chip, {"Error : the programming executive refused the block!",
+                               "ｴﾗｰ : ﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞがﾌﾞﾛｯｸを処理できません。"});
+
   EXPECT_FALSE(devices::SelectDevice(chip->session.device, "dspic30f2010", *chip->reporter));
   ExpectLastStartsWith(*chip, {"Please select PIC type.", "PIC typeを選択してください。"});
+}
+
+// What the file checks of a Write say, the last row a clone that is accepted.
+TEST_P(EngineLanguage, WriteFileChecks) {
+  auto chip = Chip();
+  const std::filesystem::path path = std::filesystem::path(::testing::TempDir()) /
+                                     ("quillon-lang-" + std::to_string(GetParam()) + ".hex");
+  const std::pair<const char*, Texts> cases[] = {
+      {":00000001FF\n", {"Error : the file holds no data!", "ｴﾗｰ : ﾌｧｲﾙにﾃﾞｰﾀがありません。"}},
+      {":0400000000000000FC\n",
+       {"Error : the file has no end record", "ｴﾗｰ : ﾌｧｲﾙにｴﾝﾄﾞ･ﾚｺｰﾄﾞがありません。"}},
+      {":020000040001F9\n:0400000000000000FC\n:00000001FF\n",
+       {"Error : the file holds data the part cannot hold!",
+        "ｴﾗｰ : ﾌｧｲﾙにこのPICに書けないﾃﾞｰﾀがあります。"}},
+      {":0400000000000000FC\n:020000040100F9\n:0400000000000000FC\n:00000001FF\n",
+       {"The file's executive memory data are left unwritten.",
+        "ﾌｧｲﾙのｴｸﾞｾﾞｸﾃｨﾌﾞ･ﾒﾓﾘのﾃﾞｰﾀは書き込みません。"}},
+  };
+  image::MemoryImage file;
+  for (const auto& [text, texts] : cases) {
+    std::ofstream(path) << text;
+    EXPECT_EQ(LoadWriteFile(chip->session, path.string(), file), &text == &cases[3].first);
+    ExpectLastStartsWith(*chip, texts);
+  }
+  std::filesystem::remove(path);
 }
 
 TEST_P(EngineLanguage, DetectionFailures) {

@@ -25,13 +25,19 @@ class ScriptedBoard {
   std::deque<std::uint16_t> regout;  // VISI values, 0x0000 once exhausted
   std::uint16_t regout_default = 0x0000;
   Bytes fetch_reply = Bytes(12, 0);  // answer to 't' (and the first 8 bytes to '|')
+  // The executive answers PASS to its command unless changed (a flip of the
+  // opcode answers another command).
+  std::uint8_t exec_status = 0x1;
+  std::uint8_t exec_opcode_flip = 0;
 
   Bytes Answer(const Bytes& w) {
     if (w.size() == 3) {  // an address of an executive command
-      if (pending_addresses_ > 0 && --pending_addresses_ == 0) return Bytes(block_reply_, 0xFF);
+      if (pending_addresses_ > 0 && --pending_addresses_ == 0) return Answered(block_reply_);
       return {};
     }
     if (w.empty()) return {};
+    if (pending_block_ && w.size() > 3) return pending_block_ = false, Answered(4);  // block words
+    if (w[0] >= link::cmd::kExecReadData && w[0] <= link::cmd::kExecWriteCode) opcode_ = w[0] & 0xF;
     switch (w[0]) {
       case link::cmd::kRegOut: {
         std::uint16_t v = regout_default;
@@ -47,6 +53,10 @@ class ScriptedBoard {
         return Bytes(fetch_reply.begin(), fetch_reply.begin() + 8);
       case link::cmd::kExecSanity:
         return {0x00, 0x00, 0x00, 0x02};
+      case link::cmd::kExecWriteCode:
+      case link::cmd::kExecWriteData:
+        pending_block_ = true;
+        return {};
       case link::cmd::kExecReadCode:
         pending_addresses_ = 2;
         block_reply_ = 4 + 192;
@@ -61,8 +71,17 @@ class ScriptedBoard {
   }
 
  private:
+  Bytes Answered(std::size_t n) const {
+    Bytes reply(n, 0xFF);
+    reply[0] = static_cast<std::uint8_t>(exec_status << 4 | (opcode_ ^ exec_opcode_flip));
+    reply[1] = 0x00;
+    return reply;
+  }
+
   int pending_addresses_ = 0;
   std::size_t block_reply_ = 0;
+  bool pending_block_ = false;
+  std::uint8_t opcode_ = 0;
 };
 
 class ScriptedSessionTest : public ::testing::Test {

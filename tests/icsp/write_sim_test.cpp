@@ -1,19 +1,27 @@
 // Write against the simulated chip: random images through every family form
 // and board mode, verified and read back; a write over programmed flash; a
-// real PIC24F KA file with its EEPROM and configuration registers.
+// real PIC24F KA file with its EEPROM and configuration registers; what a
+// file may hold.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
 #include <random>
 #include <set>
 #include <string_view>
+#include <tuple>
 
 #include "chip_compare.h"
+#include "icsp/file_check.h"
 #include "icsp/operations.h"
 #include "image/hex_writer.h"
+#include "test_support/executive_files.h"
 #include "test_support/sim_session.h"
 
 namespace quillon::icsp {
@@ -234,21 +242,31 @@ TEST(WriteSoak, SparseImagesOnRandomParts) {
 // --- over programmed flash ---
 
 // Programming only clears bits, so without an erase the part holds the AND of
-// old and new. Verification names the first unit that differs; the
-// configuration words are then left alone and no success is claimed.
+// old and new. Verification names the first unit that differs; the executive
+// reads its row back itself and answers FAIL, which ends the write at that
+// row whether or not verification is on. Either way the configuration words
+// are left alone and no success is claimed.
 TEST(WriteOverProgrammedChip, FirstMismatchStopsBeforeConfiguration) {
+  const std::string refused = "Error : the programming executive refused the block!\r\n";
   struct Expectation {
     Mode mode;
-    const char* program_detail;
-    const char* eeprom_detail;
+    bool verify;
+    std::string program_detail;
+    std::string eeprom_detail;
   };
-  for (const Expectation& e :
-       {Expectation{Mode::kBatch, "Prg 0101:0000<-0012", "Eep 000A:0000<-1234"},
-        Expectation{Mode::kEnhanced, "Prg 0101:0000<-0012", "Eep 0005:0000<-1234"}}) {
+  for (const Expectation& e : {
+           Expectation{Mode::kBatch, true, "Error : Not match!\r\nPrg 0101:0000<-0012",
+                       "Error : Not match!\r\nEep 000A:0000<-1234"},
+           Expectation{Mode::kEnhanced, true, refused + "Adr 000100 Ans:2500",
+                       refused + "Adr 7FFC00 Ans:2400"},
+           Expectation{Mode::kEnhanced, false, refused + "Adr 000100 Ans:2500",
+                       refused + "Adr 7FFC00 Ans:2400"},
+       }) {
     for (bool program_differs : {true, false}) {
       SCOPED_TRACE(std::string(kModeNames[static_cast<int>(e.mode)]) +
-                   (program_differs ? " program" : " eeprom"));
+                   (e.verify ? " verified" : "") + (program_differs ? " program" : " eeprom"));
       auto sim = SessionFor("dsPIC30F2010", e.mode);
+      sim->options.verify_after_writing = e.verify;
       sim::Target& chip = sim->target();
       chip.SetConfig(0, 0xC0DE);
       chip.SetProgram(0x0100, 0x00FFFF);
@@ -263,10 +281,10 @@ TEST(WriteOverProgrammedChip, FirstMismatchStopsBeforeConfiguration) {
       img.config[0] = 0x1234;
       img.config_present[0] = true;
 
-      WriteDevice(sim->session);
+      EXPECT_FALSE(WriteDevice(sim->session));
       const std::string detail = program_differs ? e.program_detail : e.eeprom_detail;
-      EXPECT_EQ(sim->Errors(), std::vector<std::string>{"Error : Not match!\r\n" + detail});
-      EXPECT_EQ(sim->sink.last_text(), "Error : Not match!\r\n" + detail);
+      EXPECT_EQ(sim->Errors(), std::vector<std::string>{detail});
+      EXPECT_EQ(sim->sink.last_text(), detail);
       EXPECT_EQ(chip.Config(0), 0xC0DE);
       EXPECT_EQ(sim->session.outcome(), Outcome::kProblem);
     }
@@ -365,6 +383,60 @@ TEST(WriteKa, RealFileInEveryBoardMode) {
       }
     }
   }
+}
+
+// --- what a file may hold ---
+
+std::optional<std::uint32_t> FirstUnfit(const std::string& part, const std::string& text) {
+  test_support::RecordingSink sink;
+  const auto reporter = sink.MakeReporter();
+  devices::Selection selection;
+  EXPECT_TRUE(devices::SelectDevice(selection, part, *reporter));
+  image::MemoryImage file;
+  image::LoadSummary summary;
+  EXPECT_EQ(image::LoadHexText(text, file, selection, *reporter, &summary),
+            image::LoadResult::kLoaded);
+  return FirstAddressThePartCannotHold(selection.device, file, summary);
+}
+
+TEST(FileFit, FindsTheFirstAddressThePartCannotHold) {
+  const std::tuple<const char*, std::map<std::uint32_t, std::uint32_t>,
+                   std::optional<std::uint32_t>>
+      cases[] = {
+          {"dsPIC30F4013", {{0x7FFE, 0}, {0x7FFC00, 1}, {0xF8000E, 0xC703}, {0x800FFE, 0}}, {}},
+          {"dsPIC30F4013", {{0x9000, 0}, {0x8000, 0}}, 0x8000},
+          {"dsPIC30F4013", {{0x7FFBFE, 0}}, 0x7FFBFE},
+          {"dsPIC30F4013", {{0xF80010, 0}}, 0xF80010},
+          {"dsPIC30F4013", {{0xFF0000, 0x0141}}, 0xFF0000},
+          {"dsPIC33FJ128GP802", {{0xF80000, 0xFF07}, {0xF8000E, 0x83}, {0xF80016, 0xFF}}, {}},
+          {"dsPIC33FJ128GP802", {{0x7FFC00, 1}}, 0x7FFC00},
+          {"dsPIC33FJ128GP802", {{0xF80004, 0x87B3}, {0xF80006, 0xC703}}, 0xF80004},
+          {"PIC24FJ128GA010", {{0x157FE, 0x3F7F}, {0xF80000, 0xFF}}, 0xF80000},
+          {"PIC24F16KA101", {{0xF80010, 0xFF}, {0xF80012, 0xFF}}, 0xF80012},
+      };
+  for (const auto& [part, code, refused] : cases) {
+    EXPECT_EQ(FirstUnfit(part, test_support::HexOfInstructions(code)), refused) << part;
+  }
+}
+
+// Every real file fits the part its name gives; a dsPIC30F file with EEPROM
+// does not fit a dsPIC33F part.
+TEST(FileFit, RealFilesFitTheirParts) {
+  const std::filesystem::path corpus = std::filesystem::path(QUILLON_SHARED_DIR) / "hexcorpus";
+  if (!std::filesystem::is_directory(corpus)) GTEST_SKIP() << "no " << corpus;
+  auto text = [](const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+    const std::string name = entry.path().filename().string();
+    if (entry.path().extension() != ".hex") continue;
+    EXPECT_EQ(FirstUnfit(name.substr(0, name.find("__")), text(entry.path())), std::nullopt)
+        << name;
+  }
+  EXPECT_EQ(FirstUnfit("dsPIC33FJ128GP802",
+                       text(corpus / "dsPIC30F4011__moongyu_moonpjt_mcu__EX17_1_EEPROM.hex")),
+            0x7FFC00u);
 }
 
 }  // namespace

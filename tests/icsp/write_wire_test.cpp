@@ -3,11 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <tuple>
+#include <utility>
 
 #include "icsp/config_write.h"
 #include "icsp/operations.h"
 #include "icsp/primitives.h"
 #include "image/formats.h"
+#include "image/hex_writer.h"
 #include "scripted_board.h"
 
 namespace quillon::icsp {
@@ -19,19 +25,6 @@ const Bytes kWait{link::cmd::kWait};
 class WriteWireTest : public ScriptedSessionTest {
  protected:
   WriteWireTest() {
-    // The executive's write commands answer with a 4-byte header once the
-    // block has arrived.
-    port.responder = [this](const Bytes& w) -> Bytes {
-      if (w == Bytes{link::cmd::kExecWriteCode} || w == Bytes{link::cmd::kExecWriteData}) {
-        block_write_ = true;
-        return {};
-      }
-      if (block_write_ && w.size() > 3) {
-        block_write_ = false;
-        return {0x15, 0x00, 0x00, 0x02};
-      }
-      return board.Answer(w);
-    };
     options.verify_after_writing = false;
     options.enhanced_icsp = false;
   }
@@ -58,9 +51,6 @@ class WriteWireTest : public ScriptedSessionTest {
     }
     return found;
   }
-
- private:
-  bool block_write_ = false;
 };
 
 TEST_F(WriteWireTest, Dspic30fConfigWordIsOnePacketOfNineteenWords) {
@@ -241,6 +231,42 @@ TEST_F(WriteWireTest, ExecutiveRowsCarryAddressCountAndPackedWords) {
   EXPECT_EQ(std::count(port.writes.begin(), port.writes.end(), Bytes{link::cmd::kExecWriteCode}),
             1);
   EXPECT_TRUE(Errors().empty());
+}
+
+// A FAIL, a NACK, or an answer to another command ends every block exchange
+// with the executive with a report naming the block's address.
+TEST_F(WriteWireTest, ExecutiveAnswersOtherThanPassEndTheOperation) {
+  Select("dsPIC30F2010");
+  options.enhanced_icsp = true;
+  const std::string dir = (std::filesystem::temp_directory_path() / "quillon_refused").string();
+  auto write = [this](std::size_t unit, bool eeprom) {
+    session.image.Clear(session.device);
+    (eeprom ? session.image.eeprom : session.image.program)[unit] = 0x1234;
+    WriteDevice(session);
+  };
+  const std::tuple<std::function<void()>, int, const char*> operations[] = {
+      {[&] { write(0x40, false); }, 0x5, "000040"},
+      {[&] { write(16, true); }, 0x4, "7FFC20"},
+      {[&] { ReadDevice(session, dir); }, 0x2, "000000"},
+      {[this] { BlankCheck(session); }, 0x2, "000000"},
+  };
+  for (const auto& [status, flip] : {std::pair{2, 0}, std::pair{3, 0}, std::pair{1, 1}}) {
+    for (const auto& [run, opcode, address] : operations) {
+      Clear();
+      port.input.clear();  // a refused read leaves its block unread
+      session.BeginOperation();
+      board.exec_status = static_cast<std::uint8_t>(status);
+      board.exec_opcode_flip = static_cast<std::uint8_t>(flip);
+      run();
+      EXPECT_EQ(Errors(), std::vector<std::string>{
+                              "Error : the programming executive refused the block!\r\nAdr " +
+                              std::string(address) +
+                              " Ans:" + image::Hex4(status << 12 | (opcode ^ flip) << 8)});
+      EXPECT_EQ(sink.last_text(), Errors().back());
+      EXPECT_EQ(session.outcome(), Outcome::kProblem);
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(dir) / image::kHexName));
 }
 
 }  // namespace
