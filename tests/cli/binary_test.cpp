@@ -49,7 +49,7 @@ class BinaryTest : public ::testing::Test {
                           "LANG=C HOME=" + Quote(home.string()) +
                           " XDG_CONFIG_HOME=" + Quote((home / "cfg").string()) + " " +
                           Quote(QUILLON_CLI_BINARY);
-    for (const std::string& a : args) command += " " + Quote(a);
+    for (const std::string& a : args) command.append(" ").append(Quote(a));
     return command + " >" + Quote((home / "out.txt").string()) + " 2>" +
            Quote((home / "err.txt").string()) + " </dev/null";
   }

@@ -5,12 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <optional>
 #include <random>
+#include <set>
+#include <string_view>
 #include <tuple>
 
 #include "chip_compare.h"
@@ -80,22 +84,21 @@ void FillRandomImage(Session& session, std::uint32_t seed) {
 
 class WriteSimTest : public ::testing::TestWithParam<WriteCase> {};
 
-TEST_P(WriteSimTest, ChipEqualsImageAndReadsBack) {
-  const WriteCase c = GetParam();
-  auto sim = SessionFor(c.device, c.mode);
-  Session& session = sim->session;
+// Writes the session's image with verification, compares the chip with it
+// and reads it back in the same mode.
+void WriteVerifyAndReadBack(SimSession& sim, Mode mode) {
+  Session& session = sim.session;
   const devices::DeviceRecord& d = session.device.device;
-  FillRandomImage(session, static_cast<std::uint32_t>(d.device_id));
   const image::MemoryImage written = session.image;
 
   WriteDevice(session);
-  ASSERT_TRUE(sim->Errors().empty()) << sim->Errors().front();
-  EXPECT_FALSE(sim->port.board().protocol_fault()) << sim->port.board().fault_text();
-  EXPECT_TRUE(sim->sink.last_text().starts_with("Writing Successful!\r\nTime="))
-      << sim->sink.last_text();
+  ASSERT_TRUE(sim.Errors().empty()) << sim.Errors().front();
+  EXPECT_FALSE(sim.port.board().protocol_fault()) << sim.port.board().fault_text();
+  EXPECT_TRUE(sim.sink.last_text().starts_with("Writing Successful!\r\nTime="))
+      << sim.sink.last_text();
   EXPECT_EQ(session.outcome(), Outcome::kOk);
 
-  const sim::Target& chip = sim->target();
+  const sim::Target& chip = sim.target();
   const std::size_t program_units = 2 * static_cast<std::size_t>(d.program_words);
   const std::size_t eeprom_words = static_cast<std::size_t>(d.eeprom_bytes) / 2;
   EXPECT_EQ(FirstDifference("program", ChipProgram(chip), Slice(written.program, program_units)),
@@ -120,8 +123,8 @@ TEST_P(WriteSimTest, ChipEqualsImageAndReadsBack) {
   }
   EXPECT_EQ(FirstDifference("config", chip_config, expected_config), "");
   // A family without an executive is driven with plain ICSP, said once.
-  const bool fallback = c.mode == Mode::kEnhanced && !devices::Form(d).executive.present;
-  const std::vector<std::string> texts = sim->sink.texts();
+  const bool fallback = mode == Mode::kEnhanced && !devices::Form(d).executive.present;
+  const std::vector<std::string> texts = sim.sink.texts();
   EXPECT_EQ(std::count(texts.begin(), texts.end(),
                        "No programming executive for this part: plain ICSP is used."),
             fallback ? 1 : 0);
@@ -131,7 +134,7 @@ TEST_P(WriteSimTest, ChipEqualsImageAndReadsBack) {
   std::filesystem::create_directories(dir);
   session.BeginOperation();
   ReadDevice(session, dir.string());
-  EXPECT_TRUE(sim->Errors().empty());
+  EXPECT_TRUE(sim.Errors().empty());
   EXPECT_EQ(FirstDifference("read program", Slice(session.image.program, program_units),
                             Slice(written.program, program_units)),
             "");
@@ -141,6 +144,13 @@ TEST_P(WriteSimTest, ChipEqualsImageAndReadsBack) {
   std::vector<std::uint16_t> read_config;
   for (std::size_t k : entries) read_config.push_back(session.config_readback[k]);
   EXPECT_EQ(FirstDifference("read config", read_config, expected_config), "");
+}
+
+TEST_P(WriteSimTest, ChipEqualsImageAndReadsBack) {
+  const WriteCase c = GetParam();
+  auto sim = SessionFor(c.device, c.mode);
+  FillRandomImage(sim->session, static_cast<std::uint32_t>(sim->session.device.device.device_id));
+  WriteVerifyAndReadBack(*sim, c.mode);
 }
 
 std::vector<WriteCase> AllCases() {
@@ -165,6 +175,69 @@ INSTANTIATE_TEST_SUITE_P(FamilyFormsAndModes, WriteSimTest, ::testing::ValuesIn(
                            return std::string(info.param.device) +
                                   kModeNames[static_cast<int>(info.param.mode)];
                          });
+
+// --- soak ---
+
+// A sparse image: a few random program words, EEPROM words and configuration
+// words, the rest blank.
+void FillSparseImage(Session& session, std::mt19937& random) {
+  const devices::DeviceRecord& d = session.device.device;
+  image::MemoryImage& img = session.image;
+  img.Clear(session.device);
+  for (int n = 1 + static_cast<int>(random() % 48); n > 0; --n) {
+    const std::size_t i = random() % static_cast<std::uint32_t>(d.program_words);
+    img.program[2 * i] = static_cast<std::uint16_t>(random());
+    img.program[2 * i + 1] = static_cast<std::uint16_t>(random() & 0xFF);
+  }
+  for (int n = d.eeprom_bytes > 0 ? static_cast<int>(random() % 16) : 0; n > 0; --n) {
+    img.eeprom[random() % static_cast<std::uint32_t>(d.eeprom_bytes / 2)] =
+        static_cast<std::uint16_t>(random());
+  }
+  const devices::ConfigForm& config = devices::Form(d).config;
+  if (config.layout == devices::ConfigLayout::kFlashWords) {
+    for (int k = 0; k < 2; ++k) {
+      img.config[k] = img.program[devices::FlashConfigAddress(d, k)];
+      img.config_present[k] = true;
+    }
+  } else {
+    for (int k = 0; k < config.written; ++k) {
+      if (random() % 2 == 0) continue;
+      // Nothing for the KA parts' unimplemented register 0xF80002.
+      if (&devices::Form(d) == &devices::kFormPic24FKA && k == 1) continue;
+      img.config[k] = static_cast<std::uint16_t>(random() & config.value_mask);
+      img.config_present[k] = true;
+    }
+  }
+}
+
+// Random parts of the catalogue in random modes. A short run by default;
+// QUILLON_SOAK_IMAGES=N runs N images, QUILLON_SOAK_SEED=S repeats the one
+// image a failure names.
+TEST(WriteSoak, SparseImagesOnRandomParts) {
+  const char* seed_text = std::getenv("QUILLON_SOAK_SEED");
+  const char* count_text = std::getenv("QUILLON_SOAK_IMAGES");
+  const bool one = seed_text != nullptr && *seed_text != '\0';
+  const std::uint32_t first =
+      one ? static_cast<std::uint32_t>(std::strtoul(seed_text, nullptr, 10)) : 1;
+  const int count = one                                            ? 1
+                    : count_text != nullptr && *count_text != '\0' ? std::atoi(count_text)
+                                                                   : 8;
+  const auto catalogue = devices::Catalogue();
+  std::set<std::string_view> parts;
+  for (int i = 0; i < count && !::testing::Test::HasFailure(); ++i) {
+    const std::uint32_t seed = first + static_cast<std::uint32_t>(i);
+    std::mt19937 random(seed);
+    const devices::DeviceRecord& d = catalogue[random() % catalogue.size()];
+    const Mode mode = static_cast<Mode>(random() % 3);
+    SCOPED_TRACE("QUILLON_SOAK_SEED=" + std::to_string(seed) + " reproduces this image (" +
+                 std::string(d.name) + " " + kModeNames[static_cast<int>(mode)] + ")");
+    auto sim = SessionFor(std::string(d.name), mode);
+    FillSparseImage(sim->session, random);
+    WriteVerifyAndReadBack(*sim, mode);
+    parts.insert(d.name);
+  }
+  std::printf("soak: %d images, %zu parts\n", count, parts.size());
+}
 
 // --- over programmed flash ---
 

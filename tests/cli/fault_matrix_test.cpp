@@ -1,0 +1,279 @@
+// Every operation in every link mode against every fault the simulated board
+// injects, run twice: through the window's logic (controls, port, status
+// line) and through the console tool (exit status). A faulted run must end
+// in bounded virtual time with the port closed and the controls usable, and
+// must never report success for work the fault spoiled.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/application.h"
+#include "app/fake_front_end.h"
+#include "app/ids.h"
+#include "cli/cli_test_support.h"
+#include "cli/exit_codes.h"
+#include "cli/runner.h"
+#include "sim/sim_port.h"
+
+namespace quillon::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kDevice = "dsPIC30F4013";
+const std::string kExecDir = QUILLON_SOURCE_DIR "/examples/executive";
+
+struct Mode {
+  const char* name;
+  std::uint16_t firmware;
+  bool enhanced;
+};
+const Mode kModes[] = {
+    {"batch", 0x0100, false}, {"letters", 0x0102, false}, {"enhanced", 0x0102, true}};
+
+const char* const kOperations[] = {"connect", "detect", "erase", "check", "write", "read"};
+
+// A fault strikes the first, middle or last exchange of the operation's
+// fault-free run. Acknowledges are counted, never inspected, so a corrupted
+// byte goes to the last byte of a reply that carries data; a truncated reply
+// lacks its last byte.
+enum class Kind { kSilent, kTruncated, kCorrupted, kLate, kStuckBit };
+const char* const kKindNames[] = {"silent", "truncated", "corrupted", "late", "stuck"};
+struct Fault {
+  Kind kind;
+  double at;
+};
+struct Strike {
+  std::uint64_t exchange = 0;  // counted from the session's first
+  std::size_t reply_size = 0;
+};
+
+// Whether the operation must fail under the fault. A lost, short or late
+// reply always breaks the link. A stuck bit shows where the cell is compared
+// (blank check, verification). A corrupted data byte shows in the blank
+// check's and the batch verification's reads (the middle data exchange, and
+// the check's last); it passes unseen where the host only shows or carries
+// the data (a read, detection's configuration words, the executive words an
+// erase keeps, the board's version) and in the executive's status words,
+// whose size alone counts.
+bool MustFail(const Fault& fault, const std::string& op, const Mode& mode) {
+  switch (fault.kind) {
+    case Kind::kStuckBit:
+      return op == "check" || op == "write";
+    case Kind::kCorrupted:
+      return (op == "check" && fault.at > 0) ||
+             (op == "write" && fault.at == 0.5 && !mode.enhanced);
+    default:
+      return true;
+  }
+}
+
+// The exchanges of a board trace ("#n > bytes < bytes" lines).
+std::vector<Strike> ParseTrace(const std::string& trace, bool data_only) {
+  std::vector<Strike> strikes;
+  std::istringstream lines(trace);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const Strike s{std::stoull(line.substr(1)), (line.size() - line.find('<') - 1) / 3};
+    if (!data_only || s.reply_size > 1) strikes.push_back(s);
+  }
+  return strikes;
+}
+
+// An erased cell with this bit stuck at zero: programmed there, the sample
+// file's instruction keeps the bit set.
+constexpr std::uint32_t kStuckAddress = 0x100;
+constexpr std::uint32_t kStuckMask = 0x000200;
+
+void Arm(sim::Board& board, Kind kind, const Strike& strike) {
+  sim::FaultPlan& plan = board.faults();
+  switch (kind) {
+    case Kind::kSilent:
+      plan.silent_after = strike.exchange - 1;
+      break;
+    case Kind::kTruncated:
+      plan.truncate_exchange = strike.exchange;
+      plan.truncate_to = strike.reply_size - 1;
+      break;
+    case Kind::kCorrupted:
+      plan.corrupt_exchange = strike.exchange;
+      plan.corrupt_index = strike.reply_size - 1;
+      break;
+    case Kind::kLate:
+      plan.delay_exchange = strike.exchange;
+      plan.delay_after = 0;
+      break;
+    case Kind::kStuckBit:
+      board.SetStuckBits(kStuckAddress, kStuckMask, 0);
+      break;
+  }
+}
+
+// Counts opens and closes of the board's port.
+class CountingPort : public link::SerialPort {
+ public:
+  explicit CountingPort(sim::SimPort& sim) : sim_(sim) {}
+  std::vector<std::string> Open(const std::string& name) override {
+    ++open;
+    return sim_.Open(name);
+  }
+  std::vector<std::string> Close() override {
+    --open;
+    return sim_.Close();
+  }
+  link::Transfer Read(std::uint8_t* d, std::size_t n) override { return sim_.Read(d, n); }
+  link::Transfer Write(const std::uint8_t* d, std::size_t n) override { return sim_.Write(d, n); }
+  int open = 0;
+
+ private:
+  sim::SimPort& sim_;
+};
+
+sim::BoardConfig Board(const Mode& mode) {
+  sim::BoardConfig config;
+  config.device = kDevice;
+  config.firmware = mode.firmware;
+  return config;
+}
+
+struct AppRun {
+  icsp::Outcome outcome = icsp::Outcome::kOk;
+  double seconds = 0;
+  bool port_open = false, controls_usable = false;
+  std::string last_status;
+  report::StatusKind last_kind = report::StatusKind::kRoutine;
+  std::string trace;            // exchanges of the operation itself
+  std::uint64_t exchanges = 0;  // connect's included
+};
+
+class FaultMatrix : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = cli_test::TempDir("faults");
+    hex = cli_test::WriteSampleHex(dir / "sample.hex");
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  // The window's logic: select, connect, then the operation. `at` is the
+  // exchange the fault strikes (counted from the first of the session).
+  AppRun RunApp(const Mode& mode, const std::string& op, const Fault* fault = nullptr,
+                const Strike& strike = {}) {
+    sim::SimPort sim(Board(mode));
+    CountingPort port(sim);
+    app::testing::FakeView view;
+    app::testing::FakeSettings settings;
+    app::testing::FakeSystem system(view);
+    report::ManualClock clock;
+    view.marks[report::Option::kEnhancedIcsp] = mode.enhanced;
+    app::Application app(view, settings, system, port, clock, nullptr);
+    app.Start();
+    app.session().executive_dir = kExecDir;
+    app.ChooseDevice(kDevice);
+    if (fault) Arm(sim.board(), fault->kind, strike);
+    std::ostringstream trace;
+    AppRun run;
+    if (op == "connect") {
+      sim.board().SetTrace(&trace);
+      run.outcome = app.ConnectTo("sim") ? icsp::Outcome::kOk : icsp::Outcome::kLinkFailure;
+      run.controls_usable = view.Enabled(app::kConnectButton) || run.outcome == icsp::Outcome::kOk;
+    } else {
+      EXPECT_TRUE(app.ConnectTo("sim"));
+      sim.board().SetTrace(&trace);
+      if (op == "detect") run.outcome = app.Detect();
+      if (op == "erase") run.outcome = app.Erase();
+      if (op == "check") run.outcome = app.Check();
+      if (op == "write") run.outcome = app.WriteFile(hex);
+      if (op == "read") run.outcome = app.Read(dir.string());
+      run.controls_usable = view.Enabled(app::kDetectButton) && view.Enabled(app::kReadButton) &&
+                            view.Enabled(app::kDeviceList);
+    }
+    run.seconds =
+        sim.board().stats().simulated_seconds + static_cast<double>(clock.ElapsedMs()) / 1000;
+    run.port_open = port.open != 0;
+    run.last_status = view.last_status();
+    run.last_kind = view.kinds.empty() ? report::StatusKind::kRoutine : view.kinds.back();
+    run.trace = trace.str();
+    run.exchanges = sim.board().stats().exchanges;
+    return run;
+  }
+
+  // The console tool on an equally faulted board; its exit status and the
+  // exchanges it made. It checks the part's identity before the operation,
+  // so its strikes come `shift` exchanges later than the window's.
+  std::pair<int, std::uint64_t> RunCli(const Mode& mode, const std::string& op, const Fault* fault,
+                                       const Strike& strike = {}, std::uint64_t shift = 0) {
+    CliOptions options;
+    options.command = op;
+    options.port = "sim";
+    options.device = kDevice;
+    options.plain_icsp = !mode.enhanced;
+    options.exec_dir = kExecDir;
+    if (op == "write") options.argument = hex;
+    if (op == "read") options.argument = dir.string();
+    app::testing::FakeSettings settings;
+    std::ostringstream out, err;
+    report::ManualClock clock;
+    sim::SimPort sim(Board(mode));
+    if (fault) Arm(sim.board(), fault->kind, {strike.exchange + shift, strike.reply_size});
+    Environment env{settings,
+                    out,
+                    err,
+                    clock,
+                    [&](const std::string&) -> std::unique_ptr<link::SerialPort> {
+                      return std::make_unique<CountingPort>(sim);
+                    },
+                    report::kEnglishLangId};
+    const int code = RunCommand(options, env);
+    return {code, sim.board().stats().exchanges};
+  }
+
+  fs::path dir;
+  std::string hex;
+};
+
+TEST_F(FaultMatrix, EveryOperationModeAndFault) {
+  std::vector<Fault> faults{{Kind::kStuckBit, 0}};
+  for (Kind kind : {Kind::kSilent, Kind::kTruncated, Kind::kCorrupted, Kind::kLate}) {
+    for (double at : {0.0, 0.5, 1.0}) faults.push_back({kind, at});
+  }
+  int cases = 0;
+  for (const Mode& mode : kModes) {
+    for (const std::string op : kOperations) {
+      const AppRun clean = RunApp(mode, op);
+      ASSERT_EQ(clean.outcome, icsp::Outcome::kOk) << mode.name << " " << op;
+      const std::uint64_t shift = RunCli(mode, op, nullptr).second - clean.exchanges;
+      for (const Fault& fault : faults) {
+        const std::vector<Strike> strikes = ParseTrace(clean.trace, fault.kind == Kind::kCorrupted);
+        if (strikes.empty()) continue;  // no data to corrupt
+        const Strike strike = strikes[static_cast<std::size_t>(fault.at * (strikes.size() - 1))];
+        SCOPED_TRACE(std::string(mode.name) + " " + op + " " +
+                     kKindNames[static_cast<int>(fault.kind)] + " at exchange " +
+                     std::to_string(strike.exchange));
+        ++cases;
+        const AppRun run = RunApp(mode, op, &fault, strike);
+        const int code = RunCli(mode, op, &fault, strike, op == "connect" ? 0 : shift).first;
+        EXPECT_LT(run.seconds, clean.seconds + 30);
+        EXPECT_FALSE(run.port_open);
+        EXPECT_TRUE(run.controls_usable);
+        EXPECT_EQ(code, ExitCodeFor(run.outcome));
+        if (MustFail(fault, op, mode)) {
+          EXPECT_NE(run.outcome, icsp::Outcome::kOk);
+        }
+        if (run.outcome != icsp::Outcome::kOk) {
+          EXPECT_EQ(run.last_kind, report::StatusKind::kError) << run.last_status;
+          EXPECT_EQ(run.last_status.find("Successful"), std::string::npos) << run.last_status;
+        }
+      }
+    }
+  }
+  std::printf("fault matrix: %d cases\n", cases);
+}
+
+}  // namespace
+}  // namespace quillon::cli
