@@ -20,35 +20,43 @@ std::string AboutText(const std::optional<std::string>& os_line) {
   return text;
 }
 
-Application::Application(View& view, SettingsStore& settings, SystemActions& system,
+Application::Application(View& window, SettingsStore& settings, SystemActions& system,
                          link::SerialPort& port, report::Clock& clock,
                          report::LanguageSource language)
+    : Application(static_cast<StatusView&>(window), settings, port, clock, std::move(language)) {
+  window_ = &window;
+  system_ = &system;
+}
+
+Application::Application(StatusView& view, SettingsStore& settings, link::SerialPort& port,
+                         report::Clock& clock, report::LanguageSource language)
     : view_(view),
       settings_(settings),
-      system_(system),
       reporter_(view, clock, std::move(language)),
       session_(port, reporter_, view) {
   session_.detection_listener = this;
 }
 
 void Application::Start() {
-  for (int n = 1; n <= 9; ++n) view_.AddComPort("COM" + std::to_string(n));
-  view_.SelectComIndex(0);
+  if (window_ == nullptr) return;
+  View& window = *window_;
+  for (int n = 1; n <= 9; ++n) window.AddComPort("COM" + std::to_string(n));
+  window.SelectComIndex(0);
   const int stored_com = LoadCom(settings_);
-  if (stored_com >= 0) view_.SelectComIndex(stored_com - 1);
+  if (stored_com >= 0) window.SelectComIndex(stored_com - 1);
 
-  view_.ResetProgress();
+  window.ResetProgress();
 
-  view_.EnableControl(kConnectButton, true);
+  window.EnableControl(kConnectButton, true);
   SetOperationControls(false);
-  view_.EnableControl(kDeviceList, false);
+  window.EnableControl(kDeviceList, false);
 
-  for (const devices::DeviceRecord& row : devices::Catalogue()) view_.AddDeviceName(row.name);
+  for (const devices::DeviceRecord& row : devices::Catalogue()) window.AddDeviceName(row.name);
 
   // The remembered device is selected but not stored again.
   const std::string chip = LoadChip(settings_);
   if (!chip.empty()) {
-    view_.SelectDeviceName(chip);
+    window.SelectDeviceName(chip);
     devices::SelectDevice(session_.device, chip, reporter_);
   }
 
@@ -56,6 +64,8 @@ void Application::Start() {
 }
 
 void Application::Dispatch(int command_id, int notification) {
+  if (window_ == nullptr) return;
+  View& window = *window_;
   switch (command_id) {
     case kComList:
       if (notification == kSelectionChange) ComSelected();
@@ -88,16 +98,16 @@ void Application::Dispatch(int command_id, int notification) {
       Exit();
       return;
     case kMenuWideVdd:
-      view_.ToggleOption(report::Option::kWideVdd);
+      window.ToggleOption(report::Option::kWideVdd);
       return;
     case kMenuEraseBeforeWriting:
-      view_.ToggleOption(report::Option::kEraseBeforeWriting);
+      window.ToggleOption(report::Option::kEraseBeforeWriting);
       return;
     case kMenuVerifyAfterWriting:
-      view_.ToggleOption(report::Option::kVerifyAfterWriting);
+      window.ToggleOption(report::Option::kVerifyAfterWriting);
       return;
     case kMenuEnhancedIcsp:
-      view_.ToggleOption(report::Option::kEnhancedIcsp);
+      window.ToggleOption(report::Option::kEnhancedIcsp);
       return;
     case kMenuWebHome:
       WebHome();
@@ -111,12 +121,12 @@ void Application::Dispatch(int command_id, int notification) {
 }
 
 void Application::ComSelected() {
-  const int index = view_.SelectedComIndex();
+  const int index = window_ != nullptr ? window_->SelectedComIndex() : -1;
   if (index >= 0) StoreCom(settings_, index + 1);
 }
 
 void Application::DeviceListChanged() {
-  ChooseDevice(view_.SelectedDeviceName());
+  if (window_ != nullptr) ChooseDevice(window_->SelectedDeviceName());
 }
 
 bool Application::ChooseDevice(const std::string& name) {
@@ -126,27 +136,28 @@ bool Application::ChooseDevice(const std::string& name) {
 }
 
 void Application::DeviceDetected(const std::string& name) {
-  view_.SelectDeviceName(name);
+  if (window_ != nullptr) window_->SelectDeviceName(name);
   StoreChip(settings_, name);
 }
 
 void Application::Update() {
-  const int index = view_.SelectedComIndex();
-  if (index < 0) return;
-  system_.Launch(std::string(kUpdateBatch),
-                 std::string(kUpdateParameters) + std::to_string(index + 1));
+  const int index = window_ != nullptr ? window_->SelectedComIndex() : -1;
+  if (index < 0 || system_ == nullptr) return;
+  system_->Launch(std::string(kUpdateBatch),
+                  std::string(kUpdateParameters) + std::to_string(index + 1));
 }
 
 void Application::WebHome() {
-  system_.OpenWebPage(std::string(kWebAddress));
+  if (system_ != nullptr) system_->OpenWebPage(std::string(kWebAddress));
 }
 
 void Application::About() {
-  view_.ShowStatus(AboutText(system_.OsVersionLine()), report::StatusKind::kResult);
+  view_.ShowStatus(AboutText(system_ != nullptr ? system_->OsVersionLine() : std::nullopt),
+                   report::StatusKind::kResult);
 }
 
 void Application::Exit() {
-  system_.ExitProcess(0);
+  if (system_ != nullptr) system_->ExitProcess(0);
 }
 
 }  // namespace quillon::app

@@ -27,7 +27,12 @@ std::string AboutText(const std::optional<std::string>& os_line);
 
 class Application : private icsp::DetectionListener {
  public:
-  Application(View& view, SettingsStore& settings, SystemActions& system, link::SerialPort& port,
+  // The window, with its controls and the system around it.
+  Application(View& window, SettingsStore& settings, SystemActions& system, link::SerialPort& port,
+              report::Clock& clock, report::LanguageSource language);
+  // A front-end that shows status and progress only (the console): no
+  // controls, lists, dialogs or menus.
+  Application(StatusView& view, SettingsStore& settings, link::SerialPort& port,
               report::Clock& clock, report::LanguageSource language);
   Application(const Application&) = delete;
   Application& operator=(const Application&) = delete;
@@ -64,6 +69,10 @@ class Application : private icsp::DetectionListener {
   icsp::Outcome Read(const std::string& output_dir = "");
   // Puts the words of a kept file back on the part they were kept from.
   icsp::Outcome RestoreRow(const std::string& path);
+  // Reads the device into the files named.
+  icsp::Outcome ReadInto(const icsp::ReadFiles& files);
+  // Compares the part with a HEX file, writing nothing of it.
+  icsp::Outcome VerifyFile(const std::string& path);
 
   void Update();
   void WebHome();
@@ -81,13 +90,15 @@ class Application : private icsp::DetectionListener {
   void BeginOperationControls();
   void EndOperationControls();
   void SetOperationControls(bool enabled);
+  void EnableControl(int control_id, bool enabled);
   // False when the preparation could not provide the executive; the steps
   // that need it are skipped.
   bool PrepareExecutive();
 
-  View& view_;
+  StatusView& view_;
+  View* window_ = nullptr;  // none on a console
   SettingsStore& settings_;
-  SystemActions& system_;
+  SystemActions* system_ = nullptr;
   report::Reporter reporter_;
   icsp::Session session_;
   std::string port_name_;

@@ -11,10 +11,13 @@
 
 namespace quillon::app {
 
-// The window: status text and progress bar (StatusSink), the option marks
-// (OptionMarks; the marks are the option state itself), the two lists and the
-// enabled state of the controls.
-class View : public report::StatusSink, public report::OptionMarks {
+// What every front-end shows: status texts and progress (StatusSink) and the
+// option marks (OptionMarks; the marks are the option state itself).
+class StatusView : public report::StatusSink, public report::OptionMarks {};
+
+// The window besides: the two lists, the enabled state of the controls and
+// the Option menu's check marks.
+class View : public StatusView {
  public:
   // Enables or disables a control by id (kComList .. kProgressBar).
   virtual void EnableControl(int control_id, bool enabled) = 0;

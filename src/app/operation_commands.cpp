@@ -9,7 +9,8 @@
 namespace quillon::app {
 
 bool Application::Connect() {
-  return ConnectTo("COM" + std::to_string(view_.SelectedComIndex() + 1));
+  return ConnectTo("COM" +
+                   std::to_string((window_ != nullptr ? window_->SelectedComIndex() : 0) + 1));
 }
 
 bool Application::ConnectTo(const std::string& port_name) {
@@ -19,36 +20,40 @@ bool Application::ConnectTo(const std::string& port_name) {
     session_.firmware_version = result.firmware_version;
     connected_ = true;
     view_.SetProgress(100);
-    view_.EnableControl(kConnectButton, false);
+    EnableControl(kConnectButton, false);
     SetOperationControls(true);
-    view_.EnableControl(kComList, false);
-    view_.EnableControl(kDeviceList, true);
+    EnableControl(kComList, false);
+    EnableControl(kDeviceList, true);
     view_.ShowStatus(link::ConnectStatusText(result), report::StatusKind::kResult);
   } else {
-    view_.EnableControl(kConnectButton, true);
-    view_.EnableControl(kComList, true);
+    EnableControl(kConnectButton, true);
+    EnableControl(kComList, true);
     SetOperationControls(false);
-    view_.EnableControl(kDeviceList, false);
+    EnableControl(kDeviceList, false);
     view_.ShowStatus(link::ConnectStatusText(result), report::StatusKind::kError);
   }
   return result.connected;
 }
 
+void Application::EnableControl(int control_id, bool enabled) {
+  if (window_ != nullptr) window_->EnableControl(control_id, enabled);
+}
+
 void Application::SetOperationControls(bool enabled) {
-  for (int id = kDetectButton; id <= kReadButton; ++id) view_.EnableControl(id, enabled);
+  for (int id = kDetectButton; id <= kReadButton; ++id) EnableControl(id, enabled);
 }
 
 void Application::BeginOperationControls() {
-  view_.EnableControl(kConnectButton, false);
+  EnableControl(kConnectButton, false);
   SetOperationControls(false);
-  view_.EnableControl(kDeviceList, false);
+  EnableControl(kDeviceList, false);
   view_.Pump();
 }
 
 void Application::EndOperationControls() {
-  view_.EnableControl(kConnectButton, false);
+  EnableControl(kConnectButton, false);
   SetOperationControls(true);
-  view_.EnableControl(kDeviceList, true);
+  EnableControl(kDeviceList, true);
   view_.Pump();
 }
 
@@ -56,13 +61,13 @@ icsp::Outcome Application::RunOperation(std::string_view first_text,
                                         const std::function<void()>& steps) {
   reporter_.ShowStatus(first_text);
   BeginOperationControls();
-  system_.BeginTimerResolution();
+  if (system_ != nullptr) system_->BeginTimerResolution();
   session_.link.OpenPort(port_name_);
   session_.BeginOperation();
   steps();
   session_.link.ClosePort();
   if (session_.stopped()) reporter_.ReportError(icsp::StoppedMessage(session_.stopped_at()));
-  system_.EndTimerResolution();
+  if (system_ != nullptr) system_->EndTimerResolution();
   EndOperationControls();
   return session_.outcome();
 }
@@ -92,7 +97,7 @@ icsp::Outcome Application::Check() {
 }
 
 void Application::Write() {
-  const std::string path = system_.ChooseHexFile();
+  const std::string path = system_ != nullptr ? system_->ChooseHexFile() : "";
   if (path.empty()) return;
   WriteFile(path);
 }
@@ -146,6 +151,20 @@ icsp::Outcome Application::Read(const std::string& output_dir) {
 
 icsp::Outcome Application::RestoreRow(const std::string& path) {
   return RunOperation("Restoring...", [this, &path] { icsp::RestoreKeptWords(session_, path); });
+}
+
+icsp::Outcome Application::ReadInto(const icsp::ReadFiles& files) {
+  return RunOperation("Reading...", [this, &files] {
+    if (PrepareExecutive()) icsp::ReadDevice(session_, files);
+  });
+}
+
+icsp::Outcome Application::VerifyFile(const std::string& path) {
+  return RunOperation("Loading...", [this, &path] {
+    if (!PrepareExecutive()) return;
+    if (icsp::LoadHexFile(session_, path) != image::LoadResult::kLoaded) return;
+    icsp::VerifyDevice(session_);
+  });
 }
 
 }  // namespace quillon::app

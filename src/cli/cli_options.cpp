@@ -2,80 +2,411 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <memory>
 
 #include "cli/exit_codes.h"
 
 namespace quillon::cli {
+namespace {
+
+// Which options a command takes; the help of each command lists exactly
+// these, and an option given before a command it does not apply to is
+// refused rather than silently ignored.
+enum Group : unsigned {
+  kBoard = 1,       // -P
+  kPart = 2,        // -p
+  kExecutive = 4,   // --exec-dir, --icsp
+  kWriting = 8,     // --no-erase, --no-verify
+  kDryRun = 16,     // -n
+  kReadFiles = 32,  // -o, --listing
+  kIdentity = 64,   // --force
+  kIncremental = 128,  // --incremental
+};
+
+struct CommandRow {
+  Command id;
+  const char* name;
+  unsigned groups;
+  const char* help;
+  const char* argument;  // nullptr: none
+  const char* argument_help;
+  bool argument_required;
+};
+
+constexpr CommandRow kCommands[] = {
+    {Command::kDevices, "devices", 0,
+     "List the supported parts whose name contains PATTERN (any case): name, DeviceID, socket, "
+     "program words, EEPROM bytes, family",
+     "PATTERN", "Part of a device name", false},
+    {Command::kPorts, "ports", 0,
+     "List the serial ports present, with USB vendor:product, maker and serial number where the "
+     "system knows them",
+     nullptr, nullptr, false},
+    {Command::kConnect, "connect", kBoard | kPart, "Ask the board for its firmware version",
+     nullptr, nullptr, false},
+    {Command::kDetect, "detect", kBoard | kPart,
+     "Read the DeviceID, select the matching part and show its configuration words", nullptr,
+     nullptr, false},
+    // Erase takes the executive options too, so that one command line
+    // serves every operation of a script; they change nothing in an erase.
+    {Command::kErase, "erase", kBoard | kPart | kIdentity | kExecutive | kDryRun,
+     "Bulk-erase the part", nullptr, nullptr, false},
+    {Command::kCheck, "check", kBoard | kPart | kIdentity | kExecutive,
+     "Blank-check program memory and data EEPROM", nullptr, nullptr, false},
+    {Command::kWrite, "write",
+     kBoard | kPart | kIdentity | kExecutive | kWriting | kDryRun | kIncremental,
+     "Program an Intel HEX file: erase, program memory, EEPROM, verification, configuration "
+     "words",
+     "FILE", "The Intel HEX file", true},
+    {Command::kVerify, "verify", kBoard | kPart | kIdentity | kExecutive,
+     "Compare the part with an Intel HEX file without writing; exit status 1 names the first "
+     "difference",
+     "FILE", "The Intel HEX file", true},
+    {Command::kRead, "read", kBoard | kPart | kIdentity | kExecutive | kReadFiles,
+     "Read every memory of the part: with -o into FILE, else into $Quill$.txt (listing) and "
+     "$Quill$.hex in DIR",
+     "DIR", "Output directory for $Quill$.txt and $Quill$.hex. Default: the current directory",
+     false},
+    // The part is checked against the DeviceID in the file, not the selection.
+    {Command::kRestoreRow, "restore-row", kBoard | kPart,
+     "Write the words an erase keeps (factory words, dsPIC30F unit ID words) back from FILE onto "
+     "the part they were kept from, where they read blank",
+     "FILE", "A kept file, as an erase named it", true},
+};
+
+const CommandRow& RowFor(Command command) {
+  for (const CommandRow& row : kCommands) {
+    if (row.id == command) return row;
+  }
+  return kCommands[0];
+}
+
+struct Flags {
+  bool quiet = false;
+  bool verbose = false;
+};
+
+// Adds the options of `groups` (and those every command takes) to `app`.
+// Returns the options with their group, for the check after parsing.
+std::vector<std::pair<CLI::Option*, unsigned>> AddOptions(CLI::App& app, unsigned groups,
+                                                          CliOptions& o, Flags& f) {
+  std::vector<std::pair<CLI::Option*, unsigned>> added;
+  auto note = [&added](CLI::Option* option, unsigned group) {
+    added.emplace_back(option, group);
+    return option;
+  };
+  if (groups & kBoard) {
+    note(app.add_option("-P,--port", o.port,
+                        "Serial port: a device path (/dev/ttyUSB0), COM1..COM9 on Windows, or "
+                        "sim / sim:DEVICE[,state=FILE] for the simulated board. Default: the port "
+                        "given last time")
+             ->type_name("PORT"),
+         kBoard);
+  }
+  if (groups & kPart) {
+    note(app.add_option("-p,--device", o.device,
+                        "Part name as listed by `quillon devices` (any case). Default: the part "
+                        "chosen or detected last time")
+             ->type_name("DEVICE"),
+         kPart);
+  }
+  if (groups & kIdentity) {
+    note(app.add_flag("--force", o.force,
+                      "Go on even when the DeviceID read from the socket is not the selected "
+                      "part's (or no target answers)"),
+         kIdentity);
+  }
+  if (groups & kExecutive) {
+    note(app.add_flag("--icsp", o.plain_icsp, "Plain ICSP instead of Enhanced ICSP"), kExecutive);
+    note(app.add_option("--exec-dir", o.exec_dir,
+                        "Where pe.hex, pe24f.hex and pe33f.hex are found. Default: the directory "
+                        "given last time, else the current directory")
+             ->type_name("DIR"),
+         kExecutive);
+  }
+  if (groups & kWriting) {
+    note(app.add_flag("--no-erase", o.no_erase, "Write without erasing first"), kWriting);
+    note(app.add_flag("--no-verify", o.no_verify, "Write without verifying"), kWriting);
+  }
+  if (groups & kIncremental) {
+    note(app.add_flag("--incremental", o.incremental,
+                      "Erase and program only the pages (dsPIC30F: rows) whose contents differ "
+                      "from the file; no bulk erase, the rest of the part is kept"),
+         kIncremental);
+  }
+  if (groups & kDryRun) {
+    note(app.add_flag("-n,--dry-run", o.dry_run,
+                      "Load and check the file, connect, check the part's identity and say what "
+                      "would be erased and written, touching nothing"),
+         kDryRun);
+  }
+  if (groups & kReadFiles) {
+    note(app.add_option("-o,--output", o.output,
+                        "Write the image to FILE: Intel HEX for .hex, raw little-endian program "
+                        "memory for .bin")
+             ->type_name("FILE"),
+         kReadFiles);
+    note(
+        app.add_option("--listing", o.listing, "Write the text listing to FILE")->type_name("FILE"),
+        kReadFiles);
+  }
+  app.add_option("--lang", o.lang,
+                 "Message language; default from the locale (LC_ALL, LC_MESSAGES, LANG; on "
+                 "Windows the system language)")
+      ->check(CLI::IsMember({"en", "ja"}));
+  app.add_flag("-q,--quiet", f.quiet, "Print nothing but errors and the result");
+  app.add_flag("-v,--verbose", f.verbose, "Also print the per-step texts of the engine");
+  app.add_flag("--json", o.json,
+               "Print one JSON object for the operation on standard output, for scripts");
+  return added;
+}
+
+struct Parser {
+  CliOptions o;
+  Flags f;
+  CLI::App cli{
+      "Programs dsPIC30F, dsPIC33F, PIC24F and PIC24H parts through the Quillon programmer "
+      "board.",
+      "quillon"};
+  std::vector<std::pair<CLI::Option*, unsigned>> global_options;
+  std::vector<std::pair<CLI::App*, Command>> commands;
+
+  Parser() {
+    cli.footer(kExitCodeHelp);
+    cli.require_subcommand(1);
+    cli.set_version_flag("--version", "quillon " QUILLON_VERSION);
+    global_options = AddOptions(cli, ~0u, o, f);
+    for (const CommandRow& row : kCommands) {
+      CLI::App* sub = cli.add_subcommand(row.name, row.help);
+      AddOptions(*sub, row.groups, o, f);
+      if (row.argument != nullptr) {
+        CLI::Option* arg = sub->add_option(row.argument, o.argument, row.argument_help);
+        if (row.argument_required) arg->required();
+      }
+      commands.emplace_back(sub, row.id);
+    }
+  }
+};
+
+std::size_t EditDistance(std::string_view a, std::string_view b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+// The first word that is neither an option nor an option's value: the
+// command as the user typed it, or "" when there is none.
+std::string CommandWord(const std::vector<std::string>& args, const CLI::App& cli) {
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--") return i + 1 < args.size() ? args[i + 1] : "";
+    if (!a.starts_with("-") || a == "-") return a;
+    if (a.find('=') != std::string::npos) continue;
+    if (!a.starts_with("--") && a.size() > 2) continue;  // -Pvalue
+    for (const CLI::Option* opt : cli.get_options()) {
+      if (opt->check_name(a) && opt->get_items_expected_min() > 0) {
+        ++i;  // its value
+        break;
+      }
+    }
+  }
+  return "";
+}
+
+int UnknownCommand(const std::string& word, std::ostream& err) {
+  err << "quillon: unknown command \"" << word << "\"";
+  const CommandRow* nearest = nullptr;
+  std::size_t best = 3;  // more than two edits is no longer a typo
+  for (const CommandRow& row : kCommands) {
+    const std::size_t d = EditDistance(word, row.name);
+    if (d < best) {
+      best = d;
+      nearest = &row;
+    }
+  }
+  if (nearest != nullptr) err << "; did you mean \"" << nearest->name << "\"?";
+  err << " (see: quillon --help)\n";
+  return kExitUsage;
+}
+
+}  // namespace
+
+std::string_view CommandName(Command command) {
+  return RowFor(command).name;
+}
+
+bool NeedsPart(Command command) {
+  return command == Command::kErase || command == Command::kCheck || command == Command::kWrite ||
+         command == Command::kVerify || command == Command::kRead;
+}
 
 ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream& out,
                               std::ostream& err) {
-  CliOptions o;
-  CLI::App cli{
-      "Programs dsPIC30F, dsPIC33F, PIC24F and PIC24H parts through the Quillon "
-      "programmer board.",
-      "quillon"};
-  cli.footer(kExitCodeHelp);
-  cli.require_subcommand(1);
-  cli.fallthrough();  // global options may also follow the command
-
-  cli.add_option("-P,--port", o.port,
-                 "Serial port: a device path (/dev/ttyUSB0), COM1..COM9 on Windows, or sim / "
-                 "sim:DEVICE for the simulated board. Default: the port given last time");
-  cli.add_option("-p,--device", o.device,
-                 "Device name as listed by `quillon devices`. Default: the device chosen or "
-                 "detected last time");
-  cli.add_flag("--no-erase", o.no_erase, "Write without erasing first");
-  cli.add_flag("--no-verify", o.no_verify, "Write without verifying");
-  cli.add_flag("--icsp", o.plain_icsp, "Plain ICSP instead of Enhanced ICSP");
-  cli.add_flag("--force", o.force,
-               "Erase, check, write or read even when the DeviceID read from the socket is not "
-               "the selected device's (or no target answers)");
-  cli.add_option("--exec-dir", o.exec_dir,
-                 "Where pe.hex, pe24f.hex and pe33f.hex are found. Default: the current "
-                 "directory");
-  cli.add_option("--lang", o.lang,
-                 "Message language; default from the locale (LC_ALL, LC_MESSAGES, LANG; on Windows "
-                 "the system language)")
-      ->check(CLI::IsMember({"en", "ja"}));
-  bool quiet = false;
-  bool verbose = false;
-  auto* q = cli.add_flag("-q,--quiet", quiet, "Print only the final result or error");
-  cli.add_flag("-v,--verbose", verbose, "Also print the per-row progress texts")->excludes(q);
-
-  auto* devices = cli.add_subcommand(
-      "devices",
-      "List the supported devices containing PATTERN (any case): name, DeviceID, "
-      "socket, program words, EEPROM bytes, family");
-  devices->add_option("PATTERN", o.argument, "Part of a device name");
-  cli.add_subcommand("connect", "Ask the board for its firmware version");
-  cli.add_subcommand("detect", "Read the DeviceID and select the matching device");
-  cli.add_subcommand("erase", "Bulk-erase the device");
-  cli.add_subcommand("check", "Blank-check program memory and data EEPROM");
-  auto* write = cli.add_subcommand("write", "Program an Intel HEX file");
-  write->add_option("FILE", o.argument, "The HEX file")->required();
-  write->add_flag("--incremental", o.incremental,
-                  "Erase and program only the pages (dsPIC30F: rows) whose contents differ from "
-                  "the file; no bulk erase, the rest of the part is kept");
-  auto* read = cli.add_subcommand(
-      "read", "Read the device into $Quill$.txt (listing) and $Quill$.hex in DIR");
-  read->add_option("DIR", o.argument, "Output directory. Default: the current directory");
-  auto* restore = cli.add_subcommand(
-      "restore-row",
-      "Write the words an erase keeps (factory words, dsPIC30F unit ID words) back from FILE "
-      "onto the part they were kept from, where they read blank");
-  restore->add_option("FILE", o.argument, "A kept file, as an erase named it")->required();
-
+  Parser p;
   // CLI11 takes the arguments reversed, without the program name.
   std::vector<std::string> reversed(args.rbegin(), args.empty() ? args.rend() : args.rend() - 1);
+  const std::string word = CommandWord(args, p.cli);
+  const bool known = std::any_of(std::begin(kCommands), std::end(kCommands),
+                                 [&word](const CommandRow& s) { return word == s.name; });
+  const bool asks = std::any_of(args.begin(), args.end(), [](const std::string& a) {
+    return a == "-h" || a == "--help" || a == "--version";
+  });
+  // Hidden: the build makes the manual page and the completion script
+  // from the same definitions.
+  if (args.size() == 2 && args[1] == "--man-page") {
+    WriteManPage(out);
+    return {std::nullopt, kExitSuccess};
+  }
+  if (args.size() == 2 && args[1] == "--bash-completion") {
+    WriteBashCompletion(out);
+    return {std::nullopt, kExitSuccess};
+  }
+  if (!word.empty() && !known && !asks) return {std::nullopt, UnknownCommand(word, err)};
   try {
-    cli.parse(reversed);
+    p.cli.parse(reversed);
   } catch (const CLI::ParseError& e) {
-    const int code = cli.exit(e, out, err);
+    const int code = p.cli.exit(e, out, err);
     return {std::nullopt, code == 0 ? kExitSuccess : kExitUsage};
   }
-  o.command = cli.get_subcommands().front()->get_name();
-  o.verbosity = quiet ? Verbosity::kQuiet : verbose ? Verbosity::kVerbose : Verbosity::kNormal;
+  CliOptions o = p.o;
+  for (const auto& [sub, id] : p.commands) {
+    if (sub->parsed()) o.command = id;
+  }
+  const CommandRow& row = RowFor(o.command);
+  for (const auto& [option, group] : p.global_options) {
+    if (option->count() > 0 && (row.groups & group) == 0) {
+      err << "quillon: " << option->get_name(false, true) << " does not apply to " << row.name
+          << '\n';
+      return {std::nullopt, kExitUsage};
+    }
+  }
+  if (p.f.quiet && p.f.verbose) {
+    err << "quillon: -q and -v exclude each other\n";
+    return {std::nullopt, kExitUsage};
+  }
+  if (o.command == Command::kRead && !o.output.empty() && !o.argument.empty()) {
+    err << "quillon: read takes either -o FILE or DIR, not both\n";
+    return {std::nullopt, kExitUsage};
+  }
+  o.verbosity = p.f.quiet     ? Verbosity::kQuiet
+                : p.f.verbose ? Verbosity::kVerbose
+                              : Verbosity::kNormal;
   return {o, 0};
+}
+
+namespace {
+
+// Roff with its special characters escaped.
+std::string Roff(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\\') {
+      out += "\\e";
+    } else if (c == '-') {
+      out += "\\-";
+    } else {
+      out += c;
+    }
+  }
+  if (!out.empty() && (out[0] == '.' || out[0] == '\'')) out.insert(0, "\\&");
+  return out;
+}
+
+void ManOptions(std::ostream& out, const CLI::App& app) {
+  for (const CLI::Option* opt : app.get_options()) {
+    if (opt->get_group().empty() || opt->get_positional()) continue;
+    std::string names = opt->get_name(false, true);
+    std::replace(names.begin(), names.end(), ',', ' ');
+    out << ".TP\n\\fB" << Roff(names) << "\\fR";
+    if (opt->get_items_expected_min() > 0) out << " \\fI" << Roff(opt->get_type_name()) << "\\fR";
+    out << '\n' << Roff(opt->get_description()) << '\n';
+  }
+}
+
+}  // namespace
+
+void WriteBashCompletion(std::ostream& out) {
+  Parser p;
+  auto names = [](const CLI::App& app) {
+    std::string words;
+    for (const CLI::Option* opt : app.get_options()) {
+      if (opt->get_positional()) continue;
+      for (const std::string& s : opt->get_snames()) words += " -" + s;
+      for (const std::string& l : opt->get_lnames()) words += " --" + l;
+    }
+    return words;
+  };
+  std::string commands;
+  for (const CommandRow& row : kCommands) commands += std::string(" ") + row.name;
+  out << "# bash completion for quillon\n"
+         "_quillon() {\n"
+         "  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]} cmd= w opts\n"
+         "  local commands=\""
+      << commands.substr(1)
+      << "\"\n"
+         "  for w in \"${COMP_WORDS[@]:1:COMP_CWORD-1}\"; do\n"
+         "    case \" $commands \" in *\" $w \"*) cmd=$w; break ;; esac\n"
+         "  done\n"
+         "  case $prev in\n"
+         "    -P|--port) COMPREPLY=($(compgen -W \"sim $(ls /dev/serial/by-id/* /dev/ttyUSB* "
+         "/dev/ttyACM* 2>/dev/null)\" -- \"$cur\")); return ;;\n"
+         "    -p|--device) COMPREPLY=($(compgen -W \"$(quillon devices 2>/dev/null | cut -d' ' "
+         "-f1)\" -- \"$cur\")); return ;;\n"
+         "    --exec-dir) COMPREPLY=($(compgen -d -- \"$cur\")); return ;;\n"
+         "    -o|--output|--listing) COMPREPLY=($(compgen -f -- \"$cur\")); return ;;\n"
+         "    --lang) COMPREPLY=($(compgen -W \"en ja\" -- \"$cur\")); return ;;\n"
+         "  esac\n"
+         "  if [[ $cur == -* ]]; then\n"
+         "    case $cmd in\n";
+  for (const auto& [sub, id] : p.commands) {
+    out << "      " << sub->get_name() << ") opts=\"" << names(*sub).substr(1) << "\" ;;\n";
+  }
+  out << "      *) opts=\"" << names(p.cli).substr(1) << "\" ;;\n"
+      << "    esac\n"
+         "    COMPREPLY=($(compgen -W \"$opts\" -- \"$cur\"))\n"
+         "  elif [[ -z $cmd ]]; then\n"
+         "    COMPREPLY=($(compgen -W \"$commands\" -- \"$cur\"))\n"
+         "  elif [[ $cmd == write || $cmd == verify ]]; then\n"
+         "    COMPREPLY=($(compgen -f -X '!*.[hH][eE][xX]' -- \"$cur\") $(compgen -d -- "
+         "\"$cur\"))\n"
+         "  elif [[ $cmd == read ]]; then\n"
+         "    COMPREPLY=($(compgen -d -- \"$cur\"))\n"
+         "  fi\n"
+         "}\n"
+         "complete -F _quillon quillon\n";
+}
+
+void WriteManPage(std::ostream& out) {
+  Parser p;
+  out << ".TH QUILLON 1 \"\" \"quillon " QUILLON_VERSION "\" \"User Commands\"\n"
+      << ".SH NAME\nquillon \\- " << Roff(p.cli.get_description()) << '\n'
+      << ".SH SYNOPSIS\n\\fBquillon\\fR [\\fIOPTIONS\\fR] \\fICOMMAND\\fR [\\fIARGS\\fR]\n"
+      << ".SH COMMANDS\n";
+  for (const CommandRow& row : kCommands) {
+    out << ".TP\n\\fB" << row.name << "\\fR";
+    if (row.argument != nullptr) {
+      out << (row.argument_required ? " \\fI" : " [\\fI") << row.argument
+          << (row.argument_required ? "\\fR" : "\\fR]");
+    }
+    out << '\n' << Roff(row.help) << '\n';
+  }
+  out << ".SH OPTIONS\nOptions may come before or after the command; each applies only to the "
+         "commands that list it in their \\fB\\-\\-help\\fR.\n";
+  ManOptions(out, p.cli);
+  out << ".SH EXIT STATUS\n.nf\n"
+      << Roff(kExitCodeHelp) << ".fi\n"
+      << ".SH FILES\n.TP\n\\fI$XDG_CONFIG_HOME/quillon/settings\\fR\n"
+      << "The remembered port, part and executive directory.\n"
+      << ".SH SEE ALSO\n\\fBquillon\\-sim\\fR(1), /usr/share/doc/quillon/cli.md\n";
 }
 
 }  // namespace quillon::cli

@@ -4,24 +4,47 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/console_view.h"
 
 namespace quillon::cli {
 
+enum class Command {
+  kDevices,
+  kPorts,
+  kConnect,
+  kDetect,
+  kErase,
+  kCheck,
+  kWrite,
+  kVerify,
+  kRead,
+  kRestoreRow,
+};
+
+std::string_view CommandName(Command command);
+
+// Commands that run on the board need a selected part.
+bool NeedsPart(Command command);
+
 struct CliOptions {
-  std::string command;   // devices, connect, detect, erase, check, write, read, restore-row
+  Command command = Command::kDevices;
   std::string argument;  // PATTERN, FILE or DIR
   std::string port;      // -P
   std::string device;    // -p
   bool no_erase = false;
   bool no_verify = false;
   bool incremental = false;  // write: only what differs, no bulk erase
-  bool plain_icsp = false;   // --icsp: "Enhanced ICSP" unchecked
-  bool force = false;        // go on when another part (or none) answers
-  std::string exec_dir;      // "" = the current directory
-  std::string lang;          // "", "en" or "ja"
+  bool plain_icsp = false;  // --icsp: "Enhanced ICSP" unchecked
+  bool force = false;       // go on when another part (or none) answers
+  bool dry_run = false;     // -n
+  bool json = false;        // --json
+  std::string exec_dir;     // "" = the remembered one, else the current directory
+  std::string output;       // read -o FILE
+  std::string listing;      // read --listing FILE
+  std::string lang;         // "", "en" or "ja"
   Verbosity verbosity = Verbosity::kNormal;
 };
 
@@ -30,8 +53,14 @@ struct ParseOutcome {
   int exit_code = 0;
 };
 
-// Parses argv; help and usage errors are printed here.
+// Parses argv; help, version and usage errors are printed here.
 ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream& out,
                               std::ostream& err);
+
+// The manual page (roff), from the same definitions as --help.
+void WriteManPage(std::ostream& out);
+
+// The bash completion script, from the same definitions.
+void WriteBashCompletion(std::ostream& out);
 
 }  // namespace quillon::cli

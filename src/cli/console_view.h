@@ -1,9 +1,12 @@
 // The console front-end's view: prints results and errors as they come,
-// per-row texts on request, and a progress indicator on a terminal.
+// per-row texts on request, and one labelled progress bar per phase on
+// standard error (redrawn on a terminal, one line as each phase ends
+// elsewhere).
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -17,11 +20,18 @@ enum class Verbosity { kQuiet, kNormal, kVerbose };
 // Status texts as lines for a console: CR LF becomes a newline.
 std::string ConsoleText(std::string_view text);
 
+// "Writing   | ######     |  40%  0.82 s": a phase's bar as drawn.
+std::string PhaseLine(report::Phase phase, int percent, std::int64_t elapsed_ms, bool running,
+                      bool ok, std::uint16_t language);
+
+// "verification failed at program address 0x000000: read 0x000100, ..."
+std::string MismatchText(const report::Mismatch& mismatch, std::uint16_t language);
+
 // Port-level error texts ("open Error=2 (...)", "CreateFile Error=5") reach
 // the view as plain status texts; the console shows them as errors.
 bool IsPortErrorText(std::string_view text);
 
-class ConsoleView : public app::View {
+class ConsoleView : public app::StatusView {
  public:
   using MsClock = std::function<std::int64_t()>;
 
@@ -31,33 +41,40 @@ class ConsoleView : public app::View {
 
   void ShowStatus(std::string_view text, report::StatusKind kind) override;
   void SetProgress(int percent) override;
+  void BeginPhase(report::Phase phase) override;
+  void EndPhase(report::Phase phase, bool ok) override;
+  void ReportMismatch(const report::Mismatch& mismatch) override;
   // Quiet mode prints the last result or error here; the indicator is cleared.
   void Finish();
 
-  bool IsChecked(report::Option option) const override { return marks_.IsChecked(option); }
-  void ToggleOption(report::Option option) override;
-  report::FixedOptions& marks() { return marks_; }
+  // Off: result texts are left to the caller's summary (errors still show).
+  void set_results_shown(bool shown) { results_shown_ = shown; }
+  void set_language(std::uint16_t language) { language_ = language; }
 
-  // No controls or COM list on a console.
-  void EnableControl(int, bool) override {}
-  void AddComPort(std::string_view) override {}
-  void SelectComIndex(int) override {}
-  int SelectedComIndex() const override { return -1; }
-  void AddDeviceName(std::string_view) override {}
-  void SelectDeviceName(std::string_view name) override { device_ = std::string(name); }
-  std::string SelectedDeviceName() const override { return device_; }
+  bool IsChecked(report::Option option) const override { return marks_.IsChecked(option); }
+  report::FixedOptions& marks() { return marks_; }
 
  private:
   void Print(std::ostream& stream, std::string_view text);
   void ClearIndicator();
+  void DrawPhase();
+  void PrintPhaseLine(bool ok);
 
   std::ostream& out_;
   std::ostream& err_;
   Verbosity verbosity_;
   bool show_progress_;
+  bool phase_lines_;
   MsClock now_ms_;
+  bool results_shown_ = true;
+  std::uint16_t language_ = 0x0409;
+  std::optional<report::Phase> phase_;
+  std::int64_t phase_start_ms_ = 0;
+  std::int64_t phase_drawn_ms_ = 0;
+  int phase_percent_ = 0;
+  bool phase_closed_ = false;  // its line already printed, ahead of an error
+  std::string pending_mismatch_;
   report::FixedOptions marks_;
-  std::string device_;
   std::string final_text_;
   bool final_is_error_ = false;
   bool indicator_shown_ = false;

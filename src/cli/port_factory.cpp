@@ -7,31 +7,38 @@
 #include "sim/sim_port.h"
 
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <io.h>
 #include <windows.h>
 
 #include <cstdio>
 
+#include "win32/port_list.h"
 #include "win32/registry_settings.h"
 #include "win32/serial_port.h"
 #else
 #include <unistd.h>
 
+#include "posix/port_list.h"
 #include "posix/serial_port.h"
 #include "posix/settings_file.h"
 #endif
 
 namespace quillon::cli {
 
-std::unique_ptr<link::SerialPort> MakePort(const std::string& name) {
-  if (name == "sim" || name.starts_with("sim:")) return sim::MakeSimPort(name);
+std::unique_ptr<link::SerialPort> MakePort(const std::string& name, std::string& error) {
+  if (name == "sim" || name.starts_with("sim:")) return sim::MakeSimPort(name, &error);
 #ifdef _WIN32
   return std::make_unique<win32::Win32SerialPort>();
 #else
   return std::make_unique<posix::PosixSerialPort>();
+#endif
+}
+
+std::vector<link::PortInfo> ListPorts() {
+#ifdef _WIN32
+  return win32::ListSerialPorts();
+#else
+  return posix::ListSerialPorts();
 #endif
 }
 

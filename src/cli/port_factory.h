@@ -4,16 +4,22 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/front_end.h"
 #include "icsp/kept_words.h"
+#include "link/port_info.h"
 #include "link/serial_port.h"
 
 namespace quillon::cli {
 
 // "sim" and "sim:DEVICE[,...]" give the in-process simulated board (nullptr
-// for an unknown device); any other name is a serial port of the platform.
-std::unique_ptr<link::SerialPort> MakePort(const std::string& name);
+// with the reason in `error` for one that cannot be made); any other name is
+// a serial port of the platform.
+std::unique_ptr<link::SerialPort> MakePort(const std::string& name, std::string& error);
+
+// The serial ports the system knows of.
+std::vector<link::PortInfo> ListPorts();
 
 // $XDG_CONFIG_HOME/quillon/settings on POSIX systems, the registry on Windows.
 std::unique_ptr<app::SettingsStore> MakeSettingsStore();

@@ -7,10 +7,12 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "app/front_end.h"
 #include "cli/cli_options.h"
 #include "icsp/kept_words.h"
+#include "link/port_info.h"
 #include "link/serial_port.h"
 #include "report/clock.h"
 
@@ -22,16 +24,23 @@ struct Environment {
   std::ostream& out;
   std::ostream& err;
   report::Clock& clock;
-  // nullptr for a port name that cannot be used ("sim:" with an unknown device).
-  std::function<std::unique_ptr<link::SerialPort>(const std::string&)> make_port;
+  // nullptr (with the reason when known) for a port name that cannot be used.
+  std::function<std::unique_ptr<link::SerialPort>(const std::string&, std::string&)> make_port;
   std::uint16_t locale_language;
   bool progress_on_terminal = false;
   std::function<std::int64_t()> now_ms = nullptr;  // for the verbose throttle
   // Raised by Ctrl-C / SIGTERM; nullptr: never.
   const std::atomic<bool>* stop_request = nullptr;
+  std::function<std::vector<link::PortInfo>()> list_ports = nullptr;
   // Where an erase keeps the part's own words first; nullptr: nowhere.
   icsp::KeptWordsStore* kept_words = nullptr;
 };
+
+// The remembered executive directory.
+inline constexpr std::string_view kExecDirSetting = "EXEC_DIR";
+
+// The catalogue's spelling of a part name given in any case, or "".
+std::string CanonicalPartName(std::string_view name);
 
 // The exit status of the run.
 int RunCommand(const CliOptions& options, Environment& env);

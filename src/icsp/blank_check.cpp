@@ -171,6 +171,7 @@ void BlankChecker::Run() {
 }  // namespace
 
 void BlankCheck(Session& session) {
+  PhaseScope phase(session, report::Phase::kChecking);
   BlankChecker(session).Run();
 }
 

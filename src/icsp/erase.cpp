@@ -83,6 +83,7 @@ void RestoreExecutiveRow(Session& session) {
 }  // namespace
 
 void BulkErase(Session& session) {
+  PhaseScope phase(session, report::Phase::kErasing);
   const devices::FamilyForm& form = session.form();
   // The part's own words go into a file before anything is erased: a link
   // lost before they are written back then leaves them recoverable.

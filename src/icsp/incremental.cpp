@@ -289,8 +289,15 @@ bool Incremental::Program() {
     const long at = Differs(u);
     if (at >= 0) {
       const std::size_t k = static_cast<std::size_t>(at) - 2 * u * rules_.unit_instructions;
+      const std::size_t first = k & ~std::size_t{1};
+      const std::size_t want = static_cast<std::size_t>(at) & ~std::size_t{1};
+      const auto whole = [](const std::uint16_t* u) {
+        return u[0] | static_cast<std::uint32_t>(u[1] & 0xFF) << 16;
+      };
       matched = Mismatch(s_, "Prg ", static_cast<std::uint32_t>(at), unit_[k],
-                         s_.image.program[static_cast<std::size_t>(at)]);
+                         s_.image.program[static_cast<std::size_t>(at)],
+                         {report::Memory::kProgram, static_cast<std::uint32_t>(want),
+                          whole(&unit_[first]), whole(&s_.image.program[want])});
     }
   }
   LeaveReadMode();
@@ -369,8 +376,12 @@ bool Incremental::Eeprom() {
   if (s_.link.lost()) return false;
   if (still.empty()) return true;
   // Byte offsets from the start of the EEPROM, as the batch verification shows.
+  const std::uint32_t base =
+      kEepromEnd - static_cast<std::uint32_t>(s_.device.device.eeprom_bytes);
   return Mismatch(s_, "Eep ", 2 * still.front().word, still.front().read,
-                  image[still.front().word]);
+                  image[still.front().word],
+                  {report::Memory::kEeprom, base + 2 * still.front().word, still.front().read,
+                   image[still.front().word]});
 }
 
 void Incremental::Config() {
@@ -431,7 +442,7 @@ IncrementalResult WriteDeviceIncremental(Session& session) {
     return IncrementalResult::kFinished;
   }
   if (incremental.Protected()) {
-    session.reporter.ShowMessagePair(ProtectedMessage());
+    session.reporter.ShowNotice(ProtectedMessage());
     return IncrementalResult::kProtected;
   }
   incremental.PlaceFlashConfigWords();

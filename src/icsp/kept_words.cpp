@@ -184,7 +184,7 @@ std::optional<KeptWords> KeepBeforeErase(Session& session) {
     // Nothing to lose, and a good copy kept earlier must stay the newest.
     const std::vector<std::string> kept = store->List(words.device_id);
     if (!kept.empty()) {
-      session.reporter.ShowMessagePair(
+      session.reporter.ShowNotice(
           report::MessagePair{
               "The part's " + what.english + " are blank. Kept copy: " + kept.front() + ". ",
               what.japanese + " は空です。保存済みのｺﾋﾟｰ: " + kept.front() + "。"} +

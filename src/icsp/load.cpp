@@ -63,7 +63,7 @@ bool LoadWriteFile(Session& session, const std::string& path, image::MemoryImage
   // the part's own business (Enhanced ICSP puts one there when needed).
   if (file.executive_present && HoldsProgramData(summary)) {
     file.executive_present = false;
-    session.reporter.ShowMessagePair(ExecutiveLeftMessage());
+    session.reporter.ShowNotice(ExecutiveLeftMessage());
   }
   return true;
 }

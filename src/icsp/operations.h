@@ -7,6 +7,7 @@
 
 #include "icsp/session.h"
 #include "image/hex_loader.h"
+#include "image/hex_writer.h"
 
 namespace quillon::icsp {
 
@@ -75,5 +76,18 @@ IncrementalResult WriteDeviceIncremental(Session& session);
 // Reads every memory into the image and leaves "$Quill$.txt" and
 // "$Quill$.hex" in `output_dir` ("" for the current directory).
 void ReadDevice(Session& session, const std::string& output_dir);
+
+// The files a read leaves: names in `directory` ("" the current one, or
+// names that are whole paths); an empty name is not written.
+struct ReadFiles {
+  std::string directory;
+  std::string listing;
+  std::string hex;
+};
+void ReadDevice(Session& session, const ReadFiles& files);
+
+// Compares the part with the image (loaded from a HEX file) the way a
+// write verifies, writing nothing of the image.
+void VerifyDevice(Session& session);
 
 }  // namespace quillon::icsp

@@ -128,14 +128,20 @@ void Reader::ReadConfig() {
 }  // namespace
 
 void ReadDevice(Session& session, const std::string& output_dir) {
+  ReadDevice(session, ReadFiles{output_dir, image::kListingName, image::kHexName});
+}
+
+void ReadDevice(Session& session, const ReadFiles& out) {
   const std::string br(report::kLineBreak);
   session.image.Clear(session.device);
-  const std::string files =
-      br + "list file = " + image::kListingName + br + "hex file = " + image::kHexName;
+  std::string files;
+  if (!out.listing.empty()) files += br + "list file = " + out.listing;
+  if (!out.hex.empty()) files += br + "hex file = " + out.hex;
   const std::string start = image::TimeOfDay(session.reporter.clock());
 
   // Every memory is read before a file is touched: a read stopped on request
   // leaves no partial file behind (nor truncates an earlier one).
+  PhaseScope phase(session, report::Phase::kReading);
   Reader reader(session);
   const bool eeprom = session.device.device.eeprom_bytes >= 1;
   // A block the executive refused ends the read with its report.
@@ -147,13 +153,20 @@ void ReadDevice(Session& session, const std::string& output_dir) {
   reader.ReadConfig();
   if (session.stopped()) return;
 
-  image::ListingWriter listing(output_dir, session.device, session.reporter);
-  listing.WriteFlash(session.image);
-  if (eeprom) listing.WriteData(session.image);
-  listing.WriteExecutive(session.image);
-  listing.WriteConfig(session.image, session.config_readback);
+  image::ListingWriter listing(out.directory, session.device, session.reporter, out.listing);
+  if (!out.listing.empty()) {
+    listing.WriteFlash(session.image);
+    if (eeprom) listing.WriteData(session.image);
+    listing.WriteExecutive(session.image);
+    listing.WriteConfig(session.image, session.config_readback);
+  } else {
+    // The listing's copy of the words just read, which the image needs anyway.
+    std::copy(session.config_readback.begin(), session.config_readback.end(),
+              session.image.config.begin());
+  }
   const bool hex_written =
-      image::WriteHexFile(output_dir, session.image, session.device, session.reporter);
+      out.hex.empty() ||
+      image::WriteHexFile(out.directory, session.image, session.device, session.reporter, out.hex);
 
   // The writer has already reported a file it could not write; that report
   // stays the last word instead of a success message.

@@ -19,7 +19,7 @@ bool Session::UsesExecutive() {
   if (form().executive.present) return true;
   if (!plain_icsp_said_) {
     plain_icsp_said_ = true;
-    reporter.ShowMessagePair(
+    reporter.ShowNotice(
         {"No programming executive for this part: plain ICSP is used.",
          "このPICにはﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞがありません。通常のICSPを使います。"});
   }
@@ -48,6 +48,15 @@ void Session::NoteOutcome(Outcome outcome) {
 
 Outcome Session::outcome() const {
   return link.failed() ? Outcome::kLinkFailure : outcome_;
+}
+
+PhaseScope::PhaseScope(Session& session, std::optional<report::Phase> phase)
+    : session_(session), phase_(phase) {
+  if (phase_) session_.reporter.sink().BeginPhase(*phase_);
+}
+
+PhaseScope::~PhaseScope() {
+  if (phase_) session_.reporter.sink().EndPhase(*phase_, session_.outcome() == Outcome::kOk);
 }
 
 report::MessagePair LinkFailureMessage() {

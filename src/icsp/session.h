@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -103,6 +104,21 @@ class Session {
 
 // What a stopped operation did and did not do.
 report::MessagePair StoppedMessage(std::string_view step);
+
+// Tells the sink that a phase runs for the scope's lifetime; it ended well
+// when the operation has met no problem and the link held. No phase: no
+// event (a step that belongs to an enclosing phase).
+class PhaseScope {
+ public:
+  PhaseScope(Session& session, std::optional<report::Phase> phase);
+  ~PhaseScope();
+  PhaseScope(const PhaseScope&) = delete;
+  PhaseScope& operator=(const PhaseScope&) = delete;
+
+ private:
+  Session& session_;
+  std::optional<report::Phase> phase_;
+};
 
 // The message shown instead of a success message after a link failure.
 report::MessagePair LinkFailureMessage();

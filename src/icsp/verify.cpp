@@ -12,6 +12,12 @@ namespace quillon::icsp {
 
 namespace {
 
+// The whole instruction whose half is unit `unit` of `units`.
+std::uint32_t Instruction(const std::uint16_t* units, std::uint32_t unit) {
+  unit &= ~1u;
+  return units[unit] | static_cast<std::uint32_t>(units[unit + 1] & 0xFF) << 16;
+}
+
 std::uint32_t EepromBase(const Session& session) {
   return kEepromEnd - static_cast<std::uint32_t>(session.device.device.eeprom_bytes);
 }
@@ -19,8 +25,9 @@ std::uint32_t EepromBase(const Session& session) {
 }  // namespace
 
 bool Mismatch(Session& session, std::string_view tag, std::uint32_t address, std::uint16_t read,
-              std::uint16_t expected) {
+              std::uint16_t expected, const report::Mismatch& typed) {
   if (session.link.lost()) return false;
+  session.reporter.sink().ReportMismatch(typed);
   const std::string detail = std::string(report::kLineBreak) + std::string(tag) +
                              image::Hex4(address) + ":" + image::Hex4(read) + "<-" +
                              image::Hex4(expected);
@@ -72,7 +79,11 @@ bool VerifyCodeQuads(Session& session, std::uint32_t base, const std::vector<std
     for (std::uint32_t k = 0; k < 8; ++k) {
       const std::uint16_t read = session.verify_buffer[k];
       if (read != units[offset + k]) {
-        return Mismatch(session, tag, offset + k, read, units[offset + k]);
+        const report::Mismatch typed{
+            base >= kExecutiveBase ? report::Memory::kExecutive : report::Memory::kProgram,
+            base + ((offset + k) & ~1u), Instruction(session.verify_buffer.data(), k),
+            Instruction(units.data() + offset, k)};
+        return Mismatch(session, tag, offset + k, read, units[offset + k], typed);
       }
     }
   }
@@ -99,7 +110,10 @@ bool VerifyProgramEnhanced(Session& session) {
     UnpackLinkWords(session, 16, read);
     for (std::uint32_t k = 0; k < 128; ++k) {
       if (read[k] != expected[address + k]) {
-        return Mismatch(session, "Prg ", address + k, read[k], expected[address + k]);
+        const report::Mismatch typed{report::Memory::kProgram, (address + k) & ~1u,
+                                     Instruction(read, k),
+                                     Instruction(expected.data() + address, k)};
+        return Mismatch(session, "Prg ", address + k, read[k], expected[address + k], typed);
       }
     }
   }
@@ -125,7 +139,11 @@ bool VerifyEepromIcsp(Session& session) {
       const std::uint16_t read = session.scratch_data_quad[k];
       const std::uint16_t want = expected[offset / 2 + k];
       // Batch addresses are byte offsets from the start of the EEPROM.
-      if (read != want) return Mismatch(session, "Eep ", offset + 2 * k, read, want);
+      if (read != want) {
+        return Mismatch(
+            session, "Eep ", offset + 2 * k, read, want,
+            {report::Memory::kEeprom, EepromBase(session) + offset + 2 * k, read, want});
+      }
     }
   }
   return true;
@@ -143,7 +161,9 @@ bool VerifyEepromEnhanced(Session& session) {
       const std::uint16_t read = session.link.words()[k];
       // Block addresses are word offsets.
       if (read != expected[first + k]) {
-        return Mismatch(session, "Eep ", first + k, read, expected[first + k]);
+        return Mismatch(session, "Eep ", first + k, read, expected[first + k],
+                        {report::Memory::kEeprom, EepromBase(session) + 2 * (first + k), read,
+                         expected[first + k]});
       }
     }
   }

@@ -32,8 +32,9 @@ bool VerifyCodeQuads(Session& session, std::uint32_t base, const std::vector<std
 // Reports the first differing unit ("Error : Not match!" + tag, address,
 // value read, value expected) and notes Outcome::kProblem; when the link is
 // gone the values are stale, so nothing is reported. Always false.
+// `typed` goes to the front-end first, in the part's own terms.
 bool Mismatch(Session& session, std::string_view tag, std::uint32_t address, std::uint16_t read,
-              std::uint16_t expected);
+              std::uint16_t expected, const report::Mismatch& typed);
 
 // Progress bar and the per-step status text ("Writing:Prg Adr " + Hex4).
 void ShowStep(Session& session, std::string_view text, long step, long last, std::uint32_t shown);

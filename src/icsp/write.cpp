@@ -180,7 +180,13 @@ bool VerifyRegion(Session& session, Region region) {
 
 bool WriteDevice(Session& session) {
   const std::string start = image::TimeOfDay(session.reporter.clock());
-  const bool eeprom = session.device.device.eeprom_bytes > 0 && !session.image.executive_present;
+  const bool executive = session.image.executive_present;
+  const bool eeprom = session.device.device.eeprom_bytes > 0 && !executive;
+  // Putting the executive in place is one phase, its verification included.
+  PhaseScope whole(session, executive ? std::optional(report::Phase::kExecutive) : std::nullopt);
+  auto own_phase = [executive](report::Phase phase) {
+    return executive ? std::nullopt : std::optional(phase);
+  };
 
   // A refused block ends the write with its report (or the link failure's)
   // as the last word, before the configuration words.
@@ -188,8 +194,11 @@ bool WriteDevice(Session& session) {
     if (session.link.failed()) session.reporter.ReportError(LinkFailureMessage());
     return false;
   };
-  if (!WriteRegion(session, Region::kProgram)) return refused();
-  if (eeprom && !WriteRegion(session, Region::kEeprom)) return refused();
+  {
+    PhaseScope writing(session, own_phase(report::Phase::kWriting));
+    if (!WriteRegion(session, Region::kProgram)) return refused();
+    if (eeprom && !WriteRegion(session, Region::kEeprom)) return refused();
+  }
   // Stopped: nothing is verified and no configuration word is written.
   if (session.stopped()) return false;
 
@@ -202,8 +211,14 @@ bool WriteDevice(Session& session) {
     if (session.link.failed()) session.reporter.ReportError(LinkFailureMessage());
     return false;
   };
-  if (!verified(Region::kProgram)) return false;
-  if (eeprom && !verified(Region::kEeprom)) return false;
+  bool matched = false;
+  {
+    const bool verifying_now = session.OptionChecked(report::Option::kVerifyAfterWriting);
+    PhaseScope verifying(session,
+                         verifying_now ? own_phase(report::Phase::kVerifying) : std::nullopt);
+    matched = verified(Region::kProgram) && (!eeprom || verified(Region::kEeprom));
+  }
+  if (!matched) return false;
 
   const std::string time = std::string(report::kLineBreak) + "Time=" +
                            image::ElapsedTime(start, image::TimeOfDay(session.reporter.clock()));
@@ -218,6 +233,25 @@ bool WriteDevice(Session& session) {
   }
   session.FinishWith(report::MessagePair{"Writing Successful!", "Writing 成功!"} + time);
   return session.outcome() == Outcome::kOk;
+}
+
+void VerifyDevice(Session& session) {
+  const std::string start = image::TimeOfDay(session.reporter.clock());
+  const bool eeprom = session.device.device.eeprom_bytes > 0 && !session.image.executive_present;
+  bool matched = false;
+  {
+    PhaseScope verifying(session, report::Phase::kVerifying);
+    matched = VerifyRegion(session, Region::kProgram) &&
+              (!eeprom || VerifyRegion(session, Region::kEeprom));
+  }
+  if (!matched) {
+    // A lost link compared nothing: it must not end as a clean finding.
+    if (session.link.failed()) session.reporter.ReportError(LinkFailureMessage());
+    return;
+  }
+  const std::string time = std::string(report::kLineBreak) + "Time=" +
+                           image::ElapsedTime(start, image::TimeOfDay(session.reporter.clock()));
+  session.FinishWith(report::MessagePair{"Verifying Successful!", "Verifying 成功!"} + time);
 }
 
 }  // namespace quillon::icsp

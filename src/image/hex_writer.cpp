@@ -52,11 +52,14 @@ std::string JoinPath(const std::string& directory, const std::string& name) {
 }
 
 ListingWriter::ListingWriter(std::string directory, const devices::Selection& selection,
-                             report::Reporter& reporter)
-    : directory_(std::move(directory)), selection_(selection), reporter_(reporter) {}
+                             report::Reporter& reporter, std::string file_name)
+    : directory_(std::move(directory)),
+      file_name_(std::move(file_name)),
+      selection_(selection),
+      reporter_(reporter) {}
 
 std::string ListingWriter::path() const {
-  return JoinPath(directory_, kListingName);
+  return JoinPath(directory_, file_name_);
 }
 
 // Reported once; later sections of a failed file are skipped.
@@ -166,8 +169,9 @@ class HexFileWriter {
 }  // namespace
 
 bool WriteHexFile(const std::string& directory, const MemoryImage& image,
-                  const devices::Selection& selection, report::Reporter& reporter) {
-  const std::string path = JoinPath(directory, kHexName);
+                  const devices::Selection& selection, report::Reporter& reporter,
+                  const std::string& file_name) {
+  const std::string path = JoinPath(directory, file_name);
   std::ofstream out = OpenForOutput(path);
   if (out) {
     reporter.ShowStatus("Filing...HEX");
@@ -195,6 +199,24 @@ bool WriteHexFile(const std::string& directory, const MemoryImage& image,
     PutLine(out, kEndOfFileRecord);
     out.close();
   }
+  if (!out) {
+    reporter.ReportError(CannotWriteMessage(path));
+    return false;
+  }
+  return true;
+}
+
+bool WriteProgramBinary(const std::string& path, const MemoryImage& image,
+                        const devices::Selection& selection, report::Reporter& reporter) {
+  std::ofstream out = OpenForOutput(path);
+  const std::size_t units = 2 * static_cast<std::size_t>(selection.device.program_words);
+  for (std::size_t u = 0; out && u < units; u += 2) {
+    const char bytes[4] = {static_cast<char>(image.program[u] & 0xFF),
+                           static_cast<char>(image.program[u] >> 8),
+                           static_cast<char>(image.program[u + 1] & 0xFF), 0};
+    out.write(bytes, sizeof bytes);
+  }
+  out.close();
   if (!out) {
     reporter.ReportError(CannotWriteMessage(path));
     return false;

@@ -22,7 +22,7 @@ inline constexpr const char* kHexName = "$Quill$.hex";
 class ListingWriter {
  public:
   ListingWriter(std::string directory, const devices::Selection& selection,
-                report::Reporter& reporter);
+                report::Reporter& reporter, std::string file_name = kListingName);
   void WriteFlash(const MemoryImage& image);  // creates the file
   void WriteData(const MemoryImage& image);   // does nothing when the part has no EEPROM
   void WriteExecutive(const MemoryImage& image);
@@ -37,16 +37,24 @@ class ListingWriter {
   bool Check();
 
   std::string directory_;
+  std::string file_name_;
   const devices::Selection& selection_;
   report::Reporter& reporter_;
   std::ofstream out_;
   bool ok_ = true;
 };
 
-// Writes "$Quill$.hex" from the image in one pass; false (after a report
-// naming the file) when it cannot be created or written.
+// Writes "$Quill$.hex" (or `file_name`) from the image in one pass; false
+// (after a report naming the file) when it cannot be created or written.
 bool WriteHexFile(const std::string& directory, const MemoryImage& image,
-                  const devices::Selection& selection, report::Reporter& reporter);
+                  const devices::Selection& selection, report::Reporter& reporter,
+                  const std::string& file_name = kHexName);
+
+// Program memory as raw bytes, four per instruction in the HEX file's order
+// (low, middle, upper, zero), from address 0 to the end of the part's
+// program memory. False (after a report naming the file) on failure.
+bool WriteProgramBinary(const std::string& path, const MemoryImage& image,
+                        const devices::Selection& selection, report::Reporter& reporter);
 
 // Joins a directory and a file name ("" means the current directory).
 std::string JoinPath(const std::string& directory, const std::string& name);

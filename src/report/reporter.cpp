@@ -23,15 +23,21 @@ const std::string& Reporter::Pick(const MessagePair& pair) const {
   return report::Pick(pair, language_ ? language_() : kEnglishLangId);
 }
 
-void Reporter::ShowStatus(std::string_view text) { sink_.ShowStatus(text, StatusKind::kRoutine); }
+void Reporter::ShowStatus(std::string_view text) {
+  sink_.ShowStatus(text, StatusKind::kRoutine);
+}
 
 void Reporter::ShowMessagePair(const MessagePair& pair) {
   sink_.ShowStatus(Pick(pair), StatusKind::kResult);
 }
 
+void Reporter::ShowNotice(const MessagePair& pair) {
+  sink_.ShowStatus(Pick(pair), StatusKind::kNotice);
+}
+
 void Reporter::ReportError(const MessagePair& pair) {
   sink_.ShowStatus(Pick(pair), StatusKind::kError);
-  clock_.SleepMs(1000);
+  if (error_pause_) clock_.SleepMs(1000);
 }
 
 int ProgressPercent(long done, long total) {
@@ -40,7 +46,9 @@ int ProgressPercent(long done, long total) {
   return static_cast<int>(std::trunc(percent));
 }
 
-void Reporter::Progress(long done, long total) { sink_.SetProgress(ProgressPercent(done, total)); }
+void Reporter::Progress(long done, long total) {
+  sink_.SetProgress(ProgressPercent(done, total));
+}
 
 LocalTime SystemClock::Now() {
   const std::time_t now = std::time(nullptr);

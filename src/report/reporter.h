@@ -25,8 +25,13 @@ class Reporter {
   void ShowStatus(std::string_view text);
   // A result or progress message in the user's language. No pause.
   void ShowMessagePair(const MessagePair& pair);
-  // A failure: shown, then the caller is held for one second.
+  // A text that is neither a step nor the result (StatusKind::kNotice).
+  void ShowNotice(const MessagePair& pair);
+  // A failure: shown, then the caller is held for one second (a window's
+  // status line would otherwise be overwritten before it can be read).
   void ReportError(const MessagePair& pair);
+  // A console keeps every error on screen and needs no pause.
+  void set_error_pause(bool pause) { error_pause_ = pause; }
   // Progress bar at trunc(done / total * 100) in single precision.
   void Progress(long done, long total);
   void Pump() { sink_.Pump(); }
@@ -39,6 +44,7 @@ class Reporter {
   StatusSink& sink_;
   Clock& clock_;
   LanguageSource language_;
+  bool error_pause_ = true;
 };
 
 // trunc(done / total * 100) computed in single precision; a loop with a

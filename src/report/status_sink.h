@@ -2,6 +2,7 @@
 // progress bar and the option marks.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 namespace quillon::report {
@@ -9,7 +10,25 @@ namespace quillon::report {
 // How much a status text matters to the front-end. Routine texts (per-row
 // progress such as "Writing:Prg Adr 0040") may be dropped or coalesced by a
 // sink that repaints at a human pace; results and errors are always shown.
-enum class StatusKind { kRoutine, kResult, kError };
+// kNotice: a text the user must see even where a front-end replaces the
+// operation's results with its own summary (a fallback taken, a kept file).
+enum class StatusKind { kRoutine, kResult, kError, kNotice };
+
+// The phases of an operation, for front-ends that label their progress. The
+// percentages of SetProgress belong to the phase last begun. kExecutive is
+// putting the programming executive in place (its write and verification).
+enum class Phase { kErasing, kExecutive, kWriting, kVerifying, kReading, kChecking };
+
+enum class Memory { kProgram, kEeprom, kExecutive };
+
+// The first difference a verification found, in the part's own terms: the
+// address of the instruction (or EEPROM word) and the whole values.
+struct Mismatch {
+  Memory memory = Memory::kProgram;
+  std::uint32_t address = 0;
+  std::uint32_t read = 0;
+  std::uint32_t expected = 0;
+};
 
 class StatusSink {
  public:
@@ -20,6 +39,12 @@ class StatusSink {
   virtual void SetProgress(int percent) = 0;
   // Lets the front-end handle pending user input (the message pump of a GUI).
   virtual void Pump() {}
+  // Typed events beside the texts; a front-end that shows only the texts
+  // ignores them.
+  virtual void BeginPhase(Phase) {}
+  virtual void EndPhase(Phase, bool /*ok*/) {}
+  // Sent just before the error text that reports the same difference.
+  virtual void ReportMismatch(const Mismatch&) {}
 };
 
 enum class Option { kWideVdd, kEraseBeforeWriting, kVerifyAfterWriting, kEnhancedIcsp };
@@ -40,10 +65,14 @@ class FixedOptions : public OptionMarks {
   bool enhanced_icsp = true;
   bool IsChecked(Option option) const override {
     switch (option) {
-      case Option::kEraseBeforeWriting: return erase_before_writing;
-      case Option::kVerifyAfterWriting: return verify_after_writing;
-      case Option::kEnhancedIcsp: return enhanced_icsp;
-      case Option::kWideVdd: return false;
+      case Option::kEraseBeforeWriting:
+        return erase_before_writing;
+      case Option::kVerifyAfterWriting:
+        return verify_after_writing;
+      case Option::kEnhancedIcsp:
+        return enhanced_icsp;
+      case Option::kWideVdd:
+        return false;
     }
     return false;
   }

@@ -1,6 +1,10 @@
 #include "sim/sim_port.h"
 
 #include <charconv>
+#include <filesystem>
+#include <fstream>
+
+#include "sim/state_file.h"
 
 namespace quillon::sim {
 namespace {
@@ -15,11 +19,42 @@ std::uint64_t TimeoutNs(std::size_t asked, std::size_t received) {
 
 SimPort::SimPort(BoardConfig config) : board_(std::move(config)) {}
 
+SimPort::~SimPort() {
+  SaveState();
+}
+
+bool SimPort::KeepStateIn(const std::string& path, std::string& error) {
+  std::error_code ec;
+  if (std::filesystem::exists(path, ec)) {
+    std::ifstream in(path);
+    if (!in || !LoadState(board_.target(), in, error)) {
+      if (error.empty()) error = "cannot read the file";
+      return false;
+    }
+  }
+  state_path_ = path;
+  return true;
+}
+
+void SimPort::SaveState() {
+  if (state_path_.empty()) return;
+  // Written aside and renamed, so a run cut short never leaves half a chip.
+  const std::string temporary = state_path_ + ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::trunc);
+    sim::SaveState(board_.target(), out);
+    if (!out) return;
+  }
+  std::error_code ignored;
+  std::filesystem::rename(temporary, state_path_, ignored);
+}
+
 std::vector<std::string> SimPort::Open(const std::string&) {
   return {};
 }
 
 std::vector<std::string> SimPort::Close() {
+  SaveState();
   return {};
 }
 
@@ -36,9 +71,10 @@ link::Transfer SimPort::Read(std::uint8_t* data, std::size_t n) {
   return {count, {}};
 }
 
-std::unique_ptr<SimPort> MakeSimPort(std::string_view port_name) {
+std::unique_ptr<SimPort> MakeSimPort(std::string_view port_name, std::string* error) {
   if (port_name != "sim" && !port_name.starts_with("sim:")) return nullptr;
   BoardConfig config;
+  std::string state_path;
   if (port_name.size() > 4) {
     std::string_view rest = port_name.substr(4);
     bool first = true;
@@ -63,12 +99,20 @@ std::unique_ptr<SimPort> MakeSimPort(std::string_view port_name) {
         const auto [end, error] = std::from_chars(item.data() + 3, item.data() + 7, value, 16);
         if (error != std::errc{} || end != item.data() + 7) return nullptr;
         config.device_id_override = static_cast<std::uint16_t>(value);
+      } else if (item.starts_with("state=") && item.size() > 6) {
+        state_path = std::string(item.substr(6));
       } else {
         return nullptr;
       }
     }
   }
-  return std::make_unique<SimPort>(std::move(config));
+  auto port = std::make_unique<SimPort>(std::move(config));
+  std::string reason;
+  if (!state_path.empty() && !port->KeepStateIn(state_path, reason)) {
+    if (error != nullptr) *error = state_path + ": " + reason;
+    return nullptr;
+  }
+  return port;
 }
 
 }  // namespace quillon::sim

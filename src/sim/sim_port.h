@@ -20,6 +20,7 @@ namespace quillon::sim {
 class SimPort : public link::SerialPort {
  public:
   explicit SimPort(BoardConfig config);
+  ~SimPort() override;
 
   std::vector<std::string> Open(const std::string& name) override;
   std::vector<std::string> Close() override;
@@ -29,13 +30,21 @@ class SimPort : public link::SerialPort {
   Board& board() { return board_; }
   Target& target() { return board_.target(); }
 
+  // Keeps the chip in a state file: loaded now (false with a reason when
+  // the file is for another part or damaged), saved at every Close.
+  bool KeepStateIn(const std::string& path, std::string& error);
+
  private:
+  void SaveState();
+
   Board board_;
+  std::string state_path_;
 };
 
 // "sim" (dsPIC30F4013, executive present, firmware 1.2) or "sim:DEVICE"
-// with optional suffixes ",fw=1.0", ",noexec", ",notarget", ",id=XXXX".
-// nullptr for an unknown device or suffix.
-std::unique_ptr<SimPort> MakeSimPort(std::string_view port_name);
+// with optional suffixes ",fw=1.0", ",noexec", ",notarget", ",id=XXXX",
+// ",state=FILE". nullptr for an unknown device or suffix, or a state file
+// that cannot be used (the reason in `error` when given).
+std::unique_ptr<SimPort> MakeSimPort(std::string_view port_name, std::string* error = nullptr);
 
 }  // namespace quillon::sim

@@ -2,12 +2,6 @@
 // the file-open dialog, ending the process, timer resolution, the OS line.
 #pragma once
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <optional>

@@ -2,6 +2,7 @@
 #ifndef _WIN32
 
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -44,14 +45,14 @@ class BinaryTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(home); }
 
   // The shell command that runs the tool in `home` with its own settings.
-  std::string Command(const std::vector<std::string>& args) const {
+  std::string Command(const std::vector<std::string>& args, bool err_to_file = true) const {
     std::string command = "cd " + Quote(home.string()) + " && exec env -u LC_ALL -u LC_MESSAGES " +
                           "LANG=C HOME=" + Quote(home.string()) +
                           " XDG_CONFIG_HOME=" + Quote((home / "cfg").string()) + " " +
                           Quote(QUILLON_CLI_BINARY);
     for (const std::string& a : args) command.append(" ").append(Quote(a));
-    return command + " >" + Quote((home / "out.txt").string()) + " 2>" +
-           Quote((home / "err.txt").string()) + " </dev/null";
+    return command + " >" + Quote((home / "out.txt").string()) +
+           (err_to_file ? " 2>" + Quote((home / "err.txt").string()) : "") + " </dev/null";
   }
   int Finished(int status) {
     out = Slurp(home / "out.txt");
@@ -61,6 +62,23 @@ class BinaryTest : public ::testing::Test {
   // Runs the tool; returns the exit status.
   int Run(const std::vector<std::string>& args) {
     return Finished(std::system(Command(args).c_str()));
+  }
+  // The same with standard error on a pseudo-terminal, as in a shell.
+  int RunOnTerminal(const std::vector<std::string>& args) {
+    int master = -1;
+    const pid_t child = ::forkpty(&master, nullptr, nullptr, nullptr);
+    if (child == 0) {
+      ::execl("/bin/sh", "sh", "-c", Command(args, false).c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    err.clear();
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;) err.append(buffer, n);
+    ::close(master);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    out = Slurp(home / "out.txt");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   static int Lines(const std::string& text) {
     return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
@@ -118,15 +136,33 @@ TEST_F(BinaryTest, ConnectToTheSimulatedBoardAndRememberIt) {
 TEST_F(BinaryTest, OperationsAgainstTheSimulatedBoard) {
   const std::string hex = cli_test::WriteSampleHex(home / "sample.hex");
   EXPECT_EQ(Run({"-P", "sim:dsPIC33FJ128GP802", "--exec-dir", kExecDir, "check"}), 0) << err;
-  EXPECT_NE(out.find("Checking Successful!"), std::string::npos);
+  EXPECT_TRUE(out.starts_with("dsPIC33FJ128GP802: blank, ")) << out;
   EXPECT_EQ(Run({"--exec-dir", kExecDir, "write", hex}), 0) << err;
-  EXPECT_NE(out.find("Writing Successful!"), std::string::npos);
+  EXPECT_TRUE(out.starts_with("dsPIC33FJ128GP802: wrote 66 program words, verified, ")) << out;
 
   fs::create_directory(home / "dump");
   EXPECT_EQ(Run({"--exec-dir", kExecDir, "read", (home / "dump").string()}), 0) << err;
   EXPECT_TRUE(fs::exists(home / "dump" / "$Quill$.txt"));
   // Each run has a fresh simulated chip: the read-back is blank.
   cli_test::ExpectBlankProgram((home / "dump" / "$Quill$.hex").string(), "dsPIC33FJ128GP802");
+}
+
+TEST_F(BinaryTest, SimulatedChipKeptInAStateFilePartNamesInAnyCase) {
+  const std::string hex = cli_test::WriteSampleHex(home / "sample.hex");
+  const std::string board = "sim:DSPIC30F4013,state=" + (home / "chip.state").string();
+  ASSERT_EQ(Run({"-P", board, "--exec-dir", kExecDir, "write", hex}), 0) << err;
+  fs::create_directory(home / "dump");
+  ASSERT_EQ(Run({"-p", "dspic30f4013", "read", (home / "dump").string()}), 0) << err;
+  cli_test::ExpectSameProgram(hex, (home / "dump" / "$Quill$.hex").string(), "dsPIC30F4013");
+  const std::string settings = Slurp(home / "cfg" / "quillon" / "settings");
+  EXPECT_NE(settings.find("COM=sim:dsPIC30F4013,state="), std::string::npos) << settings;
+  EXPECT_NE(settings.find("EXEC_DIR=" + kExecDir), std::string::npos) << settings;
+
+  EXPECT_EQ(Run({"-P", "sim:NOSUCH", "connect"}), 2);
+  EXPECT_NE(err.find("unknown part \"NOSUCH\""), std::string::npos) << err;
+  std::ofstream(home / "other.state") << "quillon-sim state 1\ndevice PIC24FJ64GA002\n";
+  EXPECT_EQ(Run({"-P", "sim:dsPIC30F4013,state=" + (home / "other.state").string(), "connect"}), 2);
+  EXPECT_NE(err.find("another device"), std::string::npos) << err;
 }
 
 TEST_F(BinaryTest, RejectedHexFileGivesFour) {
@@ -175,7 +211,7 @@ class PtyTest : public BinaryTest {
 TEST_F(PtyTest, WriteThenReadBackTheSameProgram) {
   const std::string hex = cli_test::WriteSampleHex(home / "sample.hex");
   ASSERT_EQ(Run({"-P", tty.string(), "--exec-dir", kExecDir, "write", hex}), 0) << err;
-  EXPECT_NE(out.find("Writing Successful!"), std::string::npos);
+  EXPECT_TRUE(out.starts_with("dsPIC30F4013: wrote 66 program words, verified, ")) << out;
   fs::create_directory(home / "dump");
   ASSERT_EQ(Run({"--exec-dir", kExecDir, "read", (home / "dump").string()}), 0) << err;
   cli_test::ExpectSameProgram(hex, (home / "dump" / "$Quill$.hex").string(), "dsPIC30F4013");
@@ -202,7 +238,9 @@ TEST_F(PtyTest, CtrlCStopsTheWriteBetweenRowsAndFreesThePort) {
   int status = 0;
   ::waitpid(tool, &status, 0);
   ASSERT_EQ(Finished(status), 130) << err;
-  EXPECT_TRUE(err.starts_with("Stopped on request before Writing:Prg Adr ")) << err;
+  // After the phases' lines on standard error.
+  EXPECT_NE(err.find("failed\nStopped on request before Writing:Prg Adr "), std::string::npos)
+      << err;
   // The port is free and the board answers at once.
   EXPECT_EQ(Run({"-q", "--icsp", "check"}), 1) << err;
   EXPECT_TRUE(err.starts_with("Not blank!")) << err;
@@ -216,6 +254,32 @@ TEST_F(PtyTest, CtrlCStopsTheWriteBetweenRowsAndFreesThePort) {
   const int whole = cli_test::WholeRowsFromStart(
       [&chip](unsigned i) { return chip.contains(i) ? chip[i] : 0xFFFFFFu; }, 512, 32);
   EXPECT_TRUE(whole > 0 && whole < 512) << whole;
+}
+
+TEST_F(PtyTest, ProgressPerPhaseVerifyReadToAFileJsonAndDryRun) {
+  const std::string hex = cli_test::WriteSampleHex(home / "sample.hex");
+  // On a terminal each phase's bar is redrawn in place, then kept as a line.
+  ASSERT_EQ(RunOnTerminal({"-P", tty.string(), "--exec-dir", kExecDir, "write", hex}), 0) << err;
+  for (const char* phase : {"Erasing   | ", "Writing   | ", "Verifying | "}) {
+    EXPECT_NE(err.find(phase), std::string::npos) << phase << " in " << err;
+  }
+  EXPECT_GT(std::count(err.begin(), err.end(), '\r'), 3);
+  EXPECT_NE(err.find("100%"), std::string::npos);
+  // On a pipe: one line per phase as it ends, and nothing else.
+  ASSERT_EQ(Run({"verify", hex}), 0) << err;
+  EXPECT_TRUE(err.starts_with("Verifying | ######################## | 100%  ")) << err;
+  EXPECT_EQ(Lines(err), 1) << err;
+  EXPECT_TRUE(out.starts_with("dsPIC30F4013: verified 66 program words against ")) << out;
+
+  ASSERT_EQ(Run({"--json", "-q", "read", "-o", "image.hex"}), 0) << err;
+  EXPECT_EQ(err, "");
+  cli_test::ExpectSameProgram(hex, (home / "image.hex").string(), "dsPIC30F4013");
+  EXPECT_TRUE(out.starts_with("{\"operation\":\"read\",\"part\":\"dsPIC30F4013\"")) << out;
+  EXPECT_NE(out.find("\"file\":\"image.hex\""), std::string::npos) << out;
+
+  ASSERT_EQ(Run({"-n", "erase"}), 0) << err;
+  EXPECT_NE(out.find("would be erased"), std::string::npos) << out;
+  EXPECT_EQ(Run({"check"}), 1) << "the dry run erased nothing";
 }
 #endif
 

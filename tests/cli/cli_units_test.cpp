@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <sstream>
 
 #include "cli/cli_options.h"
@@ -112,6 +113,51 @@ TEST(ConsoleViewTest, ProgressIndicatorIsClearedBeforeText) {
   EXPECT_EQ(off.err.str(), "");
 }
 
+TEST(ConsoleViewTest, OnePhaseLineOnAPipeRedrawsOnATerminal) {
+  for (bool terminal : {false, true}) {
+    ViewRig rig(Verbosity::kNormal, terminal);
+    rig.view.BeginPhase(report::Phase::kWriting);
+    for (int p = 0; p <= 100; p += 10) {
+      rig.view.SetProgress(p);
+      rig.now += 300;
+    }
+    rig.view.EndPhase(report::Phase::kWriting, true);
+    rig.view.BeginPhase(report::Phase::kVerifying);
+    rig.view.SetProgress(40);
+    rig.view.EndPhase(report::Phase::kVerifying, false);
+    const std::string err = rig.err.str();
+    const std::string last_line = err.substr(err.rfind('\r') + 1);
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
+    EXPECT_NE(err.find("Writing   | ######################## | 100%  3.30 s\n"), std::string::npos)
+        << err;
+    EXPECT_NE(err.find("Verifying | #########                |  40%  0.00 s  failed\n"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(err.find('\r') != std::string::npos, terminal);
+    // On a terminal a long phase also says how long it still needs.
+    EXPECT_EQ(err.find("  2 s left") != std::string::npos, terminal) << err;
+  }
+  ViewRig quiet(Verbosity::kQuiet, true);
+  quiet.view.BeginPhase(report::Phase::kErasing);
+  quiet.view.EndPhase(report::Phase::kErasing, true);
+  EXPECT_EQ(quiet.err.str(), "");
+}
+
+TEST(ConsoleViewTest, MismatchInReadableWordsReplacesTheCodedText) {
+  ViewRig rig(Verbosity::kNormal);
+  rig.view.ReportMismatch({report::Memory::kProgram, 0, 0x000100, 0x005555});
+  rig.view.ShowStatus("Error : Not match!\r\nPrg 0000:0100<-5555", report::StatusKind::kError);
+  rig.view.ReportMismatch({report::Memory::kEeprom, 0x7FFC02, 0x12, 0xABCD});
+  rig.view.set_language(report::kJapaneseLangId);
+  rig.view.ReportMismatch({report::Memory::kProgram, 0x200, 1, 2});
+  rig.view.ShowStatus("x", report::StatusKind::kError);
+  EXPECT_EQ(rig.err.str(),
+            "verification failed at program address 0x000000: read 0x000100, expected 0x005555\n"
+            "検証失敗: プログラムメモリ 0x000200 番地: 読出値 0x000001, 期待値 0x000002\n");
+  EXPECT_EQ(MismatchText({report::Memory::kEeprom, 0x7FFC02, 0x12, 0xABCD}, 0x0409),
+            "verification failed at EEPROM address 0x7FFC02: read 0x0012, expected 0xABCD");
+}
+
 // --- command line ---
 
 ParseOutcome Parse(std::vector<std::string> args, std::string* out_text = nullptr,
@@ -130,7 +176,7 @@ TEST(CommandLine, OptionsBeforeOrAfterTheCommand) {
              "dsPIC30F4013", "--lang", "ja", "--exec-dir", "/pe", "--incremental"});
   ASSERT_TRUE(p.options);
   const CliOptions& o = *p.options;
-  EXPECT_EQ(o.command, "write");
+  EXPECT_EQ(o.command, Command::kWrite);
   EXPECT_EQ(o.argument, "a.hex");
   EXPECT_EQ(o.port, "/dev/ttyUSB0");
   EXPECT_EQ(o.device, "dsPIC30F4013");
@@ -159,7 +205,10 @@ TEST(CommandLine, UsageErrorsGiveTwo) {
                                              {"--lang", "de", "connect"},
                                              {"-q", "-v", "connect"},
                                              {"connect", "extra"},
-                                             {"--bogus", "connect"}}) {
+                                             {"--bogus", "connect"},
+                                             {"--no-erase", "read"},
+                                             {"devices", "-P", "sim"},
+                                             {"read", "-o", "a.hex", "dir"}}) {
     std::string err;
     ParseOutcome p = Parse(args, nullptr, &err);
     EXPECT_FALSE(p.options);
@@ -189,6 +238,59 @@ TEST(OperationGuard, UnknownOrZeroDeviceIdAndWindowsPortErrors) {
   EXPECT_EQ(v.identity, Identity::kNoTarget);
   EXPECT_EQ(CannotOpenMessage("COM7", "CreateFile Error=2").english,
             "quillon: cannot open COM7: CreateFile Error=2");
+}
+
+// Every command line the README and the reference show is one the tool
+// accepts (the synopsis, with its brackets, aside).
+TEST(CommandLine, TheDocumentedCommandLinesAreAccepted) {
+  for (const char* doc : {"/README.md", "/docs/cli.md"}) {
+    std::ifstream in(std::string(QUILLON_SOURCE_DIR) + doc);
+    int checked = 0;
+    for (std::string line; std::getline(in, line);) {
+      std::size_t at = line.find_first_not_of(' ');
+      if (at != std::string::npos && line.compare(at, 2, "$ ") == 0) at += 2;
+      if (at == std::string::npos || line.compare(at, 8, "quillon ") != 0 ||
+          line.find('[') != std::string::npos) {
+        continue;
+      }
+      std::istringstream words(line.substr(at + 8));
+      std::vector<std::string> args;
+      for (std::string w; words >> w && w[0] != '#' && w != "2>&1" && w != "|";) {
+        args.push_back(w);
+      }
+      std::string err;
+      const ParseOutcome p = Parse(args, nullptr, &err);
+      EXPECT_TRUE(p.options || p.exit_code == kExitSuccess) << doc << ": " << line << "\n" << err;
+      ++checked;
+    }
+    EXPECT_GE(checked, 5) << doc;
+  }
+}
+
+TEST(CommandLine, SuggestionVersionAndHelpPerCommand) {
+  std::string out, err;
+  EXPECT_EQ(Parse({"-P", "sim", "dectect"}, nullptr, &err).exit_code, kExitUsage);
+  EXPECT_NE(err.find("did you mean \"detect\"?"), std::string::npos) << err;
+  Parse({"frobnicate"}, nullptr, &err);
+  EXPECT_EQ(err.find("did you mean"), std::string::npos) << err;
+  EXPECT_EQ(Parse({"--version"}, &out).exit_code, kExitSuccess);
+  EXPECT_TRUE(out.starts_with("quillon 1.")) << out;
+
+  // Each command's help lists the options that apply to it, and no other.
+  const struct {
+    const char* command;
+    const char* listed;
+    const char* absent;
+  } rows[] = {{"write", "--no-erase", "--output"},
+              {"read", "--listing", "--no-verify"},
+              {"devices", "--json", "--port"},
+              {"erase", "--dry-run", "--no-verify"},
+              {"verify", "--exec-dir", "--dry-run"}};
+  for (const auto& row : rows) {
+    Parse({row.command, "--help"}, &out);
+    EXPECT_NE(out.find(row.listed), std::string::npos) << row.command;
+    EXPECT_EQ(out.find(row.absent), std::string::npos) << row.command;
+  }
 }
 
 }  // namespace

@@ -37,7 +37,16 @@ struct Mode {
 const Mode kModes[] = {
     {"batch", 0x0100, false}, {"letters", 0x0102, false}, {"enhanced", 0x0102, true}};
 
-const char* const kOperations[] = {"connect", "detect", "erase", "check", "write", "read"};
+struct Op {
+  const char* name;
+  Command command;
+  bool incremental = false;
+};
+// Verify compares the sample file with a part that already holds it.
+const Op kOperations[] = {{"connect", Command::kConnect}, {"detect", Command::kDetect},
+                          {"erase", Command::kErase},     {"check", Command::kCheck},
+                          {"write", Command::kWrite},     {"write-incremental", Command::kWrite, true},
+                          {"verify", Command::kVerify},   {"read", Command::kRead}};
 
 // A fault strikes the first, middle or last exchange of the operation's
 // fault-free run. Acknowledges are counted, never inspected, so a corrupted
@@ -62,13 +71,16 @@ struct Strike {
 // the data (a read, detection's configuration words, the executive words an
 // erase keeps, the board's version) and in the executive's status words,
 // whose size alone counts.
-bool MustFail(const Fault& fault, const std::string& op, const Mode& mode) {
+// An incremental write takes a corrupted read of a page for a difference and
+// rewrites it, so it may pass.
+bool MustFail(const Fault& fault, const Op& op, const Mode& mode) {
+  const Command c = op.command;
   switch (fault.kind) {
     case Kind::kStuckBit:
-      return op == "check" || op == "write";
+      return c == Command::kCheck || c == Command::kWrite || c == Command::kVerify;
     case Kind::kCorrupted:
-      return (op == "check" && fault.at > 0) ||
-             (op == "write" && fault.at == 0.5 && !mode.enhanced);
+      return (c == Command::kCheck && fault.at > 0) ||
+             (c == Command::kWrite && !op.incremental && fault.at == 0.5 && !mode.enhanced);
     default:
       return true;
   }
@@ -157,14 +169,30 @@ class FaultMatrix : public ::testing::Test {
   void SetUp() override {
     dir = cli_test::TempDir("faults");
     hex = cli_test::WriteSampleHex(dir / "sample.hex");
+    report::NullSink sink;
+    report::ManualClock clock;
+    report::Reporter reporter(sink, clock, nullptr);
+    devices::Selection selection;
+    ASSERT_TRUE(devices::SelectDevice(selection, kDevice, reporter));
+    ASSERT_EQ(image::LoadHexFile(hex, sample, selection, reporter), image::LoadResult::kLoaded);
+  }
+
+  // A part that holds the sample file when the operation compares with it.
+  void Prepare(sim::Board& board, const Op& op) const {
+    if (op.command != Command::kVerify) return;
+    for (std::size_t u = 0; u + 1 < sample.program.size(); u += 2) {
+      const std::uint32_t word = sample.program[u] | std::uint32_t{sample.program[u + 1]} << 16;
+      if ((word & 0xFFFFFF) != 0xFFFFFF) board.target().SetProgram(std::uint32_t(u), word);
+    }
   }
   void TearDown() override { fs::remove_all(dir); }
 
   // The window's logic: select, connect, then the operation. `at` is the
   // exchange the fault strikes (counted from the first of the session).
-  AppRun RunApp(const Mode& mode, const std::string& op, const Fault* fault = nullptr,
+  AppRun RunApp(const Mode& mode, const Op& op, const Fault* fault = nullptr,
                 const Strike& strike = {}) {
     sim::SimPort sim(Board(mode));
+    Prepare(sim.board(), op);
     CountingPort port(sim);
     app::testing::FakeView view;
     app::testing::FakeSettings settings;
@@ -178,18 +206,23 @@ class FaultMatrix : public ::testing::Test {
     if (fault) Arm(sim.board(), fault->kind, strike);
     std::ostringstream trace;
     AppRun run;
-    if (op == "connect") {
+    if (op.command == Command::kConnect) {
       sim.board().SetTrace(&trace);
       run.outcome = app.ConnectTo("sim") ? icsp::Outcome::kOk : icsp::Outcome::kLinkFailure;
       run.controls_usable = view.Enabled(app::kConnectButton) || run.outcome == icsp::Outcome::kOk;
     } else {
       EXPECT_TRUE(app.ConnectTo("sim"));
       sim.board().SetTrace(&trace);
-      if (op == "detect") run.outcome = app.Detect();
-      if (op == "erase") run.outcome = app.Erase();
-      if (op == "check") run.outcome = app.Check();
-      if (op == "write") run.outcome = app.WriteFile(hex);
-      if (op == "read") run.outcome = app.Read(dir.string());
+      switch (op.command) {
+        case Command::kDetect: run.outcome = app.Detect(); break;
+        case Command::kErase: run.outcome = app.Erase(); break;
+        case Command::kCheck: run.outcome = app.Check(); break;
+        case Command::kWrite:
+          run.outcome = op.incremental ? app.WriteFileIncremental(hex) : app.WriteFile(hex);
+          break;
+        case Command::kVerify: run.outcome = app.VerifyFile(hex); break;
+        default: run.outcome = app.Read(dir.string());
+      }
       run.controls_usable = view.Enabled(app::kDetectButton) && view.Enabled(app::kReadButton) &&
                             view.Enabled(app::kDeviceList);
     }
@@ -206,26 +239,28 @@ class FaultMatrix : public ::testing::Test {
   // The console tool on an equally faulted board; its exit status and the
   // exchanges it made. It checks the part's identity before the operation,
   // so its strikes come `shift` exchanges later than the window's.
-  std::pair<int, std::uint64_t> RunCli(const Mode& mode, const std::string& op, const Fault* fault,
+  std::pair<int, std::uint64_t> RunCli(const Mode& mode, const Op& op, const Fault* fault,
                                        const Strike& strike = {}, std::uint64_t shift = 0) {
     CliOptions options;
-    options.command = op;
+    options.command = op.command;
+    options.incremental = op.incremental;
     options.port = "sim";
     options.device = kDevice;
     options.plain_icsp = !mode.enhanced;
     options.exec_dir = kExecDir;
-    if (op == "write") options.argument = hex;
-    if (op == "read") options.argument = dir.string();
+    if (op.command == Command::kWrite || op.command == Command::kVerify) options.argument = hex;
+    if (op.command == Command::kRead) options.argument = dir.string();
     app::testing::FakeSettings settings;
     std::ostringstream out, err;
     report::ManualClock clock;
     sim::SimPort sim(Board(mode));
+    Prepare(sim.board(), op);
     if (fault) Arm(sim.board(), fault->kind, {strike.exchange + shift, strike.reply_size});
     Environment env{settings,
                     out,
                     err,
                     clock,
-                    [&](const std::string&) -> std::unique_ptr<link::SerialPort> {
+                    [&](const std::string&, std::string&) -> std::unique_ptr<link::SerialPort> {
                       return std::make_unique<CountingPort>(sim);
                     },
                     report::kEnglishLangId};
@@ -235,6 +270,7 @@ class FaultMatrix : public ::testing::Test {
 
   fs::path dir;
   std::string hex;
+  image::MemoryImage sample;
 };
 
 TEST_F(FaultMatrix, EveryOperationModeAndFault) {
@@ -244,20 +280,20 @@ TEST_F(FaultMatrix, EveryOperationModeAndFault) {
   }
   int cases = 0;
   for (const Mode& mode : kModes) {
-    for (const std::string op : kOperations) {
+    for (const Op& op : kOperations) {
       const AppRun clean = RunApp(mode, op);
-      ASSERT_EQ(clean.outcome, icsp::Outcome::kOk) << mode.name << " " << op;
+      ASSERT_EQ(clean.outcome, icsp::Outcome::kOk) << mode.name << " " << op.name;
       const std::uint64_t shift = RunCli(mode, op, nullptr).second - clean.exchanges;
       for (const Fault& fault : faults) {
         const std::vector<Strike> strikes = ParseTrace(clean.trace, fault.kind == Kind::kCorrupted);
         if (strikes.empty()) continue;  // no data to corrupt
         const Strike strike = strikes[static_cast<std::size_t>(fault.at * (strikes.size() - 1))];
-        SCOPED_TRACE(std::string(mode.name) + " " + op + " " +
+        SCOPED_TRACE(std::string(mode.name) + " " + op.name + " " +
                      kKindNames[static_cast<int>(fault.kind)] + " at exchange " +
                      std::to_string(strike.exchange));
         ++cases;
         const AppRun run = RunApp(mode, op, &fault, strike);
-        const int code = RunCli(mode, op, &fault, strike, op == "connect" ? 0 : shift).first;
+        const int code = RunCli(mode, op, &fault, strike, op.command == Command::kConnect ? 0 : shift).first;
         EXPECT_LT(run.seconds, clean.seconds + 30);
         EXPECT_FALSE(run.port_open);
         EXPECT_TRUE(run.controls_usable);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "image/sha256.h"
+
 namespace quillon::image {
 namespace {
 
@@ -20,6 +22,21 @@ TEST(Formats, HexValueReadsTheLeadingRunOfDigits) {
   EXPECT_EQ(HexValue("ab"), 0xAB);
   EXPECT_EQ(HexValue("G1"), 0);
   EXPECT_EQ(HexValue("123456"), 0x3456);
+}
+
+TEST(Formats, Sha256KnownDigestsAcrossBlockEdges) {
+  const struct {
+    std::string data;
+    const char* digest;
+  } rows[] = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",  // 56: a second tail block
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+      {std::string(1000, 'a'), "41edece42d63e8d9bf515a9ba6932e1c20cbc9f5a5d134645adb5db1b9737ea3"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(Sha256Hex(row.data), row.digest) << row.data.size();
+  EXPECT_FALSE(FileSha256Hex("/nonexistent/quillon.hex"));
 }
 
 TEST(Formats, ByteSplitting) {

@@ -11,12 +11,15 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "posix/port_list.h"
 
 namespace quillon::posix {
 namespace {
@@ -265,6 +268,48 @@ TEST(PosixSerialPort, AnythingButATerminalIsRefusedUntouched) {
 
   EXPECT_EQ(port.Open("/dev/null"),
             std::vector<std::string>{"open Error=25 (Inappropriate ioctl for device)"});
+}
+
+// A sysfs tree in miniature: a USB adapter with its by-id link, a UART with
+// hardware, a phantom UART and a virtual terminal.
+TEST(PortList, UsbDetailsAliasesAndNoPhantoms) {
+  namespace fs = std::filesystem;
+  const fs::path root = fs::temp_directory_path() / ("quillon_ports_" + std::to_string(::getpid()));
+  fs::remove_all(root);
+  const fs::path usb = root / "devices/usb1/1-1";
+  fs::create_directories(usb / "1-1:1.0/ttyUSB0");
+  for (auto [file, text] : {std::pair{"idVendor", "0403"},
+                            {"idProduct", "6001"},
+                            {"manufacturer", "FTDI"},
+                            {"product", "FT232R USB UART"},
+                            {"serial", "A10K1234"}}) {
+    std::ofstream(usb / file) << text << "\n";
+  }
+  const fs::path tty = root / "class/tty";
+  for (const char* name : {"ttyUSB0", "ttyS0", "ttyS1", "tty1"}) fs::create_directories(tty / name);
+  fs::create_directory_symlink(usb / "1-1:1.0/ttyUSB0", tty / "ttyUSB0/device");
+  fs::create_directories(root / "drivers/serial8250");
+  fs::create_directories(root / "devices/serial8250");
+  fs::create_directory_symlink(root / "drivers/serial8250", root / "devices/serial8250/driver");
+  for (const char* name : {"ttyS0", "ttyS1"}) {
+    fs::create_directory_symlink(root / "devices/serial8250", tty / name / "device");
+  }
+  std::ofstream(tty / "ttyS0/type") << "4\n";
+  std::ofstream(tty / "ttyS1/type") << "0\n";
+  fs::create_directories(root / "by-id");
+  fs::create_symlink("../../ttyUSB0", root / "by-id/usb-FTDI_FT232R-if00-port0");
+
+  const std::vector<link::PortInfo> ports = ListSerialPorts(tty, root / "by-id", "/dev");
+  ASSERT_EQ(ports.size(), 2u);
+  EXPECT_EQ(ports[0].name, "/dev/ttyS0");
+  EXPECT_EQ(ports[0].product, "serial8250");
+  EXPECT_EQ(ports[1].name, "/dev/ttyUSB0");
+  EXPECT_EQ(ports[1].usb_id, "0403:6001");
+  EXPECT_EQ(ports[1].maker, "FTDI");
+  EXPECT_EQ(ports[1].serial, "A10K1234");
+  EXPECT_EQ(ports[1].alias, (root / "by-id/usb-FTDI_FT232R-if00-port0").string());
+  EXPECT_TRUE(ListSerialPorts(root / "none", root / "none").empty());
+  fs::remove_all(root);
 }
 
 }  // namespace

@@ -3,12 +3,6 @@
 // one step; every wait has a time-out. Results go to stdout as UTF-8 lines
 // ("status: ...", "enabled: ...", "menu: ...") for the calling script to check.
 // Exits 1 at the first step that fails or times out.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <cstdio>

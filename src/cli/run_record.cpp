@@ -1,0 +1,170 @@
+#include "cli/run_record.h"
+
+#include <cstdio>
+
+#include "cli/exit_codes.h"
+#include "image/formats.h"
+#include "report/message.h"
+
+namespace quillon::cli {
+namespace {
+
+std::string Seconds(std::int64_t ms) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", static_cast<double>(ms) / 1000.0);
+  return text;
+}
+
+// ", 16 EEPROM words" in either language; nothing for a memory with none.
+std::string Counted(long count, const char* english, const char* japanese, std::uint16_t language) {
+  if (count <= 0) return "";
+  const std::string n = std::to_string(count);
+  return report::Pick(
+      {", " + n + " " + english, std::string(", ") + japanese + " " + n + " ワード"}, language);
+}
+
+std::string CountsText(const WordCounts& c, bool with_config, std::uint16_t language) {
+  const std::string n = std::to_string(c.program);
+  std::string text = report::Pick({n + " program words", "プログラム " + n + " ワード"}, language);
+  text += Counted(c.eeprom, "EEPROM words", "EEPROM", language);
+  if (with_config) {
+    text += Counted(c.config, "configuration words", "コンフィギュレーション", language);
+  }
+  return text;
+}
+
+std::string JsonString(std::string_view text) {
+  std::string out = "\"";
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+const char* ResultName(int exit_status) {
+  switch (exit_status) {
+    case kExitSuccess:
+      return "ok";
+    case kExitProblem:
+      return "problem";
+    case kExitUsage:
+      return "usage error";
+    case kExitLinkFailure:
+      return "link failure";
+    case kExitFileRejected:
+      return "file rejected";
+  }
+  return "failed";
+}
+
+}  // namespace
+
+WordCounts CountImageWords(const image::MemoryImage& image, long program_words, long eeprom_bytes,
+                           int config_written) {
+  WordCounts counts;
+  for (long i = 0; i < program_words; ++i) {
+    counts.program += image::InstructionAt(image.program, static_cast<std::size_t>(i)) != 0xFFFFFF;
+  }
+  for (long i = 0; i < eeprom_bytes / 2; ++i) counts.eeprom += image.eeprom[i] != 0xFFFF;
+  for (int k = 0; k < config_written; ++k) counts.config += image.config_present[k];
+  return counts;
+}
+
+std::string SummaryLine(const RunRecord& r, std::uint16_t language) {
+  if (r.part.empty() || r.exit_status != kExitSuccess) return "";
+  const std::string seconds = Seconds(r.elapsed_ms);
+  const std::string tail = report::Pick({", " + seconds + " s", ", " + seconds + " 秒"}, language);
+  const WordCounts counts = r.counts.value_or(WordCounts{});
+  std::string what;
+  switch (r.command) {
+    case Command::kErase:
+      what = r.dry_run
+                 ? report::Pick({"would be erased (program memory, EEPROM, configuration "
+                                 "words); nothing was touched",
+                                 "消去の対象です (プログラム, EEPROM, コンフィギュレーション)。"
+                                 "何も変更していません"},
+                                language)
+                 : report::Pick({"erased", "消去完了"}, language);
+      break;
+    case Command::kCheck:
+      what = report::Pick({"blank", "ブランク"}, language);
+      break;
+    case Command::kWrite:
+      if (r.dry_run) {
+        what = report::Pick(r.erase_first ? report::MessagePair{"would erase, then write ",
+                                                                "消去してから書き込み予定 "}
+                                          : report::MessagePair{"would write ", "書き込み予定 "},
+                            language) +
+               CountsText(counts, true, language) +
+               report::Pick(r.verified ? report::MessagePair{" and verify", " (検証あり)"}
+                                       : report::MessagePair{"", ""},
+                            language) +
+               report::Pick({"; nothing was touched", "。何も変更していません"}, language);
+      } else if (r.incremental) {
+        // The engine's result said what differed and was written.
+        what = report::Pick({"holds the file's ", "ファイルと一致 "}, language) +
+               CountsText(counts, true, language) + ", " +
+               report::Pick(r.verified ? report::MessagePair{"verified", "検証済み"}
+                                       : report::MessagePair{"not verified", "検証なし"},
+                            language);
+      } else {
+        what = report::Pick({"wrote ", "書き込み完了 "}, language) +
+               CountsText(counts, true, language) + ", " +
+               report::Pick(r.verified ? report::MessagePair{"verified", "検証済み"}
+                                       : report::MessagePair{"not verified", "検証なし"},
+                            language);
+      }
+      break;
+    case Command::kVerify:
+      what = report::Pick({"verified ", "一致 "}, language) + CountsText(counts, false, language) +
+             report::Pick({" against " + r.file, " (" + r.file + ")"}, language);
+      break;
+    case Command::kRead:
+      what = report::Pick({"read ", "読み出し完了 "}, language) +
+             CountsText(counts, false, language) +
+             (r.file.empty() ? "" : report::Pick({" into " + r.file, " → " + r.file}, language));
+      break;
+    default:
+      return "";
+  }
+  return r.part + ": " + what + tail;
+}
+
+void WriteJson(const RunRecord& r, std::ostream& out) {
+  out << "{\"operation\":" << JsonString(CommandName(r.command));
+  out << ",\"part\":" << (r.part.empty() ? "null" : JsonString(r.part));
+  if (r.device_id) {
+    char id[8];
+    std::snprintf(id, sizeof id, "0x%04X", static_cast<unsigned>(*r.device_id));
+    out << ",\"device_id\":" << JsonString(id);
+  } else {
+    out << ",\"device_id\":null";
+  }
+  if (!r.firmware.empty()) out << ",\"firmware\":" << JsonString(r.firmware);
+  out << ",\"result\":" << JsonString(ResultName(r.exit_status));
+  if (r.dry_run) out << ",\"dry_run\":true";
+  if (r.incremental) out << ",\"incremental\":true";
+  if (r.counts) {
+    out << ",\"words\":{\"program\":" << r.counts->program << ",\"eeprom\":" << r.counts->eeprom
+        << ",\"configuration\":" << r.counts->config << "}";
+  }
+  if (r.command == Command::kWrite && !r.dry_run) {
+    out << ",\"verified\":" << (r.verified ? "true" : "false");
+  }
+  if (!r.file.empty()) out << ",\"file\":" << JsonString(r.file);
+  out << ",\"sha256\":" << (r.sha256 ? JsonString(*r.sha256) : "null");
+  out << ",\"seconds\":" << Seconds(r.elapsed_ms) << ",\"exit_status\":" << r.exit_status << "}\n";
+  out.flush();
+}
+
+}  // namespace quillon::cli

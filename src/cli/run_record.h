@@ -1,0 +1,49 @@
+// What a run did, for the one-line summary and the --json object.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "cli/cli_options.h"
+#include "image/memory_image.h"
+
+namespace quillon::cli {
+
+struct WordCounts {
+  long program = 0;
+  long eeprom = 0;
+  long config = 0;
+};
+
+// The words an image holds (those not blank), as a write programs them.
+// Configuration words count only among the `config_written` entries the
+// part's form writes (a flash-word part ignores register records).
+WordCounts CountImageWords(const image::MemoryImage& image, long program_words, long eeprom_bytes,
+                           int config_written);
+
+struct RunRecord {
+  Command command = Command::kConnect;
+  std::string part;  // "" before a part is known
+  std::optional<std::uint16_t> device_id;
+  std::string firmware;              // "1.2" once connected
+  std::optional<WordCounts> counts;  // words written, compared or read
+  bool verified = false;             // write: verification ran and matched (dry run: would run)
+  bool dry_run = false;
+  bool incremental = false;  // write: only what differed was written
+  bool erase_first = false;  // write dry run: the part would be erased first
+  std::string file;          // the image written, compared or read
+  std::optional<std::string> sha256;
+  std::int64_t elapsed_ms = 0;
+  int exit_status = 0;
+};
+
+// "dsPIC33FJ128GP802: wrote 1208 program words, 5 configuration words,
+// verified, 0.84 s"; "" for commands whose results say it all.
+std::string SummaryLine(const RunRecord& record, std::uint16_t language);
+
+// One JSON object on one line.
+void WriteJson(const RunRecord& record, std::ostream& out);
+
+}  // namespace quillon::cli
