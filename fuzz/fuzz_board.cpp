@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                        out,
                        err,
                        clock,
-                       [&](const std::string&) -> std::unique_ptr<link::SerialPort> {
+                       [&](const std::string&, std::string&) -> std::unique_ptr<link::SerialPort> {
                          auto port = std::make_unique<test_support::ScriptedPort>();
                          port->clock = &clock;
                          port->responder = [&board](const test_support::ScriptedPort::Bytes&) {
@@ -96,7 +96,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                        },
                        report::kEnglishLangId};
 
-  for (const char* command : {"connect", "detect", "erase", "check", "write", "read"}) {
+  using cli::Command;
+  for (const Command command : {Command::kConnect, Command::kDetect, Command::kErase,
+                                Command::kCheck, Command::kWrite, Command::kVerify,
+                                Command::kRead}) {
     cli::CliOptions options;
     options.command = command;
     options.port = "fuzzed-board";
@@ -104,11 +107,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.plain_icsp = (bits & 1) != 0;
     options.no_erase = (bits & 2) != 0;
     options.no_verify = (bits & 4) != 0;
+    options.incremental = (bits & 8) != 0;
     options.exec_dir = QUILLON_SOURCE_DIR "/examples/executive";
-    if (options.command == "write") {
+    if (command == Command::kWrite || command == Command::kVerify) {
       options.argument = QUILLON_SOURCE_DIR "/examples/blink-dsPIC30F4013.hex";
     }
-    if (options.command == "read") options.argument = WorkDir().string();
+    if (command == Command::kRead) options.argument = WorkDir().string();
     const int code = cli::RunCommand(options, env);
     if (code < cli::kExitSuccess || code > cli::kExitFileRejected) __builtin_trap();
   }
