@@ -317,14 +317,6 @@ int RunCommand(const CliOptions& given, Environment& env) {
   const std::int64_t start_ms = now_ms();
   ConsoleView view(env.out, env.err, o.verbosity, env.progress_on_terminal, env.now_ms);
   view.set_language(language);
-  // Connect and detect answer with the engine's texts; the operations with
-  // a summary line of their own (and --json with its object).
-  // An incremental write says what it compared and wrote; restore-row what
-  // it found.
-  view.set_results_shown(!o.json && (o.verbosity == Verbosity::kVerbose ||
-                                     o.command == Command::kConnect ||
-                                     o.command == Command::kDetect ||
-                                     o.command == Command::kRestoreRow || o.incremental));
   view.marks().erase_before_writing = !o.no_erase;
   view.marks().verify_after_writing = !o.no_verify;
   view.marks().enhanced_icsp = !o.plain_icsp;
@@ -333,6 +325,9 @@ int RunCommand(const CliOptions& given, Environment& env) {
   app.session().executive_dir = o.exec_dir;
   app.session().kept_words_store = env.kept_words;
 
+  // The socket the selection names comes again with detection; only the
+  // step texts show it.
+  view.set_results_shown(o.verbosity == Verbosity::kVerbose);
   // An explicit device is chosen (and remembered); otherwise the remembered
   // one is used when the catalogue still knows it, else detection decides.
   if (!o.device.empty()) {
@@ -343,6 +338,15 @@ int RunCommand(const CliOptions& given, Environment& env) {
       devices::SelectDevice(app.session().device, chip, app.reporter());
     }
   }
+
+  // Connect and detect answer with the engine's texts; the operations with
+  // a summary line of their own (and --json with its object).
+  // An incremental write says what it compared and wrote; restore-row what
+  // it found.
+  view.set_results_shown(!o.json && (o.verbosity == Verbosity::kVerbose ||
+                                     o.command == Command::kConnect ||
+                                     o.command == Command::kDetect ||
+                                     o.command == Command::kRestoreRow || o.incremental));
 
   // Connect fixes the port and the firmware version the engine works with.
   RunRecord record;
