@@ -324,6 +324,9 @@ int RunCommand(const CliOptions& given, Environment& env) {
   app.reporter().set_error_pause(false);  // a console keeps its errors on screen
   app.session().executive_dir = o.exec_dir;
   app.session().kept_words_store = env.kept_words;
+#ifdef _WIN32
+  app.session().console_program = "quillon-cli";
+#endif
 
   // The socket the selection names comes again with detection; only the
   // step texts show it.
@@ -343,10 +346,10 @@ int RunCommand(const CliOptions& given, Environment& env) {
   // a summary line of their own (and --json with its object).
   // An incremental write says what it compared and wrote; restore-row what
   // it found.
-  view.set_results_shown(!o.json && (o.verbosity == Verbosity::kVerbose ||
-                                     o.command == Command::kConnect ||
-                                     o.command == Command::kDetect ||
-                                     o.command == Command::kRestoreRow || o.incremental));
+  view.set_results_shown(!o.json &&
+                         (o.verbosity == Verbosity::kVerbose || o.command == Command::kConnect ||
+                          o.command == Command::kDetect || o.command == Command::kRestoreRow ||
+                          o.incremental));
 
   // Connect fixes the port and the firmware version the engine works with.
   RunRecord record;

@@ -51,9 +51,9 @@ report::MessagePair Named(const KeptArea& area) {
   return {area.what.english + at, area.what.japanese + at};
 }
 
-report::MessagePair RestoreHint(const std::string& file) {
-  return {"Put them back with: quillon restore-row " + file,
-          "次のｺﾏﾝﾄﾞで書き戻せます: quillon restore-row " + file};
+report::MessagePair RestoreHint(const Session& session, const std::string& file) {
+  const std::string command = session.console_program + " restore-row " + file;
+  return {"Put them back with: " + command, "次のｺﾏﾝﾄﾞで書き戻せます: " + command};
 }
 
 void Refuse(Session& session, const report::MessagePair& message, Outcome outcome) {
@@ -188,7 +188,7 @@ std::optional<KeptWords> KeepBeforeErase(Session& session) {
           report::MessagePair{
               "The part's " + what.english + " are blank. Kept copy: " + kept.front() + ". ",
               what.japanese + " は空です。保存済みのｺﾋﾟｰ: " + kept.front() + "。"} +
-          RestoreHint(kept.front()));
+          RestoreHint(session, kept.front()));
     }
     return words;
   }

@@ -19,9 +19,8 @@ bool Session::UsesExecutive() {
   if (form().executive.present) return true;
   if (!plain_icsp_said_) {
     plain_icsp_said_ = true;
-    reporter.ShowNotice(
-        {"No programming executive for this part: plain ICSP is used.",
-         "このPICにはﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞがありません。通常のICSPを使います。"});
+    reporter.ShowNotice({"No programming executive for this part: plain ICSP is used.",
+                         "このPICにはﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞがありません。通常のICSPを使います。"});
   }
   return false;
 }
@@ -75,12 +74,12 @@ void Session::FinishWith(const report::MessagePair& success) {
                 report::MessagePair{"The part's words from executive memory were kept in " +
                                         kept_words_file +
                                         " before erasing; if they read blank, put them back "
-                                        "with: quillon restore-row " +
-                                        kept_words_file,
+                                        "with: " +
+                                        console_program + " restore-row " + kept_words_file,
                                     "消去の前にﾃﾞﾊﾞｲｽ固有のﾜｰﾄﾞを " + kept_words_file +
                                         " に保存しました。空になっている場合は次のｺﾏﾝﾄﾞで"
-                                        "書き戻せます: quillon restore-row " +
-                                        kept_words_file};
+                                        "書き戻せます: " +
+                                        console_program + " restore-row " + kept_words_file};
     }
     reporter.ReportError(message);
   } else if (outcome_ == Outcome::kOk) {

@@ -57,6 +57,8 @@ class Session {
   KeptWordsStore* kept_words_store = nullptr;
   // The file this operation kept them in ("" none), named by a link failure.
   std::string kept_words_file;
+  // The console program the hints name for restore-row (quillon-cli on Windows).
+  std::string console_program = "quillon";
 
   // Configuration words as last read from the part (entries 0 to 15).
   std::array<std::uint16_t, 16> config_readback{};

@@ -35,6 +35,7 @@ int RunGui(HINSTANCE instance) {
   app::Application application(window, settings, system, port, clock, &SystemLanguage);
   app::KeptWordsDirectory kept_words(KeptWordsPath());
   application.session().kept_words_store = &kept_words;
+  application.session().console_program = "quillon-cli";
 
   MainWindow::Hooks hooks;
   hooks.created = [&] {
