@@ -40,6 +40,20 @@ void AddUsbDetails(const fs::path& device, link::PortInfo& info) {
   }
 }
 
+// The driver of the hardware behind a port. Since Linux 6.5 the serial core
+// puts its own devices (bus serial-base, driver "port") between the tty and
+// the UART; their driver names say nothing, so the UART's is taken.
+std::string DriverName(const fs::path& device) {
+  std::error_code ec;
+  fs::path dir = fs::canonical(device, ec);
+  while (!ec && dir.has_relative_path() &&
+         fs::read_symlink(dir / "subsystem", ec).filename() == "serial-base") {
+    dir = dir.parent_path();
+  }
+  ec.clear();
+  return fs::read_symlink(dir / "driver", ec).filename().string();
+}
+
 }  // namespace
 
 std::vector<link::PortInfo> ListSerialPorts(const fs::path& sys_class_tty, const fs::path& by_id,
@@ -64,9 +78,7 @@ std::vector<link::PortInfo> ListSerialPorts(const fs::path& sys_class_tty, const
     info.name = (dev / name).string();
     if (auto it = aliases.find(name); it != aliases.end()) info.alias = it->second;
     AddUsbDetails(tty / "device", info);
-    if (info.product.empty()) {
-      info.product = fs::read_symlink(tty / "device" / "driver", device_ec).filename().string();
-    }
+    if (info.product.empty()) info.product = DriverName(tty / "device");
     ports.push_back(std::move(info));
   }
   std::sort(ports.begin(), ports.end(),

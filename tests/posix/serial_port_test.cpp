@@ -291,9 +291,15 @@ TEST(PortList, UsbDetailsAliasesAndNoPhantoms) {
   fs::create_directories(root / "drivers/serial8250");
   fs::create_directories(root / "devices/serial8250");
   fs::create_directory_symlink(root / "drivers/serial8250", root / "devices/serial8250/driver");
-  for (const char* name : {"ttyS0", "ttyS1"}) {
-    fs::create_directory_symlink(root / "devices/serial8250", tty / name / "device");
-  }
+  fs::create_directory_symlink(root / "devices/serial8250", tty / "ttyS1/device");
+  // Linux 6.5 and later: the serial core's own port device sits in between.
+  const fs::path core_port = root / "devices/serial8250/serial8250:0/serial8250:0.0";
+  fs::create_directories(core_port);
+  fs::create_directories(root / "bus/serial-base/drivers/port");
+  fs::create_directory_symlink(root / "bus/serial-base", core_port / "subsystem");
+  fs::create_directory_symlink(root / "bus/serial-base", core_port.parent_path() / "subsystem");
+  fs::create_directory_symlink(root / "bus/serial-base/drivers/port", core_port / "driver");
+  fs::create_directory_symlink(core_port, tty / "ttyS0/device");
   std::ofstream(tty / "ttyS0/type") << "4\n";
   std::ofstream(tty / "ttyS1/type") << "0\n";
   fs::create_directories(root / "by-id");
