@@ -172,6 +172,29 @@ TEST_F(BinaryTest, RejectedHexFileGivesFour) {
   EXPECT_EQ(Run({"-P", "sim", "write", (home / "missing.hex").string()}), 4);
 }
 
+// What needs no board: the built tool's own answers and exit statuses.
+TEST_F(BinaryTest, VersionPortsSuggestionAndHelpPerCommand) {
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* shown;   // in standard output, or standard error on a usage error
+    const char* absent;  // an option another command has
+  } rows[] = {{{"--version"}, 0, "quillon 1.", nullptr},
+              {{"ports"}, 0, "", nullptr},
+              {{"-P", "sim", "dectect"}, 2, "did you mean \"detect\"?", nullptr},
+              {{"read", "--help"}, 0, "--listing", "--no-verify"},
+              {{"verify", "--help"}, 0, "--exec-dir", "--dry-run"},
+              {{"devices", "--help"}, 0, "--json", "--port"}};
+  for (const auto& row : rows) {
+    EXPECT_EQ(Run(row.args), row.status) << testing::PrintToString(row.args) << err;
+    const std::string& shown = row.status == 0 ? out : err;
+    EXPECT_NE(shown.find(row.shown), std::string::npos) << shown;
+    if (row.absent) {
+      EXPECT_EQ(out.find(row.absent), std::string::npos) << out;
+    }
+  }
+}
+
 #ifdef QUILLON_SIM_BINARY
 // The whole road through the real serial-port code: a simulated board served
 // on a pseudo-terminal keeps the chip between runs, so what one run writes
@@ -280,6 +303,33 @@ TEST_F(PtyTest, ProgressPerPhaseVerifyReadToAFileJsonAndDryRun) {
   ASSERT_EQ(Run({"-n", "erase"}), 0) << err;
   EXPECT_NE(out.find("would be erased"), std::string::npos) << out;
   EXPECT_EQ(Run({"check"}), 1) << "the dry run erased nothing";
+}
+
+TEST_F(PtyTest, DryRunRememberedExecDirVerifyDifferenceAndBinaryRead) {
+  const std::string hex = cli_test::WriteSampleHex(home / "sample.hex");
+  ASSERT_EQ(
+      Run({"-P", tty.string(), "-p", "DSPIC30F4013", "--exec-dir", kExecDir, "-n", "write", hex}),
+      0)
+      << err;
+  EXPECT_NE(out.find("would erase, then write 66 program words"), std::string::npos) << out;
+  EXPECT_EQ(Run({"-q", "check"}), 0) << "the dry run wrote nothing: " << err;
+  // The erase takes the executive; the verify puts it back from the
+  // remembered directory (the current one holds no pe.hex).
+  ASSERT_EQ(Run({"-q", "erase"}), 0) << err;
+  EXPECT_EQ(Run({"verify", hex}), 1) << err;
+  EXPECT_NE(err.find("\nverification failed at program address 0x000000: read 0xFFFFFF, "
+                     "expected 0x040100\n"),
+            std::string::npos)
+      << err;
+
+  ASSERT_EQ(Run({"-q", "write", hex}), 0) << err;
+  ASSERT_EQ(Run({"-q", "read", "-o", "image.bin", "--listing", "image.txt"}), 0) << err;
+  const std::string bin = Slurp(home / "image.bin");
+  ASSERT_EQ(bin.size(), 4u * 16384) << "four bytes per instruction, the whole part";
+  EXPECT_EQ(bin.substr(0, 4), std::string("\x00\x01\x04\x00", 4));
+  EXPECT_EQ(bin.substr(2 * 0x100, 4), std::string("\x00\x5A\x00\x00", 4));
+  EXPECT_EQ(bin.substr(8, 4), std::string("\xFF\xFF\xFF\x00", 4));
+  EXPECT_TRUE(Slurp(home / "image.txt").starts_with("Flash\r\n")) << "the listing";
 }
 #endif
 
