@@ -199,8 +199,10 @@ int PrintPorts(Environment& env, std::uint16_t language) {
   return kExitSuccess;
 }
 
-// "sim:DEVICE,..." with the part in the catalogue's spelling; "" with a
-// usage error printed when the part is unknown.
+// "sim:DEVICE,..." with the part in the catalogue's spelling and the state
+// file as an absolute path (the port is remembered: run from another
+// directory it must still name the same chip); "" with a usage error
+// printed when the part is unknown.
 std::string SimPortName(Environment& env, const std::string& name) {
   if (!name.starts_with("sim:")) return name;
   const std::size_t comma = name.find(',');
@@ -210,7 +212,19 @@ std::string SimPortName(Environment& env, const std::string& name) {
     UsageError(env, "unknown part \"" + part + "\" in -P " + name + " (see: quillon devices)");
     return "";
   }
-  return "sim:" + canonical + (comma == std::string::npos ? "" : name.substr(comma));
+  std::string result = "sim:" + canonical;
+  for (std::size_t at = comma; at != std::string::npos;) {
+    const std::size_t next = name.find(',', at + 1);
+    std::string item = name.substr(at + 1, next == std::string::npos ? next : next - at - 1);
+    if (item.starts_with("state=") && item.size() > 6) {
+      std::error_code ec;
+      const std::filesystem::path absolute = std::filesystem::absolute(item.substr(6), ec);
+      if (!ec) item = "state=" + absolute.lexically_normal().string();
+    }
+    result += "," + item;
+    at = next;
+  }
+  return result;
 }
 
 }  // namespace

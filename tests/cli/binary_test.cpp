@@ -163,6 +163,11 @@ TEST_F(BinaryTest, SimulatedChipKeptInAStateFilePartNamesInAnyCase) {
   std::ofstream(home / "other.state") << "quillon-sim state 1\ndevice PIC24FJ64GA002\n";
   EXPECT_EQ(Run({"-P", "sim:dsPIC30F4013,state=" + (home / "other.state").string(), "connect"}), 2);
   EXPECT_NE(err.find("another device"), std::string::npos) << err;
+  // A state file named relative to where the tool ran is remembered as that file.
+  ASSERT_EQ(Run({"-P", "sim:dsPIC30F4013,state=./rel.state", "connect"}), 0) << err;
+  EXPECT_NE(Slurp(home / "cfg" / "quillon" / "settings")
+                .find("state=" + (home / "rel.state").string() + "\n"),
+            std::string::npos);
 }
 
 TEST_F(BinaryTest, RejectedHexFileGivesFour) {
