@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "cli/exit_codes.h"
+#include "cli/serial_numbers.h"
 
 namespace quillon::cli {
 namespace {
@@ -13,14 +14,15 @@ namespace {
 // these, and an option given before a command it does not apply to is
 // refused rather than silently ignored.
 enum Group : unsigned {
-  kBoard = 1,       // -P
-  kPart = 2,        // -p
-  kExecutive = 4,   // --exec-dir, --icsp
-  kWriting = 8,     // --no-erase, --no-verify
-  kDryRun = 16,     // -n
-  kReadFiles = 32,  // -o, --listing
-  kIdentity = 64,   // --force
+  kBoard = 1,          // -P
+  kPart = 2,           // -p
+  kExecutive = 4,      // --exec-dir, --icsp
+  kWriting = 8,        // --no-erase, --no-verify
+  kDryRun = 16,        // -n
+  kReadFiles = 32,     // -o, --listing
+  kIdentity = 64,      // --force
   kIncremental = 128,  // --incremental
+  kProduction = 256,   // --serial, --serial-state, --log
 };
 
 struct CommandRow {
@@ -54,7 +56,7 @@ constexpr CommandRow kCommands[] = {
     {Command::kCheck, "check", kBoard | kPart | kIdentity | kExecutive,
      "Blank-check program memory and data EEPROM", nullptr, nullptr, false},
     {Command::kWrite, "write",
-     kBoard | kPart | kIdentity | kExecutive | kWriting | kDryRun | kIncremental,
+     kBoard | kPart | kIdentity | kExecutive | kWriting | kDryRun | kIncremental | kProduction,
      "Program an Intel HEX file: erase, program memory, EEPROM, verification, configuration "
      "words",
      "FILE", "The Intel HEX file", true},
@@ -96,11 +98,14 @@ std::vector<std::pair<CLI::Option*, unsigned>> AddOptions(CLI::App& app, unsigne
     return option;
   };
   if (groups & kBoard) {
-    note(app.add_option("-P,--port", o.port,
+    // Each -P takes one value; given several times, the boards are
+    // programmed side by side.
+    note(app.add_option("-P,--port", o.ports,
                         "Serial port: a device path (/dev/ttyUSB0), COM1..COM9 on Windows, or "
                         "sim / sim:DEVICE[,state=FILE] for the simulated board. Default: the port "
-                        "given last time")
-             ->type_name("PORT"),
+                        "given last time. Several -P run one session per port at the same time")
+             ->type_name("PORT")
+             ->allow_extra_args(false),
          kBoard);
   }
   if (groups & kPart) {
@@ -149,6 +154,25 @@ std::vector<std::pair<CLI::Option*, unsigned>> AddOptions(CLI::App& app, unsigne
     note(
         app.add_option("--listing", o.listing, "Write the text listing to FILE")->type_name("FILE"),
         kReadFiles);
+  }
+  if (groups & kProduction) {
+    note(app.add_option("--serial", o.serial,
+                        "Write a serial number at program address ADDR into every part, taken "
+                        "from a state file that never hands a number out twice: START (default "
+                        "1), then every STEP (default 1), in N program words of 16 bits (default "
+                        "1). Numbers are decimal or 0x-prefixed hexadecimal")
+             ->type_name("ADDR[:START[:STEP]][:W=N]"),
+         kProduction);
+    note(app.add_option("--serial-state", o.serial_state,
+                        "The serial number state file. Default: serial-ADDR.txt beside the "
+                        "settings")
+             ->type_name("FILE"),
+         kProduction);
+    note(app.add_option("--log", o.log,
+                        "Append one JSON line per part to FILE: time (UTC), host, port, part, "
+                        "DeviceID, file and SHA-256, serial number, result, seconds, version")
+             ->type_name("FILE"),
+         kProduction);
   }
   app.add_option("--lang", o.lang,
                  "Message language; default from the locale (LC_ALL, LC_MESSAGES, LANG; on "
@@ -278,9 +302,24 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
     return {std::nullopt, code == 0 ? kExitSuccess : kExitUsage};
   }
   CliOptions o = p.o;
+  // -P before and after the command are two options bound to one list;
+  // each assigns it whole, so the ports are gathered from both.
+  o.ports.clear();
+  auto gather = [&o](const CLI::App& app) {
+    for (const CLI::Option* opt : app.get_options()) {
+      if (opt->check_lname("port")) {
+        for (const std::string& port : opt->results()) o.ports.push_back(port);
+      }
+    }
+  };
+  gather(p.cli);
   for (const auto& [sub, id] : p.commands) {
-    if (sub->parsed()) o.command = id;
+    if (sub->parsed()) {
+      o.command = id;
+      gather(*sub);
+    }
   }
+  o.port = o.ports.empty() ? "" : o.ports.front();
   const CommandRow& row = RowFor(o.command);
   for (const auto& [option, group] : p.global_options) {
     if (option->count() > 0 && (row.groups & group) == 0) {
@@ -291,6 +330,14 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
   }
   if (p.f.quiet && p.f.verbose) {
     err << "quillon: -q and -v exclude each other\n";
+    return {std::nullopt, kExitUsage};
+  }
+  if (!o.serial_state.empty() && o.serial.empty()) {
+    err << "quillon: --serial-state needs --serial\n";
+    return {std::nullopt, kExitUsage};
+  }
+  if (std::string why; !o.serial.empty() && !ParseSerialSpec(o.serial, why)) {
+    err << "quillon: " << why << '\n';
     return {std::nullopt, kExitUsage};
   }
   if (o.command == Command::kRead && !o.output.empty() && !o.argument.empty()) {
@@ -406,6 +453,8 @@ void WriteManPage(std::ostream& out) {
       << Roff(kExitCodeHelp) << ".fi\n"
       << ".SH FILES\n.TP\n\\fI$XDG_CONFIG_HOME/quillon/settings\\fR\n"
       << "The remembered port, part and executive directory.\n"
+      << ".TP\n\\fI$XDG_CONFIG_HOME/quillon/serial\\-ADDR.txt\\fR\n"
+      << "The next serial number for \\fB\\-\\-serial\\fR at ADDR (six hexadecimal digits).\n"
       << ".SH SEE ALSO\n\\fBquillon\\-sim\\fR(1), /usr/share/doc/quillon/cli.md\n";
 }
 

@@ -31,20 +31,24 @@ bool NeedsPart(Command command);
 
 struct CliOptions {
   Command command = Command::kDevices;
-  std::string argument;  // PATTERN, FILE or DIR
-  std::string port;      // -P
-  std::string device;    // -p
+  std::string argument;            // PATTERN, FILE or DIR
+  std::string port;                // -P: the first one given
+  std::vector<std::string> ports;  // every -P, in order: several run side by side
+  std::string device;              // -p
   bool no_erase = false;
   bool no_verify = false;
   bool incremental = false;  // write: only what differs, no bulk erase
-  bool plain_icsp = false;  // --icsp: "Enhanced ICSP" unchecked
-  bool force = false;       // go on when another part (or none) answers
-  bool dry_run = false;     // -n
-  bool json = false;        // --json
-  std::string exec_dir;     // "" = the remembered one, else the current directory
-  std::string output;       // read -o FILE
-  std::string listing;      // read --listing FILE
-  std::string lang;         // "", "en" or "ja"
+  bool plain_icsp = false;   // --icsp: "Enhanced ICSP" unchecked
+  bool force = false;        // go on when another part (or none) answers
+  bool dry_run = false;      // -n
+  bool json = false;         // --json
+  std::string exec_dir;      // "" = the remembered one, else the current directory
+  std::string output;        // read -o FILE
+  std::string listing;       // read --listing FILE
+  std::string lang;          // "", "en" or "ja"
+  std::string serial;        // write --serial ADDR[:START[:STEP]][:W=N]
+  std::string serial_state;  // --serial-state FILE; "" = beside the settings
+  std::string log;           // write --log FILE
   Verbosity verbosity = Verbosity::kNormal;
 };
 

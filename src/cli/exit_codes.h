@@ -28,6 +28,31 @@ inline int ExitCodeFor(icsp::Outcome outcome) {
   return kExitProblem;
 }
 
+// Several ports end with the most severe of their statuses: a stop
+// request first (the operator asked), then what concerns the line rather
+// than one part (board or link, file, command line), then a part's problem.
+inline int Severity(int code) {
+  switch (code) {
+    case kExitSuccess:
+      return 0;
+    case kExitProblem:
+      return 1;
+    case kExitUsage:
+      return 2;
+    case kExitFileRejected:
+      return 3;
+    case kExitLinkFailure:
+      return 4;
+    case kExitStopped:
+      return 6;
+  }
+  return 5;
+}
+
+inline int MostSevere(int a, int b) {
+  return Severity(b) > Severity(a) ? b : a;
+}
+
 // For --help and the documentation.
 inline constexpr const char* kExitCodeHelp =
     "Exit status:\n"
@@ -40,6 +65,8 @@ inline constexpr const char* kExitCodeHelp =
     "  4  a file could not be used: the HEX or executive file was rejected\n"
     "     or unreadable, or read could not write its output files\n"
     "  130  stopped by Ctrl-C (SIGINT) or SIGTERM: the row in progress is\n"
-    "       finished, programming mode left and the port closed\n";
+    "       finished, programming mode left and the port closed\n"
+    "With several -P ports: 0 only if every port succeeded, otherwise the most\n"
+    "severe of the ports' statuses, in this order: 130, 3, 4, 2, 1.\n";
 
 }  // namespace quillon::cli

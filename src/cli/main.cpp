@@ -34,5 +34,7 @@ int main(int argc, char** argv) {
   env.stop_request = cli::InstallStopHandlers();
   const std::unique_ptr<icsp::KeptWordsStore> kept_words = cli::MakeKeptWordsStore();
   env.kept_words = kept_words.get();
+  env.make_clock = [] { return std::make_unique<report::SystemClock>(); };
+  env.config_dir = cli::ConfigDirectory();
   return cli::RunCommand(*parsed.options, env);
 }

@@ -61,6 +61,14 @@ std::unique_ptr<icsp::KeptWordsStore> MakeKeptWordsStore() {
 #endif
 }
 
+std::filesystem::path ConfigDirectory() {
+#ifdef _WIN32
+  return win32::KeptWordsPath().parent_path();
+#else
+  return posix::SettingsFile::FromEnvironment().path().parent_path();
+#endif
+}
+
 std::uint16_t DefaultLanguage() {
 #ifdef _WIN32
   // The windowed program's rule: the system's default language identifier.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,6 +28,10 @@ std::unique_ptr<app::SettingsStore> MakeSettingsStore();
 // Where an erase keeps the part's own words: $XDG_CONFIG_HOME/quillon/rows,
 // %APPDATA%\Quillon\rows on Windows.
 std::unique_ptr<icsp::KeptWordsStore> MakeKeptWordsStore();
+
+// Where the tool keeps its own files (serial number states): the settings'
+// directory, %APPDATA%\Quillon on Windows; empty when there is none.
+std::filesystem::path ConfigDirectory();
 
 // The language identifier the messages follow by default: the locale
 // variables on POSIX systems, the system default language on Windows.

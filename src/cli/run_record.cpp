@@ -33,6 +33,8 @@ std::string CountsText(const WordCounts& c, bool with_config, std::uint16_t lang
   return text;
 }
 
+}  // namespace
+
 std::string JsonString(std::string_view text) {
   std::string out = "\"";
   for (char c : text) {
@@ -63,11 +65,29 @@ const char* ResultName(int exit_status) {
       return "link failure";
     case kExitFileRejected:
       return "file rejected";
+    case kExitStopped:
+      return "stopped";
   }
   return "failed";
 }
 
-}  // namespace
+std::string ResultText(int exit_status, std::uint16_t language) {
+  switch (exit_status) {
+    case kExitSuccess:
+      return report::Pick({"ok", "成功"}, language);
+    case kExitProblem:
+      return report::Pick({"problem", "不良"}, language);
+    case kExitUsage:
+      return report::Pick({"refused", "拒否"}, language);
+    case kExitLinkFailure:
+      return report::Pick({"link failure", "通信失敗"}, language);
+    case kExitFileRejected:
+      return report::Pick({"file rejected", "ファイル不可"}, language);
+    case kExitStopped:
+      return report::Pick({"stopped", "中断"}, language);
+  }
+  return report::Pick({"failed", "失敗"}, language);
+}
 
 WordCounts CountImageWords(const image::MemoryImage& image, long program_words, long eeprom_bytes,
                            int config_written) {
@@ -137,10 +157,14 @@ std::string SummaryLine(const RunRecord& r, std::uint16_t language) {
     default:
       return "";
   }
+  if (r.serial) {
+    const std::string n = std::to_string(*r.serial);
+    what += report::Pick({", serial number " + n, ", シリアル番号 " + n}, language);
+  }
   return r.part + ": " + what + tail;
 }
 
-void WriteJson(const RunRecord& r, std::ostream& out) {
+void WriteJson(const RunRecord& r, std::ostream& out, bool with_port) {
   out << "{\"operation\":" << JsonString(CommandName(r.command));
   out << ",\"part\":" << (r.part.empty() ? "null" : JsonString(r.part));
   if (r.device_id) {
@@ -161,6 +185,8 @@ void WriteJson(const RunRecord& r, std::ostream& out) {
   if (r.command == Command::kWrite && !r.dry_run) {
     out << ",\"verified\":" << (r.verified ? "true" : "false");
   }
+  if (with_port) out << ",\"port\":" << JsonString(r.port);
+  if (r.serial) out << ",\"serial\":" << *r.serial;
   if (!r.file.empty()) out << ",\"file\":" << JsonString(r.file);
   out << ",\"sha256\":" << (r.sha256 ? JsonString(*r.sha256) : "null");
   out << ",\"seconds\":" << Seconds(r.elapsed_ms) << ",\"exit_status\":" << r.exit_status << "}\n";

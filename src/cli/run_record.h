@@ -37,13 +37,29 @@ struct RunRecord {
   std::optional<std::string> sha256;
   std::int64_t elapsed_ms = 0;
   int exit_status = 0;
+  std::string port;                     // with several ports: the one this record is of
+  std::optional<std::uint64_t> serial;  // the serial number the part was given
 };
+
+// A serial number was used when its part was programmed and verified;
+// otherwise it is spoiled (never handed out again).
+inline bool SerialUsed(const RunRecord& record) {
+  return record.exit_status == 0;
+}
 
 // "dsPIC33FJ128GP802: wrote 1208 program words, 5 configuration words,
 // verified, 0.84 s"; "" for commands whose results say it all.
 std::string SummaryLine(const RunRecord& record, std::uint16_t language);
 
-// One JSON object on one line.
-void WriteJson(const RunRecord& record, std::ostream& out);
+// "ok", "link failure": the result as the JSON object names it.
+const char* ResultName(int exit_status);
+// The same for people, in either language.
+std::string ResultText(int exit_status, std::uint16_t language);
+
+// `text` as a JSON string, quotes included.
+std::string JsonString(std::string_view text);
+
+// One JSON object on one line; with the port when several ran.
+void WriteJson(const RunRecord& record, std::ostream& out, bool with_port = false);
 
 }  // namespace quillon::cli

@@ -5,6 +5,9 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -12,11 +15,15 @@
 #include "cli/console_view.h"
 #include "cli/device_listing.h"
 #include "cli/exit_codes.h"
+#include "cli/gang_console.h"
 #include "cli/operation_guard.h"
 #include "cli/port_factory.h"
+#include "cli/production_log.h"
 #include "cli/run_record.h"
+#include "cli/serial_numbers.h"
 #include "devices/catalogue.h"
 #include "icsp/operations.h"
+#include "image/hex_loader.h"
 #include "image/hex_writer.h"
 #include "image/sha256.h"
 #include "report/message.h"
@@ -84,9 +91,12 @@ icsp::ReadFiles ReadFilesFor(const CliOptions& o) {
 struct Run {
   const CliOptions& o;
   app::Application& app;
-  ConsoleView& view;
+  app::StatusView& view;
   std::uint16_t language;
   const std::atomic<bool>* stop_request;
+  SerialNumbers* serials;
+  // Another part (or none) answered: the record names what answered.
+  bool identity_refused = false;
 
   bool StopRequested() const { return stop_request != nullptr && stop_request->load(); }
   void Error(const report::MessagePair& message) {
@@ -97,7 +107,7 @@ struct Run {
 // Before anything touches the part, the part that answers must be the one
 // selected (or remembered): a wrong part is never erased, read as blank or
 // written with a program built for another. A dry run checks the same.
-int ConfirmIdentity(Run& run) {
+int ConfirmIdentity(Run& run, RunRecord& record) {
   icsp::DeviceIdReading reading;
   const icsp::Outcome read = run.app.ReadDeviceId(reading);
   if (read != icsp::Outcome::kOk) return ExitCodeFor(read);
@@ -105,7 +115,55 @@ int ConfirmIdentity(Run& run) {
       CheckIdentity(run.app.session().device.device, reading, run.o.force);
   if (verdict.identity == Identity::kSelected) return kExitSuccess;
   run.Error(verdict.message);
-  return run.o.force ? kExitSuccess : kExitProblem;
+  if (run.o.force) return kExitSuccess;
+  run.identity_refused = true;
+  if (verdict.identity == Identity::kOtherPart) {
+    record.device_id = reading.value;
+    if (reading.row != nullptr) record.part = std::string(devices::TrimBlanks(reading.row->name));
+  }
+  return kExitProblem;
+}
+
+// Checks that the serial number fits the part and the file, then takes one
+// and writes the file with it into `with_serial` (a dry run only looks at
+// the number it would get). A file that does not load takes no number: the
+// write refuses it itself.
+int PlaceSerial(Run& run, RunRecord& record, std::filesystem::path& with_serial) {
+  icsp::Session& session = run.app.session();
+  report::NullSink quiet;
+  report::ManualClock no_pause;
+  report::Reporter reporter(quiet, no_pause, nullptr);
+  image::MemoryImage file;
+  image::LoadSummary summary;
+  if (image::LoadHexFile(run.o.argument, file, session.device, reporter, &summary) !=
+      image::LoadResult::kLoaded) {
+    return kExitSuccess;
+  }
+  const SerialSpec& spec = run.serials->spec();
+  if (const auto problem = SerialPlaceProblem(spec, session.device.device.program_words, summary)) {
+    run.Error(*problem);
+    return kExitUsage;
+  }
+  report::MessagePair error;
+  const std::optional<std::uint64_t> number =
+      run.o.dry_run ? run.serials->Peek(error) : run.serials->Take(error);
+  if (!number) {
+    run.Error(error);
+    return kExitFileRejected;
+  }
+  record.serial = number;
+  if (run.o.dry_run) return kExitSuccess;
+  char name[64];
+  std::snprintf(name, sizeof name, "quillon-serial-%06X-%llu.hex",
+                static_cast<unsigned>(spec.address), static_cast<unsigned long long>(*number));
+  // Beside the state, not in a shared temporary directory, where another
+  // user could put a link under the foreseeable name.
+  with_serial = run.serials->state().parent_path() / name;
+  if (!WriteFileWithSerial(run.o.argument, spec, *number, with_serial)) {
+    run.Error({"cannot write " + with_serial.string(), with_serial.string() + " に書けません"});
+    return kExitFileRejected;
+  }
+  return kExitSuccess;
 }
 
 // After a successful Connect: the command itself, noting what it did.
@@ -123,7 +181,7 @@ int RunOperation(Run& run, RunRecord& record) {
       const icsp::Outcome detected = app.Detect();
       if (detected != icsp::Outcome::kOk) return ExitCodeFor(detected);
       if (!session.device.selected) return kExitProblem;
-    } else if (const int code = ConfirmIdentity(run); code != kExitSuccess) {
+    } else if (const int code = ConfirmIdentity(run, record); code != kExitSuccess) {
       return code;
     }
     if (run.StopRequested()) {
@@ -144,6 +202,10 @@ int RunOperation(Run& run, RunRecord& record) {
       if (!icsp::LoadWriteFile(session, o.argument, file)) return kExitFileRejected;
       session.image = std::move(file);
       count_image();
+      if (run.serials != nullptr) {
+        std::filesystem::path unused;
+        return PlaceSerial(run, record, unused);
+      }
     }
     return kExitSuccess;
   }
@@ -153,8 +215,19 @@ int RunOperation(Run& run, RunRecord& record) {
     case Command::kCheck:
       return ExitCodeFor(app.Check());
     case Command::kWrite: {
-      const int code = ExitCodeFor(o.incremental ? app.WriteFileIncremental(o.argument)
-                                                 : app.WriteFile(o.argument));
+      std::filesystem::path with_serial;
+      if (run.serials != nullptr) {
+        if (const int code = PlaceSerial(run, record, with_serial); code != kExitSuccess) {
+          return code;
+        }
+      }
+      const std::string path = with_serial.empty() ? o.argument : with_serial.string();
+      const int code =
+          ExitCodeFor(o.incremental ? app.WriteFileIncremental(path) : app.WriteFile(path));
+      if (!with_serial.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove(with_serial, ignored);
+      }
       count_image();
       record.verified = code == kExitSuccess && !o.no_verify;
       return code;
@@ -243,6 +316,261 @@ std::string CanonicalPartName(std::string_view name) {
   return "";
 }
 
+namespace {
+
+// What one port's session needs from the run around it.
+struct PortContext {
+  const CliOptions& o;
+  const std::string& port_name;
+  app::SettingsStore& settings;
+  report::Clock& clock;
+  app::StatusView& view;
+  std::uint16_t language;
+  const std::atomic<bool>* stop_request;
+  icsp::KeptWordsStore* kept_words;
+  SerialNumbers* serials;
+  bool remember_port;
+  std::function<std::int64_t()> now_ms;
+};
+
+// One session on one opened port, from Connect to the record of what it did.
+int RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record) {
+  const CliOptions& o = c.o;
+  const std::int64_t start_ms = c.now_ms();
+  const std::uint16_t language = c.language;
+  app::Application app(c.view, c.settings, port, c.clock, [language] { return language; });
+  app.reporter().set_error_pause(false);  // a console keeps its errors on screen
+  app.session().executive_dir = o.exec_dir;
+  app.session().kept_words_store = c.kept_words;
+
+  // An explicit device is chosen (and remembered); otherwise the remembered
+  // one is used when the catalogue still knows it, else detection decides.
+  if (!o.device.empty()) {
+    app.ChooseDevice(o.device);
+  } else {
+    const std::string chip = app::LoadChip(c.settings);
+    if (!chip.empty() && devices::FindByName(chip) != nullptr) {
+      devices::SelectDevice(app.session().device, chip, app.reporter());
+    }
+  }
+
+  // Connect fixes the port and the firmware version the engine works with.
+  record.command = o.command;
+  record.port = c.port_name;
+  record.dry_run = o.dry_run;
+  record.incremental = o.incremental;
+  record.erase_first = o.dry_run && !o.no_erase;
+  record.verified = o.dry_run && !o.no_verify;
+  if (o.command == Command::kWrite || o.command == Command::kVerify) record.file = o.argument;
+  app.session().stop_request = c.stop_request;
+  int code = kExitLinkFailure;
+  bool refused = false;
+  if (app.ConnectTo(c.port_name)) {
+    // Only a port with a board that answered is remembered: a mistyped -P
+    // must not replace the working one.
+    if (c.remember_port) c.settings.Store(app::kComSetting, c.port_name);
+    const std::uint16_t fw = app.session().firmware_version;
+    record.firmware = std::to_string(fw >> 8) + "." + std::to_string(fw & 0xFF);
+    Run run{o, app, c.view, language, c.stop_request, c.serials};
+    code = RunOperation(run, record);
+    if (code == kExitSuccess && run.StopRequested()) {
+      // Ctrl-C came too late to stop anything: say so, and still end as
+      // interrupted so that a calling script stops too.
+      run.Error(StoppedAfterMessage(CommandName(o.command)));
+      code = kExitStopped;
+    }
+    refused = run.identity_refused;
+  }
+  if (app.session().device.selected && !refused) {
+    record.part = std::string(devices::TrimBlanks(app.session().device.device.name));
+    record.device_id = app.session().device.device.device_id;
+  }
+  if (!record.file.empty() && (o.command != Command::kRead || code == kExitSuccess)) {
+    record.sha256 = image::FileSha256Hex(record.file);
+  }
+  record.elapsed_ms = c.now_ms() - start_ms;
+  record.exit_status = code;
+  return code;
+}
+
+// The line's record of a part; a log that cannot take it turns a success
+// into a failure, since the part would go out unrecorded.
+int LogRecord(ProductionLog* log, const RunRecord& record, const CliOptions& o,
+              const std::function<void(const report::MessagePair&)>& error) {
+  if (log == nullptr || o.dry_run) return record.exit_status;
+  report::MessagePair why;
+  if (log->Append(record, why)) return record.exit_status;
+  error(why);
+  return MostSevere(record.exit_status, kExitFileRejected);
+}
+
+// The settings and the kept-words store, shared by the sessions of a gang.
+class LockedSettings : public app::SettingsStore {
+ public:
+  explicit LockedSettings(app::SettingsStore& store) : store_(store) {}
+  void Store(std::string_view name, std::string_view value) override {
+    std::lock_guard lock(mutex_);
+    store_.Store(name, value);
+  }
+  std::string Load(std::string_view name) override {
+    std::lock_guard lock(mutex_);
+    return store_.Load(name);
+  }
+
+ private:
+  app::SettingsStore& store_;
+  std::mutex mutex_;
+};
+
+class LockedKeptWords : public icsp::KeptWordsStore {
+ public:
+  explicit LockedKeptWords(icsp::KeptWordsStore& store) : store_(store) {}
+  std::string Save(std::uint16_t device_id, const std::string& text) override {
+    std::lock_guard lock(mutex_);
+    return store_.Save(device_id, text);
+  }
+  std::vector<std::string> List(std::uint16_t device_id) override {
+    std::lock_guard lock(mutex_);
+    return store_.List(device_id);
+  }
+  std::optional<std::string> Load(const std::string& name) override {
+    std::lock_guard lock(mutex_);
+    return store_.Load(name);
+  }
+
+ private:
+  icsp::KeptWordsStore& store_;
+  std::mutex mutex_;
+};
+
+// What every port of the run shares.
+struct Shared {
+  const CliOptions& o;
+  Environment& env;
+  std::uint16_t language;
+  std::function<std::int64_t()> now_ms;
+  SerialNumbers* serials;
+  ProductionLog* log;
+};
+
+int RunSinglePort(Shared& s, const std::string& port_name) {
+  const CliOptions& o = s.o;
+  Environment& env = s.env;
+  std::string port_error;
+  std::unique_ptr<link::SerialPort> port = env.make_port(port_name, port_error);
+  if (!port) {
+    return UsageError(env, "cannot use port \"" + port_name + "\"" +
+                               (port_error.empty() ? "" : ": " + port_error));
+  }
+  // A port that cannot be opened is named once, with the reason; going on
+  // would only add write, read and flush errors on a handle that is not there.
+  if (const std::vector<std::string> errors = port->Open(port_name); !errors.empty()) {
+    env.err << report::Pick(CannotOpenMessage(port_name, errors.front()), s.language) << '\n';
+    return kExitLinkFailure;
+  }
+  port->Close();
+
+  ConsoleView view(env.out, env.err, o.verbosity, env.progress_on_terminal, env.now_ms);
+  view.set_language(s.language);
+  // Connect and detect answer with the engine's texts; the operations with
+  // a summary line of their own (and --json with its object).
+  // An incremental write says what it compared and wrote; restore-row what
+  // it found.
+  view.set_results_shown(!o.json &&
+                         (o.verbosity == Verbosity::kVerbose || o.command == Command::kConnect ||
+                          o.command == Command::kDetect || o.command == Command::kRestoreRow ||
+                          o.incremental));
+  view.marks().erase_before_writing = !o.no_erase;
+  view.marks().verify_after_writing = !o.no_verify;
+  view.marks().enhanced_icsp = !o.plain_icsp;
+  RunRecord record;
+  const PortContext context{o,         port_name,       env.settings,     env.clock,
+                            view,      s.language,      env.stop_request, env.kept_words,
+                            s.serials, !o.port.empty(), s.now_ms};
+  RunOnPort(context, *port, record);
+  view.Finish();
+  record.exit_status = LogRecord(s.log, record, o, [&](const report::MessagePair& why) {
+    env.err << "quillon: " << report::Pick(why, s.language) << '\n';
+  });
+  if (o.json) {
+    WriteJson(record, env.out);
+  } else if (const std::string line = SummaryLine(record, s.language); !line.empty()) {
+    env.out << line << '\n';
+  }
+  return record.exit_status;
+}
+
+// One session per port, side by side; no port's failure reaches another.
+// A stop request reaches all of them through the one flag they poll.
+int RunGang(Shared& s, const std::vector<std::string>& port_names) {
+  const CliOptions& o = s.o;
+  Environment& env = s.env;
+  GangConsole console(env.err, port_names, env.progress_on_terminal,
+                      o.verbosity == Verbosity::kQuiet || o.json, s.language, s.now_ms);
+  LockedSettings settings(env.settings);
+  std::optional<LockedKeptWords> kept;
+  if (env.kept_words != nullptr) kept.emplace(*env.kept_words);
+  std::vector<RunRecord> records(port_names.size());
+
+  auto run_port = [&](std::size_t i) {
+    const std::string& name = port_names[i];
+    RunRecord& record = records[i];
+    record.command = o.command;
+    record.port = name;
+    record.exit_status = kExitLinkFailure;
+    GangPortView view(console, i);
+    view.marks().erase_before_writing = !o.no_erase;
+    view.marks().verify_after_writing = !o.no_verify;
+    view.marks().enhanced_icsp = !o.plain_icsp;
+    auto error = [&](const report::MessagePair& why) {
+      view.ShowStatus(report::Pick(why, s.language), report::StatusKind::kError);
+    };
+    try {
+      const std::unique_ptr<report::Clock> own_clock = env.make_clock ? env.make_clock() : nullptr;
+      std::string port_error;
+      const std::unique_ptr<link::SerialPort> port = env.make_port(name, port_error);
+      if (!port) {
+        error({"cannot use this port" + (port_error.empty() ? "" : ": " + port_error),
+               "このポートは使えません" + (port_error.empty() ? "" : ": " + port_error)});
+      } else if (const std::vector<std::string> errors = port->Open(name); !errors.empty()) {
+        error(CannotOpenMessage(name, errors.front()));
+      } else {
+        port->Close();
+        const PortContext context{
+            o,         name,       settings,         own_clock ? *own_clock : env.clock,
+            view,      s.language, env.stop_request, kept ? &*kept : nullptr,
+            s.serials,
+            false,  // a list of ports is never remembered
+            s.now_ms};
+        RunOnPort(context, *port, record);
+      }
+    } catch (const std::exception& e) {
+      // One session's failure must not end the others (an exception leaving
+      // a thread would end the process).
+      error({std::string("internal error: ") + e.what(), std::string("内部エラー: ") + e.what()});
+      record.exit_status = kExitLinkFailure;
+    }
+    record.exit_status = LogRecord(s.log, record, o, error);
+    console.Done(i, record.exit_status);
+  };
+
+  std::vector<std::thread> threads;
+  threads.reserve(port_names.size());
+  for (std::size_t i = 0; i < port_names.size(); ++i) threads.emplace_back(run_port, i);
+  for (std::thread& thread : threads) thread.join();
+  console.Finish();
+
+  int code = kExitSuccess;
+  for (const RunRecord& record : records) {
+    code = MostSevere(code, record.exit_status);
+    if (o.json) WriteJson(record, env.out, true);
+  }
+  if (!o.json) WriteGangTable(records, s.language, env.out);
+  return code;
+}
+
+}  // namespace
+
 int RunCommand(const CliOptions& given, Environment& env) {
   CliOptions o = given;
   const std::uint16_t language = o.lang == "ja"   ? report::kJapaneseLangId
@@ -256,13 +584,29 @@ int RunCommand(const CliOptions& given, Environment& env) {
 
   // Everything that can be refused without the board is refused before it
   // is touched: a wrong file name must not cost an erased part.
-  std::string port_name =
-      SimPortName(env, o.port.empty() ? env.settings.Load(app::kComSetting) : o.port);
-  if (port_name.empty()) {
-    if (!o.port.empty()) return kExitUsage;
-    return UsageError(env,
-                      "no port given and none remembered; use -P PORT (a device path, "
-                      "or sim for the simulated board)");
+  if (o.ports.empty() && !o.port.empty()) o.ports.push_back(o.port);
+  std::vector<std::string> port_names;
+  if (o.ports.empty()) {
+    const std::string remembered = env.settings.Load(app::kComSetting);
+    if (remembered.empty()) {
+      return UsageError(env,
+                        "no port given and none remembered; use -P PORT (a device path, "
+                        "or sim for the simulated board)");
+    }
+    port_names.push_back(remembered);
+  } else {
+    port_names = o.ports;
+  }
+  for (std::string& name : port_names) {
+    name = SimPortName(env, name);
+    if (name.empty()) return kExitUsage;
+  }
+  for (std::size_t i = 0; i < port_names.size(); ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      if (port_names[i] == port_names[j]) {
+        return UsageError(env, "-P " + port_names[i] + " is given twice");
+      }
+    }
   }
   if (!o.device.empty()) {
     const std::string canonical = CanonicalPartName(o.device);
@@ -286,16 +630,21 @@ int RunCommand(const CliOptions& given, Environment& env) {
       !std::filesystem::is_directory(o.argument)) {
     return UsageError(env, "read: no such directory: " + o.argument);
   }
-  for (const std::string* file : {&o.output, &o.listing}) {
+  for (const std::string* file : {&o.output, &o.listing, &o.log}) {
     if (file->empty()) continue;
     const std::filesystem::path parent = std::filesystem::path(*file).parent_path();
     if (!parent.empty() && !std::filesystem::is_directory(parent)) {
-      return UsageError(env, "read: no such directory: " + parent.string());
+      return UsageError(env, (file == &o.log ? "--log" : "read") +
+                                 std::string(": no such directory: ") + parent.string());
     }
   }
   if (!o.output.empty() && !EndsWithIgnoringCase(o.output, ".hex") &&
       !EndsWithIgnoringCase(o.output, ".bin")) {
     return UsageError(env, "read -o: the file name must end in .hex or .bin: " + o.output);
+  }
+  // Several ports write the same files side by side.
+  if (port_names.size() > 1 && o.command == Command::kRead) {
+    return UsageError(env, "read takes one -P port");
   }
   if ((o.command == Command::kWrite || o.command == Command::kVerify) && !Readable(o.argument)) {
     env.err << "quillon: cannot read HEX file: " << o.argument << '\n';
@@ -305,107 +654,39 @@ int RunCommand(const CliOptions& given, Environment& env) {
     env.err << "quillon: cannot read kept file: " << o.argument << '\n';
     return kExitFileRejected;
   }
-  if (CannotBeAPort(port_name)) {
-    return UsageError(env, "not a serial port: " + port_name);
+  for (const std::string& name : port_names) {
+    if (CannotBeAPort(name)) return UsageError(env, "not a serial port: " + name);
   }
-  std::string port_error;
-  std::unique_ptr<link::SerialPort> port = env.make_port(port_name, port_error);
-  if (!port) {
-    return UsageError(env, "cannot use port \"" + port_name + "\"" +
-                               (port_error.empty() ? "" : ": " + port_error));
+  std::optional<SerialNumbers> serials;
+  if (!o.serial.empty()) {
+    std::string why;
+    const std::optional<SerialSpec> spec = ParseSerialSpec(o.serial, why);
+    if (!spec) return UsageError(env, why);
+    std::filesystem::path state = o.serial_state;
+    if (state.empty()) {
+      if (env.config_dir.empty()) {
+        return UsageError(env, "--serial: no configuration directory; give --serial-state FILE");
+      }
+      state = DefaultSerialState(env.config_dir, spec->address);
+    }
+    serials.emplace(*spec, state);
   }
-  // A port that cannot be opened is named once, with the reason; going on
-  // would only add write, read and flush errors on a handle that is not there.
-  if (const std::vector<std::string> errors = port->Open(port_name); !errors.empty()) {
-    env.err << report::Pick(CannotOpenMessage(port_name, errors.front()), language) << '\n';
-    return kExitLinkFailure;
-  }
-  port->Close();
+  std::optional<ProductionLog> log;
+  if (!o.log.empty()) log.emplace(o.log);
   if (exec_dir_given) {
     std::error_code ec;
     const std::filesystem::path absolute = std::filesystem::absolute(o.exec_dir, ec);
     env.settings.Store(kExecDirSetting, ec ? o.exec_dir : absolute.string());
   }
 
-  const auto now_ms = env.now_ms ? env.now_ms : std::function<std::int64_t()>(SteadyMs);
-  const std::int64_t start_ms = now_ms();
-  ConsoleView view(env.out, env.err, o.verbosity, env.progress_on_terminal, env.now_ms);
-  view.set_language(language);
-  view.marks().erase_before_writing = !o.no_erase;
-  view.marks().verify_after_writing = !o.no_verify;
-  view.marks().enhanced_icsp = !o.plain_icsp;
-  app::Application app(view, env.settings, *port, env.clock, [language] { return language; });
-  app.reporter().set_error_pause(false);  // a console keeps its errors on screen
-  app.session().executive_dir = o.exec_dir;
-  app.session().kept_words_store = env.kept_words;
-#ifdef _WIN32
-  app.session().console_program = "quillon-cli";
-#endif
-
-  // The socket the selection names comes again with detection; only the
-  // step texts show it.
-  view.set_results_shown(o.verbosity == Verbosity::kVerbose);
-  // An explicit device is chosen (and remembered); otherwise the remembered
-  // one is used when the catalogue still knows it, else detection decides.
-  if (!o.device.empty()) {
-    app.ChooseDevice(o.device);
-  } else {
-    const std::string chip = app::LoadChip(env.settings);
-    if (!chip.empty() && devices::FindByName(chip) != nullptr) {
-      devices::SelectDevice(app.session().device, chip, app.reporter());
-    }
-  }
-
-  // Connect and detect answer with the engine's texts; the operations with
-  // a summary line of their own (and --json with its object).
-  // An incremental write says what it compared and wrote; restore-row what
-  // it found.
-  view.set_results_shown(!o.json &&
-                         (o.verbosity == Verbosity::kVerbose || o.command == Command::kConnect ||
-                          o.command == Command::kDetect || o.command == Command::kRestoreRow ||
-                          o.incremental));
-
-  // Connect fixes the port and the firmware version the engine works with.
-  RunRecord record;
-  record.command = o.command;
-  record.dry_run = o.dry_run;
-  record.incremental = o.incremental;
-  record.erase_first = o.dry_run && !o.no_erase;
-  record.verified = o.dry_run && !o.no_verify;
-  if (o.command == Command::kWrite || o.command == Command::kVerify) record.file = o.argument;
-  // Only a port with a board that answered is remembered: a mistyped -P must
-  // not replace the working one.
-  app.session().stop_request = env.stop_request;
-  int code = kExitLinkFailure;
-  if (app.ConnectTo(port_name)) {
-    if (!o.port.empty()) env.settings.Store(app::kComSetting, port_name);
-    const std::uint16_t fw = app.session().firmware_version;
-    record.firmware = std::to_string(fw >> 8) + "." + std::to_string(fw & 0xFF);
-    Run run{o, app, view, language, env.stop_request};
-    code = RunOperation(run, record);
-    if (code == kExitSuccess && run.StopRequested()) {
-      // Ctrl-C came too late to stop anything: say so, and still end as
-      // interrupted so that a calling script stops too.
-      run.Error(StoppedAfterMessage(CommandName(o.command)));
-      code = kExitStopped;
-    }
-  }
-  view.Finish();
-  if (app.session().device.selected) {
-    record.part = std::string(devices::TrimBlanks(app.session().device.device.name));
-    record.device_id = app.session().device.device.device_id;
-  }
-  if (!record.file.empty() && (o.command != Command::kRead || code == kExitSuccess)) {
-    record.sha256 = image::FileSha256Hex(record.file);
-  }
-  record.elapsed_ms = now_ms() - start_ms;
-  record.exit_status = code;
-  if (o.json) {
-    WriteJson(record, env.out);
-  } else if (const std::string line = SummaryLine(record, language); !line.empty()) {
-    env.out << line << '\n';
-  }
-  return code;
+  Shared shared{o,
+                env,
+                language,
+                env.now_ms ? env.now_ms : std::function<std::int64_t()>(SteadyMs),
+                serials ? &*serials : nullptr,
+                log ? &*log : nullptr};
+  return port_names.size() == 1 ? RunSinglePort(shared, port_names.front())
+                                : RunGang(shared, port_names);
 }
 
 }  // namespace quillon::cli

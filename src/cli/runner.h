@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -34,6 +35,11 @@ struct Environment {
   std::function<std::vector<link::PortInfo>()> list_ports = nullptr;
   // Where an erase keeps the part's own words first; nullptr: nowhere.
   icsp::KeptWordsStore* kept_words = nullptr;
+  // A clock for each of several ports run side by side; nullptr: they
+  // share `clock` (which must then be safe to share).
+  std::function<std::unique_ptr<report::Clock>()> make_clock = nullptr;
+  // Where serial number states live unless --serial-state says; "": nowhere.
+  std::filesystem::path config_dir = {};
 };
 
 // The remembered executive directory.

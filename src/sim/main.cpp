@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 
 #include "sim/board.h"
 #include "sim/pty_server.h"
@@ -43,6 +44,9 @@ int main(int argc, char** argv) {
   app.add_option("--state", state_path, "file that keeps the chip's memories");
   app.add_option("--link", link_path, "symlink to create to the terminal");
   app.add_option("--trace", trace_path, "file for the wire trace");
+  std::optional<std::uint64_t> silent_after;
+  app.add_option("--silent-after", silent_after,
+                 "answer nothing more once this many commands are answered (a board that fails)");
   CLI11_PARSE(app, argc, argv);
 
   quillon::sim::BoardConfig config;
@@ -57,6 +61,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   quillon::sim::Board board(config);
+  board.faults().silent_after = silent_after;
 
   auto save = [&board, &state_path] {
     if (state_path.empty()) return;

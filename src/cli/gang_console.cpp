@@ -1,0 +1,166 @@
+#include "cli/gang_console.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "cli/console_view.h"
+#include "cli/exit_codes.h"
+#include "report/message.h"
+
+namespace quillon::cli {
+namespace {
+
+// Lines are redrawn at most this often, besides every phase's start and end.
+constexpr std::int64_t kRedrawIntervalMs = 100;
+
+std::string PadTo(std::string text, std::size_t width) {
+  // Columns, not bytes: a UTF-8 text pads a little less than it could.
+  if (text.size() < width) text.append(width - text.size(), ' ');
+  return text;
+}
+
+}  // namespace
+
+GangConsole::GangConsole(std::ostream& err, std::vector<std::string> ports, bool on_terminal,
+                         bool quiet, std::uint16_t language, MsClock now_ms)
+    : err_(err),
+      on_terminal_(on_terminal && !quiet),
+      quiet_(quiet),
+      language_(language),
+      now_ms_(std::move(now_ms)) {
+  for (std::string& port : ports) {
+    port_width_ = std::max(port_width_, port.size());
+    rows_.emplace_back().port = std::move(port);
+  }
+}
+
+std::string GangConsole::LineOf(const Row& row) const {
+  std::string line = PadTo(row.port, port_width_) + "  ";
+  if (!row.ending.empty()) return line + row.ending;
+  if (!row.phase) return line + report::Pick({"connecting", "接続中"}, language_);
+  return line + PhaseLine(*row.phase, row.percent, now_ms_() - row.start_ms, row.running, row.ok,
+                          language_);
+}
+
+void GangConsole::Erase() {
+  if (!drawn_) return;
+  // Up to the first line of the block, and everything below cleared.
+  err_ << "\x1b[" << rows_.size() << "A\r\x1b[J";
+  drawn_ = false;
+}
+
+void GangConsole::Draw(bool force) {
+  if (!on_terminal_) return;
+  const std::int64_t now = now_ms_();
+  if (!force && drawn_ && now - drawn_ms_ < kRedrawIntervalMs) return;
+  if (drawn_) err_ << "\x1b[" << rows_.size() << "A";
+  for (const Row& row : rows_) err_ << '\r' << LineOf(row) << "\x1b[K\n";
+  err_.flush();
+  drawn_ = true;
+  drawn_ms_ = now;
+}
+
+void GangConsole::BeginPhase(std::size_t row, report::Phase phase) {
+  std::lock_guard lock(mutex_);
+  Row& r = rows_[row];
+  r.phase = phase;
+  r.percent = 0;
+  r.start_ms = now_ms_();
+  r.running = true;
+  r.ok = true;
+  Draw(true);
+}
+
+void GangConsole::Progress(std::size_t row, int percent) {
+  std::lock_guard lock(mutex_);
+  Row& r = rows_[row];
+  if (!r.phase || !r.running || r.percent == percent) return;
+  r.percent = percent;
+  Draw(false);
+}
+
+void GangConsole::EndPhase(std::size_t row, report::Phase phase, bool ok) {
+  std::lock_guard lock(mutex_);
+  Row& r = rows_[row];
+  if (!r.phase || *r.phase != phase || !r.running) return;
+  if (ok) r.percent = 100;
+  r.running = false;
+  r.ok = ok;
+  if (on_terminal_) {
+    Draw(true);
+  } else if (!quiet_) {
+    err_ << LineOf(r) << '\n';
+    err_.flush();
+  }
+}
+
+void GangConsole::Message(std::size_t row, std::string_view text) {
+  std::lock_guard lock(mutex_);
+  Erase();
+  err_ << rows_[row].port << ": " << ConsoleText(text) << '\n';
+  err_.flush();
+  Draw(true);
+}
+
+void GangConsole::Done(std::size_t row, int exit_status) {
+  std::lock_guard lock(mutex_);
+  rows_[row].ending = ResultText(exit_status, language_);
+  Draw(true);
+}
+
+void GangConsole::Finish() {
+  std::lock_guard lock(mutex_);
+  Draw(true);
+}
+
+void GangPortView::ShowStatus(std::string_view text, report::StatusKind kind) {
+  if (kind == report::StatusKind::kRoutine && IsPortErrorText(text)) {
+    kind = report::StatusKind::kError;
+  }
+  // Results are the table's business; notices and errors are shown.
+  if (kind == report::StatusKind::kError) {
+    if (!pending_mismatch_.empty()) {
+      console_.Message(row_, pending_mismatch_);
+      pending_mismatch_.clear();
+      return;
+    }
+    console_.Message(row_, text);
+  } else if (kind == report::StatusKind::kNotice) {
+    console_.Message(row_, text);
+  }
+}
+
+void GangPortView::ReportMismatch(const report::Mismatch& mismatch) {
+  pending_mismatch_ = MismatchText(mismatch, console_.language());
+}
+
+void WriteGangTable(const std::vector<RunRecord>& records, std::uint16_t language,
+                    std::ostream& out) {
+  const std::vector<std::string> head =
+      language == report::kJapaneseLangId
+          ? std::vector<std::string>{"ポート", "品種", "シリアル番号", "結果", "秒"}
+          : std::vector<std::string>{"PORT", "PART", "SERIAL", "RESULT", "SECONDS"};
+  std::vector<std::vector<std::string>> cells{head};
+  for (const RunRecord& r : records) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.2f", static_cast<double>(r.elapsed_ms) / 1000.0);
+    std::string serial = r.serial ? std::to_string(*r.serial) : "-";
+    if (r.serial && !SerialUsed(r)) serial += report::Pick({" (spoiled)", " (無効)"}, language);
+    cells.push_back({r.port, r.part.empty() ? "-" : r.part, serial,
+                     ResultText(r.exit_status, language), seconds});
+  }
+  std::vector<std::size_t> width(head.size(), 0);
+  for (const auto& row : cells) {
+    for (std::size_t c = 0; c < row.size(); ++c) width[c] = std::max(width[c], row[c].size());
+  }
+  for (const auto& row : cells) {
+    std::string line;
+    for (std::size_t c = 0; c < row.size(); ++c) {
+      line += c + 1 < row.size() ? PadTo(row[c], width[c] + 2) : row[c];
+    }
+    out << line << '\n';
+  }
+  out.flush();
+}
+
+}  // namespace quillon::cli

@@ -1,0 +1,61 @@
+#include "cli/production_log.h"
+
+#include <cstdio>
+
+#include "cli/durable_file.h"
+
+namespace quillon::cli {
+
+std::string UtcTimestamp(std::chrono::system_clock::time_point when) {
+  using namespace std::chrono;
+  const auto seconds = floor<std::chrono::seconds>(when);
+  const auto day = floor<days>(seconds);
+  const year_month_day date(day);
+  const hh_mm_ss time(seconds - day);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                static_cast<int>(time.seconds().count()));
+  return text;
+}
+
+std::string LogLine(const RunRecord& r, std::string_view time_utc, std::string_view host) {
+  auto text_or_null = [](const std::string& text) {
+    return text.empty() ? std::string("null") : JsonString(text);
+  };
+  std::string line = "{\"time\":" + JsonString(time_utc) + ",\"host\":" + JsonString(host) +
+                     ",\"port\":" + text_or_null(r.port) + ",\"part\":" + text_or_null(r.part);
+  char id[8] = "";
+  if (r.device_id) std::snprintf(id, sizeof id, "0x%04X", static_cast<unsigned>(*r.device_id));
+  line += ",\"device_id\":" + text_or_null(id) + ",\"file\":" + text_or_null(r.file) +
+          ",\"sha256\":" + (r.sha256 ? JsonString(*r.sha256) : "null");
+  if (r.serial) {
+    line += ",\"serial\":" + std::to_string(*r.serial) +
+            ",\"serial_status\":" + (SerialUsed(r) ? "\"used\"" : "\"spoiled\"");
+  } else {
+    line += ",\"serial\":null";
+  }
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.2f", static_cast<double>(r.elapsed_ms) / 1000.0);
+  line += ",\"operation\":" + JsonString(CommandName(r.command)) +
+          ",\"result\":" + JsonString(ResultName(r.exit_status)) +
+          ",\"exit_status\":" + std::to_string(r.exit_status) + ",\"seconds\":" + seconds +
+          ",\"version\":" + JsonString(QUILLON_VERSION) + "}\n";
+  return line;
+}
+
+ProductionLog::ProductionLog(std::filesystem::path path)
+    : path_(std::move(path)), host_(HostName()) {}
+
+bool ProductionLog::Append(const RunRecord& record, report::MessagePair& error) {
+  std::string why;
+  if (AppendLineDurably(
+          path_, LogLine(record, UtcTimestamp(std::chrono::system_clock::now()), host_), why)) {
+    return true;
+  }
+  error = {"cannot append to the log: " + why, "ログに追記できません: " + why};
+  return false;
+}
+
+}  // namespace quillon::cli

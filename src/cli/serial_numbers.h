@@ -1,0 +1,74 @@
+// Serial numbers for a production run: where each part's number goes, and
+// the state that hands every number out once only.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "image/hex_loader.h"
+#include "report/message.h"
+
+namespace quillon::cli {
+
+// --serial ADDR[:START[:STEP]][:W=N]
+struct SerialSpec {
+  std::uint32_t address = 0;  // program address of the first word
+  std::uint64_t start = 1;
+  std::uint64_t step = 1;
+  int words = 1;  // program words, 16 bits of the number in each
+};
+
+// Numbers are decimal or 0x-prefixed hexadecimal; nothing with the reason
+// for text that is not a serial option.
+std::optional<SerialSpec> ParseSerialSpec(std::string_view text, std::string& error);
+
+// Intel HEX records that put `number` at the spec's address: 16 bits per
+// program word, low word first, upper byte 0; each record sets its own
+// extended address and an end record follows.
+std::string SerialHexRecords(const SerialSpec& spec, std::uint64_t number);
+
+// Why the number cannot go where asked in a part of `program_words` whose
+// file loaded with `summary`; nothing when it can.
+std::optional<report::MessagePair> SerialPlaceProblem(const SerialSpec& spec, long program_words,
+                                                      const image::LoadSummary& summary);
+
+// `file`'s text with the number's records after it, into `output`. The
+// loader reads on past an end record, so the number lands in the image the
+// write programs and verifies.
+bool WriteFileWithSerial(const std::string& file, const SerialSpec& spec, std::uint64_t number,
+                         const std::filesystem::path& output);
+
+// $CONFIG/serial-<ADDR>.txt: one state per address.
+std::filesystem::path DefaultSerialState(const std::filesystem::path& config_dir,
+                                         std::uint32_t address);
+
+// The numbers of one production run, shared by every port of it. A number
+// is taken (the state advanced on disk) before the part is programmed; a
+// run that dies after the take never hands that number out again.
+class SerialNumbers {
+ public:
+  SerialNumbers(SerialSpec spec, std::filesystem::path state);
+
+  // The next number, with the state past it on disk; nothing with the
+  // reason when the state cannot be read or written or the numbers no
+  // longer fit the words.
+  std::optional<std::uint64_t> Take(report::MessagePair& error);
+  // The number Take would give, taking nothing (a dry run).
+  std::optional<std::uint64_t> Peek(report::MessagePair& error);
+
+  const SerialSpec& spec() const { return spec_; }
+  const std::filesystem::path& state() const { return state_; }
+
+ private:
+  std::optional<std::uint64_t> Next(report::MessagePair& error) const;
+
+  SerialSpec spec_;
+  std::filesystem::path state_;
+  std::mutex mutex_;  // the ports of one run take in turn
+};
+
+}  // namespace quillon::cli
