@@ -1,14 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "cli/cli_options.h"
+#include "cli/cli_test_support.h"
 #include "cli/console_view.h"
 #include "cli/device_listing.h"
+#include "cli/durable_file.h"
 #include "cli/exit_codes.h"
 #include "cli/operation_guard.h"
+#include "cli/production_log.h"
+#include "cli/serial_numbers.h"
 #include "devices/catalogue.h"
+#include "devices/selection.h"
+#include "image/memory_image.h"
 
 namespace quillon::cli {
 namespace {
@@ -188,6 +195,13 @@ TEST(CommandLine, OptionsBeforeOrAfterTheCommand) {
   EXPECT_EQ(o.exec_dir, "/pe");
   EXPECT_EQ(o.verbosity, Verbosity::kQuiet);
   EXPECT_TRUE(Parse({"erase", "--force"}).options->force);
+  // -P repeated, before and after the command: every board, in order.
+  p = Parse(
+      {"-P", "a", "-P", "b", "write", "-P", "c", "x.hex", "--serial", "0x2000", "--log", "l"});
+  ASSERT_TRUE(p.options);
+  EXPECT_EQ(p.options->ports, (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(p.options->port, "a");
+  EXPECT_EQ(p.options->serial, "0x2000");
 
   p = Parse({"read"});
   ASSERT_TRUE(p.options);
@@ -208,7 +222,11 @@ TEST(CommandLine, UsageErrorsGiveTwo) {
                                              {"--bogus", "connect"},
                                              {"--no-erase", "read"},
                                              {"devices", "-P", "sim"},
-                                             {"read", "-o", "a.hex", "dir"}}) {
+                                             {"read", "-o", "a.hex", "dir"},
+                                             {"erase", "--serial", "0x2000"},
+                                             {"verify", "a.hex", "--log", "l"},
+                                             {"write", "a.hex", "--serial-state", "s"},
+                                             {"write", "a.hex", "--serial", "0x2001"}}) {
     std::string err;
     ParseOutcome p = Parse(args, nullptr, &err);
     EXPECT_FALSE(p.options);
@@ -226,6 +244,14 @@ TEST(CommandLine, HelpDocumentsTheExitCodes) {
   EXPECT_NE(out.find("4  a file could not be used"), std::string::npos);
   EXPECT_NE(out.find("130  stopped by Ctrl-C"), std::string::npos);
   EXPECT_NE(out.find("--force"), std::string::npos);
+  EXPECT_NE(out.find("most\nsevere"), std::string::npos);
+  // Several ports: the most severe status wins, in the documented order.
+  int code = kExitSuccess;
+  for (int next : {kExitProblem, kExitUsage, kExitFileRejected, kExitLinkFailure, kExitStopped}) {
+    EXPECT_EQ(MostSevere(code, next), next);
+    EXPECT_EQ(MostSevere(next, code), next);
+    code = next;
+  }
 }
 
 // --- guards around an operation (the common cases run against the board) ---
@@ -291,6 +317,117 @@ TEST(CommandLine, SuggestionVersionAndHelpPerCommand) {
     EXPECT_NE(out.find(row.listed), std::string::npos) << row.command;
     EXPECT_EQ(out.find(row.absent), std::string::npos) << row.command;
   }
+}
+
+// --- production programming ---
+
+TEST(SerialNumbersTest, TheOptionWithItsDefaultsAndItsLimits) {
+  const struct {
+    const char* text;
+    std::optional<SerialSpec> spec;
+  } rows[] = {{"0x2000", SerialSpec{0x2000, 1, 1, 1}},
+              {"8192:0x10:3", SerialSpec{0x2000, 16, 3, 1}},
+              {"0x2000:70000:1:W=2", SerialSpec{0x2000, 70000, 1, 2}},
+              {"0x2000:W=4", SerialSpec{0x2000, 1, 1, 4}},
+              {"0x2001", std::nullopt},
+              {"0x2000:70000", std::nullopt},
+              {"0x2000:1:0", std::nullopt},
+              {"0x2000:W=5", std::nullopt},
+              {"0x2000:1:1:1", std::nullopt},
+              {"0x2000:-1", std::nullopt},
+              {"", std::nullopt}};
+  for (const auto& row : rows) {
+    std::string error;
+    const std::optional<SerialSpec> spec = ParseSerialSpec(row.text, error);
+    ASSERT_EQ(spec.has_value(), row.spec.has_value()) << row.text << ": " << error;
+    if (!spec) continue;
+    EXPECT_EQ(spec->address, row.spec->address) << row.text;
+    EXPECT_EQ(spec->start, row.spec->start) << row.text;
+    EXPECT_EQ(spec->step, row.spec->step) << row.text;
+    EXPECT_EQ(spec->words, row.spec->words) << row.text;
+  }
+}
+
+TEST(SerialNumbersTest, RecordsPutTheNumberLowWordFirstAndTheFileMustLeaveRoom) {
+  report::NullSink sink;
+  report::ManualClock clock;
+  report::Reporter reporter(sink, clock, nullptr);
+  devices::Selection part;
+  ASSERT_TRUE(devices::SelectDevice(part, "dsPIC30F4013", reporter));
+  const SerialSpec spec{0x12000, 1, 1, 3};  // past the first 64 KB of the file
+  image::MemoryImage image;
+  image::LoadSummary summary;
+  ASSERT_EQ(
+      image::LoadHexText(SerialHexRecords(spec, 0x123456789Aull), image, part, reporter, &summary),
+      image::LoadResult::kLoaded);
+  EXPECT_TRUE(summary.end_record);
+  EXPECT_EQ(image::InstructionAt(image.program, 0x12000 / 2), 0x00789Au);
+  EXPECT_EQ(image::InstructionAt(image.program, 0x12002 / 2), 0x003456u);
+  EXPECT_EQ(image::InstructionAt(image.program, 0x12004 / 2), 0x000012u);
+  EXPECT_EQ(image::InstructionAt(image.program, 0x12006 / 2), 0xFFFFFFu);
+  // 16384 words: program addresses up to 0x7FFE.
+  EXPECT_FALSE(SerialPlaceProblem({0x7FFC, 1, 1, 2}, 16384, {}));
+  EXPECT_TRUE(SerialPlaceProblem({0x7FFE, 1, 1, 2}, 16384, {}));
+  image::LoadSummary file;
+  file.spans = {{0x100, 0x13F}};
+  EXPECT_TRUE(SerialPlaceProblem({0x13E, 1, 1, 1}, 16384, file));
+  EXPECT_TRUE(SerialPlaceProblem({0xFE, 1, 1, 2}, 16384, file));
+  EXPECT_FALSE(SerialPlaceProblem({0x140, 1, 1, 1}, 16384, file));
+}
+
+TEST(SerialNumbersTest, TakenNumbersAreConsecutiveAcrossRunsAndNeverGuessed) {
+  const auto dir = cli_test::TempDir("serial");
+  const auto state = DefaultSerialState(dir, 0x2000);
+  EXPECT_EQ(state.filename(), "serial-002000.txt");
+  report::MessagePair error;
+  {
+    SerialNumbers numbers({0x2000, 0xFFFD, 1, 1}, state);
+    EXPECT_EQ(numbers.Peek(error), 0xFFFDu);
+    EXPECT_EQ(numbers.Take(error), 0xFFFDu);
+  }
+  SerialNumbers again({0x2000, 1, 1, 1}, state);  // START only seeds a new state
+  EXPECT_EQ(again.Take(error), 0xFFFEu);
+  EXPECT_EQ(again.Take(error), 0xFFFFu);
+  EXPECT_FALSE(again.Take(error)) << "past the last number of one word";
+  EXPECT_NE(error.english.find("no longer fit"), std::string::npos);
+  std::ofstream(state) << "garbage\n";
+  EXPECT_FALSE(again.Take(error));
+  EXPECT_NE(error.english.find("cannot read"), std::string::npos);
+
+  // The log only grows, by whole lines.
+  std::string why;
+  const auto log = dir / "log.jsonl";
+  ASSERT_TRUE(AppendLineDurably(log, "{\"a\":1}\n", why)) << why;
+  ASSERT_TRUE(AppendLineDurably(log, "{\"b\":2}\n", why)) << why;
+  std::ifstream in(log);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str(), "{\"a\":1}\n{\"b\":2}\n");
+  std::filesystem::remove_all(dir);
+}
+
+TEST(ProductionLogTest, OneLinePerPartWithTheSerialUsedOrSpoiled) {
+  EXPECT_EQ(UtcTimestamp(std::chrono::sys_days(std::chrono::year(2026) / 12 / 7) +
+                         std::chrono::hours(19) + std::chrono::seconds(65)),
+            "2026-12-07T19:01:05Z");
+  RunRecord r;
+  r.command = Command::kWrite;
+  r.port = "/dev/pts/3";
+  r.part = "dsPIC30F4013";
+  r.device_id = 0x0141;
+  r.file = "app \"1\".hex";
+  r.serial = 1005;
+  r.exit_status = kExitLinkFailure;
+  r.elapsed_ms = 1250;
+  const std::string line = LogLine(r, "2026-12-07T19:01:05Z", "line-1");
+  EXPECT_EQ(line,
+            "{\"time\":\"2026-12-07T19:01:05Z\",\"host\":\"line-1\",\"port\":\"/dev/pts/3\","
+            "\"part\":\"dsPIC30F4013\",\"device_id\":\"0x0141\",\"file\":\"app \\\"1\\\".hex\","
+            "\"sha256\":null,\"serial\":1005,\"serial_status\":\"spoiled\",\"operation\":\"write\","
+            "\"result\":\"link "
+            "failure\",\"exit_status\":3,\"seconds\":1.25,\"version\":\"" QUILLON_VERSION "\"}\n");
+  r.exit_status = kExitSuccess;
+  EXPECT_NE(LogLine(r, "t", "h").find("\"serial_status\":\"used\""), std::string::npos);
 }
 
 }  // namespace
