@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "app/kept_words_directory.h"
@@ -60,6 +61,21 @@ class SharedPort : public link::SerialPort {
   std::function<void()>& before_write_;
 };
 
+// One board of several, used by one session only.
+class BoardPort : public link::SerialPort {
+ public:
+  explicit BoardPort(sim::SimPort& sim) : sim_(sim) {}
+  std::vector<std::string> Open(const std::string& name) override { return sim_.Open(name); }
+  std::vector<std::string> Close() override { return sim_.Close(); }
+  link::Transfer Read(std::uint8_t* data, std::size_t n) override { return sim_.Read(data, n); }
+  link::Transfer Write(const std::uint8_t* data, std::size_t n) override {
+    return sim_.Write(data, n);
+  }
+
+ private:
+  sim::SimPort& sim_;
+};
+
 class RunnerTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -86,6 +102,8 @@ class RunnerTest : public ::testing::Test {
         err,
         clock,
         [this](const std::string& name, std::string&) -> std::unique_ptr<link::SerialPort> {
+          // Boards of a run on several ports, each made in its own thread.
+          if (boards.contains(name)) return std::make_unique<BoardPort>(*boards.at(name));
           ports_made.push_back(name);
           if (name.starts_with("sim:BOGUS")) return nullptr;
           return std::make_unique<SharedPort>(*sim, commands, before_write);
@@ -94,6 +112,8 @@ class RunnerTest : public ::testing::Test {
     env.stop_request = &stop;
     app::KeptWordsDirectory kept(dir / "rows");
     env.kept_words = &kept;
+    env.make_clock = [] { return std::make_unique<report::ManualClock>(); };
+    env.config_dir = dir / "cfg";
     return RunCommand(*parsed.options, env);
   }
 
@@ -101,6 +121,7 @@ class RunnerTest : public ::testing::Test {
   MapSettings settings;
   report::ManualClock clock;
   std::unique_ptr<sim::SimPort> sim;
+  std::map<std::string, std::unique_ptr<sim::SimPort>> boards;
   std::vector<std::uint8_t> commands;
   std::vector<std::string> ports_made;
   std::ostringstream out, err;
@@ -434,6 +455,89 @@ TEST_F(RunnerTest, AStopRequestSaysWhatWasDone) {
   EXPECT_NE(err.str().find("Stopped on request before Verifying:Exe Adr "), npos) << err.str();
   EXPECT_EQ(sim->target().Executive(0x8007F4), factory);
   EXPECT_TRUE(sim->target().HasApplicationId());
+}
+
+// --- several boards side by side; serial numbers; the production log ---
+
+TEST_F(RunnerTest, SeveralBoardsSerialNumbersAndTheLog) {
+  const std::string hex = cli_test::WriteSampleHex(dir / "sample.hex");  // 0x100, 0x1000
+  const std::string log = (dir / "line.jsonl").string();
+  const std::vector<std::string> names{"sim:dsPIC30F4013,a", "sim:dsPIC30F4013,b",
+                                       "sim:dsPIC30F4011,c"};
+  for (const std::string& name : names) boards[name] = sim::MakeSimPort(name.substr(0, 16));
+  boards[names[1]]->board().faults().silent_after = 40;  // falls silent in the erase
+  auto gang = [&](std::vector<std::string> args, std::size_t ports = 3) {
+    for (std::size_t i = ports; i-- > 0;) args.insert(args.begin(), {"-P", names[i]});
+    return Run(args);
+  };
+  const std::vector<std::string> write{"-p",       "dsPIC30F4013",  "--exec-dir", kExecDir, "write",
+                                       "--serial", "0x2000:0x10:2", "--log",      log,      hex};
+  // The silent board is the most severe; the wrong part is refused; the
+  // good board is programmed with its serial number and verified.
+  ASSERT_EQ(gang(write), kExitLinkFailure) << err.str();
+  // The boards take their numbers in the order they come to it.
+  const std::uint32_t used = boards[names[0]]->target().Program(0x2000);
+  ASSERT_TRUE(used == 16 || used == 18) << used;
+  const std::string spoiled = std::to_string(34 - used);
+  const std::string table = out.str();
+  for (const std::string& row :
+       {std::string("PORT                PART          SERIAL        RESULT        SECONDS\n"),
+        "sim:dsPIC30F4013,a  dsPIC30F4013  " + std::to_string(used) + "            ok      ",
+        "sim:dsPIC30F4013,b  dsPIC30F4013  " + spoiled + " (spoiled)  link failure  ",
+        std::string("sim:dsPIC30F4011,c  dsPIC30F4011  -             problem       ")}) {
+    EXPECT_NE(table.find(row), npos) << row << " in\n" << table;
+  }
+  EXPECT_NE(err.str().find("sim:dsPIC30F4011,c: Error : the part that answers is dsPIC30F4011"),
+            npos)
+      << err.str();
+  EXPECT_EQ(boards[names[0]]->target().Program(0x1000), 0x005A00u) << "the file as well";
+  EXPECT_EQ(boards[names[2]]->target().Program(0x2000), 0xFFFFFFu);
+  EXPECT_TRUE(settings.values["COM"].empty()) << "a list of ports is not remembered";
+
+  // Numbers go on from the state, one run after another; --json: an object
+  // per port.
+  boards.erase(names[1]);
+  boards.erase(names[2]);
+  ASSERT_EQ(Run({"-P", names[0], "--json", "write", "--serial", "0x2000", "--log", log, hex}),
+            kExitSuccess)
+      << err.str();
+  EXPECT_NE(out.str().find("\"serial\":20,"), npos) << out.str();
+  EXPECT_EQ(boards[names[0]]->target().Program(0x2000), 0x000014u);
+  boards[names[1]] = sim::MakeSimPort("sim:dsPIC30F4013");
+  ASSERT_EQ(gang({"--json", "write", "--serial", "0x2000:1:2", hex}, 2), kExitSuccess);
+  const std::string json = out.str();
+  EXPECT_NE(json.find("\"port\":\"sim:dsPIC30F4013,a\""), npos) << json;
+  EXPECT_EQ(std::count(json.begin(), json.end(), '\n'), 2) << json;
+  std::set<std::uint32_t> serials;
+  for (const auto& [name, board] : boards) serials.insert(board->target().Program(0x2000));
+  EXPECT_EQ(serials, (std::set<std::uint32_t>{21, 23}));
+
+  // Every part has its line in the log, the spoiled number among them.
+  std::ifstream in(log);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 4u);
+  for (const std::string& line : lines) {
+    EXPECT_TRUE(line.starts_with("{\"time\":\"") && line.ends_with("}")) << line;
+  }
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [&](const std::string& l) {
+                            return l.find("\"serial\":" + spoiled +
+                                          ",\"serial_status\":\"spoiled\"") != npos;
+                          }),
+            1)
+      << lines[0] << lines[1] << lines[2];
+
+  // An address the file uses, or outside the part, takes no number; read
+  // writes files that several boards would share.
+  const std::string state = (dir / "cfg" / "serial-001000.txt").string();
+  EXPECT_EQ(Run({"-P", names[0], "write", "--serial", "0x1000", hex}), kExitUsage);
+  EXPECT_NE(err.str().find("the file already holds data at 0x001000"), npos) << err.str();
+  EXPECT_EQ(Run({"-P", names[0], "write", "--serial", "0x8000", hex}), kExitUsage);
+  EXPECT_NE(err.str().find("outside the part's program memory"), npos) << err.str();
+  EXPECT_FALSE(fs::exists(state));
+  EXPECT_EQ(gang({"read", dir.string()}), kExitUsage);
+  EXPECT_EQ(Run({"-P", names[0], "-P", names[0], "erase"}), kExitUsage);
 }
 
 }  // namespace
