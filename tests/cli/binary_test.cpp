@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -208,32 +209,51 @@ class PtyTest : public BinaryTest {
  protected:
   void SetUp() override {
     BinaryTest::SetUp();
-    tty = home / "tty";
-    sim_pid = ::fork();
-    if (sim_pid == 0) {
-      const std::string link = tty.string();
-      const std::string state = (home / "chip.state").string();
-      const std::string log = (home / "sim.out").string();
-      if (std::freopen(log.c_str(), "w", stdout) == nullptr) ::_exit(127);
-      ::execl(QUILLON_SIM_BINARY, QUILLON_SIM_BINARY, "--device", "dsPIC30F4013", "--state",
-              state.c_str(), "--link", link.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    ASSERT_GT(sim_pid, 0);
-    for (int i = 0; i < 100 && !fs::exists(tty); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ASSERT_TRUE(fs::exists(tty)) << "the simulated board did not start";
+    tty = StartBoard("tty", {"--device", "dsPIC30F4013", "--state", "chip.state"});
   }
   void TearDown() override {
-    if (sim_pid > 0) {
-      ::kill(sim_pid, SIGTERM);
-      ::waitpid(sim_pid, nullptr, 0);
+    for (pid_t pid : boards) {
+      ::kill(pid, SIGTERM);
+      ::waitpid(pid, nullptr, 0);
     }
     BinaryTest::TearDown();
   }
+  // One more simulated board on a terminal of its own, linked at home/NAME;
+  // relative paths in `args` are in home.
+  fs::path StartBoard(const std::string& name, std::vector<std::string> args) {
+    const fs::path link = home / name;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      const std::string log = (home / (name + ".out")).string();
+      if (::chdir(home.c_str()) != 0 || std::freopen(log.c_str(), "w", stdout) == nullptr) {
+        ::_exit(127);
+      }
+      args.insert(args.begin(), {QUILLON_SIM_BINARY, "--link", link.string()});
+      std::vector<char*> argv;
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv(QUILLON_SIM_BINARY, argv.data());
+      ::_exit(127);
+    }
+    EXPECT_GT(pid, 0);
+    boards.push_back(pid);
+    for (int i = 0; i < 100 && !fs::exists(link); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(fs::exists(link)) << "the simulated board did not start";
+    return link;
+  }
+  // The instruction a board's state file holds at a program address.
+  unsigned ChipWord(const std::string& state, unsigned address) {
+    std::ifstream in(home / state);
+    for (std::string line; std::getline(in, line);) {
+      unsigned at = 0, value = 0;
+      if (std::sscanf(line.c_str(), "P %x %x", &at, &value) == 2 && at == address) return value;
+    }
+    return 0xFFFFFF;
+  }
   fs::path tty;
-  pid_t sim_pid = -1;
+  std::vector<pid_t> boards;
 };
 
 TEST_F(PtyTest, WriteThenReadBackTheSameProgram) {
@@ -335,6 +355,87 @@ TEST_F(PtyTest, DryRunRememberedExecDirVerifyDifferenceAndBinaryRead) {
   EXPECT_EQ(bin.substr(2 * 0x100, 4), std::string("\x00\x5A\x00\x00", 4));
   EXPECT_EQ(bin.substr(8, 4), std::string("\xFF\xFF\xFF\x00", 4));
   EXPECT_TRUE(Slurp(home / "image.txt").starts_with("Flash\r\n")) << "the listing";
+}
+
+// Several boards side by side, each with its serial number; a board that
+// falls silent mid-write and a wrong part spoil only their own rows.
+TEST_F(PtyTest, SeveralBoardsOneLineEachThenATableAndTheLog) {
+  const fs::path quiet = StartBoard("tty2", {"--state", "chip2.state", "--silent-after", "660"});
+  const fs::path other = StartBoard("tty3", {"--device", "dsPIC30F4011"});
+  const fs::path good = StartBoard("tty4", {"--state", "chip4.state"});
+  const std::string hex = QUILLON_SOURCE_DIR "/examples/blink-dsPIC30F4013.hex";
+  const std::vector<std::string> write{
+      "-p",       "dsPIC30F4013", "--exec-dir", kExecDir,   "write",
+      "--serial", "0x2000:1000",  "--log",      "line.log", hex};
+  std::vector<std::string> args{"-P", tty.string(), "-P", quiet.string(), "-P", other.string()};
+  args.insert(args.end(), write.begin(), write.end());
+  ASSERT_EQ(RunOnTerminal(args), 3) << err;
+  EXPECT_NE(err.find("\x1b[3A"), std::string::npos) << "three lines redrawn in place";
+  EXPECT_NE(err.find(other.string() + ": Error : the part that answers is dsPIC30F4011"),
+            std::string::npos)
+      << err;
+  const unsigned used = ChipWord("chip.state", 0x2000);
+  ASSERT_TRUE(used == 1000 || used == 1001) << used;
+  auto row_of = [this](const fs::path& port) {
+    const std::size_t at = out.find("\n" + port.string() + " ");
+    return at == std::string::npos ? "" : out.substr(at + 1, out.find('\n', at + 1) - at - 1);
+  };
+  EXPECT_TRUE(out.starts_with("PORT ")) << out;
+  for (const auto& [port, cells] : std::vector<std::pair<fs::path, std::vector<std::string>>>{
+           {tty, {" dsPIC30F4013 ", " " + std::to_string(used) + " ", " ok "}},
+           {quiet, {" " + std::to_string(2001 - used) + " (spoiled) ", " link failure "}},
+           {other, {" dsPIC30F4011 ", " - ", " problem "}}}) {
+    const std::string row = row_of(port);
+    for (const std::string& cell : cells) EXPECT_NE(row.find(cell), std::string::npos) << row;
+  }
+
+  // The next run goes on from the state; on a pipe each phase end is a line.
+  ASSERT_EQ(Run({"-P", good.string(), "-P", tty.string(), "write", "--serial", "0x2000", "--log",
+                 "line.log", hex}),
+            0)
+      << err;
+  EXPECT_NE(err.find(good.string() + "  Verifying | ####"), std::string::npos) << err;
+  const std::set<unsigned> next{ChipWord("chip.state", 0x2000), ChipWord("chip4.state", 0x2000)};
+  EXPECT_EQ(next, (std::set<unsigned>{1002, 1003}));
+  std::istringstream log(Slurp(home / "line.log"));
+  int lines = 0;
+  for (std::string line; std::getline(log, line); ++lines) {
+    EXPECT_TRUE(line.starts_with("{\"time\":") &&
+                line.ends_with("\"version\":\"" QUILLON_VERSION "\"}"))
+        << line;
+  }
+  EXPECT_EQ(lines, 5);
+}
+
+// A run killed after it took its number (stalled on a silent board) never
+// hands that number out again.
+TEST_F(PtyTest, ANumberTakenByARunThatDiedIsNeverReused) {
+  const fs::path quiet = StartBoard("tty2", {"--silent-after", "40"});
+  const std::string hex = QUILLON_SOURCE_DIR "/examples/blink-dsPIC30F4013.hex";
+  const fs::path state = home / "cfg" / "quillon" / "serial-002000.txt";
+  const pid_t tool = ::fork();
+  if (tool == 0) {
+    const std::string command = Command({"-P", quiet.string(), "-p", "dsPIC30F4013", "write",
+                                         "--serial", "0x2000:7", "--log", "line.log", hex});
+    ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ASSERT_GT(tool, 0);
+  for (int i = 0; i < 1000 && !fs::exists(state); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ::kill(tool, SIGKILL);
+  int status = 0;
+  ::waitpid(tool, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "killed before it could record the number";
+  EXPECT_FALSE(fs::exists(home / "line.log"));
+  ASSERT_EQ(Run({"-P", tty.string(), "--exec-dir", kExecDir, "write", "--serial", "0x2000:7",
+                 "--log", "line.log", hex}),
+            0)
+      << err;
+  EXPECT_EQ(ChipWord("chip.state", 0x2000), 8u);
+  EXPECT_NE(Slurp(home / "line.log").find("\"serial\":8,\"serial_status\":\"used\""),
+            std::string::npos);
 }
 #endif
 
