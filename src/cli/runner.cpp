@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -405,20 +406,28 @@ int LogRecord(ProductionLog* log, const RunRecord& record, const CliOptions& o,
 }
 
 // The settings and the kept-words store, shared by the sessions of a gang.
-class LockedSettings : public app::SettingsStore {
+// Each session starts from the values as they were when the run began: a
+// part one board detected must not become the selection of its neighbours.
+class GangSettings : public app::SettingsStore {
  public:
-  explicit LockedSettings(app::SettingsStore& store) : store_(store) {}
+  explicit GangSettings(app::SettingsStore& store) : store_(store) {
+    for (std::string_view name : {app::kChipSetting, app::kComSetting, kExecDirSetting}) {
+      at_start_[std::string(name)] = store.Load(name);
+    }
+  }
   void Store(std::string_view name, std::string_view value) override {
     std::lock_guard lock(mutex_);
     store_.Store(name, value);
   }
   std::string Load(std::string_view name) override {
     std::lock_guard lock(mutex_);
-    return store_.Load(name);
+    const auto kept = at_start_.find(std::string(name));
+    return kept != at_start_.end() ? kept->second : store_.Load(name);
   }
 
  private:
   app::SettingsStore& store_;
+  std::map<std::string, std::string> at_start_;
   std::mutex mutex_;
 };
 
@@ -507,7 +516,7 @@ int RunGang(Shared& s, const std::vector<std::string>& port_names) {
   Environment& env = s.env;
   GangConsole console(env.err, port_names, env.progress_on_terminal,
                       o.verbosity == Verbosity::kQuiet || o.json, s.language, s.now_ms);
-  LockedSettings settings(env.settings);
+  GangSettings settings(env.settings);
   std::optional<LockedKeptWords> kept;
   if (env.kept_words != nullptr) kept.emplace(*env.kept_words);
   std::vector<RunRecord> records(port_names.size());

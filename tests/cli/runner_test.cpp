@@ -537,6 +537,21 @@ TEST_F(RunnerTest, SeveralBoardsSerialNumbersAndTheLog) {
   EXPECT_NE(err.str().find("outside the part's program memory"), npos) << err.str();
   EXPECT_FALSE(fs::exists(state));
   EXPECT_EQ(gang({"read", dir.string()}), kExitUsage);
+
+  // Without a part given or remembered each board's own is detected (and
+  // no board's detection becomes its neighbours' selection); a stop
+  // request reaches every board.
+  settings.values.erase("CHIP");
+  boards[names[2]] = sim::MakeSimPort("sim:dsPIC30F4011");
+  EXPECT_EQ(gang({"erase"}), kExitSuccess) << err.str();
+  EXPECT_NE(out.str().find("sim:dsPIC30F4011,c  dsPIC30F4011  -       ok"), npos) << out.str();
+  settings.values.erase("CHIP");
+  stop = true;
+  EXPECT_EQ(gang({"erase"}), kExitStopped);
+  const std::string stopped = out.str();
+  int rows = 0;
+  for (std::size_t at = 0; (at = stopped.find("  stopped  ", at)) != npos; ++at) ++rows;
+  EXPECT_EQ(rows, 3) << stopped;
   EXPECT_EQ(Run({"-P", names[0], "-P", names[0], "erase"}), kExitUsage);
 }
 
