@@ -473,9 +473,17 @@ int RunSinglePort(Shared& s, const std::string& port_name) {
   }
   // A port that cannot be opened is named once, with the reason; going on
   // would only add write, read and flush errors on a handle that is not there.
+  auto log_error = [&](const report::MessagePair& why) {
+    env.err << "quillon: " << report::Pick(why, s.language) << '\n';
+  };
   if (const std::vector<std::string> errors = port->Open(port_name); !errors.empty()) {
     env.err << report::Pick(CannotOpenMessage(port_name, errors.front()), s.language) << '\n';
-    return kExitLinkFailure;
+    RunRecord record;
+    record.command = o.command;
+    record.port = port_name;
+    record.file = o.argument;
+    record.exit_status = kExitLinkFailure;
+    return LogRecord(s.log, record, o, log_error);
   }
   port->Close();
 
@@ -498,9 +506,7 @@ int RunSinglePort(Shared& s, const std::string& port_name) {
                             s.serials, !o.port.empty(), s.now_ms};
   RunOnPort(context, *port, record);
   view.Finish();
-  record.exit_status = LogRecord(s.log, record, o, [&](const report::MessagePair& why) {
-    env.err << "quillon: " << report::Pick(why, s.language) << '\n';
-  });
+  record.exit_status = LogRecord(s.log, record, o, log_error);
   if (o.json) {
     WriteJson(record, env.out);
   } else if (const std::string line = SummaryLine(record, s.language); !line.empty()) {
