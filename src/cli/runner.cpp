@@ -12,21 +12,17 @@
 #include <utility>
 #include <vector>
 
-#include "app/application.h"
 #include "cli/console_view.h"
 #include "cli/device_listing.h"
 #include "cli/exit_codes.h"
 #include "cli/gang_console.h"
 #include "cli/operation_guard.h"
 #include "cli/port_factory.h"
+#include "cli/port_session.h"
 #include "cli/production_log.h"
 #include "cli/run_record.h"
 #include "cli/serial_numbers.h"
 #include "devices/catalogue.h"
-#include "icsp/operations.h"
-#include "image/hex_loader.h"
-#include "image/hex_writer.h"
-#include "image/sha256.h"
 #include "report/message.h"
 
 namespace quillon::cli {
@@ -65,193 +61,6 @@ std::int64_t SteadyMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
-}
-
-bool EndsWithIgnoringCase(std::string_view text, std::string_view tail) {
-  return text.size() >= tail.size() &&
-         std::equal(tail.begin(), tail.end(), text.end() - static_cast<std::ptrdiff_t>(tail.size()),
-                    [](char a, char b) {
-                      return std::tolower(static_cast<unsigned char>(a)) ==
-                             std::tolower(static_cast<unsigned char>(b));
-                    });
-}
-
-// The files `read` leaves: -o and --listing name them; otherwise today's
-// two files in DIR, the listing possibly renamed.
-icsp::ReadFiles ReadFilesFor(const CliOptions& o) {
-  if (!o.output.empty()) {
-    return {"", o.listing, EndsWithIgnoringCase(o.output, ".hex") ? o.output : ""};
-  }
-  if (!o.listing.empty()) {
-    return {"", o.listing, image::JoinPath(o.argument, image::kHexName)};
-  }
-  return {o.argument, image::kListingName, image::kHexName};
-}
-
-// What one run has at hand once the board answered.
-struct Run {
-  const CliOptions& o;
-  app::Application& app;
-  app::StatusView& view;
-  std::uint16_t language;
-  const std::atomic<bool>* stop_request;
-  SerialNumbers* serials;
-  // Another part (or none) answered: the record names what answered.
-  bool identity_refused = false;
-
-  bool StopRequested() const { return stop_request != nullptr && stop_request->load(); }
-  void Error(const report::MessagePair& message) {
-    view.ShowStatus(report::Pick(message, language), report::StatusKind::kError);
-  }
-};
-
-// Before anything touches the part, the part that answers must be the one
-// selected (or remembered): a wrong part is never erased, read as blank or
-// written with a program built for another. A dry run checks the same.
-int ConfirmIdentity(Run& run, RunRecord& record) {
-  icsp::DeviceIdReading reading;
-  const icsp::Outcome read = run.app.ReadDeviceId(reading);
-  if (read != icsp::Outcome::kOk) return ExitCodeFor(read);
-  const IdentityVerdict verdict =
-      CheckIdentity(run.app.session().device.device, reading, run.o.force);
-  if (verdict.identity == Identity::kSelected) return kExitSuccess;
-  run.Error(verdict.message);
-  if (run.o.force) return kExitSuccess;
-  run.identity_refused = true;
-  if (verdict.identity == Identity::kOtherPart) {
-    record.device_id = reading.value;
-    if (reading.row != nullptr) record.part = std::string(devices::TrimBlanks(reading.row->name));
-  }
-  return kExitProblem;
-}
-
-// Checks that the serial number fits the part and the file, then takes one
-// and writes the file with it into `with_serial` (a dry run only looks at
-// the number it would get). A file that does not load takes no number: the
-// write refuses it itself.
-int PlaceSerial(Run& run, RunRecord& record, std::filesystem::path& with_serial) {
-  icsp::Session& session = run.app.session();
-  report::NullSink quiet;
-  report::ManualClock no_pause;
-  report::Reporter reporter(quiet, no_pause, nullptr);
-  image::MemoryImage file;
-  image::LoadSummary summary;
-  if (image::LoadHexFile(run.o.argument, file, session.device, reporter, &summary) !=
-      image::LoadResult::kLoaded) {
-    return kExitSuccess;
-  }
-  const SerialSpec& spec = run.serials->spec();
-  if (const auto problem = SerialPlaceProblem(spec, session.device.device.program_words, summary)) {
-    run.Error(*problem);
-    return kExitUsage;
-  }
-  report::MessagePair error;
-  const std::optional<std::uint64_t> number =
-      run.o.dry_run ? run.serials->Peek(error) : run.serials->Take(error);
-  if (!number) {
-    run.Error(error);
-    return kExitFileRejected;
-  }
-  record.serial = number;
-  if (run.o.dry_run) return kExitSuccess;
-  char name[64];
-  std::snprintf(name, sizeof name, "quillon-serial-%06X-%llu.hex",
-                static_cast<unsigned>(spec.address), static_cast<unsigned long long>(*number));
-  // Beside the state, not in a shared temporary directory, where another
-  // user could put a link under the foreseeable name.
-  with_serial = run.serials->state().parent_path() / name;
-  if (!WriteFileWithSerial(run.o.argument, spec, *number, with_serial)) {
-    run.Error({"cannot write " + with_serial.string(), with_serial.string() + " に書けません"});
-    return kExitFileRejected;
-  }
-  return kExitSuccess;
-}
-
-// After a successful Connect: the command itself, noting what it did.
-int RunOperation(Run& run, RunRecord& record) {
-  const CliOptions& o = run.o;
-  app::Application& app = run.app;
-  icsp::Session& session = app.session();
-  if (o.command == Command::kConnect) return kExitSuccess;
-  if (o.command == Command::kDetect) return ExitCodeFor(app.Detect());
-  // The part is checked against the DeviceID in the file, not the selection.
-  if (o.command == Command::kRestoreRow) return ExitCodeFor(app.RestoreRow(o.argument));
-
-  if (NeedsPart(o.command)) {
-    if (!session.device.selected) {
-      const icsp::Outcome detected = app.Detect();
-      if (detected != icsp::Outcome::kOk) return ExitCodeFor(detected);
-      if (!session.device.selected) return kExitProblem;
-    } else if (const int code = ConfirmIdentity(run, record); code != kExitSuccess) {
-      return code;
-    }
-    if (run.StopRequested()) {
-      run.Error(StoppedBeforeMessage(CommandName(o.command)));
-      return kExitStopped;
-    }
-  }
-  const devices::DeviceRecord& part = session.device.device;
-  auto count_image = [&] {
-    record.counts = CountImageWords(session.image, part.program_words, part.eeprom_bytes,
-                                    session.form().config.written);
-  };
-  if (o.dry_run) {
-    if (o.command == Command::kWrite) {
-      // The write's own file checks (data, end record, room in the part),
-      // into the session's image only.
-      image::MemoryImage file;
-      if (!icsp::LoadWriteFile(session, o.argument, file)) return kExitFileRejected;
-      session.image = std::move(file);
-      count_image();
-      if (run.serials != nullptr) {
-        std::filesystem::path unused;
-        return PlaceSerial(run, record, unused);
-      }
-    }
-    return kExitSuccess;
-  }
-  switch (o.command) {
-    case Command::kErase:
-      return ExitCodeFor(app.Erase());
-    case Command::kCheck:
-      return ExitCodeFor(app.Check());
-    case Command::kWrite: {
-      std::filesystem::path with_serial;
-      if (run.serials != nullptr) {
-        if (const int code = PlaceSerial(run, record, with_serial); code != kExitSuccess) {
-          return code;
-        }
-      }
-      const std::string path = with_serial.empty() ? o.argument : with_serial.string();
-      const int code =
-          ExitCodeFor(o.incremental ? app.WriteFileIncremental(path) : app.WriteFile(path));
-      if (!with_serial.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove(with_serial, ignored);
-      }
-      count_image();
-      record.verified = code == kExitSuccess && !o.no_verify;
-      return code;
-    }
-    case Command::kVerify: {
-      const int code = ExitCodeFor(app.VerifyFile(o.argument));
-      count_image();
-      return code;
-    }
-    case Command::kRead: {
-      const icsp::ReadFiles files = ReadFilesFor(o);
-      int code = ExitCodeFor(app.ReadInto(files));
-      if (code == kExitSuccess && !o.output.empty() && files.hex.empty() &&
-          !image::WriteProgramBinary(o.output, session.image, session.device, app.reporter())) {
-        code = kExitFileRejected;
-      }
-      record.counts = WordCounts{part.program_words, part.eeprom_bytes / 2, 0};
-      record.file = !o.output.empty() ? o.output : image::JoinPath(files.directory, files.hex);
-      return code;
-    }
-    default:
-      return kExitUsage;
-  }
 }
 
 int PrintPorts(Environment& env, std::uint16_t language) {
@@ -318,81 +127,6 @@ std::string CanonicalPartName(std::string_view name) {
 }
 
 namespace {
-
-// What one port's session needs from the run around it.
-struct PortContext {
-  const CliOptions& o;
-  const std::string& port_name;
-  app::SettingsStore& settings;
-  report::Clock& clock;
-  app::StatusView& view;
-  std::uint16_t language;
-  const std::atomic<bool>* stop_request;
-  icsp::KeptWordsStore* kept_words;
-  SerialNumbers* serials;
-  bool remember_port;
-  std::function<std::int64_t()> now_ms;
-};
-
-// One session on one opened port, from Connect to the record of what it did.
-int RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record) {
-  const CliOptions& o = c.o;
-  const std::int64_t start_ms = c.now_ms();
-  const std::uint16_t language = c.language;
-  app::Application app(c.view, c.settings, port, c.clock, [language] { return language; });
-  app.reporter().set_error_pause(false);  // a console keeps its errors on screen
-  app.session().executive_dir = o.exec_dir;
-  app.session().kept_words_store = c.kept_words;
-
-  // An explicit device is chosen (and remembered); otherwise the remembered
-  // one is used when the catalogue still knows it, else detection decides.
-  if (!o.device.empty()) {
-    app.ChooseDevice(o.device);
-  } else {
-    const std::string chip = app::LoadChip(c.settings);
-    if (!chip.empty() && devices::FindByName(chip) != nullptr) {
-      devices::SelectDevice(app.session().device, chip, app.reporter());
-    }
-  }
-
-  // Connect fixes the port and the firmware version the engine works with.
-  record.command = o.command;
-  record.port = c.port_name;
-  record.dry_run = o.dry_run;
-  record.incremental = o.incremental;
-  record.erase_first = o.dry_run && !o.no_erase;
-  record.verified = o.dry_run && !o.no_verify;
-  if (o.command == Command::kWrite || o.command == Command::kVerify) record.file = o.argument;
-  app.session().stop_request = c.stop_request;
-  int code = kExitLinkFailure;
-  bool refused = false;
-  if (app.ConnectTo(c.port_name)) {
-    // Only a port with a board that answered is remembered: a mistyped -P
-    // must not replace the working one.
-    if (c.remember_port) c.settings.Store(app::kComSetting, c.port_name);
-    const std::uint16_t fw = app.session().firmware_version;
-    record.firmware = std::to_string(fw >> 8) + "." + std::to_string(fw & 0xFF);
-    Run run{o, app, c.view, language, c.stop_request, c.serials};
-    code = RunOperation(run, record);
-    if (code == kExitSuccess && run.StopRequested()) {
-      // Ctrl-C came too late to stop anything: say so, and still end as
-      // interrupted so that a calling script stops too.
-      run.Error(StoppedAfterMessage(CommandName(o.command)));
-      code = kExitStopped;
-    }
-    refused = run.identity_refused;
-  }
-  if (app.session().device.selected && !refused) {
-    record.part = std::string(devices::TrimBlanks(app.session().device.device.name));
-    record.device_id = app.session().device.device.device_id;
-  }
-  if (!record.file.empty() && (o.command != Command::kRead || code == kExitSuccess)) {
-    record.sha256 = image::FileSha256Hex(record.file);
-  }
-  record.elapsed_ms = c.now_ms() - start_ms;
-  record.exit_status = code;
-  return code;
-}
 
 // The line's record of a part; a log that cannot take it turns a success
 // into a failure, since the part would go out unrecorded.

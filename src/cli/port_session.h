@@ -1,0 +1,42 @@
+// One programming session on one port: Connect, the part's identity, the
+// command, and the record of what it did. A run on several ports runs one
+// of these per port, side by side.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "app/front_end.h"
+#include "cli/cli_options.h"
+#include "cli/run_record.h"
+#include "cli/serial_numbers.h"
+#include "icsp/kept_words.h"
+#include "link/serial_port.h"
+#include "report/clock.h"
+
+namespace quillon::cli {
+
+// What one port's session needs from the run around it.
+struct PortContext {
+  const CliOptions& o;
+  const std::string& port_name;
+  app::SettingsStore& settings;
+  report::Clock& clock;
+  app::StatusView& view;
+  std::uint16_t language;
+  const std::atomic<bool>* stop_request;
+  icsp::KeptWordsStore* kept_words;
+  SerialNumbers* serials;
+  bool remember_port;
+  std::function<std::int64_t()> now_ms;
+};
+
+// From Connect to the record of what it did; the port is not yet open.
+int RunOnPort(const PortContext& context, link::SerialPort& port, RunRecord& record);
+
+bool EndsWithIgnoringCase(std::string_view text, std::string_view tail);
+
+}  // namespace quillon::cli
