@@ -115,7 +115,7 @@ bool AppendLineDurably(const std::filesystem::path& path, std::string_view line,
   } while (n < 0 && errno == EINTR);
   bool written = n == static_cast<ssize_t>(line.size());
   if (!written) error = n < 0 ? LastError(path.c_str()) : path.string() + ": short write";
-  if (written && ::fdatasync(fd) != 0) {
+  if (written && ::fsync(fd) != 0) {
     error = LastError(path.c_str());
     written = false;
   }

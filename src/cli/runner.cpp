@@ -14,6 +14,7 @@
 
 #include "cli/console_view.h"
 #include "cli/device_listing.h"
+#include "cli/durable_file.h"
 #include "cli/exit_codes.h"
 #include "cli/gang_console.h"
 #include "cli/operation_guard.h"
@@ -421,7 +422,14 @@ int RunCommand(const CliOptions& given, Environment& env) {
     serials.emplace(*spec, state);
   }
   std::optional<ProductionLog> log;
-  if (!o.log.empty()) log.emplace(o.log);
+  if (!o.log.empty()) {
+    // A log that cannot be written is found before any part is programmed.
+    if (std::string why; !o.dry_run && !AppendLineDurably(o.log, "", why)) {
+      env.err << "quillon: --log: " << why << '\n';
+      return kExitFileRejected;
+    }
+    log.emplace(o.log);
+  }
   if (exec_dir_given) {
     std::error_code ec;
     const std::filesystem::path absolute = std::filesystem::absolute(o.exec_dir, ec);

@@ -536,6 +536,10 @@ TEST_F(RunnerTest, SeveralBoardsSerialNumbersAndTheLog) {
   EXPECT_EQ(Run({"-P", names[0], "write", "--serial", "0x8000", hex}), kExitUsage);
   EXPECT_NE(err.str().find("outside the part's program memory"), npos) << err.str();
   EXPECT_FALSE(fs::exists(state));
+  EXPECT_EQ(Run({"-P", names[0], "write", "--serial", "0x1000", "--log", dir.string(), hex}),
+            kExitFileRejected)
+      << "a log that cannot be written, found before any part is touched";
+  EXPECT_FALSE(fs::exists(state));
   EXPECT_EQ(gang({"read", dir.string()}), kExitUsage);
 
   // Without a part given or remembered each board's own is detected (and
