@@ -10,6 +10,9 @@
 namespace quillon::cli {
 namespace {
 
+// Port names longer than this are shortened on the progress lines.
+constexpr std::size_t kLongLabel = 20;
+constexpr std::size_t kMaxLine = 79;
 // Lines are redrawn at most this often, besides every phase's start and end.
 constexpr std::int64_t kRedrawIntervalMs = 100;
 
@@ -29,13 +32,49 @@ GangConsole::GangConsole(std::ostream& err, std::vector<std::string> ports, bool
       language_(language),
       now_ms_(std::move(now_ms)) {
   for (std::string& port : ports) {
-    port_width_ = std::max(port_width_, port.size());
-    rows_.emplace_back().port = std::move(port);
+    Row& row = rows_.emplace_back();
+    row.label = port;
+    row.port = std::move(port);
+  }
+  // On a terminal the lines are redrawn; elsewhere a line can be long.
+  if (on_terminal_) ShortenLabels();
+  for (const Row& row : rows_) port_width_ = std::max(port_width_, row.label.size());
+}
+
+// Long names (/dev/serial/by-id/usb-FTDI_..._A1B2C3-if00-port0) would wrap
+// the lines and spoil the redraw; what tells the ports apart is what their
+// names do not share.
+void GangConsole::ShortenLabels() {
+  std::size_t longest = 0;
+  for (const Row& row : rows_) longest = std::max(longest, row.label.size());
+  if (rows_.size() < 2 || longest <= kLongLabel) return;
+  std::string_view first = rows_.front().port;
+  std::size_t prefix = first.size(), suffix = first.size();
+  for (const Row& row : rows_) {
+    const std::string& name = row.port;
+    std::size_t p = 0, q = 0;
+    while (p < prefix && p < name.size() && name[p] == first[p]) ++p;
+    while (q < suffix && q < name.size() && q < first.size() &&
+           name[name.size() - 1 - q] == first[first.size() - 1 - q]) {
+      ++q;
+    }
+    prefix = p;
+    suffix = q;
+  }
+  // Every label keeps at least one character of its own.
+  std::size_t shortest = first.size();
+  for (const Row& row : rows_) shortest = std::min(shortest, row.port.size());
+  prefix = std::min(prefix, shortest - 1);
+  suffix = std::min(suffix, shortest - 1 - prefix);
+  for (Row& row : rows_) {
+    row.label = (prefix > 0 ? "..." : "") +
+                row.port.substr(prefix, row.port.size() - prefix - suffix) +
+                (suffix > 0 ? "..." : "");
   }
 }
 
 std::string GangConsole::LineOf(const Row& row) const {
-  std::string line = PadTo(row.port, port_width_) + "  ";
+  std::string line = PadTo(row.label, port_width_) + "  ";
   if (!row.ending.empty()) return line + row.ending;
   if (!row.phase) return line + report::Pick({"connecting", "接続中"}, language_);
   return line + PhaseLine(*row.phase, row.percent, now_ms_() - row.start_ms, row.running, row.ok,
@@ -54,7 +93,17 @@ void GangConsole::Draw(bool force) {
   const std::int64_t now = now_ms_();
   if (!force && drawn_ && now - drawn_ms_ < kRedrawIntervalMs) return;
   if (drawn_) err_ << "\x1b[" << rows_.size() << "A";
-  for (const Row& row : rows_) err_ << '\r' << LineOf(row) << "\x1b[K\n";
+  for (const Row& row : rows_) {
+    // Never wider than a terminal's 80 columns: a wrapped line would throw
+    // the redraw out of step.
+    std::string line = LineOf(row);
+    if (line.size() > kMaxLine) {
+      std::size_t end = kMaxLine;  // not inside a UTF-8 character
+      while (end > 0 && (static_cast<unsigned char>(line[end]) & 0xC0) == 0x80) --end;
+      line.resize(end);
+    }
+    err_ << '\r' << line << "\x1b[K\n";
+  }
   err_.flush();
   drawn_ = true;
   drawn_ms_ = now;

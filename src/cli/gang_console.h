@@ -39,6 +39,7 @@ class GangConsole {
  private:
   struct Row {
     std::string port;
+    std::string label;  // the port on its progress line
     std::optional<report::Phase> phase;
     int percent = 0;
     std::int64_t start_ms = 0;
@@ -46,6 +47,7 @@ class GangConsole {
     bool ok = true;
     std::string ending;  // once the session is over
   };
+  void ShortenLabels();
   std::string LineOf(const Row& row) const;
   void Draw(bool force);  // the mutex held
   void Erase();

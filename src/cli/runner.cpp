@@ -256,7 +256,7 @@ int RunGang(Shared& s, const std::vector<std::string>& port_names) {
   const CliOptions& o = s.o;
   Environment& env = s.env;
   GangConsole console(env.err, port_names, env.progress_on_terminal,
-                      o.verbosity == Verbosity::kQuiet || o.json, s.language, s.now_ms);
+                      o.verbosity == Verbosity::kQuiet, s.language, s.now_ms);
   GangSettings settings(env.settings);
   std::optional<LockedKeptWords> kept;
   if (env.kept_words != nullptr) kept.emplace(*env.kept_words);

@@ -10,6 +10,7 @@
 #include "cli/device_listing.h"
 #include "cli/durable_file.h"
 #include "cli/exit_codes.h"
+#include "cli/gang_console.h"
 #include "cli/operation_guard.h"
 #include "cli/production_log.h"
 #include "cli/serial_numbers.h"
@@ -163,6 +164,37 @@ TEST(ConsoleViewTest, MismatchInReadableWordsReplacesTheCodedText) {
             "検証失敗: プログラムメモリ 0x000200 番地: 読出値 0x000001, 期待値 0x000002\n");
   EXPECT_EQ(MismatchText({report::Memory::kEeprom, 0x7FFC02, 0x12, 0xABCD}, 0x0409),
             "verification failed at EEPROM address 0x7FFC02: read 0x0012, expected 0xABCD");
+}
+
+TEST(GangConsoleTest, OneLinePerPortRedrawnTogetherOrOneLinePerPhaseEnd) {
+  const std::string by_id = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_";
+  std::ostringstream terminal, pipe;
+  std::int64_t now = 0;
+  GangConsole drawn(terminal, {by_id + "A1B2-if00-port0", by_id + "C3D4-if00-port0"}, true, false,
+                    report::kEnglishLangId, [&now] { return now; });
+  drawn.BeginPhase(1, report::Phase::kWriting);
+  drawn.Message(0, "Receiving timeout!");
+  drawn.Done(0, kExitLinkFailure);
+  EXPECT_EQ(
+      terminal.str(),
+      "\r...A1B2...  connecting\x1b[K\n\r...C3D4...  Writing   |                          |   "
+      "0%  0.00 s\x1b[K\n"
+      // The error above the block, the block drawn again below it.
+      "\x1b[2A\r\x1b[J" +
+          by_id + "A1B2-if00-port0: Receiving timeout!\n" +
+          "\r...A1B2...  connecting\x1b[K\n\r...C3D4...  Writing   |                          "
+          "|   0%  0.00 s\x1b[K\n"
+          "\x1b[2A\r...A1B2...  link failure\x1b[K\n\r...C3D4...  Writing   |           "
+          "               |   0%  0.00 s\x1b[K\n");
+  GangConsole lines(pipe, {"/dev/pts/3", "sim"}, false, false, report::kEnglishLangId,
+                    [&now] { return now; });
+  lines.BeginPhase(1, report::Phase::kErasing);
+  lines.Progress(1, 50);
+  now = 20;
+  lines.EndPhase(1, report::Phase::kErasing, true);
+  lines.Done(1, kExitSuccess);
+  lines.Finish();
+  EXPECT_EQ(pipe.str(), "sim         Erasing   | ######################## | 100%  0.02 s\n");
 }
 
 // --- command line ---
