@@ -209,7 +209,8 @@ int RunOperation(Run& run, RunRecord& record) {
 
 }  // namespace
 
-int RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record) {
+int RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record,
+              const std::function<void()>& selected) {
   const CliOptions& o = c.o;
   const std::int64_t start_ms = c.now_ms();
   const std::uint16_t language = c.language;
@@ -217,6 +218,9 @@ int RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record) {
   app.reporter().set_error_pause(false);  // a console keeps its errors on screen
   app.session().executive_dir = o.exec_dir;
   app.session().kept_words_store = c.kept_words;
+#ifdef _WIN32
+  app.session().console_program = "quillon-cli";
+#endif
 
   // An explicit device is chosen (and remembered); otherwise the remembered
   // one is used when the catalogue still knows it, else detection decides.
@@ -228,6 +232,8 @@ int RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record) {
       devices::SelectDevice(app.session().device, chip, app.reporter());
     }
   }
+
+  if (selected) selected();
 
   // Connect fixes the port and the firmware version the engine works with.
   record.command = o.command;

@@ -35,7 +35,9 @@ struct PortContext {
 };
 
 // From Connect to the record of what it did; the port is not yet open.
-int RunOnPort(const PortContext& context, link::SerialPort& port, RunRecord& record);
+// `selected` runs once the part is selected, before Connect.
+int RunOnPort(const PortContext& context, link::SerialPort& port, RunRecord& record,
+              const std::function<void()>& selected = nullptr);
 
 bool EndsWithIgnoringCase(std::string_view text, std::string_view tail);
 

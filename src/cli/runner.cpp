@@ -228,10 +228,6 @@ int RunSinglePort(Shared& s, const std::string& port_name) {
   // a summary line of their own (and --json with its object).
   // An incremental write says what it compared and wrote; restore-row what
   // it found.
-  view.set_results_shown(!o.json &&
-                         (o.verbosity == Verbosity::kVerbose || o.command == Command::kConnect ||
-                          o.command == Command::kDetect || o.command == Command::kRestoreRow ||
-                          o.incremental));
   view.marks().erase_before_writing = !o.no_erase;
   view.marks().verify_after_writing = !o.no_verify;
   view.marks().enhanced_icsp = !o.plain_icsp;
@@ -239,7 +235,19 @@ int RunSinglePort(Shared& s, const std::string& port_name) {
   const PortContext context{o,         port_name,       env.settings,     env.clock,
                             view,      s.language,      env.stop_request, env.kept_words,
                             s.serials, !o.port.empty(), s.now_ms};
-  RunOnPort(context, *port, record);
+  // The socket the selection names comes again with detection; only the
+  // step texts show it.
+  view.set_results_shown(o.verbosity == Verbosity::kVerbose);
+  RunOnPort(context, *port, record, [&view, &o] {
+    // Connect and detect answer with the engine's texts; the operations with
+    // a summary line of their own (and --json with its object).
+    // An incremental write says what it compared and wrote; restore-row what
+    // it found.
+    view.set_results_shown(!o.json &&
+                           (o.verbosity == Verbosity::kVerbose || o.command == Command::kConnect ||
+                            o.command == Command::kDetect || o.command == Command::kRestoreRow ||
+                            o.incremental));
+  });
   view.Finish();
   record.exit_status = LogRecord(s.log, record, o, log_error);
   if (o.json) {
