@@ -415,8 +415,9 @@ TEST_F(PtyTest, ANumberTakenByARunThatDiedIsNeverReused) {
   const fs::path state = home / "cfg" / "quillon" / "serial-002000.txt";
   const pid_t tool = ::fork();
   if (tool == 0) {
-    const std::string command = Command({"-P", quiet.string(), "-p", "dsPIC30F4013", "write",
-                                         "--serial", "0x2000:7", "--log", "line.log", hex});
+    const std::string command =
+        Command({"-P", quiet.string(), "-p", "dsPIC30F4013", "--exec-dir", kExecDir, "write",
+                 "--serial", "0x2000:7", "--log", "line.log", hex});
     ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
   }
@@ -427,7 +428,8 @@ TEST_F(PtyTest, ANumberTakenByARunThatDiedIsNeverReused) {
   ::kill(tool, SIGKILL);
   int status = 0;
   ::waitpid(tool, &status, 0);
-  ASSERT_TRUE(WIFSIGNALED(status)) << "killed before it could record the number";
+  ASSERT_TRUE(WIFSIGNALED(status))
+      << "killed before it could record the number: " << Slurp(home / "err.txt");
   EXPECT_EQ(Slurp(home / "line.log"), "") << "nothing recorded";
   ASSERT_EQ(Run({"-P", tty.string(), "--exec-dir", kExecDir, "write", "--serial", "0x2000:7",
                  "--log", "line.log", hex}),
