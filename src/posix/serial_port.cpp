@@ -37,9 +37,11 @@ int PollTimeoutMs(long long deadline_us) {
 
 // Pseudo-terminals take any speed in their settings or refuse it, and the
 // speed means nothing there; a refused speed is no reason to fail the open.
+// ttyname_r: ports opened side by side in threads must not share
+// ttyname()'s static buffer.
 bool IsPseudoTerminal(int fd) {
-  const char* name = ::ttyname(fd);
-  if (name == nullptr) return false;
+  char name[256];
+  if (::ttyname_r(fd, name, sizeof name) != 0) return false;
   return std::strncmp(name, "/dev/pts/", 9) == 0 || std::strncmp(name, "/dev/ttys", 9) == 0;
 }
 
