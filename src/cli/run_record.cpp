@@ -159,7 +159,9 @@ std::string SummaryLine(const RunRecord& r, std::uint16_t language) {
   }
   if (r.serial) {
     const std::string n = std::to_string(*r.serial);
-    what += report::Pick({", serial number " + n, ", シリアル番号 " + n}, language);
+    what += r.dry_run
+                ? report::Pick({", next serial number " + n, ", 次のシリアル番号 " + n}, language)
+                : report::Pick({", serial number " + n, ", シリアル番号 " + n}, language);
   }
   return r.part + ": " + what + tail;
 }

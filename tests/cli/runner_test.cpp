@@ -511,6 +511,10 @@ TEST_F(RunnerTest, SeveralBoardsSerialNumbersAndTheLog) {
   std::set<std::uint32_t> serials;
   for (const auto& [name, board] : boards) serials.insert(board->target().Program(0x2000));
   EXPECT_EQ(serials, (std::set<std::uint32_t>{21, 23}));
+  for (int twice = 0; twice < 2; ++twice) {  // a dry run takes no number
+    ASSERT_EQ(Run({"-P", names[0], "-n", "write", "--serial", "0x2000", hex}), kExitSuccess);
+    EXPECT_NE(out.str().find("next serial number 25, "), npos) << out.str();
+  }
 
   // Every part has its line in the log, the spoiled number among them.
   std::ifstream in(log);
