@@ -359,10 +359,21 @@ int RunCommand(const CliOptions& given, Environment& env) {
     name = SimPortName(env, name);
     if (name.empty()) return kExitUsage;
   }
+  // Two sessions on one port would garble each other's commands; a link
+  // (/dev/serial/by-id/...) names the device it points to.
+  std::vector<std::string> devices;
+  for (const std::string& name : port_names) {
+    std::error_code ec;
+    const std::filesystem::path real = name.starts_with("sim")
+                                           ? std::filesystem::path(name)
+                                           : std::filesystem::weakly_canonical(name, ec);
+    devices.push_back(ec ? name : real.string());
+  }
   for (std::size_t i = 0; i < port_names.size(); ++i) {
     for (std::size_t j = 0; j < i; ++j) {
-      if (port_names[i] == port_names[j]) {
-        return UsageError(env, "-P " + port_names[i] + " is given twice");
+      if (devices[i] == devices[j]) {
+        return UsageError(
+            env, "-P " + port_names[j] + " and -P " + port_names[i] + " are the same port");
       }
     }
   }

@@ -561,6 +561,10 @@ TEST_F(RunnerTest, SeveralBoardsSerialNumbersAndTheLog) {
   for (std::size_t at = 0; (at = stopped.find("  stopped  ", at)) != npos; ++at) ++rows;
   EXPECT_EQ(rows, 3) << stopped;
   EXPECT_EQ(Run({"-P", names[0], "-P", names[0], "erase"}), kExitUsage);
+  fs::create_symlink("/dev/null", dir / "by-id");
+  EXPECT_EQ(Run({"-P", (dir / "by-id").string(), "-P", "/dev/null", "erase"}), kExitUsage);
+  EXPECT_NE(err.str().find("are the same port"), npos) << err.str();
+  EXPECT_TRUE(ports_made.empty());
 }
 
 }  // namespace
