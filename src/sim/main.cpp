@@ -4,11 +4,13 @@
 #include <CLI/CLI.hpp>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <optional>
 
+#include "report/message.h"
 #include "sim/board.h"
 #include "sim/pty_server.h"
 #include "sim/state_file.h"
@@ -32,12 +34,29 @@ bool ParseFirmware(const std::string& text, std::uint16_t& firmware) {
   return true;
 }
 
+// What the board's link carried and how long that took on a real link.
+std::string LinkSummary(const quillon::sim::Stats& stats) {
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.6f", stats.simulated_seconds);
+  const std::string exchanges = std::to_string(stats.exchanges);
+  const std::string out = std::to_string(stats.bytes_to_board);
+  const std::string in = std::to_string(stats.bytes_from_board);
+  const std::uint16_t language = quillon::report::LanguageFromLocale(
+      std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG"));
+  return quillon::report::Pick(
+      {std::string("link time ") + seconds + " s: " + exchanges + " exchanges, " + out +
+           " bytes to the board, " + in + " bytes from it",
+       std::string("リンク時間 ") + seconds + " 秒: やり取り " + exchanges + " 回、ボードへ " +
+           out + " バイト、ボードから " + in + " バイト"},
+      language);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"Simulated Quillon programmer board on a pseudo-terminal"};
   std::string device = "dsPIC30F4013", firmware_text = "1.2", state_path, link_path, trace_path;
-  bool no_executive = false;
+  bool no_executive = false, pace = false;
   app.add_option("--device", device, "target part, by catalogue name");
   app.add_option("--firmware", firmware_text, "board firmware version, e.g. 1.0 or 1.2");
   app.add_flag("--no-executive", no_executive, "no programming executive in executive memory");
@@ -47,6 +66,13 @@ int main(int argc, char** argv) {
   std::optional<std::uint64_t> silent_after;
   app.add_option("--silent-after", silent_after,
                  "answer nothing more once this many commands are answered (a board that fails)");
+  app.add_flag("--pace", pace,
+               "answer in real time: each reply waits until its exchange has taken as long as "
+               "on a real board at 230400 baud (bytes both ways, waits, erase and programming "
+               "times)");
+  app.footer(
+      "Prints the terminal's path on the first line of standard output and, on SIGINT or "
+      "SIGTERM, the link time the board modelled.");
   CLI11_PARSE(app, argc, argv);
 
   quillon::sim::BoardConfig config;
@@ -91,6 +117,7 @@ int main(int argc, char** argv) {
   }
 
   quillon::sim::PtyServer server(board);
+  server.SetPace(pace);
   std::string error;
   if (!server.Open(error)) {
     std::cerr << "quillon-sim: " << error << '\n';
@@ -111,6 +138,7 @@ int main(int argc, char** argv) {
 
   server.Serve(g_stop);
   save();
+  std::cout << LinkSummary(board.stats()) << std::endl;
   if (!link_path.empty()) {
     std::error_code ignored;
     std::filesystem::remove(link_path, ignored);

@@ -7,9 +7,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace quillon::sim {
 
@@ -56,6 +58,36 @@ void PtyServer::WriteAll(const std::uint8_t* data, std::size_t n) {
   }
 }
 
+void PtyServer::SendPending() {
+  std::uint8_t buffer[4096];
+  while (board_.Pending() > 0) {
+    const std::size_t k = board_.Take(buffer, sizeof buffer);
+    WriteAll(buffer, k);
+    // A stalled reply: hold the rest past the host's 20 ms interval time-out.
+    if (board_.Pending() > 0) usleep(30'000);
+  }
+}
+
+// One byte at a time, so that each command's reply leaves on its own: the
+// board's clock says how long the exchange takes on the real link (command
+// and reply bytes, waits, flash times, turnaround), counted from the moment
+// the command's last byte arrived, or from the end of the exchange before it
+// when the host sent several commands at once.
+void PtyServer::ReceivePaced(const std::uint8_t* data, std::size_t n) {
+  const auto arrived = std::chrono::steady_clock::now();
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint64_t before = board_.target().now_ns();
+    board_.Receive(data + i, 1);
+    const std::uint64_t spent = board_.target().now_ns() - before;
+    if (spent == 0) continue;  // the command is not complete yet
+    link_free_ = std::max(link_free_, arrived) + std::chrono::nanoseconds(spent);
+    if (board_.Pending() > 0) {
+      std::this_thread::sleep_until(link_free_);
+      SendPending();
+    }
+  }
+}
+
 void PtyServer::Serve(const volatile std::sig_atomic_t& stop) {
   std::uint8_t buffer[4096];
   while (stop == 0) {
@@ -64,12 +96,11 @@ void PtyServer::Serve(const volatile std::sig_atomic_t& stop) {
     if (ready <= 0 || (fd.revents & POLLIN) == 0) continue;
     const ssize_t n = read(master_, buffer, sizeof buffer);
     if (n <= 0) continue;
-    board_.Receive(buffer, static_cast<std::size_t>(n));
-    while (board_.Pending() > 0) {
-      const std::size_t k = board_.Take(buffer, sizeof buffer);
-      WriteAll(buffer, k);
-      // A stalled reply: hold the rest past the host's 20 ms interval time-out.
-      if (board_.Pending() > 0) usleep(30'000);
+    if (pace_) {
+      ReceivePaced(buffer, static_cast<std::size_t>(n));
+    } else {
+      board_.Receive(buffer, static_cast<std::size_t>(n));
+      SendPending();
     }
   }
 }

@@ -4,6 +4,7 @@
 
 #if !defined(_WIN32)
 
+#include <chrono>
 #include <csignal>
 #include <string>
 
@@ -21,13 +22,20 @@ class PtyServer {
   // Creates the pseudo-terminal; false with a reason on failure.
   bool Open(std::string& error);
   const std::string& slave_path() const { return slave_path_; }
+  // Holds each reply back until its exchange has taken, in real time, what
+  // the board's model of the link says it takes.
+  void SetPace(bool pace) { pace_ = pace; }
   // Answers the host until `stop` becomes non-zero.
   void Serve(const volatile std::sig_atomic_t& stop);
 
  private:
+  void ReceivePaced(const std::uint8_t* data, std::size_t n);
+  void SendPending();
   void WriteAll(const std::uint8_t* data, std::size_t n);
 
   Board& board_;
+  bool pace_ = false;
+  std::chrono::steady_clock::time_point link_free_{};  // when the paced link finishes its work
   int master_ = -1;
   int slave_ = -1;  // kept open so the master never sees a hang-up between clients
   std::string slave_path_;

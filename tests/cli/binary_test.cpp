@@ -209,14 +209,27 @@ class PtyTest : public BinaryTest {
  protected:
   void SetUp() override {
     BinaryTest::SetUp();
-    tty = StartBoard("tty", {"--device", "dsPIC30F4013", "--state", "chip.state"});
+    std::vector<std::string> args{"--device", "dsPIC30F4013", "--state", "chip.state"};
+    if (pace) args.push_back("--pace");
+    tty = StartBoard("tty", args);
   }
   void TearDown() override {
+    StopBoards();
+    BinaryTest::TearDown();
+  }
+  // Stops every board; the link time the first one modelled, from its last line.
+  double StopBoards() {
     for (pid_t pid : boards) {
       ::kill(pid, SIGTERM);
       ::waitpid(pid, nullptr, 0);
     }
-    BinaryTest::TearDown();
+    boards.clear();
+    const std::string log = Slurp(home / "tty.out");
+    double seconds = -1;
+    if (const std::size_t at = log.find("link time "); at != std::string::npos) {
+      std::sscanf(log.c_str() + at, "link time %lf", &seconds);
+    }
+    return seconds;
   }
   // One more simulated board on a terminal of its own, linked at home/NAME;
   // relative paths in `args` are in home.
@@ -228,6 +241,7 @@ class PtyTest : public BinaryTest {
       if (::chdir(home.c_str()) != 0 || std::freopen(log.c_str(), "w", stdout) == nullptr) {
         ::_exit(127);
       }
+      ::setenv("LC_ALL", "C", 1);
       args.insert(args.begin(), {QUILLON_SIM_BINARY, "--link", link.string()});
       std::vector<char*> argv;
       for (std::string& a : args) argv.push_back(a.data());
@@ -254,6 +268,7 @@ class PtyTest : public BinaryTest {
   }
   fs::path tty;
   std::vector<pid_t> boards;
+  bool pace = false;
 };
 
 TEST_F(PtyTest, WriteThenReadBackTheSameProgram) {
@@ -265,6 +280,24 @@ TEST_F(PtyTest, WriteThenReadBackTheSameProgram) {
   cli_test::ExpectSameProgram(hex, (home / "dump" / "$Quill$.hex").string(), "dsPIC30F4013");
   EXPECT_EQ(Run({"--exec-dir", kExecDir, "check"}), 1);
   EXPECT_NE(err.find("Not blank!"), std::string::npos);
+}
+
+class PacedPtyTest : public PtyTest {
+ protected:
+  PacedPtyTest() { pace = true; }
+};
+
+// Paced, the run lasts at least the link time the board modelled (never
+// asserted from above: the machine may be slow).
+TEST_F(PacedPtyTest, RepliesTakeTheModelledLinkTime) {
+  const std::string hex = cli_test::WriteSampleHex(home / "sample.hex");
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(Run({"-P", tty.string(), "connect"}), 0) << err;
+  ASSERT_EQ(Run({"--exec-dir", kExecDir, "write", hex}), 0) << err;
+  const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - start;
+  const double link = StopBoards();
+  EXPECT_GT(link, 1.0) << "a bulk erase alone waits longer";
+  EXPECT_GE(wall.count(), link);
 }
 
 TEST_F(PtyTest, CtrlCStopsTheWriteBetweenRowsAndFreesThePort) {
