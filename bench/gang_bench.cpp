@@ -40,6 +40,7 @@ struct Config {
   bool processes = false;
   int rounds = 2;
   int boards = 8;
+  double load = 0;  // other work on the machine, one-minute load average
 };
 
 // A program of `count` instructions from address 0, as Intel HEX.
@@ -190,7 +191,8 @@ std::string Section(const Config& c, const Round& one, const Round& many) {
   md << "\n| goal | target | measured |\n|---|---|---|\n"
      << "| " << many.boards << " boards / 1 board, wall time | <= 1.15 | " << Fixed(ratio, 3)
      << " |\n| host CPU per board / its link time | < 2 % | " << Fixed(100 * cpu / many.link, 2)
-     << " % |\n\nMachine: " << sysconf(_SC_NPROCESSORS_ONLN) << " cores.\n";
+     << " % |\n\nMachine: " << sysconf(_SC_NPROCESSORS_ONLN) << " cores, load average "
+     << Fixed(c.load, 2) << " when the benchmark started.\n";
   return md.str();
 }
 
@@ -224,6 +226,7 @@ int main(int argc, char** argv) {
     if (arg == "--rounds" && i + 1 < argc) c.rounds = std::max(1, std::atoi(argv[++i]));
     if (arg == "--boards" && i + 1 < argc) c.boards = std::max(2, std::atoi(argv[++i]));
   }
+  getloadavg(&c.load, 1);
   const fs::path work =
       fs::temp_directory_path() / ("quillon_gang_bench." + std::to_string(getpid()));
   fs::create_directories(work);
