@@ -134,14 +134,16 @@ int main(int argc, char** argv) {
   }
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
+  // Whoever started us may have read the terminal's path and closed the pipe.
+  std::signal(SIGPIPE, SIG_IGN);
   std::cout << server.slave_path() << std::endl;
 
   server.Serve(g_stop);
   save();
-  std::cout << LinkSummary(board.stats()) << std::endl;
   if (!link_path.empty()) {
     std::error_code ignored;
     std::filesystem::remove(link_path, ignored);
   }
+  std::cout << LinkSummary(board.stats()) << std::endl;
   return 0;
 }
