@@ -43,10 +43,11 @@ struct Op {
   bool incremental = false;
 };
 // Verify compares the sample file with a part that already holds it.
-const Op kOperations[] = {{"connect", Command::kConnect}, {"detect", Command::kDetect},
-                          {"erase", Command::kErase},     {"check", Command::kCheck},
-                          {"write", Command::kWrite},     {"write-incremental", Command::kWrite, true},
-                          {"verify", Command::kVerify},   {"read", Command::kRead}};
+const Op kOperations[] = {
+    {"connect", Command::kConnect}, {"detect", Command::kDetect},
+    {"erase", Command::kErase},     {"check", Command::kCheck},
+    {"write", Command::kWrite},     {"write-incremental", Command::kWrite, true},
+    {"verify", Command::kVerify},   {"read", Command::kRead}};
 
 // A fault strikes the first, middle or last exchange of the operation's
 // fault-free run. Acknowledges are counted, never inspected, so a corrupted
@@ -214,14 +215,23 @@ class FaultMatrix : public ::testing::Test {
       EXPECT_TRUE(app.ConnectTo("sim"));
       sim.board().SetTrace(&trace);
       switch (op.command) {
-        case Command::kDetect: run.outcome = app.Detect(); break;
-        case Command::kErase: run.outcome = app.Erase(); break;
-        case Command::kCheck: run.outcome = app.Check(); break;
+        case Command::kDetect:
+          run.outcome = app.Detect();
+          break;
+        case Command::kErase:
+          run.outcome = app.Erase();
+          break;
+        case Command::kCheck:
+          run.outcome = app.Check();
+          break;
         case Command::kWrite:
           run.outcome = op.incremental ? app.WriteFileIncremental(hex) : app.WriteFile(hex);
           break;
-        case Command::kVerify: run.outcome = app.VerifyFile(hex); break;
-        default: run.outcome = app.Read(dir.string());
+        case Command::kVerify:
+          run.outcome = app.VerifyFile(hex);
+          break;
+        default:
+          run.outcome = app.Read(dir.string());
       }
       run.controls_usable = view.Enabled(app::kDetectButton) && view.Enabled(app::kReadButton) &&
                             view.Enabled(app::kDeviceList);
@@ -293,7 +303,8 @@ TEST_F(FaultMatrix, EveryOperationModeAndFault) {
                      std::to_string(strike.exchange));
         ++cases;
         const AppRun run = RunApp(mode, op, &fault, strike);
-        const int code = RunCli(mode, op, &fault, strike, op.command == Command::kConnect ? 0 : shift).first;
+        const int code =
+            RunCli(mode, op, &fault, strike, op.command == Command::kConnect ? 0 : shift).first;
         EXPECT_LT(run.seconds, clean.seconds + 30);
         EXPECT_FALSE(run.port_open);
         EXPECT_TRUE(run.controls_usable);
