@@ -431,9 +431,8 @@ TEST(SerialNumbersTest, TakenNumbersAreConsecutiveAcrossRunsAndNeverGuessed) {
   const auto log = dir / "log.jsonl";
   ASSERT_TRUE(AppendLineDurably(log, "{\"a\":1}\n", why)) << why;
   ASSERT_TRUE(AppendLineDurably(log, "{\"b\":2}\n", why)) << why;
-  std::ifstream in(log);
   std::stringstream text;
-  text << in.rdbuf();
+  text << std::ifstream(log).rdbuf();  // closed before the folder goes
   EXPECT_EQ(text.str(), "{\"a\":1}\n{\"b\":2}\n");
   std::filesystem::remove_all(dir);
 }

@@ -395,7 +395,7 @@ TEST_F(RunnerTest, EraseKeepsTheUnitIdWordsAndRestoreRowPutsThemBack) {
 
   for (std::uint32_t a = 0x8005C0; a < 0x800600; a += 2) sim->target().SetExecutive(a, 0xFFFFFF);
   ASSERT_EQ(Run({"erase"}), kExitSuccess);
-  EXPECT_NE(err.str().find("quillon restore-row " + file), npos) << err.str();
+  EXPECT_NE(err.str().find(" restore-row " + file), npos) << err.str();
   EXPECT_EQ(std::distance(fs::directory_iterator(dir / "rows"), {}), 1) << "good copy kept newest";
 
   EXPECT_EQ(Run({"restore-row", (dir / "none").string()}), kExitFileRejected);
@@ -561,9 +561,11 @@ TEST_F(RunnerTest, SeveralBoardsSerialNumbersAndTheLog) {
   for (std::size_t at = 0; (at = stopped.find("  stopped  ", at)) != npos; ++at) ++rows;
   EXPECT_EQ(rows, 3) << stopped;
   EXPECT_EQ(Run({"-P", names[0], "-P", names[0], "erase"}), kExitUsage);
+#ifndef _WIN32  // links to devices are a POSIX matter
   fs::create_symlink("/dev/null", dir / "by-id");
   EXPECT_EQ(Run({"-P", (dir / "by-id").string(), "-P", "/dev/null", "erase"}), kExitUsage);
   EXPECT_NE(err.str().find("are the same port"), npos) << err.str();
+#endif
   EXPECT_TRUE(ports_made.empty());
 }
 
