@@ -336,7 +336,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
     err << "quillon: --serial-state needs --serial\n";
     return {std::nullopt, kExitUsage};
   }
-  if (std::string why; !o.serial.empty() && !ParseSerialSpec(o.serial, why)) {
+  if (std::string why; !o.serial.empty() && !ParseSerialPlan(o.serial, why)) {
     err << "quillon: " << why << '\n';
     return {std::nullopt, kExitUsage};
   }

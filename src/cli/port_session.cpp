@@ -93,8 +93,8 @@ int PlaceSerial(Run& run, RunRecord& record, std::filesystem::path& with_serial)
       image::LoadResult::kLoaded) {
     return kExitSuccess;
   }
-  const SerialSpec& spec = run.serials->spec();
-  if (const auto problem = SerialPlaceProblem(spec, session.device.device.program_words, summary)) {
+  const SerialPlan& plan = run.serials->plan();
+  if (const auto problem = SerialPlaceProblem(plan, session.device.device.program_words, summary)) {
     run.Error(*problem);
     return kExitUsage;
   }
@@ -109,11 +109,11 @@ int PlaceSerial(Run& run, RunRecord& record, std::filesystem::path& with_serial)
   if (run.o.dry_run) return kExitSuccess;
   char name[64];
   std::snprintf(name, sizeof name, "quillon-serial-%06X-%llu.hex",
-                static_cast<unsigned>(spec.address), static_cast<unsigned long long>(*number));
+                static_cast<unsigned>(plan.address), static_cast<unsigned long long>(*number));
   // Beside the state, not in a shared temporary directory, where another
   // user could put a link under the foreseeable name.
   with_serial = run.serials->state().parent_path() / name;
-  if (!WriteFileWithSerial(run.o.argument, spec, *number, with_serial)) {
+  if (!WriteFileWithSerial(run.o.argument, plan, *number, with_serial)) {
     run.Error({"cannot write " + with_serial.string(), with_serial.string() + " に書けません"});
     return kExitFileRejected;
   }

@@ -429,16 +429,16 @@ int RunCommand(const CliOptions& given, Environment& env) {
   std::optional<SerialNumbers> serials;
   if (!o.serial.empty()) {
     std::string why;
-    const std::optional<SerialSpec> spec = ParseSerialSpec(o.serial, why);
-    if (!spec) return UsageError(env, why);
+    const std::optional<SerialPlan> plan = ParseSerialPlan(o.serial, why);
+    if (!plan) return UsageError(env, why);
     std::filesystem::path state = o.serial_state;
     if (state.empty()) {
       if (env.config_dir.empty()) {
         return UsageError(env, "--serial: no configuration directory; give --serial-state FILE");
       }
-      state = DefaultSerialState(env.config_dir, spec->address);
+      state = DefaultSerialState(env.config_dir, plan->address);
     }
-    serials.emplace(*spec, state);
+    serials.emplace(*plan, state);
   }
   std::optional<ProductionLog> log;
   if (!o.log.empty()) {

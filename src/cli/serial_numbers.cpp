@@ -48,7 +48,7 @@ constexpr std::string_view kNextKey = "next=";
 
 }  // namespace
 
-std::optional<SerialSpec> ParseSerialSpec(std::string_view text, std::string& error) {
+std::optional<SerialPlan> ParseSerialPlan(std::string_view text, std::string& error) {
   std::vector<std::string_view> fields;
   for (std::size_t start = 0;;) {
     const std::size_t colon = text.find(':', start);
@@ -56,14 +56,14 @@ std::optional<SerialSpec> ParseSerialSpec(std::string_view text, std::string& er
     if (colon == std::string_view::npos) break;
     start = colon + 1;
   }
-  SerialSpec spec;
+  SerialPlan plan;
   if (fields.back().starts_with("W=") || fields.back().starts_with("w=")) {
     const auto words = ParseNumber(fields.back().substr(2));
     if (!words || *words < 1 || *words > 4) {
       error = "--serial: W= takes 1 to 4 words: " + std::string(text);
       return std::nullopt;
     }
-    spec.words = static_cast<int>(*words);
+    plan.words = static_cast<int>(*words);
     fields.pop_back();
   }
   const auto address = ParseNumber(fields[0]);
@@ -77,34 +77,34 @@ std::optional<SerialSpec> ParseSerialSpec(std::string_view text, std::string& er
     error = "--serial: ADDR must be an even program address: " + std::string(fields[0]);
     return std::nullopt;
   }
-  if (*step == 0 || *start > Limit(spec.words)) {
+  if (*step == 0 || *start > Limit(plan.words)) {
     error = "--serial: START must fit in the words and STEP must not be 0: " + std::string(text);
     return std::nullopt;
   }
-  spec.address = static_cast<std::uint32_t>(*address);
-  spec.start = *start;
-  spec.step = *step;
-  return spec;
+  plan.address = static_cast<std::uint32_t>(*address);
+  plan.start = *start;
+  plan.step = *step;
+  return plan;
 }
 
-std::string SerialHexRecords(const SerialSpec& spec, std::uint64_t number) {
+std::string SerialHexRecords(const SerialPlan& plan, std::uint64_t number) {
   std::string text;
-  for (int k = 0; k < spec.words; ++k) {
+  for (int k = 0; k < plan.words; ++k) {
     const unsigned word = static_cast<unsigned>(number >> (16 * k)) & 0xFFFF;
     // A program word takes four bytes of the file at twice its address.
-    const std::uint32_t byte_address = 2 * (spec.address + 2 * static_cast<std::uint32_t>(k));
+    const std::uint32_t byte_address = 2 * (plan.address + 2 * static_cast<std::uint32_t>(k));
     text += Record(4, 0, {byte_address >> 24, byte_address >> 16});
     text += Record(0, byte_address, {word & 0xFF, word >> 8, 0, 0});
   }
   return text + Record(1, 0, {});
 }
 
-std::optional<report::MessagePair> SerialPlaceProblem(const SerialSpec& spec, long program_words,
+std::optional<report::MessagePair> SerialPlaceProblem(const SerialPlan& plan, long program_words,
                                                       const image::LoadSummary& summary) {
   char address[16];
-  std::snprintf(address, sizeof address, "0x%06X", static_cast<unsigned>(spec.address));
-  const std::uint32_t first = spec.address;
-  const std::uint32_t last = spec.address + 2 * static_cast<std::uint32_t>(spec.words) - 1;
+  std::snprintf(address, sizeof address, "0x%06X", static_cast<unsigned>(plan.address));
+  const std::uint32_t first = plan.address;
+  const std::uint32_t last = plan.address + 2 * static_cast<std::uint32_t>(plan.words) - 1;
   if (last >= 2 * static_cast<std::uint32_t>(program_words)) {
     return report::MessagePair{
         std::string("--serial: ") + address + " lies outside the part's program memory",
@@ -120,7 +120,7 @@ std::optional<report::MessagePair> SerialPlaceProblem(const SerialSpec& spec, lo
   return std::nullopt;
 }
 
-bool WriteFileWithSerial(const std::string& file, const SerialSpec& spec, std::uint64_t number,
+bool WriteFileWithSerial(const std::string& file, const SerialPlan& plan, std::uint64_t number,
                          const std::filesystem::path& output) {
   std::ifstream in(file, std::ios::binary);
   std::stringstream text;
@@ -131,7 +131,7 @@ bool WriteFileWithSerial(const std::string& file, const SerialSpec& spec, std::u
   contents.resize(std::min(contents.size(), contents.find('\0')));
   if (!contents.empty() && contents.back() != '\n') contents += '\n';
   std::ofstream out(output, std::ios::binary | std::ios::trunc);
-  out << contents << SerialHexRecords(spec, number);
+  out << contents << SerialHexRecords(plan, number);
   return static_cast<bool>(out.flush());
 }
 
@@ -142,12 +142,12 @@ std::filesystem::path DefaultSerialState(const std::filesystem::path& config_dir
   return config_dir / name;
 }
 
-SerialNumbers::SerialNumbers(SerialSpec spec, std::filesystem::path state)
-    : spec_(spec), state_(std::move(state)) {}
+SerialNumbers::SerialNumbers(SerialPlan plan, std::filesystem::path state)
+    : plan_(plan), state_(std::move(state)) {}
 
 std::optional<std::uint64_t> SerialNumbers::Next(report::MessagePair& error) const {
   std::error_code ec;
-  if (!std::filesystem::exists(state_, ec)) return spec_.start;
+  if (!std::filesystem::exists(state_, ec)) return plan_.start;
   std::ifstream in(state_);
   std::string line;
   std::getline(in, line);
@@ -179,13 +179,13 @@ std::optional<std::uint64_t> SerialNumbers::Take(report::MessagePair& error) {
   }
   const std::optional<std::uint64_t> number = Next(error);
   if (!number) return std::nullopt;
-  if (*number > Limit(spec_.words)) {
-    const std::string words = std::to_string(spec_.words);
+  if (*number > Limit(plan_.words)) {
+    const std::string words = std::to_string(plan_.words);
     error = {"the serial numbers no longer fit in " + words + " word(s)",
              "シリアル番号が " + words + " ワードに収まりません"};
     return std::nullopt;
   }
-  const std::uint64_t after = *number + spec_.step;
+  const std::uint64_t after = *number + plan_.step;
   // Past the last number the state still moves on, so the next take fails.
   const std::uint64_t next = after < *number ? ~0ull : after;
   std::string why;

@@ -15,7 +15,7 @@
 namespace quillon::cli {
 
 // --serial ADDR[:START[:STEP]][:W=N]
-struct SerialSpec {
+struct SerialPlan {
   std::uint32_t address = 0;  // program address of the first word
   std::uint64_t start = 1;
   std::uint64_t step = 1;
@@ -24,22 +24,22 @@ struct SerialSpec {
 
 // Numbers are decimal or 0x-prefixed hexadecimal; nothing with the reason
 // for text that is not a serial option.
-std::optional<SerialSpec> ParseSerialSpec(std::string_view text, std::string& error);
+std::optional<SerialPlan> ParseSerialPlan(std::string_view text, std::string& error);
 
-// Intel HEX records that put `number` at the spec's address: 16 bits per
+// Intel HEX records that put `number` at the plan's address: 16 bits per
 // program word, low word first, upper byte 0; each record sets its own
 // extended address and an end record follows.
-std::string SerialHexRecords(const SerialSpec& spec, std::uint64_t number);
+std::string SerialHexRecords(const SerialPlan& plan, std::uint64_t number);
 
 // Why the number cannot go where asked in a part of `program_words` whose
 // file loaded with `summary`; nothing when it can.
-std::optional<report::MessagePair> SerialPlaceProblem(const SerialSpec& spec, long program_words,
+std::optional<report::MessagePair> SerialPlaceProblem(const SerialPlan& plan, long program_words,
                                                       const image::LoadSummary& summary);
 
 // `file`'s text with the number's records after it, into `output`. The
 // loader reads on past an end record, so the number lands in the image the
 // write programs and verifies.
-bool WriteFileWithSerial(const std::string& file, const SerialSpec& spec, std::uint64_t number,
+bool WriteFileWithSerial(const std::string& file, const SerialPlan& plan, std::uint64_t number,
                          const std::filesystem::path& output);
 
 // $CONFIG/serial-<ADDR>.txt: one state per address.
@@ -51,7 +51,7 @@ std::filesystem::path DefaultSerialState(const std::filesystem::path& config_dir
 // run that dies after the take never hands that number out again.
 class SerialNumbers {
  public:
-  SerialNumbers(SerialSpec spec, std::filesystem::path state);
+  SerialNumbers(SerialPlan plan, std::filesystem::path state);
 
   // The next number, with the state past it on disk; nothing with the
   // reason when the state cannot be read or written or the numbers no
@@ -60,13 +60,13 @@ class SerialNumbers {
   // The number Take would give, taking nothing (a dry run).
   std::optional<std::uint64_t> Peek(report::MessagePair& error);
 
-  const SerialSpec& spec() const { return spec_; }
+  const SerialPlan& plan() const { return plan_; }
   const std::filesystem::path& state() const { return state_; }
 
  private:
   std::optional<std::uint64_t> Next(report::MessagePair& error) const;
 
-  SerialSpec spec_;
+  SerialPlan plan_;
   std::filesystem::path state_;
   std::mutex mutex_;  // the ports of one run take in turn
 };

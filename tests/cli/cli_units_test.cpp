@@ -356,11 +356,11 @@ TEST(CommandLine, SuggestionVersionAndHelpPerCommand) {
 TEST(SerialNumbersTest, TheOptionWithItsDefaultsAndItsLimits) {
   const struct {
     const char* text;
-    std::optional<SerialSpec> spec;
-  } rows[] = {{"0x2000", SerialSpec{0x2000, 1, 1, 1}},
-              {"8192:0x10:3", SerialSpec{0x2000, 16, 3, 1}},
-              {"0x2000:70000:1:W=2", SerialSpec{0x2000, 70000, 1, 2}},
-              {"0x2000:W=4", SerialSpec{0x2000, 1, 1, 4}},
+    std::optional<SerialPlan> plan;
+  } rows[] = {{"0x2000", SerialPlan{0x2000, 1, 1, 1}},
+              {"8192:0x10:3", SerialPlan{0x2000, 16, 3, 1}},
+              {"0x2000:70000:1:W=2", SerialPlan{0x2000, 70000, 1, 2}},
+              {"0x2000:W=4", SerialPlan{0x2000, 1, 1, 4}},
               {"0x2001", std::nullopt},
               {"0x2000:70000", std::nullopt},
               {"0x2000:1:0", std::nullopt},
@@ -370,13 +370,13 @@ TEST(SerialNumbersTest, TheOptionWithItsDefaultsAndItsLimits) {
               {"", std::nullopt}};
   for (const auto& row : rows) {
     std::string error;
-    const std::optional<SerialSpec> spec = ParseSerialSpec(row.text, error);
-    ASSERT_EQ(spec.has_value(), row.spec.has_value()) << row.text << ": " << error;
-    if (!spec) continue;
-    EXPECT_EQ(spec->address, row.spec->address) << row.text;
-    EXPECT_EQ(spec->start, row.spec->start) << row.text;
-    EXPECT_EQ(spec->step, row.spec->step) << row.text;
-    EXPECT_EQ(spec->words, row.spec->words) << row.text;
+    const std::optional<SerialPlan> plan = ParseSerialPlan(row.text, error);
+    ASSERT_EQ(plan.has_value(), row.plan.has_value()) << row.text << ": " << error;
+    if (!plan) continue;
+    EXPECT_EQ(plan->address, row.plan->address) << row.text;
+    EXPECT_EQ(plan->start, row.plan->start) << row.text;
+    EXPECT_EQ(plan->step, row.plan->step) << row.text;
+    EXPECT_EQ(plan->words, row.plan->words) << row.text;
   }
 }
 
@@ -386,11 +386,11 @@ TEST(SerialNumbersTest, RecordsPutTheNumberLowWordFirstAndTheFileMustLeaveRoom) 
   report::Reporter reporter(sink, clock, nullptr);
   devices::Selection part;
   ASSERT_TRUE(devices::SelectDevice(part, "dsPIC30F4013", reporter));
-  const SerialSpec spec{0x12000, 1, 1, 3};  // past the first 64 KB of the file
+  const SerialPlan plan{0x12000, 1, 1, 3};  // past the first 64 KB of the file
   image::MemoryImage image;
   image::LoadSummary summary;
   ASSERT_EQ(
-      image::LoadHexText(SerialHexRecords(spec, 0x123456789Aull), image, part, reporter, &summary),
+      image::LoadHexText(SerialHexRecords(plan, 0x123456789Aull), image, part, reporter, &summary),
       image::LoadResult::kLoaded);
   EXPECT_TRUE(summary.end_record);
   EXPECT_EQ(image::InstructionAt(image.program, 0x12000 / 2), 0x00789Au);
