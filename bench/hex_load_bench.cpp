@@ -7,6 +7,7 @@
 
 #include "devices/selection.h"
 #include "image/hex_loader.h"
+#include "full_size_hex.h"
 #include "image/hex_record.h"
 #include "image/memory_image.h"
 #include "report/reporter.h"
@@ -15,22 +16,6 @@
 using namespace quillon;
 
 namespace {
-
-std::string FullSizeHex(int program_words) {
-  std::string text = image::FormatUpperAddressRecord(0) + "\r\n";
-  image::HexRecord record;
-  for (long u = 0; u < 2L * program_words; ++u) {
-    record.AppendWord(static_cast<std::uint16_t>(u % 2 ? (u * 7) & 0xFF : u * 13));
-    if (record.count() == image::kRecordDataBytes) {
-      text += record.FormatDataRecord();
-      text += "\r\n";
-      if ((record.offset() & 0xFFFF) == 0) {
-        text += image::FormatUpperAddressRecord(static_cast<int>(record.offset() >> 16)) + "\r\n";
-      }
-    }
-  }
-  return text + std::string(image::kEndOfFileRecord) + "\r\n";
-}
 
 }  // namespace
 
@@ -42,7 +27,7 @@ int main() {
   if (!devices::SelectDevice(selection, "dsPIC33FJ256GP710", reporter)) return 1;
 
   const int program_words = selection.device.program_words;
-  const std::string text = FullSizeHex(program_words);
+  const std::string text = bench::FullSizeHex(program_words);
   const long units = 2L * program_words;
   image::MemoryImage memory;
 

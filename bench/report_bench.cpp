@@ -28,6 +28,7 @@
 #include "icsp/operations.h"
 #include "icsp/primitives.h"
 #include "icsp/session.h"
+#include "full_size_hex.h"
 #include "image/hex_record.h"
 #include "image/hex_writer.h"
 #include "report/reporter.h"
@@ -253,22 +254,6 @@ std::vector<Row> PartRows(const std::string& device, const Mode& mode) {
   return rows;
 }
 
-std::string FullSizeHex(int program_words) {
-  std::string text = image::FormatUpperAddressRecord(0) + "\r\n";
-  image::HexRecord record;
-  for (long u = 0; u < 2L * program_words; ++u) {
-    record.AppendWord(static_cast<std::uint16_t>(u % 2 ? (u * 7) & 0xFF : u * 13));
-    if (record.count() == image::kRecordDataBytes) {
-      text += record.FormatDataRecord();
-      text += "\r\n";
-      if ((record.offset() & 0xFFFF) == 0) {
-        text += image::FormatUpperAddressRecord(static_cast<int>(record.offset() >> 16)) + "\r\n";
-      }
-    }
-  }
-  return text + std::string(image::kEndOfFileRecord) + "\r\n";
-}
-
 // Best of `rounds`, in thread CPU seconds: the machine may be busy.
 template <typename F>
 double Best(int rounds, F f) {
@@ -291,7 +276,7 @@ HexFigures HexThroughput() {
   report::Reporter reporter(sink, clock, [] { return report::kEnglishLangId; });
   devices::Selection selection;
   devices::SelectDevice(selection, "dsPIC33FJ256GP710", reporter);
-  const std::string text = FullSizeHex(selection.device.program_words);
+  const std::string text = bench::FullSizeHex(selection.device.program_words);
   image::MemoryImage img;
   HexFigures h;
   h.bytes = static_cast<double>(text.size());
