@@ -6,18 +6,13 @@
 #include <string>
 
 #include "devices/selection.h"
-#include "image/hex_loader.h"
 #include "full_size_hex.h"
-#include "image/hex_record.h"
+#include "image/hex_loader.h"
 #include "image/memory_image.h"
 #include "report/reporter.h"
 #include "report/status_sink.h"
 
 using namespace quillon;
-
-namespace {
-
-}  // namespace
 
 int main() {
   report::NullSink sink;

@@ -25,10 +25,10 @@
 #include <vector>
 
 #include "devices/selection.h"
+#include "full_size_hex.h"
 #include "icsp/operations.h"
 #include "icsp/primitives.h"
 #include "icsp/session.h"
-#include "full_size_hex.h"
 #include "image/hex_record.h"
 #include "image/hex_writer.h"
 #include "report/reporter.h"
