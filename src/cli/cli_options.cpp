@@ -5,7 +5,9 @@
 #include <memory>
 
 #include "cli/exit_codes.h"
+#include "cli/man_page.h"
 #include "cli/serial_numbers.h"
+#include "quillon_version.h"
 
 namespace quillon::cli {
 namespace {
@@ -198,7 +200,7 @@ struct Parser {
   Parser() {
     cli.footer(kExitCodeHelp);
     cli.require_subcommand(1);
-    cli.set_version_flag("--version", "quillon " QUILLON_VERSION);
+    cli.set_version_flag("--version", "quillon " QUILLON_VERSION_TEXT "\n" QUILLON_LICENSE_TEXT);
     global_options = AddOptions(cli, ~0u, o, f);
     for (const CommandRow& row : kCommands) {
       CLI::App* sub = cli.add_subcommand(row.name, row.help);
@@ -350,112 +352,9 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
   return {o, 0};
 }
 
-namespace {
-
-// Roff with its special characters escaped.
-std::string Roff(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\\') {
-      out += "\\e";
-    } else if (c == '-') {
-      out += "\\-";
-    } else {
-      out += c;
-    }
-  }
-  if (!out.empty() && (out[0] == '.' || out[0] == '\'')) out.insert(0, "\\&");
-  return out;
-}
-
-void ManOptions(std::ostream& out, const CLI::App& app) {
-  for (const CLI::Option* opt : app.get_options()) {
-    if (opt->get_group().empty() || opt->get_positional()) continue;
-    std::string names = opt->get_name(false, true);
-    std::replace(names.begin(), names.end(), ',', ' ');
-    out << ".TP\n\\fB" << Roff(names) << "\\fR";
-    if (opt->get_items_expected_min() > 0) out << " \\fI" << Roff(opt->get_type_name()) << "\\fR";
-    out << '\n' << Roff(opt->get_description()) << '\n';
-  }
-}
-
-}  // namespace
-
-void WriteBashCompletion(std::ostream& out) {
-  Parser p;
-  auto names = [](const CLI::App& app) {
-    std::string words;
-    for (const CLI::Option* opt : app.get_options()) {
-      if (opt->get_positional()) continue;
-      for (const std::string& s : opt->get_snames()) words += " -" + s;
-      for (const std::string& l : opt->get_lnames()) words += " --" + l;
-    }
-    return words;
-  };
-  std::string commands;
-  for (const CommandRow& row : kCommands) commands += std::string(" ") + row.name;
-  out << "# bash completion for quillon\n"
-         "_quillon() {\n"
-         "  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]} cmd= w opts\n"
-         "  local commands=\""
-      << commands.substr(1)
-      << "\"\n"
-         "  for w in \"${COMP_WORDS[@]:1:COMP_CWORD-1}\"; do\n"
-         "    case \" $commands \" in *\" $w \"*) cmd=$w; break ;; esac\n"
-         "  done\n"
-         "  case $prev in\n"
-         "    -P|--port) COMPREPLY=($(compgen -W \"sim $(ls /dev/serial/by-id/* /dev/ttyUSB* "
-         "/dev/ttyACM* 2>/dev/null)\" -- \"$cur\")); return ;;\n"
-         "    -p|--device) COMPREPLY=($(compgen -W \"$(quillon devices 2>/dev/null | cut -d' ' "
-         "-f1)\" -- \"$cur\")); return ;;\n"
-         "    --exec-dir) COMPREPLY=($(compgen -d -- \"$cur\")); return ;;\n"
-         "    -o|--output|--listing) COMPREPLY=($(compgen -f -- \"$cur\")); return ;;\n"
-         "    --lang) COMPREPLY=($(compgen -W \"en ja\" -- \"$cur\")); return ;;\n"
-         "  esac\n"
-         "  if [[ $cur == -* ]]; then\n"
-         "    case $cmd in\n";
-  for (const auto& [sub, id] : p.commands) {
-    out << "      " << sub->get_name() << ") opts=\"" << names(*sub).substr(1) << "\" ;;\n";
-  }
-  out << "      *) opts=\"" << names(p.cli).substr(1) << "\" ;;\n"
-      << "    esac\n"
-         "    COMPREPLY=($(compgen -W \"$opts\" -- \"$cur\"))\n"
-         "  elif [[ -z $cmd ]]; then\n"
-         "    COMPREPLY=($(compgen -W \"$commands\" -- \"$cur\"))\n"
-         "  elif [[ $cmd == write || $cmd == verify ]]; then\n"
-         "    COMPREPLY=($(compgen -f -X '!*.[hH][eE][xX]' -- \"$cur\") $(compgen -d -- "
-         "\"$cur\"))\n"
-         "  elif [[ $cmd == read ]]; then\n"
-         "    COMPREPLY=($(compgen -d -- \"$cur\"))\n"
-         "  fi\n"
-         "}\n"
-         "complete -F _quillon quillon\n";
-}
-
-void WriteManPage(std::ostream& out) {
-  Parser p;
-  out << ".TH QUILLON 1 \"\" \"quillon " QUILLON_VERSION "\" \"User Commands\"\n"
-      << ".SH NAME\nquillon \\- " << Roff(p.cli.get_description()) << '\n'
-      << ".SH SYNOPSIS\n\\fBquillon\\fR [\\fIOPTIONS\\fR] \\fICOMMAND\\fR [\\fIARGS\\fR]\n"
-      << ".SH COMMANDS\n";
-  for (const CommandRow& row : kCommands) {
-    out << ".TP\n\\fB" << row.name << "\\fR";
-    if (row.argument != nullptr) {
-      out << (row.argument_required ? " \\fI" : " [\\fI") << row.argument
-          << (row.argument_required ? "\\fR" : "\\fR]");
-    }
-    out << '\n' << Roff(row.help) << '\n';
-  }
-  out << ".SH OPTIONS\nOptions may come before or after the command; each applies only to the "
-         "commands that list it in their \\fB\\-\\-help\\fR.\n";
-  ManOptions(out, p.cli);
-  out << ".SH EXIT STATUS\n.nf\n"
-      << Roff(kExitCodeHelp) << ".fi\n"
-      << ".SH FILES\n.TP\n\\fI$XDG_CONFIG_HOME/quillon/settings\\fR\n"
-      << "The remembered port, part and executive directory.\n"
-      << ".TP\n\\fI$XDG_CONFIG_HOME/quillon/serial\\-ADDR.txt\\fR\n"
-      << "The next serial number for \\fB\\-\\-serial\\fR at ADDR (six hexadecimal digits).\n"
-      << ".SH SEE ALSO\n\\fBquillon\\-sim\\fR(1), /usr/share/doc/quillon/cli.md\n";
+void WithCommandLine(const std::function<void(const CLI::App&)>& use) {
+  const Parser p;
+  use(p.cli);
 }
 
 }  // namespace quillon::cli

@@ -1,6 +1,7 @@
 // The command line of the console tool.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -8,6 +9,10 @@
 #include <vector>
 
 #include "cli/console_view.h"
+
+namespace CLI {
+class App;
+}
 
 namespace quillon::cli {
 
@@ -61,10 +66,8 @@ struct ParseOutcome {
 ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream& out,
                               std::ostream& err);
 
-// The manual page (roff), from the same definitions as --help.
-void WriteManPage(std::ostream& out);
-
-// The bash completion script, from the same definitions.
-void WriteBashCompletion(std::ostream& out);
+// Builds the tool's command line and hands it to `use`, so that the manual
+// page and the completion script follow the same definitions as --help.
+void WithCommandLine(const std::function<void(const CLI::App&)>& use);
 
 }  // namespace quillon::cli

@@ -1,5 +1,8 @@
 #include "cli/operation_guard.h"
 
+#include <cerrno>
+#include <string>
+
 #include "image/formats.h"
 
 namespace quillon::cli {
@@ -66,12 +69,25 @@ report::MessagePair CannotOpenMessage(std::string_view port, std::string_view er
   // POSIX texts end in "(description)"; Windows ones are "Call Error=n".
   std::string reason(error);
   const std::size_t open = reason.rfind(" (");
+  bool denied = false;
   if (open != std::string::npos && reason.ends_with(')')) {
+    denied = reason.find(" Error=" + std::to_string(EACCES) + " (") != std::string::npos;
     reason = reason.substr(open + 2, reason.size() - open - 3);
   }
   const std::string p(port);
-  return {"quillon: cannot open " + p + ": " + reason,
-          "quillon: " + p + " を開けません: " + reason};
+  report::MessagePair message{"quillon: cannot open " + p + ": " + reason,
+                              "quillon: " + p + " を開けません: " + reason};
+  // Serial devices belong to a group (dialout on Debian and Ubuntu) that a
+  // new user is not in; the error alone does not say so.
+  if (denied) {
+    message.english +=
+        " (on Linux: sudo usermod -aG dialout $USER, then log in again; or a udev rule, see "
+        "docs/cli.md)";
+    message.japanese +=
+        " (Linux では sudo usermod -aG dialout $USER の後にログインし直すか、udev ルールを"
+        "設定してください。docs/cli.md 参照)";
+  }
+  return message;
 }
 
 }  // namespace quillon::cli

@@ -146,7 +146,8 @@ int LogRecord(ProductionLog* log, const RunRecord& record, const CliOptions& o,
 class GangSettings : public app::SettingsStore {
  public:
   explicit GangSettings(app::SettingsStore& store) : store_(store) {
-    for (std::string_view name : {app::kChipSetting, app::kComSetting, kExecDirSetting}) {
+    for (std::string_view name :
+         {app::kChipSetting, app::kComSetting, kExecDirSetting, kSimExecDirSetting}) {
       at_start_[std::string(name)] = store.Load(name);
     }
   }
@@ -385,7 +386,11 @@ int RunCommand(const CliOptions& given, Environment& env) {
     o.device = canonical;
   }
   const bool exec_dir_given = !o.exec_dir.empty();
-  if (!exec_dir_given) o.exec_dir = env.settings.Load(kExecDirSetting);
+  const bool simulated = std::all_of(port_names.begin(), port_names.end(), [](const auto& name) {
+    return name == "sim" || name.starts_with("sim:");
+  });
+  const std::string_view exec_dir_setting = simulated ? kSimExecDirSetting : kExecDirSetting;
+  if (!exec_dir_given) o.exec_dir = env.settings.Load(exec_dir_setting);
   if (!o.exec_dir.empty() && !std::filesystem::is_directory(o.exec_dir)) {
     // A remembered directory that has gone is forgotten quietly: the
     // executive may not even be needed.
@@ -452,7 +457,7 @@ int RunCommand(const CliOptions& given, Environment& env) {
   if (exec_dir_given) {
     std::error_code ec;
     const std::filesystem::path absolute = std::filesystem::absolute(o.exec_dir, ec);
-    env.settings.Store(kExecDirSetting, ec ? o.exec_dir : absolute.string());
+    env.settings.Store(exec_dir_setting, ec ? o.exec_dir : absolute.string());
   }
 
   Shared shared{o,

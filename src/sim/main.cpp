@@ -10,6 +10,7 @@
 #include <iostream>
 #include <optional>
 
+#include "quillon_version.h"
 #include "report/message.h"
 #include "sim/board.h"
 #include "sim/pty_server.h"
@@ -54,7 +55,8 @@ std::string LinkSummary(const quillon::sim::Stats& stats) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Simulated Quillon programmer board on a pseudo-terminal"};
+  CLI::App app{"Simulated Quillon programmer board on a pseudo-terminal", "quillon-sim"};
+  app.set_version_flag("--version", "quillon-sim " QUILLON_VERSION_TEXT "\n" QUILLON_LICENSE_TEXT);
   std::string device = "dsPIC30F4013", firmware_text = "1.2", state_path, link_path, trace_path;
   bool no_executive = false, pace = false;
   app.add_option("--device", device, "target part, by catalogue name");

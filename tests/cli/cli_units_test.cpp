@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -288,7 +289,7 @@ TEST(CommandLine, HelpDocumentsTheExitCodes) {
 
 // --- guards around an operation (the common cases run against the board) ---
 
-TEST(OperationGuard, UnknownOrZeroDeviceIdAndWindowsPortErrors) {
+TEST(OperationGuard, UnknownOrZeroDeviceIdAndPortErrors) {
   const devices::DeviceRecord& selected = *devices::FindByName("dsPIC30F4013");
   IdentityVerdict v = CheckIdentity(selected, {true, 0x1234, 0x0D, nullptr}, false);
   EXPECT_NE(v.message.english.find("answers is DeviceID 1234, not"), std::string::npos);
@@ -296,6 +297,11 @@ TEST(OperationGuard, UnknownOrZeroDeviceIdAndWindowsPortErrors) {
   EXPECT_EQ(v.identity, Identity::kNoTarget);
   EXPECT_EQ(CannotOpenMessage("COM7", "CreateFile Error=2").english,
             "quillon: cannot open COM7: CreateFile Error=2");
+  // Lacking permission, the message says how to get it; Windows' Error=13 is another error.
+  const std::string denied = "open Error=" + std::to_string(EACCES) + " (Permission denied)";
+  EXPECT_NE(CannotOpenMessage("/dev/ttyUSB0", denied).english.find("dialout"), std::string::npos);
+  EXPECT_EQ(CannotOpenMessage("COM7", "CreateFile Error=13").english.find("dialout"),
+            std::string::npos);
 }
 
 // Every command line the README and the reference show is one the tool
