@@ -1,6 +1,8 @@
 #include "image/hex_loader.h"
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <memory>
 
@@ -139,9 +141,28 @@ LoadResult Loader::Run(std::string_view text) {
   return LoadResult::kLoaded;
 }
 
+// A record is ":" and hexadecimal digits only, as many as its count field
+// says: 2 per byte, or 4 per unit for a word record. A character that is
+// not a digit would otherwise read as 0 and be programmed, and a line cut
+// short or run together with another would shift every word after it.
+bool WellFormed(std::string_view record) {
+  if (!std::all_of(record.begin() + 1, record.end(),
+                   [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; })) {
+    return false;
+  }
+  const std::size_t count = static_cast<std::size_t>(HexValue(record.substr(1, 2)));
+  const std::size_t digits = record.size() - 9;  // after ":", count, address and type
+  const bool data = HexValue(record.substr(7, 2)) == 0;
+  return digits == 2 * count + 2 || (data && digits == 4 * count + 2);
+}
+
 Loader::LineResult Loader::Line(std::string_view line) {
   if (line.empty() || line[0] == ';') return LineResult::kNext;
-  if (line[0] != ':' || line.size() < 11) return LineResult::kNotHex;
+  if (line[0] != ':') return LineResult::kNotHex;
+  // Blanks after the checksum are dropped: an editor may leave them, and
+  // they cannot change a value.
+  while (line.back() == ' ' || line.back() == '\t') line.remove_suffix(1);
+  if (line.size() < 11 || !WellFormed(line)) return LineResult::kNotHex;
 
   const int count = HexValue(line.substr(1, 2));
   const int address = HexValue(line.substr(3, 4));
