@@ -29,6 +29,26 @@ bool EndsWithIgnoringCase(std::string_view text, std::string_view tail) {
 
 namespace {
 
+// "sim:dsPIC30F4013,state=..." names the part in its socket.
+std::string SimulatedPart(const std::string& port_name) {
+  if (!port_name.starts_with("sim:")) return "";
+  return port_name.substr(4, port_name.find(',') - 4);
+}
+
+// A relative device path is remembered whole, like a simulated board's
+// state file: a run from another directory must reach the same port.
+// Windows port names (COM3) are no paths.
+std::string RememberedPortName(const std::string& port_name) {
+#ifndef _WIN32
+  if (port_name != "sim" && !port_name.starts_with("sim:")) {
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(port_name, ec);
+    if (!ec) return absolute.lexically_normal().string();
+  }
+#endif
+  return port_name;
+}
+
 // The files `read` leaves: -o and --listing name them; otherwise today's
 // two files in DIR, the listing possibly renamed.
 icsp::ReadFiles ReadFilesFor(const CliOptions& o) {
@@ -222,10 +242,13 @@ int RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record,
   app.session().console_program = "quillon-cli";
 #endif
 
-  // An explicit device is chosen (and remembered); otherwise the remembered
-  // one is used when the catalogue still knows it, else detection decides.
-  if (!o.device.empty()) {
-    app.ChooseDevice(o.device);
+  // An explicit device (-p, or the part a simulated board names) is chosen
+  // and remembered; otherwise the remembered one is used when the catalogue
+  // still knows it, else detection decides.
+  const std::string remembered_chip = c.settings.Load(app::kChipSetting);
+  const std::string device = !o.device.empty() ? o.device : SimulatedPart(c.port_name);
+  if (!device.empty()) {
+    app.ChooseDevice(device);
   } else {
     const std::string chip = app::LoadChip(c.settings);
     if (!chip.empty() && devices::FindByName(chip) != nullptr) {
@@ -249,7 +272,7 @@ int RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record,
   if (app.ConnectTo(c.port_name)) {
     // Only a port with a board that answered is remembered: a mistyped -P
     // must not replace the working one.
-    if (c.remember_port) c.settings.Store(app::kComSetting, c.port_name);
+    if (c.remember_port) c.settings.Store(app::kComSetting, RememberedPortName(c.port_name));
     const std::uint16_t fw = app.session().firmware_version;
     record.firmware = std::to_string(fw >> 8) + "." + std::to_string(fw & 0xFF);
     Run run{o, app, c.view, language, c.stop_request, c.serials};
@@ -262,6 +285,8 @@ int RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record,
     }
     refused = run.identity_refused;
   }
+  // A part that the socket refused must not become the next run's choice.
+  if (refused && !device.empty()) c.settings.Store(app::kChipSetting, remembered_chip);
   if (app.session().device.selected && !refused) {
     record.part = std::string(devices::TrimBlanks(app.session().device.device.name));
     record.device_id = app.session().device.device.device_id;

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -24,6 +26,7 @@
 #include "cli/run_record.h"
 #include "cli/serial_numbers.h"
 #include "devices/catalogue.h"
+#include "image/hex_writer.h"
 #include "report/message.h"
 
 namespace quillon::cli {
@@ -43,6 +46,36 @@ bool Readable(const std::string& path) {
   std::FILE* file = std::fopen(trimmed.c_str(), "rb");
   if (file == nullptr) return false;
   std::fclose(file);
+  return true;
+}
+
+int FileError(Environment& env, const std::string& text) {
+  env.err << "quillon: " << text << '\n';
+  return kExitFileRejected;
+}
+
+// The files `read` leaves.
+std::vector<std::string> ReadOutputs(const CliOptions& o) {
+  if (!o.output.empty()) {
+    return o.listing.empty() ? std::vector{o.output} : std::vector{o.output, o.listing};
+  }
+  return {o.listing.empty() ? image::JoinPath(o.argument, image::kListingName) : o.listing,
+          image::JoinPath(o.argument, image::kHexName)};
+}
+
+// Whether `path` can be written, by opening it as the read will: an
+// existing file for appending (its contents stay), a new one created and
+// removed again.
+bool CanWrite(const std::string& path, std::string& why) {
+  std::error_code ec;
+  const bool existed = std::filesystem::exists(path, ec);
+  std::FILE* file = std::fopen(path.c_str(), existed ? "ab" : "wb");
+  if (file == nullptr) {
+    why = std::strerror(errno);
+    return false;
+  }
+  std::fclose(file);
+  if (!existed) std::filesystem::remove(path, ec);
   return true;
 }
 
@@ -401,15 +434,29 @@ int RunCommand(const CliOptions& given, Environment& env) {
   }
   for (const std::string* file : {&o.output, &o.listing, &o.log}) {
     if (file->empty()) continue;
+    const std::string option = file == &o.output    ? "read -o"
+                               : file == &o.listing ? "read --listing"
+                                                    : "--log";
     const std::filesystem::path parent = std::filesystem::path(*file).parent_path();
     if (!parent.empty() && !std::filesystem::is_directory(parent)) {
-      return UsageError(env, (file == &o.log ? "--log" : "read") +
-                                 std::string(": no such directory: ") + parent.string());
+      return UsageError(env, option + ": no such directory: " + parent.string());
+    }
+    if (file != &o.log && std::filesystem::is_directory(*file)) {
+      return UsageError(env, option + ": " + *file + " is a directory");
     }
   }
   if (!o.output.empty() && !EndsWithIgnoringCase(o.output, ".hex") &&
       !EndsWithIgnoringCase(o.output, ".bin")) {
     return UsageError(env, "read -o: the file name must end in .hex or .bin: " + o.output);
+  }
+  if (o.command == Command::kRead) {
+    // Reading a whole part takes a while: a result that cannot be kept is
+    // found before it begins.
+    for (const std::string& file : ReadOutputs(o)) {
+      if (std::string why; !CanWrite(file, why)) {
+        return FileError(env, "read: cannot write " + file + ": " + why);
+      }
+    }
   }
   // Several ports write the same files side by side.
   if (port_names.size() > 1 && o.command == Command::kRead) {

@@ -302,8 +302,55 @@ TEST_F(RunnerTest, ReadIntoNamedFiles) {
   EXPECT_EQ(bytes.substr(0, 8), std::string("\x00\x01\x04\x00\x00\x00\x00\x00", 8));
   EXPECT_EQ(bytes.substr(4 * 0x80, 4), std::string("\x00\x5A\x00\x00", 4));
   EXPECT_FALSE(fs::exists(dir / "$Quill$.hex"));
-  EXPECT_EQ(Run({"read", "-o", (dir / "none" / "x.hex").string()}), kExitUsage);
-  EXPECT_EQ(Run({"read", "-o", (dir / "x.srec").string()}), kExitUsage);
+
+  // Output that cannot be written is refused before anything is read.
+  fs::create_directories(dir / "d.hex");
+  const struct {
+    std::vector<std::string> args;
+    int status;
+  } kRefused[] = {
+      {{"read", "-o", (dir / "none" / "x.hex").string()}, kExitUsage},
+      {{"read", "-o", (dir / "x.srec").string()}, kExitUsage},
+      {{"read", "-o", (dir / "d.hex").string()}, kExitUsage},
+      {{"read", "-o", raw.string(), "--listing", (dir / "d.hex").string()}, kExitUsage},
+      {{"read", "-o", "/proc/x.hex"}, kExitFileRejected},  // a folder even root cannot write
+      {{"read", "/proc"}, kExitFileRejected},
+  };
+  for (const auto& c : kRefused) {
+    if (c.status == kExitFileRejected && !fs::is_directory("/proc/self")) continue;
+    commands.clear();
+    EXPECT_EQ(Run(c.args), c.status) << c.args[2];
+    EXPECT_TRUE(commands.empty()) << c.args[2] << ": " << err.str();
+  }
+  EXPECT_NE(err.str().find("read: cannot write /proc/$Quill$.txt: "), std::string::npos)
+      << err.str();
+}
+
+// The settings keep only what the socket confirmed, in a form that holds
+// from any directory.
+TEST_F(RunnerTest, RememberedSettings) {
+  const struct {
+    std::vector<std::string> args;
+    std::string chip_before;
+    int status;
+    std::string chip_after;
+  } kCases[] = {
+      {{"-p", "dsPIC30F4011", "erase"}, "", kExitProblem, ""},
+      {{"-p", "dsPIC30F4011", "erase"}, "dsPIC30F4013", kExitProblem, "dsPIC30F4013"},
+      {{"-p", "dsPIC30F4011", "connect"}, "", kExitSuccess, "dsPIC30F4011"},
+      // The simulated board's part is selected without -p.
+      {{"-P", "sim:dsPIC30F4013", "erase"}, "dsPIC33FJ128GP802", kExitSuccess, "dsPIC30F4013"},
+  };
+  for (const auto& c : kCases) {
+    settings.values.clear();
+    if (!c.chip_before.empty()) settings.values["CHIP"] = c.chip_before;
+    std::vector<std::string> args = c.args;
+    if (args[0] != "-P") args.insert(args.begin(), {"-P", "sim"});
+    EXPECT_EQ(Run(args), c.status) << args[2] << err.str();
+    EXPECT_EQ(settings.values["CHIP"], c.chip_after) << args[2];
+  }
+  EXPECT_EQ(Run({"-P", "board/tty0", "connect"}), kExitSuccess) << err.str();
+  EXPECT_EQ(settings.values["COM"], (fs::current_path() / "board" / "tty0").string());
 }
 
 TEST_F(RunnerTest, JsonObjectAndDryRun) {
