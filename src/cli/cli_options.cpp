@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "cli/exit_codes.h"
+#include "cli/run_record.h"
 #include "cli/serial_numbers.h"
 
 namespace quillon::cli {
@@ -273,8 +274,9 @@ bool NeedsPart(Command command) {
          command == Command::kVerify || command == Command::kRead;
 }
 
-ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream& out,
-                              std::ostream& err) {
+namespace {
+
+ParseOutcome Parse(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   Parser p;
   // CLI11 takes the arguments reversed, without the program name.
   std::vector<std::string> reversed(args.rbegin(), args.empty() ? args.rend() : args.rend() - 1);
@@ -348,6 +350,33 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
                 : p.f.verbose ? Verbosity::kVerbose
                               : Verbosity::kNormal;
   return {o, 0};
+}
+
+}  // namespace
+
+ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream& out,
+                              std::ostream& err) {
+  const ParseOutcome outcome = Parse(args, out, err);
+  // A script that asked for JSON gets its one object for a refused command
+  // line too, naming the command when one was recognised.
+  const auto end = std::find(args.begin(), args.end(), "--");
+  if (outcome.options || outcome.exit_code != kExitUsage ||
+      std::find(args.begin(), end, "--json") == end) {
+    return outcome;
+  }
+  RunRecord record;
+  record.command_known = false;
+  record.exit_status = kExitUsage;
+  for (auto a = args.begin() + 1; a < end && !record.command_known; ++a) {
+    for (const CommandRow& row : kCommands) {
+      if (*a == row.name) {
+        record.command = row.id;
+        record.command_known = true;
+      }
+    }
+  }
+  WriteJson(record, out);
+  return outcome;
 }
 
 namespace {

@@ -27,6 +27,7 @@
 #include "cli/serial_numbers.h"
 #include "devices/catalogue.h"
 #include "image/hex_writer.h"
+#include "image/sha256.h"
 #include "report/message.h"
 
 namespace quillon::cli {
@@ -97,8 +98,24 @@ std::int64_t SteadyMs() {
       .count();
 }
 
-int PrintPorts(Environment& env, std::uint16_t language) {
+int PrintPorts(Environment& env, std::uint16_t language, bool json) {
   const std::vector<link::PortInfo> ports = env.list_ports ? env.list_ports() : ListPorts();
+  if (json) {
+    auto text_or_null = [](const std::string& text) {
+      return text.empty() ? std::string("null") : JsonString(text);
+    };
+    env.out << '[';
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+      const link::PortInfo& p = ports[i];
+      env.out << (i == 0 ? "" : ",") << "{\"name\":" << JsonString(p.name)
+              << ",\"usb_id\":" << text_or_null(p.usb_id) << ",\"maker\":" << text_or_null(p.maker)
+              << ",\"product\":" << text_or_null(p.product)
+              << ",\"serial\":" << text_or_null(p.serial) << ",\"alias\":" << text_or_null(p.alias)
+              << '}';
+    }
+    env.out << "]\n";
+    return kExitSuccess;
+  }
   if (ports.empty()) {
     env.err << report::Pick({"no serial ports found", "シリアルポートが見つかりません"}, language)
             << '\n';
@@ -230,7 +247,7 @@ struct Shared {
   ProductionLog* log;
 };
 
-int RunSinglePort(Shared& s, const std::string& port_name) {
+int RunSinglePort(Shared& s, const std::string& port_name, bool& answered) {
   const CliOptions& o = s.o;
   Environment& env = s.env;
   std::string port_error;
@@ -254,13 +271,10 @@ int RunSinglePort(Shared& s, const std::string& port_name) {
     return LogRecord(s.log, record, o, log_error);
   }
   port->Close();
+  answered = true;
 
   ConsoleView view(env.out, env.err, o.verbosity, env.progress_on_terminal, env.now_ms);
   view.set_language(s.language);
-  // Connect and detect answer with the engine's texts; the operations with
-  // a summary line of their own (and --json with its object).
-  // An incremental write says what it compared and wrote; restore-row what
-  // it found.
   view.marks().erase_before_writing = !o.no_erase;
   view.marks().verify_after_writing = !o.no_verify;
   view.marks().enhanced_icsp = !o.plain_icsp;
@@ -274,12 +288,10 @@ int RunSinglePort(Shared& s, const std::string& port_name) {
   RunOnPort(context, *port, record, [&view, &o] {
     // Connect and detect answer with the engine's texts; the operations with
     // a summary line of their own (and --json with its object).
-    // An incremental write says what it compared and wrote; restore-row what
-    // it found.
+    // Restore-row says what it found.
     view.set_results_shown(!o.json &&
                            (o.verbosity == Verbosity::kVerbose || o.command == Command::kConnect ||
-                            o.command == Command::kDetect || o.command == Command::kRestoreRow ||
-                            o.incremental));
+                            o.command == Command::kDetect || o.command == Command::kRestoreRow));
   });
   view.Finish();
   record.exit_status = LogRecord(s.log, record, o, log_error);
@@ -362,16 +374,30 @@ int RunGang(Shared& s, const std::vector<std::string>& port_names) {
 
 }  // namespace
 
-int RunCommand(const CliOptions& given, Environment& env) {
+namespace {
+
+// `answered`: standard output already carries the run's JSON.
+int RunChecked(const CliOptions& given, Environment& env, bool& answered) {
   CliOptions o = given;
   const std::uint16_t language = o.lang == "ja"   ? report::kJapaneseLangId
                                  : o.lang == "en" ? report::kEnglishLangId
                                                   : env.locale_language;
   if (o.command == Command::kDevices) {
-    ListDevices(o.argument, env.out);
+    answered = o.json;
+    if (ListDevices(o.argument, env.out, o.json) == 0 && !o.json) {
+      env.err << report::Pick({"quillon: no part matches \"" + o.argument +
+                                   "\" (quillon devices lists them all)",
+                               "quillon: \"" + o.argument +
+                                   "\" に該当する品種はありません (quillon devices で一覧を表示)"},
+                              language)
+              << '\n';
+    }
     return kExitSuccess;
   }
-  if (o.command == Command::kPorts) return PrintPorts(env, language);
+  if (o.command == Command::kPorts) {
+    answered = o.json;
+    return PrintPorts(env, language, o.json);
+  }
 
   // Everything that can be refused without the board is refused before it
   // is touched: a wrong file name must not cost an erased part.
@@ -508,8 +534,28 @@ int RunCommand(const CliOptions& given, Environment& env) {
                 env.now_ms ? env.now_ms : std::function<std::int64_t()>(SteadyMs),
                 serials ? &*serials : nullptr,
                 log ? &*log : nullptr};
-  return port_names.size() == 1 ? RunSinglePort(shared, port_names.front())
-                                : RunGang(shared, port_names);
+  return port_names.size() == 1 ? RunSinglePort(shared, port_names.front(), answered)
+                                : (answered = true, RunGang(shared, port_names));
+}
+
+}  // namespace
+
+// Scripts get one JSON object for every run, also one that ended before
+// any operation began.
+int RunCommand(const CliOptions& options, Environment& env) {
+  bool answered = false;
+  const int code = RunChecked(options, env, answered);
+  if (options.json && !answered) {
+    RunRecord record;
+    record.command = options.command;
+    record.exit_status = code;
+    if (options.command == Command::kWrite || options.command == Command::kVerify) {
+      record.file = options.argument;
+      record.sha256 = image::FileSha256Hex(options.argument);
+    }
+    WriteJson(record, env.out);
+  }
+  return code;
 }
 
 }  // namespace quillon::cli
