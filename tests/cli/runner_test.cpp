@@ -23,6 +23,7 @@ namespace quillon::cli {
 namespace {
 
 namespace fs = std::filesystem;
+constexpr auto npos = std::string::npos;
 
 // The programming executives the simulated board accepts.
 const std::string kExecDir = QUILLON_SOURCE_DIR "/examples/executive";
@@ -384,6 +385,73 @@ TEST_F(RunnerTest, JsonObjectAndDryRun) {
   EXPECT_NE(out.str().find("\"result\":\"problem\""), std::string::npos) << out.str();
 }
 
+// Every run gives one JSON object on standard output, also one refused
+// before any operation; part and DeviceID only as read from the chip.
+TEST_F(RunnerTest, JsonForEveryRun) {
+  const std::string hex = cli_test::WriteSampleHex(dir / "sample.hex");
+  settings.values["CHIP"] = "dsPIC30F4013";
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string expected;  // a part of the object
+  } kCases[] = {
+      {{"--json", "bogus"}, kExitUsage, "{\"operation\":null,\"part\":null"},
+      {{"--json", "write"}, kExitUsage, "{\"operation\":\"write\""},
+      {{"--json", "connect"}, kExitUsage, "\"result\":\"usage error\""},
+      {{"--json", "-P", "sim", "-p", "dsPIC99", "check"}, kExitUsage, "\"operation\":\"check\""},
+      {{"--json", "-P", "sim", "write", (dir / "none.hex").string()},
+       kExitFileRejected,
+       "\"result\":\"file rejected\""},
+      {{"--json", "-P", "sim:BOGUS", "connect"}, kExitUsage, "\"operation\":\"connect\""},
+      {{"--json", "-P", "sim", "connect"}, kExitSuccess, "\"part\":null,\"device_id\":null"},
+      {{"--json", "-P", "sim", "--icsp", "verify", hex},
+       kExitProblem,
+       "\"part\":\"dsPIC30F4013\",\"device_id\":\"0x0141\""},
+      {{"--json", "-P", "sim", "--icsp", "write", "--incremental", hex},
+       kExitSuccess,
+       "\"words\":{\"program\":66,\"eeprom\":0,\"configuration\":0},\"unit\":\"row\","
+       "\"units_compared\":3,\"units_written\":3"},
+      {{"--json", "devices", "30F401"}, kExitSuccess, "[{\"name\":\"dsPIC30F4011\""},
+      {{"--json", "devices", "NOMATCH"}, kExitSuccess, "[]"},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(Run(c.args), c.status) << c.args.back() << err.str();
+    const std::string json = out.str();
+    EXPECT_NE(json.find(c.expected), npos) << json;
+    EXPECT_TRUE(json.ends_with("}\n") || json.ends_with("]\n")) << json;
+    EXPECT_EQ(std::count(json.begin(), json.end(), '\n'), 1) << json;
+  }
+}
+
+// An incremental write reads like a write: phases, one summary line, the
+// engine's texts only with -v; a dry run says what it would compare.
+TEST_F(RunnerTest, IncrementalWriteSummaries) {
+  const std::string hex = cli_test::WriteSampleHex(dir / "sample.hex");
+  const struct {
+    std::vector<std::string> args;
+    std::string summary;
+  } kCases[] = {
+      {{"-n", "write", "--incremental", hex},
+       "dsPIC30F4013: would compare 3 rows with the file's 66 program words and write those that "
+       "differ, then verify; nothing was touched, "},
+      {{"write", "--incremental", hex}, "dsPIC30F4013: wrote 3 of 3 rows compared, verified, "},
+      {{"write", "--incremental", hex},
+       "dsPIC30F4013: already up to date: 3 rows compared, none written, "},
+  };
+  for (const auto& c : kCases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), {"-P", "sim", "-p", "dsPIC30F4013", "--icsp"});
+    EXPECT_EQ(Run(args), kExitSuccess) << err.str();
+    const std::string text = out.str();
+    EXPECT_TRUE(text.starts_with(c.summary)) << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+  }
+  EXPECT_NE(err.str().find("Comparing | "), npos) << err.str();
+  EXPECT_EQ(Run({"-v", "--icsp", "write", "--incremental", hex}), kExitSuccess);
+  EXPECT_NE(out.str().find("already up to date: 3 rows compared, none written\nTime="), npos)
+      << out.str();
+}
+
 TEST_F(RunnerTest, QuietAndJapanese) {
   EXPECT_EQ(Run({"-P", "sim", "-p", "dsPIC30F4013", "-q", "--lang", "ja", "erase"}), kExitSuccess);
   EXPECT_TRUE(out.str().starts_with("dsPIC30F4013: 消去完了, ")) << out.str();
@@ -392,8 +460,6 @@ TEST_F(RunnerTest, QuietAndJapanese) {
 }
 
 // --- the part in the socket; stop requests; ports that fail ---
-
-constexpr auto npos = std::string::npos;
 
 TEST_F(RunnerTest, OnlyTheSelectedPartIsTouched) {
   sim->target().SetProgram(0x000100, 0x123456);
