@@ -148,7 +148,13 @@ void GangConsole::EndPhase(std::size_t row, report::Phase phase, bool ok) {
 void GangConsole::Message(std::size_t row, std::string_view text) {
   std::lock_guard lock(mutex_);
   Erase();
-  err_ << rows_[row].port << ": " << ConsoleText(text) << '\n';
+  // Every line with its port: lines of several ports may come between.
+  const std::string lines = ConsoleText(text);
+  for (std::size_t at = 0; at == 0 || at < lines.size();) {
+    const std::size_t end = std::min(lines.find('\n', at), lines.size());
+    err_ << rows_[row].port << ": " << std::string_view(lines).substr(at, end - at) << '\n';
+    at = end + 1;
+  }
   err_.flush();
   Draw(true);
 }

@@ -26,6 +26,7 @@
 #include "cli/run_record.h"
 #include "cli/serial_numbers.h"
 #include "devices/catalogue.h"
+#include "image/hex_loader.h"
 #include "image/hex_writer.h"
 #include "image/sha256.h"
 #include "report/message.h"
@@ -36,18 +37,6 @@ namespace {
 int UsageError(Environment& env, const std::string& text) {
   env.err << "quillon: " << text << '\n';
   return kExitUsage;
-}
-
-// The same test the loader will meet: it opens the name without its outer
-// blanks, and a directory opens on some systems but cannot be read.
-bool Readable(const std::string& path) {
-  const std::string trimmed(devices::TrimBlanks(path));
-  std::error_code ec;
-  if (std::filesystem::is_directory(trimmed, ec)) return false;
-  std::FILE* file = std::fopen(trimmed.c_str(), "rb");
-  if (file == nullptr) return false;
-  std::fclose(file);
-  return true;
 }
 
 int FileError(Environment& env, const std::string& text) {
@@ -415,6 +404,7 @@ int RunChecked(const CliOptions& given, Environment& env, bool& answered) {
     port_names = o.ports;
   }
   for (std::string& name : port_names) {
+    if (devices::TrimBlanks(name).empty()) return UsageError(env, "-P: the port name is empty");
     name = SimPortName(env, name);
     if (name.empty()) return kExitUsage;
   }
@@ -488,13 +478,15 @@ int RunChecked(const CliOptions& given, Environment& env, bool& answered) {
   if (port_names.size() > 1 && o.command == Command::kRead) {
     return UsageError(env, "read takes one -P port");
   }
-  if ((o.command == Command::kWrite || o.command == Command::kVerify) && !Readable(o.argument)) {
-    env.err << "quillon: cannot read HEX file: " << o.argument << '\n';
-    return kExitFileRejected;
-  }
-  if (o.command == Command::kRestoreRow && !Readable(o.argument)) {
-    env.err << "quillon: cannot read kept file: " << o.argument << '\n';
-    return kExitFileRejected;
+  // The loader's own test, with the system's reason.
+  if (o.command == Command::kWrite || o.command == Command::kVerify ||
+      o.command == Command::kRestoreRow) {
+    if (const std::string why = image::UnreadableReason(o.argument); !why.empty()) {
+      return FileError(env,
+                       std::string(o.command == Command::kRestoreRow ? "cannot read kept file "
+                                                                     : "cannot read HEX file ") +
+                           o.argument + ": " + why);
+    }
   }
   for (const std::string& name : port_names) {
     if (CannotBeAPort(name)) return UsageError(env, "not a serial port: " + name);

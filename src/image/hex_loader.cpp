@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "devices/catalogue.h"
@@ -23,13 +25,14 @@ report::MessagePair ChecksumMessage() {
 report::MessagePair LoadedMessage() {
   return {"Loading Successful!", "Loading成功!"};
 }
-report::MessagePair CannotOpenMessage(std::string_view path) {
+// The system's reason ("No such file or directory") follows the name.
+report::MessagePair CannotOpenMessage(std::string_view path, const std::string& reason) {
   return report::MessagePair{"Error : cannot open file!", "ｴﾗｰ : ﾌｧｲﾙを開けません。"} +
-         report::kLineBreak + path;
+         report::kLineBreak + path + ": " + reason;
 }
-report::MessagePair CannotReadMessage(std::string_view path) {
+report::MessagePair CannotReadMessage(std::string_view path, const std::string& reason) {
   return report::MessagePair{"Error : cannot read file!", "ｴﾗｰ : ﾌｧｲﾙを読めません。"} +
-         report::kLineBreak + path;
+         report::kLineBreak + path + ": " + reason;
 }
 
 // Characters [pos, pos + len) of text, cut short at its end (empty past it).
@@ -302,20 +305,29 @@ void Loader::StoreExecutive() {
 
 // The whole file is read before loading; a file of this kind is at most a
 // few megabytes.
-bool ReadWholeFile(const std::string& path, std::string& contents, bool& opened) {
+// `limit`: stop after that many bytes (enough to tell that it reads).
+bool ReadWholeFile(const std::string& path, std::string& contents, bool& opened,
+                   std::string& reason, std::size_t limit = std::string::npos) {
   struct Closer {
     void operator()(std::FILE* f) const { std::fclose(f); }
   };
+  errno = 0;
   std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
   opened = file != nullptr;
-  if (!opened) return false;
+  if (!opened) {
+    reason = std::strerror(errno);
+    return false;
+  }
   std::array<char, 1 << 16> chunk;
-  for (;;) {
+  while (contents.size() < limit) {
     const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), file.get());
     contents.append(chunk.data(), got);
     if (got < chunk.size()) break;
   }
-  return std::ferror(file.get()) == 0;
+  // A directory opens on some systems; reading it fails (EISDIR).
+  if (std::ferror(file.get()) == 0) return true;
+  reason = std::strerror(errno);
+  return false;
 }
 
 }  // namespace
@@ -336,13 +348,21 @@ LoadResult LoadHexFile(std::string_view path, MemoryImage& image,
   image.Clear(selection);
   if (summary != nullptr) *summary = {};
   const std::string trimmed(devices::TrimBlanks(path));
-  std::string contents;
+  std::string contents, reason;
   bool opened = false;
-  if (!ReadWholeFile(trimmed, contents, opened)) {
-    reporter.ReportError(opened ? CannotReadMessage(trimmed) : CannotOpenMessage(trimmed));
+  if (!ReadWholeFile(trimmed, contents, opened, reason)) {
+    reporter.ReportError(opened ? CannotReadMessage(trimmed, reason)
+                                : CannotOpenMessage(trimmed, reason));
     return LoadResult::kCannotOpen;
   }
   return Loader(image, selection, reporter, summary).Run(contents);
+}
+
+std::string UnreadableReason(std::string_view path) {
+  std::string start, reason;
+  bool opened = false;
+  if (ReadWholeFile(std::string(devices::TrimBlanks(path)), start, opened, reason, 1)) return "";
+  return reason;
 }
 
 }  // namespace quillon::image

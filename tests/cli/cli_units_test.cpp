@@ -219,8 +219,11 @@ TEST(GangConsoleTest, OneLinePerPortRedrawnTogetherOrOneLinePerPhaseEnd) {
   now = 20;
   lines.EndPhase(1, report::Phase::kErasing, true);
   lines.Done(1, kExitSuccess);
+  lines.Message(0, "Error : first\r\nsecond");  // every line of an error names its port
   lines.Finish();
-  EXPECT_EQ(pipe.str(), "sim         Erasing   | ######################## | 100%  0.02 s\n");
+  EXPECT_EQ(pipe.str(),
+            "sim         Erasing   | ######################## | 100%  0.02 s\n"
+            "/dev/pts/3: Error : first\n/dev/pts/3: second\n");
 }
 
 // --- command line ---

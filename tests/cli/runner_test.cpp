@@ -155,6 +155,10 @@ TEST_F(RunnerTest, UsageErrorsTouchNoPort) {
   EXPECT_TRUE(settings.values.empty());
   EXPECT_EQ(Run({"-P", "sim:BOGUS", "connect"}), kExitUsage);
   EXPECT_TRUE(commands.empty());
+  EXPECT_EQ(Run({"-P", "", "connect"}), kExitUsage);
+  EXPECT_EQ(err.str(), "quillon: -P: the port name is empty\n");
+  EXPECT_EQ(Run({"devices", "NOMATCH"}), kExitSuccess);
+  EXPECT_EQ(err.str(), "quillon: no part matches \"NOMATCH\" (quillon devices lists them all)\n");
 }
 
 TEST_F(RunnerTest, BoardThatDoesNotAnswerConnect) {
@@ -243,7 +247,8 @@ TEST_F(RunnerTest, BadFilesNeverReachTheBoard) {
 
   // A directory opens like a file on some systems but cannot be read.
   EXPECT_EQ(Run({"-P", "sim", "-p", "dsPIC30F4013", "write", dir.string()}), kExitFileRejected);
-  EXPECT_NE(err.str().find("cannot read HEX file"), std::string::npos) << err.str();
+  EXPECT_NE(err.str().find("quillon: cannot read HEX file " + dir.string() + ": "), npos)
+      << err.str();
   EXPECT_TRUE(commands.empty()) << "a directory is refused before the part is erased";
 
   // A good record, then a bad checksum: the partial image must not be

@@ -165,18 +165,26 @@ TEST(HexLoaderFiles, FileThatCannotBeOpenedOrReadIsAnError) {
 
   const std::string missing = dir.File("missing.hex");
   EXPECT_EQ(LoadHexFile(missing, b.image, b.selection, *b.reporter), LoadResult::kCannotOpen);
-  EXPECT_EQ(b.sink.last_text(), "Error : cannot open file!\r\n" + missing);
+  EXPECT_EQ(b.sink.last_text(),
+            "Error : cannot open file!\r\n" + missing + ": No such file or directory");
+  EXPECT_EQ(UnreadableReason(missing), "No such file or directory");
   EXPECT_EQ(b.sink.entries.back().kind, report::StatusKind::kError);
   EXPECT_EQ(b.image.program[0], 0xFFFF);  // cleared, as every load starts
   for (const auto& e : b.sink.entries) EXPECT_NE(e.text, "Loading Successful!");
 
   b.sink.lang = report::kJapaneseLangId;
   EXPECT_EQ(LoadHexFile(missing, b.image, b.selection, *b.reporter), LoadResult::kCannotOpen);
-  EXPECT_EQ(b.sink.last_text(), "ｴﾗｰ : ﾌｧｲﾙを開けません。\r\n" + missing);
+  EXPECT_EQ(b.sink.last_text(),
+            "ｴﾗｰ : ﾌｧｲﾙを開けません。\r\n" + missing + ": No such file or directory");
 
   // A directory opens on some systems but cannot be read.
   EXPECT_EQ(LoadHexFile(dir.str(), b.image, b.selection, *b.reporter), LoadResult::kCannotOpen);
   EXPECT_EQ(b.sink.entries.back().kind, report::StatusKind::kError);
+#ifndef _WIN32  // where a directory opens, its read says why
+  EXPECT_TRUE(b.sink.last_text().ends_with(dir.str() + ": Is a directory")) << b.sink.last_text();
+  EXPECT_EQ(UnreadableReason(dir.str()), "Is a directory");
+#endif
+  EXPECT_EQ(UnreadableReason(dir.Write("p.hex", "")), "");
 }
 
 TEST(HexLoaderFiles, PathBlanksAreTrimmedAndEmptyFilesLoad) {
