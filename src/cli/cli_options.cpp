@@ -296,6 +296,23 @@ ParseOutcome Parse(const std::vector<std::string>& args, std::ostream& out, std:
     WriteBashCompletion(out);
     return {std::nullopt, kExitSuccess};
   }
+  if (word == "help") {
+    // "quillon help [COMMAND]", as git and cargo take it.
+    const auto at = std::find(args.begin(), args.end(), "help");
+    const auto topic =
+        std::find_if(at + 1, args.end(), [](const std::string& a) { return !a.starts_with("-"); });
+    if (topic == args.end()) {
+      out << p.cli.help();
+      return {std::nullopt, kExitSuccess};
+    }
+    for (const auto& [sub, id] : p.commands) {
+      if (sub->get_name() == *topic) {
+        out << sub->help("quillon");
+        return {std::nullopt, kExitSuccess};
+      }
+    }
+    return {std::nullopt, UnknownCommand(*topic, err)};
+  }
   if (!word.empty() && !known && !asks) return {std::nullopt, UnknownCommand(word, err)};
   try {
     p.cli.parse(reversed);

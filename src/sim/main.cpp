@@ -73,7 +73,14 @@ int main(int argc, char** argv) {
   app.footer(
       "Prints the terminal's path on the first line of standard output and, on SIGINT or "
       "SIGTERM, the link time the board modelled.");
-  CLI11_PARSE(app, argc, argv);
+  app.set_version_flag("--version", "quillon-sim " QUILLON_VERSION);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // Help and version end well; anything else is a usage error (status 2,
+    // as quillon has it), not CLI11's own numbers.
+    return app.exit(e) == 0 ? 0 : 2;
+  }
 
   quillon::sim::BoardConfig config;
   config.device = device;

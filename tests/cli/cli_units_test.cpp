@@ -273,7 +273,7 @@ TEST(CommandLine, OptionsBeforeOrAfterTheCommand) {
 }
 
 TEST(CommandLine, UsageErrorsGiveTwo) {
-  for (const std::vector<std::string>& args :
+  for (std::vector<std::string> args :
        std::vector<std::vector<std::string>>{{},
                                              {"flash"},
                                              {"write"},
@@ -287,12 +287,33 @@ TEST(CommandLine, UsageErrorsGiveTwo) {
                                              {"erase", "--serial", "0x2000"},
                                              {"verify", "a.hex", "--log", "l"},
                                              {"write", "a.hex", "--serial-state", "s"},
-                                             {"write", "a.hex", "--serial", "0x2001"}}) {
-    std::string err;
-    ParseOutcome p = Parse(args, nullptr, &err);
+                                             {"write", "a.hex", "--serial", "0x2001"},
+                                             {"help", "flahs"}}) {
+    std::string out, err;
+    ParseOutcome p = Parse(args, &out, &err);
     EXPECT_FALSE(p.options);
     EXPECT_EQ(p.exit_code, kExitUsage) << testing::PrintToString(args);
     EXPECT_FALSE(err.empty());
+    EXPECT_EQ(out, "");
+    // With --json, standard output carries the one object.
+    args.push_back("--json");
+    Parse(args, &out, &err);
+    EXPECT_TRUE(out.starts_with("{\"operation\":") && out.ends_with("\"exit_status\":2}\n")) << out;
+  }
+}
+
+TEST(CommandLine, HelpCommandShowsTheSameHelp) {
+  for (const std::vector<std::string>& topic :
+       std::vector<std::vector<std::string>>{{}, {"write"}, {"restore-row"}}) {
+    std::string asked, help;
+    std::vector<std::string> args = topic;
+    args.insert(args.begin(), "help");
+    ParseOutcome p = Parse(args, &asked);
+    EXPECT_EQ(p.exit_code, kExitSuccess);
+    args = topic;
+    args.push_back("--help");
+    Parse(args, &help);
+    EXPECT_EQ(asked, help);
   }
 }
 
