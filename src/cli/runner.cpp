@@ -39,8 +39,8 @@ int UsageError(Environment& env, const std::string& text) {
   return kExitUsage;
 }
 
-int FileError(Environment& env, const std::string& text) {
-  env.err << "quillon: " << text << '\n';
+int FileError(Environment& env, const report::MessagePair& text, std::uint16_t language) {
+  env.err << "quillon: " << report::Pick(text, language) << '\n';
   return kExitFileRejected;
 }
 
@@ -404,7 +404,9 @@ int RunChecked(const CliOptions& given, Environment& env, bool& answered) {
     port_names = o.ports;
   }
   for (std::string& name : port_names) {
-    if (devices::TrimBlanks(name).empty()) return UsageError(env, "-P: the port name is empty");
+    if (devices::TrimBlanks(name).empty())
+      return UsageError(
+          env, report::Pick({"-P: the port name is empty", "-P: ポート名が空です"}, language));
     name = SimPortName(env, name);
     if (name.empty()) return kExitUsage;
   }
@@ -458,7 +460,9 @@ int RunChecked(const CliOptions& given, Environment& env, bool& answered) {
       return UsageError(env, option + ": no such directory: " + parent.string());
     }
     if (file != &o.log && std::filesystem::is_directory(*file)) {
-      return UsageError(env, option + ": " + *file + " is a directory");
+      return UsageError(env, report::Pick({option + ": " + *file + " is a directory",
+                                           option + ": " + *file + " はディレクトリです"},
+                                          language));
     }
   }
   if (!o.output.empty() && !EndsWithIgnoringCase(o.output, ".hex") &&
@@ -470,7 +474,10 @@ int RunChecked(const CliOptions& given, Environment& env, bool& answered) {
     // found before it begins.
     for (const std::string& file : ReadOutputs(o)) {
       if (std::string why; !CanWrite(file, why)) {
-        return FileError(env, "read: cannot write " + file + ": " + why);
+        return FileError(env,
+                         {"read: cannot write " + file + ": " + why,
+                          "read: " + file + " に書き込めません: " + why},
+                         language);
       }
     }
   }
@@ -482,10 +489,12 @@ int RunChecked(const CliOptions& given, Environment& env, bool& answered) {
   if (o.command == Command::kWrite || o.command == Command::kVerify ||
       o.command == Command::kRestoreRow) {
     if (const std::string why = image::UnreadableReason(o.argument); !why.empty()) {
-      return FileError(env,
-                       std::string(o.command == Command::kRestoreRow ? "cannot read kept file "
-                                                                     : "cannot read HEX file ") +
-                           o.argument + ": " + why);
+      const bool kept = o.command == Command::kRestoreRow;
+      return FileError(
+          env,
+          {(kept ? "cannot read kept file " : "cannot read HEX file ") + o.argument + ": " + why,
+           (kept ? "保存ファイル " : "HEX ファイル ") + o.argument + " を読めません: " + why},
+          language);
     }
   }
   for (const std::string& name : port_names) {
