@@ -6,6 +6,7 @@
 
 #include "cli/exit_codes.h"
 #include "cli/man_page.h"
+#include "cli/run_record.h"
 #include "cli/serial_numbers.h"
 #include "quillon_version.h"
 
@@ -275,8 +276,9 @@ bool NeedsPart(Command command) {
          command == Command::kVerify || command == Command::kRead;
 }
 
-ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream& out,
-                              std::ostream& err) {
+namespace {
+
+ParseOutcome Parse(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   Parser p;
   // CLI11 takes the arguments reversed, without the program name.
   std::vector<std::string> reversed(args.rbegin(), args.empty() ? args.rend() : args.rend() - 1);
@@ -295,6 +297,23 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
   if (args.size() == 2 && args[1] == "--bash-completion") {
     WriteBashCompletion(out);
     return {std::nullopt, kExitSuccess};
+  }
+  if (word == "help") {
+    // "quillon help [COMMAND]", as git and cargo take it.
+    const auto at = std::find(args.begin(), args.end(), "help");
+    const auto topic =
+        std::find_if(at + 1, args.end(), [](const std::string& a) { return !a.starts_with("-"); });
+    if (topic == args.end()) {
+      out << p.cli.help();
+      return {std::nullopt, kExitSuccess};
+    }
+    for (const auto& [sub, id] : p.commands) {
+      if (sub->get_name() == *topic) {
+        out << sub->help("quillon");
+        return {std::nullopt, kExitSuccess};
+      }
+    }
+    return {std::nullopt, UnknownCommand(*topic, err)};
   }
   if (!word.empty() && !known && !asks) return {std::nullopt, UnknownCommand(word, err)};
   try {
@@ -350,6 +369,33 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
                 : p.f.verbose ? Verbosity::kVerbose
                               : Verbosity::kNormal;
   return {o, 0};
+}
+
+}  // namespace
+
+ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream& out,
+                              std::ostream& err) {
+  const ParseOutcome outcome = Parse(args, out, err);
+  // A script that asked for JSON gets its one object for a refused command
+  // line too, naming the command when one was recognised.
+  const auto end = std::find(args.begin(), args.end(), "--");
+  if (outcome.options || outcome.exit_code != kExitUsage ||
+      std::find(args.begin(), end, "--json") == end) {
+    return outcome;
+  }
+  RunRecord record;
+  record.command_known = false;
+  record.exit_status = kExitUsage;
+  for (auto a = args.begin() + 1; a < end && !record.command_known; ++a) {
+    for (const CommandRow& row : kCommands) {
+      if (*a == row.name) {
+        record.command = row.id;
+        record.command_known = true;
+      }
+    }
+  }
+  WriteJson(record, out);
+  return outcome;
 }
 
 void WithCommandLine(const std::function<void(const CLI::App&)>& use) {

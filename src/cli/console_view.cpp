@@ -13,7 +13,6 @@ namespace {
 // Per-row texts arrive by the thousand; a few a second is what a reader can
 // follow.
 constexpr std::int64_t kRoutineIntervalMs = 250;
-constexpr int kIndicatorWidth = 30;
 constexpr int kPhaseBarWidth = 24;
 // Wider than any line drawn in place, so a shorter one covers a longer one.
 constexpr std::size_t kLineWidth = 72;
@@ -44,6 +43,8 @@ report::MessagePair PhaseLabel(report::Phase phase) {
       return {"Reading   ", "読出中    "};
     case report::Phase::kChecking:
       return {"Checking  ", "検査中    "};
+    case report::Phase::kComparing:
+      return {"Comparing ", "比較中    "};
   }
   return {};
 }
@@ -83,8 +84,24 @@ std::string_view LoopKey(std::string_view text) {
 
 }  // namespace
 
+std::optional<std::int64_t> TimeLeft::At(int percent, std::int64_t elapsed_ms) {
+  if (elapsed_ms < kLongPhaseMs || percent <= 0 || percent >= 100) return std::nullopt;
+  const std::int64_t counted = estimate_ms_ - (elapsed_ms - estimated_at_ms_);
+  if (percent != percent_) {
+    percent_ = percent;
+    estimate_ms_ = elapsed_ms * (100 - percent) / percent;
+    if (shown_ms_) estimate_ms_ = std::min(estimate_ms_, counted);
+    estimated_at_ms_ = elapsed_ms;
+  }
+  const std::int64_t left = estimate_ms_ - (elapsed_ms - estimated_at_ms_);
+  shown_ms_ = left;
+  // Run out: no estimate rather than a wrong one.
+  if (left <= 0) return std::nullopt;
+  return left;
+}
+
 std::string PhaseLine(report::Phase phase, int percent, std::int64_t elapsed_ms, bool running,
-                      bool ok, std::uint16_t language) {
+                      bool ok, std::uint16_t language, std::optional<std::int64_t> left_ms) {
   percent = std::clamp(percent, 0, 100);
   const int filled = percent * kPhaseBarWidth / 100;
   char number[8];
@@ -93,8 +110,8 @@ std::string PhaseLine(report::Phase phase, int percent, std::int64_t elapsed_ms,
                      std::string(static_cast<std::size_t>(filled), '#') +
                      std::string(static_cast<std::size_t>(kPhaseBarWidth - filled), ' ') + " | " +
                      number + "  " + Seconds(elapsed_ms);
-  if (running && elapsed_ms >= kLongPhaseMs && percent > 0 && percent < 100) {
-    const std::int64_t left = elapsed_ms * (100 - percent) / percent;
+  if (running && left_ms) {
+    const std::int64_t left = *left_ms;
     line += report::Pick({"  " + std::to_string((left + 999) / 1000) + " s left",
                           "  残り " + std::to_string((left + 999) / 1000) + " s"},
                          language);
@@ -199,6 +216,7 @@ void ConsoleView::BeginPhase(report::Phase phase) {
   phase_start_ms_ = now_ms_();
   phase_percent_ = 0;
   phase_closed_ = false;
+  time_left_.Reset();
   DrawPhase();
 }
 
@@ -226,9 +244,10 @@ void ConsoleView::PrintPhaseLine(bool ok) {
 void ConsoleView::DrawPhase() {
   if (!show_progress_ || !phase_) return;
   phase_drawn_ms_ = now_ms_();
+  const std::int64_t elapsed = phase_drawn_ms_ - phase_start_ms_;
   err_ << '\r'
-       << Padded(PhaseLine(*phase_, phase_percent_, phase_drawn_ms_ - phase_start_ms_, true, true,
-                           language_));
+       << Padded(PhaseLine(*phase_, phase_percent_, elapsed, true, true, language_,
+                           time_left_.At(phase_percent_, elapsed)));
   err_.flush();
   indicator_shown_ = true;
 }
@@ -245,16 +264,9 @@ void ConsoleView::SetProgress(int percent) {
     const bool changed = percent != phase_percent_;
     phase_percent_ = percent;
     if (changed || now_ms_() - phase_drawn_ms_ >= kRedrawIntervalMs) DrawPhase();
-    return;
   }
-  if (!show_progress_ || percent == last_percent_) return;
-  last_percent_ = percent;
-  const int filled = std::max(0, std::min(percent, 100)) * kIndicatorWidth / 100;
-  err_ << '\r' << '[' << std::string(static_cast<std::size_t>(filled), '#')
-       << std::string(static_cast<std::size_t>(kIndicatorWidth - filled), ' ') << "] " << percent
-       << '%';
-  err_.flush();
-  indicator_shown_ = true;
+  // Progress outside a phase (loading a file, a step of its own) draws no
+  // bar: one without a label would say nothing of what it measures.
 }
 
 void ConsoleView::ClearIndicator() {
@@ -262,7 +274,6 @@ void ConsoleView::ClearIndicator() {
   err_ << '\r' << std::string(kLineWidth, ' ') << '\r';
   err_.flush();
   indicator_shown_ = false;
-  last_percent_ = -1;
 }
 
 void ConsoleView::Finish() {

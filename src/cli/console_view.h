@@ -20,9 +20,27 @@ enum class Verbosity { kQuiet, kNormal, kVerbose };
 // Status texts as lines for a console: CR LF becomes a newline.
 std::string ConsoleText(std::string_view text);
 
-// "Writing   | ######     |  40%  0.82 s": a phase's bar as drawn.
+// "Writing   | ######     |  40%  0.82 s  2 s left": a phase's bar as drawn;
+// the time left only while it runs and when `left_ms` is given.
 std::string PhaseLine(report::Phase phase, int percent, std::int64_t elapsed_ms, bool running,
-                      bool ok, std::uint16_t language);
+                      bool ok, std::uint16_t language,
+                      std::optional<std::int64_t> left_ms = std::nullopt);
+
+// The time a running phase still needs: estimated from its pace when the
+// percent changes, counted down in between and never up, even when a slower
+// stretch (or a loop starting again within the phase) would estimate more.
+class TimeLeft {
+ public:
+  void Reset() { *this = TimeLeft(); }
+  // Nothing for phases shorter than a second, or at 0 and 100 percent.
+  std::optional<std::int64_t> At(int percent, std::int64_t elapsed_ms);
+
+ private:
+  int percent_ = -1;
+  std::int64_t estimate_ms_ = 0;
+  std::int64_t estimated_at_ms_ = 0;
+  std::optional<std::int64_t> shown_ms_;
+};
 
 // "verification failed at program address 0x000000: read 0x000100, ..."
 std::string MismatchText(const report::Mismatch& mismatch, std::uint16_t language);
@@ -71,6 +89,7 @@ class ConsoleView : public app::StatusView {
   std::optional<report::Phase> phase_;
   std::int64_t phase_start_ms_ = 0;
   std::int64_t phase_drawn_ms_ = 0;
+  TimeLeft time_left_;
   int phase_percent_ = 0;
   bool phase_closed_ = false;  // its line already printed, ahead of an error
   std::string pending_mismatch_;
@@ -78,7 +97,6 @@ class ConsoleView : public app::StatusView {
   std::string final_text_;
   bool final_is_error_ = false;
   bool indicator_shown_ = false;
-  int last_percent_ = -1;
   std::int64_t last_routine_ms_ = 0;
   std::string last_routine_key_;
 };

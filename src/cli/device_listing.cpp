@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include "cli/run_record.h"
+
 namespace quillon::cli {
 namespace {
 
@@ -31,14 +33,25 @@ std::string DeviceLine(const devices::DeviceRecord& row) {
   return line;
 }
 
-int ListDevices(std::string_view pattern, std::ostream& out) {
+int ListDevices(std::string_view pattern, std::ostream& out, bool json) {
   const std::string needle = Lower(pattern);
   int count = 0;
+  if (json) out << '[';
   for (const devices::DeviceRecord& row : devices::Catalogue()) {
     if (Lower(row.name).find(needle) == std::string::npos) continue;
-    out << DeviceLine(row) << '\n';
+    if (json) {
+      char id[8];
+      std::snprintf(id, sizeof id, "0x%04X", static_cast<unsigned>(row.device_id));
+      out << (count == 0 ? "" : ",") << "{\"name\":" << JsonString(devices::TrimBlanks(row.name))
+          << ",\"device_id\":\"" << id << "\",\"socket\":" << JsonString(row.package_tag)
+          << ",\"program_words\":" << row.program_words << ",\"eeprom_bytes\":" << row.eeprom_bytes
+          << ",\"family\":" << JsonString(FamilyForm(row)) << '}';
+    } else {
+      out << DeviceLine(row) << '\n';
+    }
     ++count;
   }
+  if (json) out << "]\n";
   return count;
 }
 

@@ -16,7 +16,8 @@ std::string FamilyForm(const devices::DeviceRecord& row);
 // Name, DeviceID (4 hex digits), socket, program words, EEPROM bytes, family.
 std::string DeviceLine(const devices::DeviceRecord& row);
 
-// Every row whose name contains `pattern`, ignoring case; returns the count.
-int ListDevices(std::string_view pattern, std::ostream& out);
+// Every row whose name contains `pattern`, ignoring case, as lines or as
+// one JSON array; returns the count.
+int ListDevices(std::string_view pattern, std::ostream& out, bool json = false);
 
 }  // namespace quillon::cli

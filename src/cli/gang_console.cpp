@@ -73,12 +73,13 @@ void GangConsole::ShortenLabels() {
   }
 }
 
-std::string GangConsole::LineOf(const Row& row) const {
+std::string GangConsole::LineOf(Row& row) {
   std::string line = PadTo(row.label, port_width_) + "  ";
   if (!row.ending.empty()) return line + row.ending;
   if (!row.phase) return line + report::Pick({"connecting", "接続中"}, language_);
-  return line + PhaseLine(*row.phase, row.percent, now_ms_() - row.start_ms, row.running, row.ok,
-                          language_);
+  const std::int64_t elapsed = now_ms_() - row.start_ms;
+  return line + PhaseLine(*row.phase, row.percent, elapsed, row.running, row.ok, language_,
+                          row.left.At(row.percent, elapsed));
 }
 
 void GangConsole::Erase() {
@@ -93,7 +94,7 @@ void GangConsole::Draw(bool force) {
   const std::int64_t now = now_ms_();
   if (!force && drawn_ && now - drawn_ms_ < kRedrawIntervalMs) return;
   if (drawn_) err_ << "\x1b[" << rows_.size() << "A";
-  for (const Row& row : rows_) {
+  for (Row& row : rows_) {
     // Never wider than a terminal's 80 columns: a wrapped line would throw
     // the redraw out of step.
     std::string line = LineOf(row);
@@ -117,6 +118,7 @@ void GangConsole::BeginPhase(std::size_t row, report::Phase phase) {
   r.start_ms = now_ms_();
   r.running = true;
   r.ok = true;
+  r.left.Reset();
   Draw(true);
 }
 
@@ -146,7 +148,13 @@ void GangConsole::EndPhase(std::size_t row, report::Phase phase, bool ok) {
 void GangConsole::Message(std::size_t row, std::string_view text) {
   std::lock_guard lock(mutex_);
   Erase();
-  err_ << rows_[row].port << ": " << ConsoleText(text) << '\n';
+  // Every line with its port: lines of several ports may come between.
+  const std::string lines = ConsoleText(text);
+  for (std::size_t at = 0; at == 0 || at < lines.size();) {
+    const std::size_t end = std::min(lines.find('\n', at), lines.size());
+    err_ << rows_[row].port << ": " << std::string_view(lines).substr(at, end - at) << '\n';
+    at = end + 1;
+  }
   err_.flush();
   Draw(true);
 }

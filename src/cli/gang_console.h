@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/front_end.h"
+#include "cli/console_view.h"
 #include "cli/run_record.h"
 #include "report/status_sink.h"
 
@@ -45,10 +46,11 @@ class GangConsole {
     std::int64_t start_ms = 0;
     bool running = false;
     bool ok = true;
+    TimeLeft left;
     std::string ending;  // once the session is over
   };
   void ShortenLabels();
-  std::string LineOf(const Row& row) const;
+  std::string LineOf(Row& row);
   void Draw(bool force);  // the mutex held
   void Erase();
 

@@ -10,6 +10,7 @@
 #include "cli/exit_codes.h"
 #include "cli/operation_guard.h"
 #include "devices/catalogue.h"
+#include "icsp/erase_units.h"
 #include "icsp/operations.h"
 #include "image/hex_loader.h"
 #include "image/hex_writer.h"
@@ -28,6 +29,43 @@ bool EndsWithIgnoringCase(std::string_view text, std::string_view tail) {
 }
 
 namespace {
+
+// "sim:dsPIC30F4013,state=..." names the part in its socket.
+std::string SimulatedPart(const std::string& port_name) {
+  if (!port_name.starts_with("sim:")) return "";
+  return port_name.substr(4, port_name.find(',') - 4);
+}
+
+// A relative device path is remembered whole, like a simulated board's
+// state file: a run from another directory must reach the same port.
+// Windows port names (COM3) are no paths.
+std::string RememberedPortName(const std::string& port_name) {
+#ifndef _WIN32
+  if (port_name != "sim" && !port_name.starts_with("sim:")) {
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(port_name, ec);
+    if (!ec) return absolute.lexically_normal().string();
+  }
+#endif
+  return port_name;
+}
+
+// The erase units of program memory an incremental write of `file` compares.
+UnitTally TouchedUnits(const image::MemoryImage& file, const devices::DeviceRecord& part) {
+  const icsp::EraseUnitRules rules = icsp::EraseUnitRulesFor(part);
+  UnitTally units{std::string(rules.unit_name), std::string(rules.unit_name_ja)};
+  const auto words = static_cast<std::uint32_t>(part.program_words);
+  for (std::uint32_t first = 0; rules.unit_instructions > 0 && first < words;
+       first += rules.unit_instructions) {
+    for (std::uint32_t i = first; i < std::min(words, first + rules.unit_instructions); ++i) {
+      if (image::InstructionAt(file.program, i) != 0xFFFFFF) {
+        ++units.compared;
+        break;
+      }
+    }
+  }
+  return units;
+}
 
 // The files `read` leaves: -o and --listing name them; otherwise today's
 // two files in DIR, the listing possibly renamed.
@@ -67,11 +105,15 @@ int ConfirmIdentity(Run& run, RunRecord& record) {
   if (read != icsp::Outcome::kOk) return ExitCodeFor(read);
   const IdentityVerdict verdict =
       CheckIdentity(run.app.session().device.device, reading, run.o.force);
-  if (verdict.identity == Identity::kSelected) return kExitSuccess;
+  if (verdict.identity == Identity::kSelected) {
+    record.identified = true;
+    return kExitSuccess;
+  }
   run.Error(verdict.message);
   if (run.o.force) return kExitSuccess;
   run.identity_refused = true;
   if (verdict.identity == Identity::kOtherPart) {
+    record.identified = true;
     record.device_id = reading.value;
     if (reading.row != nullptr) record.part = std::string(devices::TrimBlanks(reading.row->name));
   }
@@ -126,7 +168,11 @@ int RunOperation(Run& run, RunRecord& record) {
   app::Application& app = run.app;
   icsp::Session& session = app.session();
   if (o.command == Command::kConnect) return kExitSuccess;
-  if (o.command == Command::kDetect) return ExitCodeFor(app.Detect());
+  if (o.command == Command::kDetect) {
+    const int code = ExitCodeFor(app.Detect());
+    record.identified = code == kExitSuccess && session.device.selected;
+    return code;
+  }
   // The part is checked against the DeviceID in the file, not the selection.
   if (o.command == Command::kRestoreRow) return ExitCodeFor(app.RestoreRow(o.argument));
 
@@ -135,6 +181,7 @@ int RunOperation(Run& run, RunRecord& record) {
       const icsp::Outcome detected = app.Detect();
       if (detected != icsp::Outcome::kOk) return ExitCodeFor(detected);
       if (!session.device.selected) return kExitProblem;
+      record.identified = true;
     } else if (const int code = ConfirmIdentity(run, record); code != kExitSuccess) {
       return code;
     }
@@ -144,9 +191,18 @@ int RunOperation(Run& run, RunRecord& record) {
     }
   }
   const devices::DeviceRecord& part = session.device.device;
-  auto count_image = [&] {
-    record.counts = CountImageWords(session.image, part.program_words, part.eeprom_bytes,
-                                    session.form().config.written);
+  // The file's own words, whatever the operation left in the image.
+  auto count_file = [&](const std::string& path) {
+    report::NullSink quiet;
+    report::ManualClock no_pause;
+    report::Reporter reporter(quiet, no_pause, nullptr);
+    image::MemoryImage file;
+    if (image::LoadHexFile(path, file, session.device, reporter) != image::LoadResult::kLoaded) {
+      return;
+    }
+    record.counts =
+        CountImageWords(file, part.program_words, part.eeprom_bytes, session.form().config.written);
+    if (o.incremental && o.dry_run) record.units = TouchedUnits(file, part);
   };
   if (o.dry_run) {
     if (o.command == Command::kWrite) {
@@ -155,7 +211,7 @@ int RunOperation(Run& run, RunRecord& record) {
       image::MemoryImage file;
       if (!icsp::LoadWriteFile(session, o.argument, file)) return kExitFileRejected;
       session.image = std::move(file);
-      count_image();
+      count_file(o.argument);
       if (run.serials != nullptr) {
         std::filesystem::path unused;
         return PlaceSerial(run, record, unused);
@@ -178,17 +234,26 @@ int RunOperation(Run& run, RunRecord& record) {
       const std::string path = with_serial.empty() ? o.argument : with_serial.string();
       const int code =
           ExitCodeFor(o.incremental ? app.WriteFileIncremental(path) : app.WriteFile(path));
+      count_file(path);
       if (!with_serial.empty()) {
         std::error_code ignored;
         std::filesystem::remove(with_serial, ignored);
       }
-      count_image();
+      if (o.incremental && code == kExitSuccess && session.incremental_tally) {
+        const icsp::IncrementalTally& t = *session.incremental_tally;
+        UnitTally units = TouchedUnits(session.image, part);
+        units.compared = t.compared;
+        units.written = t.written;
+        units.eeprom_words = t.eeprom_words;
+        units.config_registers = t.config_registers;
+        record.units = units;
+      }
       record.verified = code == kExitSuccess && !o.no_verify;
       return code;
     }
     case Command::kVerify: {
       const int code = ExitCodeFor(app.VerifyFile(o.argument));
-      count_image();
+      count_file(o.argument);
       return code;
     }
     case Command::kRead: {
@@ -222,10 +287,13 @@ int RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record,
   app.session().console_program = "quillon-cli";
 #endif
 
-  // An explicit device is chosen (and remembered); otherwise the remembered
-  // one is used when the catalogue still knows it, else detection decides.
-  if (!o.device.empty()) {
-    app.ChooseDevice(o.device);
+  // An explicit device (-p, or the part a simulated board names) is chosen
+  // and remembered; otherwise the remembered one is used when the catalogue
+  // still knows it, else detection decides.
+  const std::string remembered_chip = c.settings.Load(app::kChipSetting);
+  const std::string device = !o.device.empty() ? o.device : SimulatedPart(c.port_name);
+  if (!device.empty()) {
+    app.ChooseDevice(device);
   } else {
     const std::string chip = app::LoadChip(c.settings);
     if (!chip.empty() && devices::FindByName(chip) != nullptr) {
@@ -249,7 +317,7 @@ int RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record,
   if (app.ConnectTo(c.port_name)) {
     // Only a port with a board that answered is remembered: a mistyped -P
     // must not replace the working one.
-    if (c.remember_port) c.settings.Store(app::kComSetting, c.port_name);
+    if (c.remember_port) c.settings.Store(app::kComSetting, RememberedPortName(c.port_name));
     const std::uint16_t fw = app.session().firmware_version;
     record.firmware = std::to_string(fw >> 8) + "." + std::to_string(fw & 0xFF);
     Run run{o, app, c.view, language, c.stop_request, c.serials};
@@ -262,6 +330,8 @@ int RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record,
     }
     refused = run.identity_refused;
   }
+  // A part that the socket refused must not become the next run's choice.
+  if (refused && !device.empty()) c.settings.Store(app::kChipSetting, remembered_chip);
   if (app.session().device.selected && !refused) {
     record.part = std::string(devices::TrimBlanks(app.session().device.device.name));
     record.device_id = app.session().device.device.device_id;

@@ -33,6 +33,47 @@ std::string CountsText(const WordCounts& c, bool with_config, std::uint16_t lang
   return text;
 }
 
+std::string UnitsOf(const UnitTally& t, long n, std::uint16_t language) {
+  return report::Pick({std::to_string(n) + " " + t.unit + (n == 1 ? "" : "s"),
+                       t.unit_ja + " " + std::to_string(n) + " 個"},
+                      language);
+}
+
+// "wrote 1 of 3 rows compared, 2 EEPROM words, verified"
+std::string UnitsText(const UnitTally& t, bool verified, std::uint16_t language) {
+  if (t.written + t.eeprom_words + t.config_registers == 0) {
+    return report::Pick(
+        {"already up to date: " + UnitsOf(t, t.compared, language) + " compared, none written",
+         "既に最新です: " + UnitsOf(t, t.compared, language) + "を比較、書き込みなし"},
+        language);
+  }
+  const std::string n = std::to_string(t.written);
+  return report::Pick({"wrote " + n + " of " + UnitsOf(t, t.compared, language) + " compared",
+                       UnitsOf(t, t.compared, language) + "を比較、" + n + " 個を書き込み"},
+                      language) +
+         Counted(t.eeprom_words, "EEPROM words", "EEPROM", language) +
+         Counted(t.config_registers, "configuration registers", "コンフィギュレーション",
+                 language) +
+         ", " +
+         report::Pick(verified ? report::MessagePair{"verified", "検証済み"}
+                               : report::MessagePair{"not verified", "検証なし"},
+                      language);
+}
+
+// "would compare 3 rows with the file's 7 program words, ... and write those
+// that differ, then verify; nothing was touched"
+std::string WouldCompareText(const UnitTally& t, const WordCounts& counts, bool verify,
+                             std::uint16_t language) {
+  return report::Pick(
+      {"would compare " + UnitsOf(t, t.compared, language) + " with the file's " +
+           CountsText(counts, true, language) + " and write those that differ" +
+           (verify ? ", then verify" : "") + "; nothing was touched",
+       UnitsOf(t, t.compared, language) + "をファイルの " + CountsText(counts, true, language) +
+           " と比較し、異なるものを書き込み予定" + (verify ? " (検証あり)" : "") +
+           "。何も変更していません"},
+      language);
+}
+
 }  // namespace
 
 std::string JsonString(std::string_view text) {
@@ -120,7 +161,9 @@ std::string SummaryLine(const RunRecord& r, std::uint16_t language) {
       what = report::Pick({"blank", "ブランク"}, language);
       break;
     case Command::kWrite:
-      if (r.dry_run) {
+      if (r.dry_run && r.units) {
+        what = WouldCompareText(*r.units, counts, r.verified, language);
+      } else if (r.dry_run) {
         what = report::Pick(r.erase_first ? report::MessagePair{"would erase, then write ",
                                                                 "消去してから書き込み予定 "}
                                           : report::MessagePair{"would write ", "書き込み予定 "},
@@ -130,13 +173,8 @@ std::string SummaryLine(const RunRecord& r, std::uint16_t language) {
                                        : report::MessagePair{"", ""},
                             language) +
                report::Pick({"; nothing was touched", "。何も変更していません"}, language);
-      } else if (r.incremental) {
-        // The engine's result said what differed and was written.
-        what = report::Pick({"holds the file's ", "ファイルと一致 "}, language) +
-               CountsText(counts, true, language) + ", " +
-               report::Pick(r.verified ? report::MessagePair{"verified", "検証済み"}
-                                       : report::MessagePair{"not verified", "検証なし"},
-                            language);
+      } else if (r.units) {
+        what = UnitsText(*r.units, r.verified, language);
       } else {
         what = report::Pick({"wrote ", "書き込み完了 "}, language) +
                CountsText(counts, true, language) + ", " +
@@ -167,9 +205,9 @@ std::string SummaryLine(const RunRecord& r, std::uint16_t language) {
 }
 
 void WriteJson(const RunRecord& r, std::ostream& out, bool with_port) {
-  out << "{\"operation\":" << JsonString(CommandName(r.command));
-  out << ",\"part\":" << (r.part.empty() ? "null" : JsonString(r.part));
-  if (r.device_id) {
+  out << "{\"operation\":" << (r.command_known ? JsonString(CommandName(r.command)) : "null");
+  out << ",\"part\":" << (r.part.empty() || !r.identified ? "null" : JsonString(r.part));
+  if (r.device_id && r.identified) {
     char id[8];
     std::snprintf(id, sizeof id, "0x%04X", static_cast<unsigned>(*r.device_id));
     out << ",\"device_id\":" << JsonString(id);
@@ -183,6 +221,14 @@ void WriteJson(const RunRecord& r, std::ostream& out, bool with_port) {
   if (r.counts) {
     out << ",\"words\":{\"program\":" << r.counts->program << ",\"eeprom\":" << r.counts->eeprom
         << ",\"configuration\":" << r.counts->config << "}";
+  }
+  if (r.units) {
+    out << ",\"unit\":" << JsonString(r.units->unit) << ",\"units_compared\":" << r.units->compared;
+    if (!r.dry_run) {
+      out << ",\"units_written\":" << r.units->written
+          << ",\"eeprom_words_rewritten\":" << r.units->eeprom_words
+          << ",\"configuration_registers_rewritten\":" << r.units->config_registers;
+    }
   }
   if (r.command == Command::kWrite && !r.dry_run) {
     out << ",\"verified\":" << (r.verified ? "true" : "false");

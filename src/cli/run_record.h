@@ -23,12 +23,28 @@ struct WordCounts {
 WordCounts CountImageWords(const image::MemoryImage& image, long program_words, long eeprom_bytes,
                            int config_written);
 
+// An incremental write's erase units: what it compared and wrote (a dry
+// run: the units the file touches, in `compared`).
+struct UnitTally {
+  std::string unit;  // "row", "page", "row group"
+  std::string unit_ja;
+  long compared = 0;
+  long written = 0;
+  long eeprom_words = 0;  // rewritten
+  long config_registers = 0;
+};
+
 struct RunRecord {
   Command command = Command::kConnect;
-  std::string part;  // "" before a part is known
+  bool command_known = true;  // false: the command line named none
+  std::string part;           // "" before a part is known
   std::optional<std::uint16_t> device_id;
+  // The part and DeviceID were read from the chip in this run, not only
+  // selected or remembered.
+  bool identified = false;
+  std::optional<UnitTally> units;
   std::string firmware;              // "1.2" once connected
-  std::optional<WordCounts> counts;  // words written, compared or read
+  std::optional<WordCounts> counts;  // words of the file written or compared, or read
   bool verified = false;             // write: verification ran and matched (dry run: would run)
   bool dry_run = false;
   bool incremental = false;  // write: only what differed was written

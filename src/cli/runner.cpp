@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -24,6 +26,9 @@
 #include "cli/run_record.h"
 #include "cli/serial_numbers.h"
 #include "devices/catalogue.h"
+#include "image/hex_loader.h"
+#include "image/hex_writer.h"
+#include "image/sha256.h"
 #include "report/message.h"
 
 namespace quillon::cli {
@@ -34,15 +39,33 @@ int UsageError(Environment& env, const std::string& text) {
   return kExitUsage;
 }
 
-// The same test the loader will meet: it opens the name without its outer
-// blanks, and a directory opens on some systems but cannot be read.
-bool Readable(const std::string& path) {
-  const std::string trimmed(devices::TrimBlanks(path));
+int FileError(Environment& env, const report::MessagePair& text, std::uint16_t language) {
+  env.err << "quillon: " << report::Pick(text, language) << '\n';
+  return kExitFileRejected;
+}
+
+// The files `read` leaves.
+std::vector<std::string> ReadOutputs(const CliOptions& o) {
+  if (!o.output.empty()) {
+    return o.listing.empty() ? std::vector{o.output} : std::vector{o.output, o.listing};
+  }
+  return {o.listing.empty() ? image::JoinPath(o.argument, image::kListingName) : o.listing,
+          image::JoinPath(o.argument, image::kHexName)};
+}
+
+// Whether `path` can be written, by opening it as the read will: an
+// existing file for appending (its contents stay), a new one created and
+// removed again.
+bool CanWrite(const std::string& path, std::string& why) {
   std::error_code ec;
-  if (std::filesystem::is_directory(trimmed, ec)) return false;
-  std::FILE* file = std::fopen(trimmed.c_str(), "rb");
-  if (file == nullptr) return false;
+  const bool existed = std::filesystem::exists(path, ec);
+  std::FILE* file = std::fopen(path.c_str(), existed ? "ab" : "wb");
+  if (file == nullptr) {
+    why = std::strerror(errno);
+    return false;
+  }
   std::fclose(file);
+  if (!existed) std::filesystem::remove(path, ec);
   return true;
 }
 
@@ -64,8 +87,24 @@ std::int64_t SteadyMs() {
       .count();
 }
 
-int PrintPorts(Environment& env, std::uint16_t language) {
+int PrintPorts(Environment& env, std::uint16_t language, bool json) {
   const std::vector<link::PortInfo> ports = env.list_ports ? env.list_ports() : ListPorts();
+  if (json) {
+    auto text_or_null = [](const std::string& text) {
+      return text.empty() ? std::string("null") : JsonString(text);
+    };
+    env.out << '[';
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+      const link::PortInfo& p = ports[i];
+      env.out << (i == 0 ? "" : ",") << "{\"name\":" << JsonString(p.name)
+              << ",\"usb_id\":" << text_or_null(p.usb_id) << ",\"maker\":" << text_or_null(p.maker)
+              << ",\"product\":" << text_or_null(p.product)
+              << ",\"serial\":" << text_or_null(p.serial) << ",\"alias\":" << text_or_null(p.alias)
+              << '}';
+    }
+    env.out << "]\n";
+    return kExitSuccess;
+  }
   if (ports.empty()) {
     env.err << report::Pick({"no serial ports found", "シリアルポートが見つかりません"}, language)
             << '\n';
@@ -198,7 +237,7 @@ struct Shared {
   ProductionLog* log;
 };
 
-int RunSinglePort(Shared& s, const std::string& port_name) {
+int RunSinglePort(Shared& s, const std::string& port_name, bool& answered) {
   const CliOptions& o = s.o;
   Environment& env = s.env;
   std::string port_error;
@@ -222,13 +261,10 @@ int RunSinglePort(Shared& s, const std::string& port_name) {
     return LogRecord(s.log, record, o, log_error);
   }
   port->Close();
+  answered = true;
 
   ConsoleView view(env.out, env.err, o.verbosity, env.progress_on_terminal, env.now_ms);
   view.set_language(s.language);
-  // Connect and detect answer with the engine's texts; the operations with
-  // a summary line of their own (and --json with its object).
-  // An incremental write says what it compared and wrote; restore-row what
-  // it found.
   view.marks().erase_before_writing = !o.no_erase;
   view.marks().verify_after_writing = !o.no_verify;
   view.marks().enhanced_icsp = !o.plain_icsp;
@@ -242,12 +278,10 @@ int RunSinglePort(Shared& s, const std::string& port_name) {
   RunOnPort(context, *port, record, [&view, &o] {
     // Connect and detect answer with the engine's texts; the operations with
     // a summary line of their own (and --json with its object).
-    // An incremental write says what it compared and wrote; restore-row what
-    // it found.
+    // Restore-row says what it found.
     view.set_results_shown(!o.json &&
                            (o.verbosity == Verbosity::kVerbose || o.command == Command::kConnect ||
-                            o.command == Command::kDetect || o.command == Command::kRestoreRow ||
-                            o.incremental));
+                            o.command == Command::kDetect || o.command == Command::kRestoreRow));
   });
   view.Finish();
   record.exit_status = LogRecord(s.log, record, o, log_error);
@@ -330,16 +364,30 @@ int RunGang(Shared& s, const std::vector<std::string>& port_names) {
 
 }  // namespace
 
-int RunCommand(const CliOptions& given, Environment& env) {
+namespace {
+
+// `answered`: standard output already carries the run's JSON.
+int RunChecked(const CliOptions& given, Environment& env, bool& answered) {
   CliOptions o = given;
   const std::uint16_t language = o.lang == "ja"   ? report::kJapaneseLangId
                                  : o.lang == "en" ? report::kEnglishLangId
                                                   : env.locale_language;
   if (o.command == Command::kDevices) {
-    ListDevices(o.argument, env.out);
+    answered = o.json;
+    if (ListDevices(o.argument, env.out, o.json) == 0 && !o.json) {
+      env.err << report::Pick({"quillon: no part matches \"" + o.argument +
+                                   "\" (quillon devices lists them all)",
+                               "quillon: \"" + o.argument +
+                                   "\" に該当する品種はありません (quillon devices で一覧を表示)"},
+                              language)
+              << '\n';
+    }
     return kExitSuccess;
   }
-  if (o.command == Command::kPorts) return PrintPorts(env, language);
+  if (o.command == Command::kPorts) {
+    answered = o.json;
+    return PrintPorts(env, language, o.json);
+  }
 
   // Everything that can be refused without the board is refused before it
   // is touched: a wrong file name must not cost an erased part.
@@ -357,6 +405,9 @@ int RunCommand(const CliOptions& given, Environment& env) {
     port_names = o.ports;
   }
   for (std::string& name : port_names) {
+    if (devices::TrimBlanks(name).empty())
+      return UsageError(
+          env, report::Pick({"-P: the port name is empty", "-P: ポート名が空です"}, language));
     name = SimPortName(env, name);
     if (name.empty()) return kExitUsage;
   }
@@ -406,27 +457,50 @@ int RunCommand(const CliOptions& given, Environment& env) {
   }
   for (const std::string* file : {&o.output, &o.listing, &o.log}) {
     if (file->empty()) continue;
+    const std::string option = file == &o.output    ? "read -o"
+                               : file == &o.listing ? "read --listing"
+                                                    : "--log";
     const std::filesystem::path parent = std::filesystem::path(*file).parent_path();
     if (!parent.empty() && !std::filesystem::is_directory(parent)) {
-      return UsageError(env, (file == &o.log ? "--log" : "read") +
-                                 std::string(": no such directory: ") + parent.string());
+      return UsageError(env, option + ": no such directory: " + parent.string());
+    }
+    if (file != &o.log && std::filesystem::is_directory(*file)) {
+      return UsageError(env, report::Pick({option + ": " + *file + " is a directory",
+                                           option + ": " + *file + " はディレクトリです"},
+                                          language));
     }
   }
   if (!o.output.empty() && !EndsWithIgnoringCase(o.output, ".hex") &&
       !EndsWithIgnoringCase(o.output, ".bin")) {
     return UsageError(env, "read -o: the file name must end in .hex or .bin: " + o.output);
   }
+  if (o.command == Command::kRead) {
+    // Reading a whole part takes a while: a result that cannot be kept is
+    // found before it begins.
+    for (const std::string& file : ReadOutputs(o)) {
+      if (std::string why; !CanWrite(file, why)) {
+        return FileError(env,
+                         {"read: cannot write " + file + ": " + why,
+                          "read: " + file + " に書き込めません: " + why},
+                         language);
+      }
+    }
+  }
   // Several ports write the same files side by side.
   if (port_names.size() > 1 && o.command == Command::kRead) {
     return UsageError(env, "read takes one -P port");
   }
-  if ((o.command == Command::kWrite || o.command == Command::kVerify) && !Readable(o.argument)) {
-    env.err << "quillon: cannot read HEX file: " << o.argument << '\n';
-    return kExitFileRejected;
-  }
-  if (o.command == Command::kRestoreRow && !Readable(o.argument)) {
-    env.err << "quillon: cannot read kept file: " << o.argument << '\n';
-    return kExitFileRejected;
+  // The loader's own test, with the system's reason.
+  if (o.command == Command::kWrite || o.command == Command::kVerify ||
+      o.command == Command::kRestoreRow) {
+    if (const std::string why = image::UnreadableReason(o.argument); !why.empty()) {
+      const bool kept = o.command == Command::kRestoreRow;
+      return FileError(
+          env,
+          {(kept ? "cannot read kept file " : "cannot read HEX file ") + o.argument + ": " + why,
+           (kept ? "保存ファイル " : "HEX ファイル ") + o.argument + " を読めません: " + why},
+          language);
+    }
   }
   for (const std::string& name : port_names) {
     if (CannotBeAPort(name)) return UsageError(env, "not a serial port: " + name);
@@ -466,8 +540,28 @@ int RunCommand(const CliOptions& given, Environment& env) {
                 env.now_ms ? env.now_ms : std::function<std::int64_t()>(SteadyMs),
                 serials ? &*serials : nullptr,
                 log ? &*log : nullptr};
-  return port_names.size() == 1 ? RunSinglePort(shared, port_names.front())
-                                : RunGang(shared, port_names);
+  return port_names.size() == 1 ? RunSinglePort(shared, port_names.front(), answered)
+                                : (answered = true, RunGang(shared, port_names));
+}
+
+}  // namespace
+
+// Scripts get one JSON object for every run, also one that ended before
+// any operation began.
+int RunCommand(const CliOptions& options, Environment& env) {
+  bool answered = false;
+  const int code = RunChecked(options, env, answered);
+  if (options.json && !answered) {
+    RunRecord record;
+    record.command = options.command;
+    record.exit_status = code;
+    if (options.command == Command::kWrite || options.command == Command::kVerify) {
+      record.file = options.argument;
+      record.sha256 = image::FileSha256Hex(options.argument);
+    }
+    WriteJson(record, env.out);
+  }
+  return code;
 }
 
 }  // namespace quillon::cli

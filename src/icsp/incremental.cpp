@@ -2,6 +2,7 @@
 // erase, program and verify only the erase units that differ. No bulk erase,
 // so the programming executive and everything the file does not touch stay.
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -235,6 +236,7 @@ bool Incremental::Program() {
   if (touched.empty()) return true;
 
   std::vector<std::uint32_t> differing;
+  std::optional<PhaseScope> phase(std::in_place, s_, report::Phase::kComparing);
   if (!EnterReadMode()) return false;
   for (std::size_t i = 0; i < touched.size(); ++i) {
     const std::uint32_t u = touched[i];
@@ -248,6 +250,9 @@ bool Incremental::Program() {
   if (differing.empty() || s_.link.lost()) return !s_.link.lost();
   units_written_ = differing.size();
 
+  // Without the executive each unit is erased and written in one step.
+  phase.reset();
+  phase.emplace(s_, enhanced_ ? report::Phase::kErasing : report::Phase::kWriting);
   EnterIcsp(s_);
   for (std::size_t i = 0; i < differing.size(); ++i) {
     const std::uint32_t u = differing[i];
@@ -265,6 +270,8 @@ bool Incremental::Program() {
   }
   ExitIcsp(s_);
   if (enhanced_) {
+    phase.reset();
+    phase.emplace(s_, report::Phase::kWriting);
     if (!EnterEnhancedIcsp(s_)) {
       ExitIcsp(s_);
       return false;
@@ -278,6 +285,8 @@ bool Incremental::Program() {
   }
 
   if (!s_.OptionChecked(report::Option::kVerifyAfterWriting)) return true;
+  phase.reset();
+  phase.emplace(s_, report::Phase::kVerifying);
   if (!EnterReadMode()) return false;
   bool matched = true;
   for (std::size_t i = 0; i < differing.size() && matched; ++i) {
@@ -351,12 +360,15 @@ bool Incremental::Eeprom() {
     }
   };
   std::vector<Found> differing;
+  std::optional<PhaseScope> phase(std::in_place, s_, report::Phase::kComparing);
   if (!EnterReadMode()) return false;
   differing_words(differing);
   LeaveReadMode();
   if (differing.empty() || s_.link.lost()) return !s_.link.lost() && !s_.stopped();
   eeprom_written_ = differing.size();
 
+  phase.reset();
+  phase.emplace(s_, report::Phase::kWriting);
   EnterIcsp(s_);
   for (std::size_t i = 0; i < differing.size(); ++i) {
     const std::uint32_t w = differing[i].word;
@@ -370,6 +382,8 @@ bool Incremental::Eeprom() {
 
   if (!s_.OptionChecked(report::Option::kVerifyAfterWriting)) return true;
   std::vector<Found> still;
+  phase.reset();
+  phase.emplace(s_, report::Phase::kVerifying);
   if (!EnterReadMode()) return false;
   differing_words(still);
   LeaveReadMode();
@@ -406,6 +420,9 @@ void Incremental::Finish(const std::string& start) {
                                std::string(rules_.unit_name) + (units_compared_ == 1 ? "" : "s");
   const std::string compared_ja =
       std::string(rules_.unit_name_ja) + " " + std::to_string(units_compared_) + " 個を比較";
+  s_.incremental_tally = IncrementalTally{
+      rules_.unit_name, static_cast<long>(units_compared_), static_cast<long>(units_written_),
+      static_cast<long>(eeprom_written_), static_cast<long>(config_written_)};
   if (units_written_ + eeprom_written_ + config_written_ == 0) {
     s_.FinishWith(report::MessagePair{"already up to date: " + compared + " compared, none written",
                                       "既に最新です: " + compared_ja + "、書き込みなし"} +
@@ -433,6 +450,7 @@ IncrementalResult WriteDeviceIncremental(Session& session) {
     return IncrementalResult::kFinished;
   }
   const std::string start = image::TimeOfDay(session.reporter.clock());
+  session.incremental_tally.reset();
   Incremental incremental(session);
   EnterIcsp(session);
   ReadConfigWords(session);

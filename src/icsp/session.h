@@ -37,6 +37,15 @@ class DetectionListener {
   virtual void DeviceDetected(const std::string& name) = 0;
 };
 
+// What an incremental write compared and rewrote, for a front-end's summary.
+struct IncrementalTally {
+  std::string_view unit;  // "page", "row", "row group"
+  long compared = 0;      // units of program memory read back
+  long written = 0;       // of them, erased and programmed
+  long eeprom_words = 0;  // EEPROM words rewritten
+  long config_registers = 0;
+};
+
 class Session {
  public:
   Session(link::SerialPort& port, report::Reporter& reporter, const report::OptionMarks& options);
@@ -59,6 +68,8 @@ class Session {
   std::string kept_words_file;
   // The console program the hints name for restore-row (quillon-cli on Windows).
   std::string console_program = "quillon";
+  // Set when an incremental write ends in its result message.
+  std::optional<IncrementalTally> incremental_tally;
 
   // Configuration words as last read from the part (entries 0 to 15).
   std::array<std::uint16_t, 16> config_readback{};

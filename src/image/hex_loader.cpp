@@ -1,7 +1,11 @@
 #include "image/hex_loader.h"
 
+#include <algorithm>
 #include <array>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "devices/catalogue.h"
@@ -21,13 +25,14 @@ report::MessagePair ChecksumMessage() {
 report::MessagePair LoadedMessage() {
   return {"Loading Successful!", "Loading成功!"};
 }
-report::MessagePair CannotOpenMessage(std::string_view path) {
+// The system's reason ("No such file or directory") follows the name.
+report::MessagePair CannotOpenMessage(std::string_view path, const std::string& reason) {
   return report::MessagePair{"Error : cannot open file!", "ｴﾗｰ : ﾌｧｲﾙを開けません。"} +
-         report::kLineBreak + path;
+         report::kLineBreak + path + ": " + reason;
 }
-report::MessagePair CannotReadMessage(std::string_view path) {
+report::MessagePair CannotReadMessage(std::string_view path, const std::string& reason) {
   return report::MessagePair{"Error : cannot read file!", "ｴﾗｰ : ﾌｧｲﾙを読めません。"} +
-         report::kLineBreak + path;
+         report::kLineBreak + path + ": " + reason;
 }
 
 // Characters [pos, pos + len) of text, cut short at its end (empty past it).
@@ -139,9 +144,28 @@ LoadResult Loader::Run(std::string_view text) {
   return LoadResult::kLoaded;
 }
 
+// A record is ":" and hexadecimal digits only, as many as its count field
+// says: 2 per byte, or 4 per unit for a word record. A character that is
+// not a digit would otherwise read as 0 and be programmed, and a line cut
+// short or run together with another would shift every word after it.
+bool WellFormed(std::string_view record) {
+  if (!std::all_of(record.begin() + 1, record.end(),
+                   [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; })) {
+    return false;
+  }
+  const std::size_t count = static_cast<std::size_t>(HexValue(record.substr(1, 2)));
+  const std::size_t digits = record.size() - 9;  // after ":", count, address and type
+  const bool data = HexValue(record.substr(7, 2)) == 0;
+  return digits == 2 * count + 2 || (data && digits == 4 * count + 2);
+}
+
 Loader::LineResult Loader::Line(std::string_view line) {
   if (line.empty() || line[0] == ';') return LineResult::kNext;
-  if (line[0] != ':' || line.size() < 11) return LineResult::kNotHex;
+  if (line[0] != ':') return LineResult::kNotHex;
+  // Blanks after the checksum are dropped: an editor may leave them, and
+  // they cannot change a value.
+  while (line.back() == ' ' || line.back() == '\t') line.remove_suffix(1);
+  if (line.size() < 11 || !WellFormed(line)) return LineResult::kNotHex;
 
   const int count = HexValue(line.substr(1, 2));
   const int address = HexValue(line.substr(3, 4));
@@ -281,20 +305,29 @@ void Loader::StoreExecutive() {
 
 // The whole file is read before loading; a file of this kind is at most a
 // few megabytes.
-bool ReadWholeFile(const std::string& path, std::string& contents, bool& opened) {
+// `limit`: stop after that many bytes (enough to tell that it reads).
+bool ReadWholeFile(const std::string& path, std::string& contents, bool& opened,
+                   std::string& reason, std::size_t limit = std::string::npos) {
   struct Closer {
     void operator()(std::FILE* f) const { std::fclose(f); }
   };
+  errno = 0;
   std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
   opened = file != nullptr;
-  if (!opened) return false;
+  if (!opened) {
+    reason = std::strerror(errno);
+    return false;
+  }
   std::array<char, 1 << 16> chunk;
-  for (;;) {
+  while (contents.size() < limit) {
     const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), file.get());
     contents.append(chunk.data(), got);
     if (got < chunk.size()) break;
   }
-  return std::ferror(file.get()) == 0;
+  // A directory opens on some systems; reading it fails (EISDIR).
+  if (std::ferror(file.get()) == 0) return true;
+  reason = std::strerror(errno);
+  return false;
 }
 
 }  // namespace
@@ -315,13 +348,21 @@ LoadResult LoadHexFile(std::string_view path, MemoryImage& image,
   image.Clear(selection);
   if (summary != nullptr) *summary = {};
   const std::string trimmed(devices::TrimBlanks(path));
-  std::string contents;
+  std::string contents, reason;
   bool opened = false;
-  if (!ReadWholeFile(trimmed, contents, opened)) {
-    reporter.ReportError(opened ? CannotReadMessage(trimmed) : CannotOpenMessage(trimmed));
+  if (!ReadWholeFile(trimmed, contents, opened, reason)) {
+    reporter.ReportError(opened ? CannotReadMessage(trimmed, reason)
+                                : CannotOpenMessage(trimmed, reason));
     return LoadResult::kCannotOpen;
   }
   return Loader(image, selection, reporter, summary).Run(contents);
+}
+
+std::string UnreadableReason(std::string_view path) {
+  std::string start, reason;
+  bool opened = false;
+  if (ReadWholeFile(std::string(devices::TrimBlanks(path)), start, opened, reason, 1)) return "";
+  return reason;
 }
 
 }  // namespace quillon::image

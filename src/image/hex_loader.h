@@ -41,4 +41,9 @@ LoadResult LoadHexText(std::string_view contents, MemoryImage& image,
                        const devices::Selection& selection, report::Reporter& reporter,
                        LoadSummary* summary = nullptr);
 
+// Why the file at `path` (outer blanks removed) cannot be opened and read,
+// as the system says it ("No such file or directory", "Is a directory");
+// "" when it can.
+std::string UnreadableReason(std::string_view path);
+
 }  // namespace quillon::image

@@ -17,7 +17,7 @@ enum class StatusKind { kRoutine, kResult, kError, kNotice };
 // The phases of an operation, for front-ends that label their progress. The
 // percentages of SetProgress belong to the phase last begun. kExecutive is
 // putting the programming executive in place (its write and verification).
-enum class Phase { kErasing, kExecutive, kWriting, kVerifying, kReading, kChecking };
+enum class Phase { kErasing, kExecutive, kWriting, kVerifying, kReading, kChecking, kComparing };
 
 enum class Memory { kProgram, kEeprom, kExecutive };
 

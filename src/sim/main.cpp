@@ -75,7 +75,13 @@ int main(int argc, char** argv) {
   app.footer(
       "Prints the terminal's path on the first line of standard output and, on SIGINT or "
       "SIGTERM, the link time the board modelled.");
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // Help and version end well; anything else is a usage error (status 2,
+    // as quillon has it), not CLI11's own numbers.
+    return app.exit(e) == 0 ? 0 : 2;
+  }
 
   quillon::sim::BoardConfig config;
   config.device = device;

@@ -129,7 +129,9 @@ TEST_F(BinaryTest, APortThatIsNotATerminalIsRefusedAndLeftUntouched) {
 TEST_F(BinaryTest, ConnectToTheSimulatedBoardAndRememberIt) {
   EXPECT_EQ(Run({"-P", "sim:dsPIC30F4013", "connect"}), 0);
   EXPECT_EQ(out, "connected!\nfirmware=1.2\n");
-  EXPECT_EQ(Slurp(home / "cfg" / "quillon" / "settings"), "COM=sim:dsPIC30F4013\n");
+  // The simulated board names its part: it is selected as -p would.
+  EXPECT_EQ(Slurp(home / "cfg" / "quillon" / "settings"),
+            "CHIP=dsPIC30F4013\nCOM=sim:dsPIC30F4013\n");
   EXPECT_EQ(Run({"-q", "detect"}), 0);
   EXPECT_TRUE(out.starts_with("Detecting Successful!\ndevice=0141\nname=dsPIC30F4013\n")) << out;
 }

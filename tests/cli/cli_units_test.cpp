@@ -108,18 +108,44 @@ TEST(ConsoleViewTest, VerboseThrottlesPerRowTextsButNeverResults) {
   EXPECT_TRUE(out.ends_with("Writing Successful!\n"));
 }
 
-TEST(ConsoleViewTest, ProgressIndicatorIsClearedBeforeText) {
+TEST(ConsoleViewTest, ProgressShowsOnlyAsAPhaseBarClearedBeforeText) {
   ViewRig rig(Verbosity::kNormal, /*progress=*/true);
+  rig.view.SetProgress(40);  // before any phase: no unlabelled bar
+  EXPECT_EQ(rig.err.str(), "");
+  rig.view.BeginPhase(report::Phase::kReading);
   rig.view.SetProgress(40);
   rig.view.SetProgress(40);  // unchanged: not redrawn
   const std::string drawn = rig.err.str();
-  EXPECT_EQ(std::count(drawn.begin(), drawn.end(), '\r'), 1);
-  EXPECT_NE(drawn.find("40%"), std::string::npos);
-  rig.view.ShowStatus("Not blank!", report::StatusKind::kError);
-  EXPECT_TRUE(rig.err.str().ends_with("\rNot blank!\n"));
+  EXPECT_EQ(std::count(drawn.begin(), drawn.end(), '\r'), 2);
+  EXPECT_NE(drawn.find("Reading   | #########"), std::string::npos);
+  rig.view.ShowStatus("Note", report::StatusKind::kNotice);
+  EXPECT_TRUE(rig.err.str().ends_with("\rNote\n"));
   ViewRig off(Verbosity::kNormal, /*progress=*/false);
   off.view.SetProgress(40);
   EXPECT_EQ(off.err.str(), "");
+}
+
+// Elapsed, percent -> seconds left shown: estimated when the percent moves,
+// counted down between, never up (a slower stretch, a loop starting again).
+TEST(ConsoleViewTest, TimeLeftNeverCountsUp) {
+  const struct {
+    std::int64_t elapsed_ms;
+    int percent;
+    std::optional<std::int64_t> left_ms;
+  } kSteps[] = {
+      {500, 10, std::nullopt},  // too early to say
+      {1000, 10, 9000},
+      {3000, 10, 7000},
+      {6000, 20, 4000},  // the pace dropped: 24 s estimated, the count goes on
+      {7000, 5, 3000},   // a second loop from 5 %
+      {9000, 5, 1000},
+      {20000, 90, std::nullopt},  // run out
+      {30000, 100, std::nullopt},
+  };
+  TimeLeft left;
+  for (const auto& step : kSteps) {
+    EXPECT_EQ(left.At(step.percent, step.elapsed_ms), step.left_ms) << step.elapsed_ms;
+  }
 }
 
 TEST(ConsoleViewTest, OnePhaseLineOnAPipeRedrawsOnATerminal) {
@@ -194,8 +220,11 @@ TEST(GangConsoleTest, OneLinePerPortRedrawnTogetherOrOneLinePerPhaseEnd) {
   now = 20;
   lines.EndPhase(1, report::Phase::kErasing, true);
   lines.Done(1, kExitSuccess);
+  lines.Message(0, "Error : first\r\nsecond");  // every line of an error names its port
   lines.Finish();
-  EXPECT_EQ(pipe.str(), "sim         Erasing   | ######################## | 100%  0.02 s\n");
+  EXPECT_EQ(pipe.str(),
+            "sim         Erasing   | ######################## | 100%  0.02 s\n"
+            "/dev/pts/3: Error : first\n/dev/pts/3: second\n");
 }
 
 // --- command line ---
@@ -245,7 +274,7 @@ TEST(CommandLine, OptionsBeforeOrAfterTheCommand) {
 }
 
 TEST(CommandLine, UsageErrorsGiveTwo) {
-  for (const std::vector<std::string>& args :
+  for (std::vector<std::string> args :
        std::vector<std::vector<std::string>>{{},
                                              {"flash"},
                                              {"write"},
@@ -259,12 +288,33 @@ TEST(CommandLine, UsageErrorsGiveTwo) {
                                              {"erase", "--serial", "0x2000"},
                                              {"verify", "a.hex", "--log", "l"},
                                              {"write", "a.hex", "--serial-state", "s"},
-                                             {"write", "a.hex", "--serial", "0x2001"}}) {
-    std::string err;
-    ParseOutcome p = Parse(args, nullptr, &err);
+                                             {"write", "a.hex", "--serial", "0x2001"},
+                                             {"help", "flahs"}}) {
+    std::string out, err;
+    ParseOutcome p = Parse(args, &out, &err);
     EXPECT_FALSE(p.options);
     EXPECT_EQ(p.exit_code, kExitUsage) << testing::PrintToString(args);
     EXPECT_FALSE(err.empty());
+    EXPECT_EQ(out, "");
+    // With --json, standard output carries the one object.
+    args.push_back("--json");
+    Parse(args, &out, &err);
+    EXPECT_TRUE(out.starts_with("{\"operation\":") && out.ends_with("\"exit_status\":2}\n")) << out;
+  }
+}
+
+TEST(CommandLine, HelpCommandShowsTheSameHelp) {
+  for (const std::vector<std::string>& topic :
+       std::vector<std::vector<std::string>>{{}, {"write"}, {"restore-row"}}) {
+    std::string asked, help;
+    std::vector<std::string> args = topic;
+    args.insert(args.begin(), "help");
+    ParseOutcome p = Parse(args, &asked);
+    EXPECT_EQ(p.exit_code, kExitSuccess);
+    args = topic;
+    args.push_back("--help");
+    Parse(args, &help);
+    EXPECT_EQ(asked, help);
   }
 }
 

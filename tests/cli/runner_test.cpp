@@ -23,6 +23,7 @@ namespace quillon::cli {
 namespace {
 
 namespace fs = std::filesystem;
+constexpr auto npos = std::string::npos;
 
 // The programming executives the simulated board accepts.
 const std::string kExecDir = QUILLON_SOURCE_DIR "/examples/executive";
@@ -154,6 +155,10 @@ TEST_F(RunnerTest, UsageErrorsTouchNoPort) {
   EXPECT_TRUE(settings.values.empty());
   EXPECT_EQ(Run({"-P", "sim:BOGUS", "connect"}), kExitUsage);
   EXPECT_TRUE(commands.empty());
+  EXPECT_EQ(Run({"-P", "", "connect"}), kExitUsage);
+  EXPECT_EQ(err.str(), "quillon: -P: the port name is empty\n");
+  EXPECT_EQ(Run({"devices", "NOMATCH"}), kExitSuccess);
+  EXPECT_EQ(err.str(), "quillon: no part matches \"NOMATCH\" (quillon devices lists them all)\n");
 }
 
 TEST_F(RunnerTest, BoardThatDoesNotAnswerConnect) {
@@ -231,7 +236,7 @@ TEST_F(RunnerTest, WriteOptions) {
   sim->target().SetConfig(5, 0xFFFD);  // FGS: GCP clear
   EXPECT_EQ(Run({"--exec-dir", kExecDir, "write", "--incremental", hex}), kExitSuccess);
   EXPECT_NE(err.str().find("write-protected"), std::string::npos) << err.str();
-  EXPECT_NE(out.str().find("Writing Successful!"), std::string::npos);
+  EXPECT_TRUE(out.str().starts_with("dsPIC30F4013: wrote 66 program words, ")) << out.str();
   EXPECT_EQ(sim->target().Program(0x7000), 0xFFFFFFu);
 }
 
@@ -242,7 +247,8 @@ TEST_F(RunnerTest, BadFilesNeverReachTheBoard) {
 
   // A directory opens like a file on some systems but cannot be read.
   EXPECT_EQ(Run({"-P", "sim", "-p", "dsPIC30F4013", "write", dir.string()}), kExitFileRejected);
-  EXPECT_NE(err.str().find("cannot read HEX file"), std::string::npos) << err.str();
+  EXPECT_NE(err.str().find("quillon: cannot read HEX file " + dir.string() + ": "), npos)
+      << err.str();
   EXPECT_TRUE(commands.empty()) << "a directory is refused before the part is erased";
 
   // A good record, then a bad checksum: the partial image must not be
@@ -302,8 +308,55 @@ TEST_F(RunnerTest, ReadIntoNamedFiles) {
   EXPECT_EQ(bytes.substr(0, 8), std::string("\x00\x01\x04\x00\x00\x00\x00\x00", 8));
   EXPECT_EQ(bytes.substr(4 * 0x80, 4), std::string("\x00\x5A\x00\x00", 4));
   EXPECT_FALSE(fs::exists(dir / "$Quill$.hex"));
-  EXPECT_EQ(Run({"read", "-o", (dir / "none" / "x.hex").string()}), kExitUsage);
-  EXPECT_EQ(Run({"read", "-o", (dir / "x.srec").string()}), kExitUsage);
+
+  // Output that cannot be written is refused before anything is read.
+  fs::create_directories(dir / "d.hex");
+  const struct {
+    std::vector<std::string> args;
+    int status;
+  } kRefused[] = {
+      {{"read", "-o", (dir / "none" / "x.hex").string()}, kExitUsage},
+      {{"read", "-o", (dir / "x.srec").string()}, kExitUsage},
+      {{"read", "-o", (dir / "d.hex").string()}, kExitUsage},
+      {{"read", "-o", raw.string(), "--listing", (dir / "d.hex").string()}, kExitUsage},
+      {{"read", "-o", "/proc/x.hex"}, kExitFileRejected},  // a folder even root cannot write
+      {{"read", "/proc"}, kExitFileRejected},
+  };
+  for (const auto& c : kRefused) {
+    if (c.status == kExitFileRejected && !fs::is_directory("/proc/self")) continue;
+    commands.clear();
+    EXPECT_EQ(Run(c.args), c.status) << c.args[2];
+    EXPECT_TRUE(commands.empty()) << c.args[2] << ": " << err.str();
+  }
+  EXPECT_NE(err.str().find("read: cannot write /proc/$Quill$.txt: "), std::string::npos)
+      << err.str();
+}
+
+// The settings keep only what the socket confirmed, in a form that holds
+// from any directory.
+TEST_F(RunnerTest, RememberedSettings) {
+  const struct {
+    std::vector<std::string> args;
+    std::string chip_before;
+    int status;
+    std::string chip_after;
+  } kCases[] = {
+      {{"-p", "dsPIC30F4011", "erase"}, "", kExitProblem, ""},
+      {{"-p", "dsPIC30F4011", "erase"}, "dsPIC30F4013", kExitProblem, "dsPIC30F4013"},
+      {{"-p", "dsPIC30F4011", "connect"}, "", kExitSuccess, "dsPIC30F4011"},
+      // The simulated board's part is selected without -p.
+      {{"-P", "sim:dsPIC30F4013", "erase"}, "dsPIC33FJ128GP802", kExitSuccess, "dsPIC30F4013"},
+  };
+  for (const auto& c : kCases) {
+    settings.values.clear();
+    if (!c.chip_before.empty()) settings.values["CHIP"] = c.chip_before;
+    std::vector<std::string> args = c.args;
+    if (args[0] != "-P") args.insert(args.begin(), {"-P", "sim"});
+    EXPECT_EQ(Run(args), c.status) << args[2] << err.str();
+    EXPECT_EQ(settings.values["CHIP"], c.chip_after) << args[2];
+  }
+  EXPECT_EQ(Run({"-P", "board/tty0", "connect"}), kExitSuccess) << err.str();
+  EXPECT_EQ(settings.values["COM"], (fs::current_path() / "board" / "tty0").string());
 }
 
 TEST_F(RunnerTest, JsonObjectAndDryRun) {
@@ -337,6 +390,73 @@ TEST_F(RunnerTest, JsonObjectAndDryRun) {
   EXPECT_NE(out.str().find("\"result\":\"problem\""), std::string::npos) << out.str();
 }
 
+// Every run gives one JSON object on standard output, also one refused
+// before any operation; part and DeviceID only as read from the chip.
+TEST_F(RunnerTest, JsonForEveryRun) {
+  const std::string hex = cli_test::WriteSampleHex(dir / "sample.hex");
+  settings.values["CHIP"] = "dsPIC30F4013";
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string expected;  // a part of the object
+  } kCases[] = {
+      {{"--json", "bogus"}, kExitUsage, "{\"operation\":null,\"part\":null"},
+      {{"--json", "write"}, kExitUsage, "{\"operation\":\"write\""},
+      {{"--json", "connect"}, kExitUsage, "\"result\":\"usage error\""},
+      {{"--json", "-P", "sim", "-p", "dsPIC99", "check"}, kExitUsage, "\"operation\":\"check\""},
+      {{"--json", "-P", "sim", "write", (dir / "none.hex").string()},
+       kExitFileRejected,
+       "\"result\":\"file rejected\""},
+      {{"--json", "-P", "sim:BOGUS", "connect"}, kExitUsage, "\"operation\":\"connect\""},
+      {{"--json", "-P", "sim", "connect"}, kExitSuccess, "\"part\":null,\"device_id\":null"},
+      {{"--json", "-P", "sim", "--icsp", "verify", hex},
+       kExitProblem,
+       "\"part\":\"dsPIC30F4013\",\"device_id\":\"0x0141\""},
+      {{"--json", "-P", "sim", "--icsp", "write", "--incremental", hex},
+       kExitSuccess,
+       "\"words\":{\"program\":66,\"eeprom\":0,\"configuration\":0},\"unit\":\"row\","
+       "\"units_compared\":3,\"units_written\":3"},
+      {{"--json", "devices", "30F401"}, kExitSuccess, "[{\"name\":\"dsPIC30F4011\""},
+      {{"--json", "devices", "NOMATCH"}, kExitSuccess, "[]"},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(Run(c.args), c.status) << c.args.back() << err.str();
+    const std::string json = out.str();
+    EXPECT_NE(json.find(c.expected), npos) << json;
+    EXPECT_TRUE(json.ends_with("}\n") || json.ends_with("]\n")) << json;
+    EXPECT_EQ(std::count(json.begin(), json.end(), '\n'), 1) << json;
+  }
+}
+
+// An incremental write reads like a write: phases, one summary line, the
+// engine's texts only with -v; a dry run says what it would compare.
+TEST_F(RunnerTest, IncrementalWriteSummaries) {
+  const std::string hex = cli_test::WriteSampleHex(dir / "sample.hex");
+  const struct {
+    std::vector<std::string> args;
+    std::string summary;
+  } kCases[] = {
+      {{"-n", "write", "--incremental", hex},
+       "dsPIC30F4013: would compare 3 rows with the file's 66 program words and write those that "
+       "differ, then verify; nothing was touched, "},
+      {{"write", "--incremental", hex}, "dsPIC30F4013: wrote 3 of 3 rows compared, verified, "},
+      {{"write", "--incremental", hex},
+       "dsPIC30F4013: already up to date: 3 rows compared, none written, "},
+  };
+  for (const auto& c : kCases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), {"-P", "sim", "-p", "dsPIC30F4013", "--icsp"});
+    EXPECT_EQ(Run(args), kExitSuccess) << err.str();
+    const std::string text = out.str();
+    EXPECT_TRUE(text.starts_with(c.summary)) << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+  }
+  EXPECT_NE(err.str().find("Comparing | "), npos) << err.str();
+  EXPECT_EQ(Run({"-v", "--icsp", "write", "--incremental", hex}), kExitSuccess);
+  EXPECT_NE(out.str().find("already up to date: 3 rows compared, none written\nTime="), npos)
+      << out.str();
+}
+
 TEST_F(RunnerTest, QuietAndJapanese) {
   EXPECT_EQ(Run({"-P", "sim", "-p", "dsPIC30F4013", "-q", "--lang", "ja", "erase"}), kExitSuccess);
   EXPECT_TRUE(out.str().starts_with("dsPIC30F4013: 消去完了, ")) << out.str();
@@ -345,8 +465,6 @@ TEST_F(RunnerTest, QuietAndJapanese) {
 }
 
 // --- the part in the socket; stop requests; ports that fail ---
-
-constexpr auto npos = std::string::npos;
 
 TEST_F(RunnerTest, OnlyTheSelectedPartIsTouched) {
   sim->target().SetProgram(0x000100, 0x123456);

@@ -101,13 +101,40 @@ TEST(HexLoaderBounds, OddByteRecordsMergeTheLastByte) {
 
 TEST(HexLoaderBounds, MalformedTextIsRejectedOrIgnoredSafely) {
   Bench b("dsPIC30F4013");
-  EXPECT_EQ(b.Load(":1000000000\r\n"), LoadResult::kChecksum);  // data digits missing
-  EXPECT_EQ(b.Load(":10000\r\n"), LoadResult::kNotHex);
-  EXPECT_EQ(b.Load("garbage\r\n"), LoadResult::kNotHex);
-  // Non-hex characters read as HexValue has it: "0G" is 0.
-  EXPECT_EQ(b.Load(":04000000ZZ0G0000GG\r\n"), LoadResult::kChecksum);
-  EXPECT_EQ(b.Load(std::string(1, '\0') + "garbage"), LoadResult::kLoaded);
-  EXPECT_EQ(b.Load(""), LoadResult::kLoaded);
+  const std::string good = Data(0x10, {0x02, 0x0C, 0x00, 0x00});  // ":04001000020C0000DE\r\n"
+  std::string spliced = good;
+  spliced.insert(spliced.size() - 2, good.substr(0, good.size() - 2));
+  const struct {
+    std::string text;
+    LoadResult result;
+  } kCases[] = {
+      {":1000000000\r\n", LoadResult::kNotHex},  // data digits missing
+      {":10000\r\n", LoadResult::kNotHex},
+      {"garbage\r\n", LoadResult::kNotHex},
+      {std::string(1, '\0') + "garbage", LoadResult::kLoaded},
+      {"", LoadResult::kLoaded},
+      // Characters that are not digits, even where they would read as 0 and
+      // the checksum matches.
+      {":04001000020CZz00DE\r\n", LoadResult::kNotHex},
+      {":04001000020C 000DE\r\n", LoadResult::kNotHex},
+      {":04000000ZZ0G0000GG\r\n", LoadResult::kNotHex},
+      // Anything after the checksum; blanks excepted.
+      {good.substr(0, good.size() - 2) + "00\r\n", LoadResult::kNotHex},
+      {good.substr(0, good.size() - 2) + "x\r\n", LoadResult::kNotHex},
+      {spliced, LoadResult::kNotHex},
+      {good.substr(0, good.size() - 2) + " \t\r\n", LoadResult::kLoaded},
+      // A count field that disagrees with the digits (neither bytes nor words).
+      {":05001000020C0000DE\r\n", LoadResult::kNotHex},
+      {":03001000020C0000DE\r\n", LoadResult::kNotHex},
+      {":02000004000100F9\r\n", LoadResult::kNotHex},
+      {":00000001FF00\r\n", LoadResult::kNotHex},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(b.Load(c.text), c.result) << c.text;
+    if (c.result == LoadResult::kNotHex) {
+      EXPECT_EQ(b.image.program[8], 0xFFFF) << c.text;
+    }
+  }
 
   // Random lines, most of them starting like a record.
   std::mt19937 random(12345);
@@ -138,18 +165,26 @@ TEST(HexLoaderFiles, FileThatCannotBeOpenedOrReadIsAnError) {
 
   const std::string missing = dir.File("missing.hex");
   EXPECT_EQ(LoadHexFile(missing, b.image, b.selection, *b.reporter), LoadResult::kCannotOpen);
-  EXPECT_EQ(b.sink.last_text(), "Error : cannot open file!\r\n" + missing);
+  EXPECT_EQ(b.sink.last_text(),
+            "Error : cannot open file!\r\n" + missing + ": No such file or directory");
+  EXPECT_EQ(UnreadableReason(missing), "No such file or directory");
   EXPECT_EQ(b.sink.entries.back().kind, report::StatusKind::kError);
   EXPECT_EQ(b.image.program[0], 0xFFFF);  // cleared, as every load starts
   for (const auto& e : b.sink.entries) EXPECT_NE(e.text, "Loading Successful!");
 
   b.sink.lang = report::kJapaneseLangId;
   EXPECT_EQ(LoadHexFile(missing, b.image, b.selection, *b.reporter), LoadResult::kCannotOpen);
-  EXPECT_EQ(b.sink.last_text(), "ｴﾗｰ : ﾌｧｲﾙを開けません。\r\n" + missing);
+  EXPECT_EQ(b.sink.last_text(),
+            "ｴﾗｰ : ﾌｧｲﾙを開けません。\r\n" + missing + ": No such file or directory");
 
   // A directory opens on some systems but cannot be read.
   EXPECT_EQ(LoadHexFile(dir.str(), b.image, b.selection, *b.reporter), LoadResult::kCannotOpen);
   EXPECT_EQ(b.sink.entries.back().kind, report::StatusKind::kError);
+#ifndef _WIN32  // where a directory opens, its read says why
+  EXPECT_TRUE(b.sink.last_text().ends_with(dir.str() + ": Is a directory")) << b.sink.last_text();
+  EXPECT_EQ(UnreadableReason(dir.str()), "Is a directory");
+#endif
+  EXPECT_EQ(UnreadableReason(dir.Write("p.hex", "")), "");
 }
 
 TEST(HexLoaderFiles, PathBlanksAreTrimmedAndEmptyFilesLoad) {

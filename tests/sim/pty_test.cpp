@@ -81,6 +81,13 @@ class SimProcess {
     }
     return status;
   }
+  // The exit status of a run that ends by itself.
+  int Wait() {
+    int status = -1;
+    if (pid_ > 0) waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
   const std::string& path() const { return path_; }
 
  private:
@@ -127,6 +134,27 @@ TEST(QuillonSimTest, AnswersTheVersionCommandOnItsTerminal) {
   const int status = sim.Stop();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_FALSE(std::filesystem::exists(link));
+}
+
+TEST(QuillonSimTest, CommandLineExitStatuses) {
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string first_line;
+  } kCases[] = {
+      {{"--version"}, 0, "quillon-sim " QUILLON_VERSION},
+      {{"--bogus"}, 2, ""},
+      {{"--device", "dsPIC99"}, 2, ""},
+      {{"--firmware", "one"}, 2, ""},
+      {{"--silent-after", "x"}, 2, ""},
+  };
+  for (const auto& c : kCases) {
+    SimProcess sim(c.args);
+    // The version line may go on with the commit it was built from.
+    EXPECT_EQ(sim.path().substr(0, c.first_line.size()), c.first_line);
+    if (c.first_line.empty()) EXPECT_EQ(sim.path(), "");
+    EXPECT_EQ(sim.Wait(), c.status) << c.args[0];
+  }
 }
 
 TEST(QuillonSimTest, KeepsTheChipInItsStateFile) {
