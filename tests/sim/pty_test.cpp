@@ -152,7 +152,9 @@ TEST(QuillonSimTest, CommandLineExitStatuses) {
     SimProcess sim(c.args);
     // The version line may go on with the commit it was built from.
     EXPECT_EQ(sim.path().substr(0, c.first_line.size()), c.first_line);
-    if (c.first_line.empty()) EXPECT_EQ(sim.path(), "");
+    if (c.first_line.empty()) {
+      EXPECT_EQ(sim.path(), "");
+    }
     EXPECT_EQ(sim.Wait(), c.status) << c.args[0];
   }
 }
