@@ -21,6 +21,8 @@ enum class Verbosity { kQuiet, kNormal, kVerbose };
 std::string ConsoleText(std::string_view text);
 
 // "Writing   | ######     |  40%  0.82 s": a phase's bar as drawn.
+// Appended to the line of a phase a stop request ended.
+std::string StoppedTag(std::uint16_t language);
 std::string PhaseLine(report::Phase phase, int percent, std::int64_t elapsed_ms, bool running,
                       bool ok, std::uint16_t language);
 
@@ -43,6 +45,7 @@ class ConsoleView : public app::StatusView {
   void SetProgress(int percent) override;
   void BeginPhase(report::Phase phase) override;
   void EndPhase(report::Phase phase, bool ok) override;
+  void StopPhase(report::Phase phase) override;
   void ReportMismatch(const report::Mismatch& mismatch) override;
   // Quiet mode prints the last result or error here; the indicator is cleared.
   void Finish();

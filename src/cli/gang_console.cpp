@@ -77,8 +77,10 @@ std::string GangConsole::LineOf(const Row& row) const {
   std::string line = PadTo(row.label, port_width_) + "  ";
   if (!row.ending.empty()) return line + row.ending;
   if (!row.phase) return line + report::Pick({"connecting", "接続中"}, language_);
-  return line + PhaseLine(*row.phase, row.percent, now_ms_() - row.start_ms, row.running, row.ok,
-                          language_);
+  return line +
+         PhaseLine(*row.phase, row.percent, now_ms_() - row.start_ms, row.running, row.ok,
+                   language_) +
+         (row.stopped ? StoppedTag(language_) : "");
 }
 
 void GangConsole::Erase() {
@@ -117,6 +119,7 @@ void GangConsole::BeginPhase(std::size_t row, report::Phase phase) {
   r.start_ms = now_ms_();
   r.running = true;
   r.ok = true;
+  r.stopped = false;
   Draw(true);
 }
 
@@ -128,11 +131,12 @@ void GangConsole::Progress(std::size_t row, int percent) {
   Draw(false);
 }
 
-void GangConsole::EndPhase(std::size_t row, report::Phase phase, bool ok) {
+void GangConsole::EndPhase(std::size_t row, report::Phase phase, bool ok, bool stopped) {
   std::lock_guard lock(mutex_);
   Row& r = rows_[row];
   if (!r.phase || *r.phase != phase || !r.running) return;
-  if (ok) r.percent = 100;
+  if (ok && !stopped) r.percent = 100;
+  r.stopped = stopped;
   r.running = false;
   r.ok = ok;
   if (on_terminal_) {

@@ -169,13 +169,13 @@ class GangSettings : public app::SettingsStore {
 class LockedKeptWords : public icsp::KeptWordsStore {
  public:
   explicit LockedKeptWords(icsp::KeptWordsStore& store) : store_(store) {}
-  std::string Save(std::uint16_t device_id, const std::string& text) override {
+  std::string Save(icsp::KeptWords words, std::string& why) override {
     std::lock_guard lock(mutex_);
-    return store_.Save(device_id, text);
+    return store_.Save(std::move(words), why);
   }
-  std::vector<std::string> List(std::uint16_t device_id) override {
+  std::vector<std::string> List(std::uint16_t device_id, const std::string& port) override {
     std::lock_guard lock(mutex_);
-    return store_.List(device_id);
+    return store_.List(device_id, port);
   }
   std::optional<std::string> Load(const std::string& name) override {
     std::lock_guard lock(mutex_);

@@ -57,12 +57,15 @@ bool LoadExecutiveFile(Session& session, image::MemoryImage& executive) {
 
 bool PrepareExecutive(Session& session, const image::MemoryImage* executive_file) {
   if (!session.UsesExecutive()) return true;
+  // A stop asked for during an earlier phase is honoured before this one.
+  if (!session.ContinueAt("Writing:Exe Adr 0000")) return false;
   EnterIcsp(session);
   const bool present = CheckExecutive(session);
   // The check has read the factory words already; unit ID words are read here.
   const bool unit_ids = session.form().executive.unit_id_from != 0;
   if (!present && unit_ids) ReadKeptArea(session, KeptAreaOf(session.device.device));
   ExitIcsp(session);
+  if (session.Ended()) return false;
   if (present) return true;
 
   // The executive write erases executive memory as a whole: the part's own
@@ -82,13 +85,14 @@ bool PrepareExecutive(Session& session, const image::MemoryImage* executive_file
   }
   // An executive that failed its write or verification cannot be trusted
   // with the blocks that follow.
-  if (!WriteDevice(session)) return false;
+  if (session.erased.english.empty()) session.erased = {"executive memory", "ｴｸﾞｾﾞｸﾃｨﾌﾞﾒﾓﾘ"};
+  if (!LoadExecutive(session)) return false;
   if (unit_ids && !kept->Blank()) {
     EnterIcsp(session);
     WriteKeptArea(session, *kept);
     ExitIcsp(session);
   }
-  return true;
+  return !session.Ended();
 }
 
 }  // namespace quillon::icsp

@@ -1,8 +1,8 @@
 #include "icsp/primitives.h"
 
 #include <array>
-#include <span>
 #include <initializer_list>
+#include <span>
 #include <string>
 
 #include "image/formats.h"
@@ -88,6 +88,12 @@ void StoreReplyWords(Session& session, std::size_t n) {
 }
 
 void EnterIcsp(Session& session) {
+  // Every phase begins here: after a failure or a stop nothing more reaches
+  // the part in this operation.
+  if (session.Ended()) {
+    session.link.Stop();
+    return;
+  }
   session.link.EnterIcsp(devices::IcspEntryCommand(session.device.device));
 }
 
@@ -96,6 +102,10 @@ void ExitIcsp(Session& session) {
 }
 
 bool EnterEnhancedIcsp(Session& session) {
+  if (session.Ended()) {
+    session.link.Stop();
+    return false;
+  }
   const devices::FamilyForm& form = session.form();
   return session.link.EnterEnhancedIcsp(form.icsp_entry, form.enhanced_entry);
 }

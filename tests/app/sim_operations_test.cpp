@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <utility>
 
 #include "app/application.h"
@@ -86,6 +87,35 @@ TEST_F(SimAppTest, PlainIcspPreparesNothing) {
   EXPECT_EQ(port.wire, twin_port.wire);
 }
 
+// One decision of the programming mode: with "Enhanced ICSP" checked, a
+// part without an executive is driven with plain ICSP by every operation.
+class PartWithoutExecutiveTest : public SimAppTest {
+ protected:
+  PartWithoutExecutiveTest() : SimAppTest("sim:PIC24F08KA101") {}
+};
+
+TEST_F(PartWithoutExecutiveTest, EveryOperationUsesPlainIcsp) {
+  ASSERT_TRUE(app->ChooseDevice("PIC24F08KA101"));
+  const fs::path dir = fs::temp_directory_path() / ("quillon_app_ka_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  const std::string hex = (dir / "one.hex").string();
+  std::ofstream(hex) << ":040000005634120060\n:00000001FF\n";
+  const std::pair<const char*, std::function<icsp::Outcome()>> operations[] = {
+      {"Checking Successful!", [&] { return app->Check(); }},
+      {"Writing Successful!", [&] { return app->WriteFile(hex); }},
+      {"already up to date", [&] { return app->WriteFileIncremental(hex); }},
+      {"Verifying Successful!", [&] { return app->VerifyFile(hex); }},
+      {"Reading Successful!", [&] { return app->Read(dir.string()); }},
+  };
+  for (const auto& [success, run] : operations) {
+    SCOPED_TRACE(success);
+    EXPECT_EQ(run(), icsp::Outcome::kOk);
+    EXPECT_TRUE(view.last_status().starts_with(success)) << view.last_status();
+  }
+  EXPECT_EQ(sim->target().Program(0), 0x123456u);
+  fs::remove_all(dir);
+}
+
 TEST_F(SimAppTest, BoardFallingSilentMidReadEndsWithTheFailureMessage) {
   ASSERT_TRUE(app->ChooseDevice("dsPIC30F4013"));
   view.marks[report::Option::kEnhancedIcsp] = false;
@@ -121,11 +151,13 @@ TEST_F(SimAppTest, MissingExecutiveFileSkipsTheSteps) {
 
   EXPECT_EQ(app->Read(empty.string()), icsp::Outcome::kFileRejected);
   EXPECT_FALSE(fs::exists(empty / "$Quill$.hex"));
-  EXPECT_EQ(app->Check(), icsp::Outcome::kFileRejected);
-  for (const std::string& s : view.statuses) {
-    EXPECT_FALSE(s.starts_with("Reading Successful!") || s.starts_with("Checking Successful!"));
-  }
+  for (const std::string& s : view.statuses) EXPECT_FALSE(s.starts_with("Reading Successful!"));
   EXPECT_EQ(view.Enabled(kReadButton), true);
+  // A check costs the part nothing: without an executive there it checks
+  // with plain ICSP and loads none.
+  EXPECT_EQ(app->Check(), icsp::Outcome::kOk);
+  EXPECT_TRUE(view.last_status().starts_with("Checking Successful!")) << view.last_status();
+  EXPECT_FALSE(sim->target().HasApplicationId());
   fs::remove_all(empty);
 }
 

@@ -73,7 +73,9 @@ TEST_P(EngineLanguage, Findings) {
   BlankCheck(chip->session);
   ExpectLastStartsWith(*chip, {"Not blank!", "ブランクではありません。"});
 
-  // Programming over old data leaves the AND of both: a mismatch.
+  // Programming over old data leaves the AND of both: a mismatch. Each
+  // finding ends its operation, so each runs as one of its own.
+  chip->session.BeginOperation();
   chip->session.image.Clear(chip->session.device);
   chip->session.image.program[0x200] = 0xFFFF;
   chip->session.image.program[0x201] = 0x00FF;
@@ -84,6 +86,7 @@ TEST_P(EngineLanguage, Findings) {
 
   // The executive's own check of a row fails on a bit that does not program.
   chip->options.enhanced_icsp = true;
+  chip->session.BeginOperation();
   chip->target().SetStuckBits(0x0200, 0x000001, 0x000001);
   chip->session.image.Clear(chip->session.device);
   chip->session.image.program[0x200] = 0x0000;
