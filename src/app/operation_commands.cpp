@@ -67,7 +67,7 @@ icsp::Outcome Application::RunOperation(std::string_view first_text,
   session_.BeginOperation();
   steps();
   session_.link.ClosePort();
-  if (session_.stopped()) reporter_.ReportError(icsp::StoppedMessage(session_.stopped_at()));
+  if (session_.stopped()) session_.ReportStopped();
   if (system_ != nullptr) system_->EndTimerResolution();
   EndOperationControls();
   return session_.outcome();

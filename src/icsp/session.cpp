@@ -86,29 +86,37 @@ report::MessagePair LinkFailureMessage() {
           "ｴﾗｰ : ﾌﾟﾛｸﾞﾗﾏとの通信に失敗しました。操作は完了していません。"};
 }
 
+report::MessagePair Session::ErasedNote() const {
+  report::MessagePair note;
+  auto add = [&note](const report::MessagePair& line) {
+    note = note.english.empty() ? line : note + report::kLineBreak + line;
+  };
+  if (!erased.english.empty()) {
+    add({"The erase had begun: " + erased.english + " may read blank.",
+         "消去を始めていました: " + erased.japanese + " は空になっている可能性があります。"});
+  }
+  if (!kept_words_file.empty()) {
+    add({"The part's words from executive memory were kept in " + kept_words_file +
+             " before erasing; if they read blank, put them back with: " + console_program +
+             " restore-row " + kept_words_file,
+         "消去の前にﾃﾞﾊﾞｲｽ固有のﾜｰﾄﾞを " + kept_words_file +
+             " に保存しました。空になっている場合は次のｺﾏﾝﾄﾞで書き戻せます: " + console_program +
+             " restore-row " + kept_words_file});
+  }
+  return note;
+}
+
 void Session::ReportLinkFailure(const report::MessagePair& lead) {
   if (failure_told_) return;
   failure_told_ = true;
-  report::MessagePair message = lead;
-  if (!erased.english.empty()) {
-    message = message + report::kLineBreak +
-              report::MessagePair{"The erase had begun: " + erased.english + " may read blank.",
-                                  "消去を始めていました: " + erased.japanese +
-                                      " は空になっている可能性があります。"};
-  }
-  if (!kept_words_file.empty()) {
-    message = message + report::kLineBreak +
-              report::MessagePair{"The part's words from executive memory were kept in " +
-                                      kept_words_file +
-                                      " before erasing; if they read blank, put them back "
-                                      "with: " +
-                                      console_program + " restore-row " + kept_words_file,
-                                  "消去の前にﾃﾞﾊﾞｲｽ固有のﾜｰﾄﾞを " + kept_words_file +
-                                      " に保存しました。空になっている場合は次のｺﾏﾝﾄﾞで"
-                                      "書き戻せます: " +
-                                      console_program + " restore-row " + kept_words_file};
-  }
-  reporter.ReportError(message);
+  const report::MessagePair note = ErasedNote();
+  reporter.ReportError(note.english.empty() ? lead : lead + report::kLineBreak + note);
+}
+
+void Session::ReportStopped() {
+  const report::MessagePair note = ErasedNote();
+  const report::MessagePair stop = StoppedMessage(stopped_at_);
+  reporter.ReportError(note.english.empty() ? stop : stop + report::kLineBreak + note);
 }
 
 void Session::Halt() {

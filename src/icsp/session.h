@@ -116,6 +116,8 @@ class Session {
   // where the part's own words were kept, when either applies.
   // `lead` replaces the general first line where the step knows better.
   void ReportLinkFailure(const report::MessagePair& lead = LinkFailureMessage());
+  // Where a stopped operation ended, with the same lines on an erase.
+  void ReportStopped();
   // Goes quiet for the rest of the operation after a failure: the pending
   // batch is dropped, programming mode left when the board still answers.
   void Halt();
@@ -135,6 +137,9 @@ class Session {
   const std::string& stopped_at() const { return stopped_at_; }
 
  private:
+  // What had been erased and where the kept words are; empty when neither.
+  report::MessagePair ErasedNote() const;
+
   Outcome outcome_ = Outcome::kOk;
   std::string stopped_at_;
   bool plain_icsp_said_ = false;

@@ -157,7 +157,8 @@ bool WriteRegion(Session& session, Region region) {
   return accepted;
 }
 
-bool VerifyRegion(Session& session, Region region) {
+// `held_only`: the verify command compares only the words the file holds.
+bool VerifyRegion(Session& session, Region region, bool held_only = false) {
   bool matched = false;
   if (region == Region::kProgram && session.image.executive_present) {
     EnterIcsp(session);
@@ -165,12 +166,13 @@ bool VerifyRegion(Session& session, Region region) {
   } else if (session.UsesExecutive()) {
     // Without an answering executive there is nothing to compare.
     if (EnterEnhancedIcsp(session)) {
-      matched = region == Region::kProgram ? VerifyProgramEnhanced(session)
-                                           : VerifyEepromEnhanced(session);
+      matched = region == Region::kProgram ? VerifyProgramEnhanced(session, held_only)
+                                           : VerifyEepromEnhanced(session, held_only);
     }
   } else {
     EnterIcsp(session);
-    matched = region == Region::kProgram ? VerifyProgramIcsp(session) : VerifyEepromIcsp(session);
+    matched = region == Region::kProgram ? VerifyProgramIcsp(session, held_only)
+                                         : VerifyEepromIcsp(session, held_only);
   }
   ExitIcsp(session);
   return matched;
@@ -254,8 +256,8 @@ Outcome VerifyDevice(Session& session) {
   bool matched = false;
   {
     PhaseScope verifying(session, report::Phase::kVerifying);
-    matched = VerifyRegion(session, Region::kProgram) &&
-              (!eeprom || VerifyRegion(session, Region::kEeprom));
+    matched = VerifyRegion(session, Region::kProgram, true) &&
+              (!eeprom || VerifyRegion(session, Region::kEeprom, true));
   }
   if (!matched || session.Ended()) {
     // A lost link compared nothing: it must not end as a clean finding.
