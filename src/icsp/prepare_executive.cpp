@@ -57,15 +57,21 @@ bool LoadExecutiveFile(Session& session, image::MemoryImage& executive) {
 
 bool PrepareExecutive(Session& session, const image::MemoryImage* executive_file) {
   if (!session.UsesExecutive()) return true;
+  // A failure ends the operation here with its one report (a stop: the
+  // operation frame says where it ended).
+  auto ended = [&session] {
+    if (session.link.failed()) session.ReportLinkFailure();
+    return false;
+  };
   // A stop asked for during an earlier phase is honoured before this one.
-  if (!session.ContinueAt("Writing:Exe Adr 0000")) return false;
+  if (!session.ContinueAt("Writing:Exe Adr 0000")) return ended();
   EnterIcsp(session);
   const bool present = CheckExecutive(session);
   // The check has read the factory words already; unit ID words are read here.
   const bool unit_ids = session.form().executive.unit_id_from != 0;
   if (!present && unit_ids) ReadKeptArea(session, KeptAreaOf(session.device.device));
   ExitIcsp(session);
-  if (session.Ended()) return false;
+  if (session.Ended()) return ended();
   if (present) return true;
 
   // The executive write erases executive memory as a whole: the part's own
@@ -92,7 +98,7 @@ bool PrepareExecutive(Session& session, const image::MemoryImage* executive_file
     WriteKeptArea(session, *kept);
     ExitIcsp(session);
   }
-  return !session.Ended();
+  return session.Ended() ? ended() : true;
 }
 
 }  // namespace quillon::icsp

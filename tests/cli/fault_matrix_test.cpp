@@ -569,5 +569,43 @@ TEST_F(FaultMatrix, HostSideFailuresLeaveThePartWhole) {
   EXPECT_EQ(code, kExitWordsNotKept);
 }
 
+// A link lost anywhere in a write after the erase began: the one failure
+// report says what was erased and names the kept copy; "nothing was erased"
+// is said only while it is true.
+TEST_F(FaultMatrix, ALinkLostAfterTheEraseBeganNamesWhatWasErasedAndTheCopy) {
+  std::uint64_t total = 0;
+  {
+    HostRig clean(true);
+    clean.store = app::KeptWordsDirectory(dir / "rows-clean");
+    clean.app.session().executive_dir = kExecDir;
+    const std::uint64_t start = clean.sim.board().stats().exchanges;
+    ASSERT_EQ(clean.app.WriteFile(hex), icsp::Outcome::kOk) << clean.view.last_status();
+    total = clean.sim.board().stats().exchanges - start;
+  }
+  const std::string failed = "Error : link to the programmer failed";
+  for (std::uint64_t k = 1; k < total; k += total / 40) {
+    SCOPED_TRACE("silent after " + std::to_string(k));
+    HostRig r(true);
+    r.store = app::KeptWordsDirectory(dir / ("rows-" + std::to_string(k)));
+    r.app.session().executive_dir = kExecDir;
+    r.sim.board().faults().silent_after = r.sim.board().stats().exchanges + k;
+    EXPECT_EQ(r.app.WriteFile(hex), icsp::Outcome::kLinkFailure);
+    int failures = 0;
+    bool nothing_erased_said = false;
+    for (const std::string& status : r.view.statuses) {
+      failures += status.find(failed) != std::string::npos ||
+                  status.find("could not be read; nothing was erased") != std::string::npos;
+      nothing_erased_said |= status.find("nothing was erased") != std::string::npos;
+    }
+    EXPECT_EQ(failures, 1);
+    const bool touched = r.chip().Program(0x100) != kOldWord || !r.UnitIdsIntact();
+    EXPECT_FALSE(nothing_erased_said && touched);
+    if (!touched) continue;
+    EXPECT_TRUE(r.CopyNamed());
+    EXPECT_NE(r.view.last_status().find("The erase had begun"), std::string::npos)
+        << r.view.last_status();
+  }
+}
+
 }  // namespace
 }  // namespace quillon::cli
