@@ -415,6 +415,10 @@ int RunCommand(const CliOptions& given, Environment& env) {
   if (port_names.size() > 1 && o.command == Command::kRead) {
     return UsageError(env, "read takes one -P port");
   }
+  // A kept copy belongs to one part on one port.
+  if (port_names.size() > 1 && o.command == Command::kRestoreRow) {
+    return UsageError(env, "restore-row takes one -P port: a kept copy belongs to one part");
+  }
   if ((o.command == Command::kWrite || o.command == Command::kVerify) && !Readable(o.argument)) {
     env.err << "quillon: cannot read HEX file: " << o.argument << '\n';
     return kExitFileRejected;

@@ -546,6 +546,7 @@ TEST_F(RunnerTest, SeveralBoardsSerialNumbersAndTheLog) {
       << "a log that cannot be written, found before any part is touched";
   EXPECT_FALSE(fs::exists(state));
   EXPECT_EQ(gang({"read", dir.string()}), kExitUsage);
+  EXPECT_EQ(gang({"restore-row", hex}), kExitUsage);  // a kept copy belongs to one part
 
   // Without a part given or remembered each board's own is detected (and
   // no board's detection becomes its neighbours' selection); a stop
