@@ -18,10 +18,17 @@ namespace {
 
 constexpr std::size_t kTailUnit = 0x7F0;
 
-report::MessagePair NotFoundMessage(const std::string& path) {
-  return report::MessagePair{"Error : programming executive file not found!",
-                             "ｴﾗｰ : ﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞのﾌｧｲﾙがありません。"} +
-         report::kLineBreak + path;
+report::MessagePair NotFoundMessage(const Session& session, const std::string& path) {
+  report::MessagePair message =
+      report::MessagePair{"Error : programming executive file not found!",
+                          "ｴﾗｰ : ﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞのﾌｧｲﾙがありません。"} +
+      report::kLineBreak + path;
+  if (session.executive_missing_hint.english.empty()) return message;
+  const std::string folder = session.executive_dir.empty() ? "." : session.executive_dir;
+  return message + report::kLineBreak +
+         report::MessagePair{"Looked in the folder " + folder + ". ",
+                             "探したﾌｫﾙﾀﾞ: " + folder + "。"} +
+         session.executive_missing_hint;
 }
 
 report::MessagePair RejectedMessage(const std::string& path) {
@@ -40,7 +47,7 @@ bool LoadExecutiveFile(Session& session, image::MemoryImage& executive) {
       image::JoinPath(session.executive_dir, std::string(session.form().executive.file));
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error)) {
-    session.reporter.ReportError(NotFoundMessage(path));
+    session.reporter.ReportError(NotFoundMessage(session, path));
     session.NoteOutcome(Outcome::kFileRejected);
     return false;
   }

@@ -120,10 +120,22 @@ bool ExecutiveAnswered(Session& session, std::uint8_t command, std::uint32_t add
   const std::string detail = std::string(report::kLineBreak) + "Adr " +
                              image::Hex4(address >> 16).substr(2) + image::Hex4(address & 0xFFFF) +
                              " Ans:" + image::Hex4(header);
-  session.reporter.ReportError(
+  report::MessagePair message =
       report::MessagePair{"Error : the programming executive refused the block!",
                           "ｴﾗｰ : ﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞがﾌﾞﾛｯｸを処理できません。"} +
-      detail);
+      detail;
+  // A write the executive failed on a part not erased first: most likely the
+  // flash there was not blank, which programming alone cannot change.
+  const bool write = command == link::cmd::kExecWriteCode || command == link::cmd::kExecWriteData;
+  if (write && header >> 12 == 2 && !session.OptionChecked(report::Option::kEraseBeforeWriting)) {
+    const std::string at = image::Hex4(address >> 16).substr(2) + image::Hex4(address & 0xFFFF);
+    message = message + report::kLineBreak +
+              report::MessagePair{"The part was not erased before writing: the flash at " + at +
+                                      " is likely not blank. Erase it first.",
+                                  "書き込み前に消去していません: " + at +
+                                      " のﾌﾗｯｼｭが空でない可能性があります。先に消去してください。"};
+  }
+  session.reporter.ReportError(message);
   return false;
 }
 

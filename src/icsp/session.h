@@ -67,6 +67,9 @@ class Session {
   DetectionListener* detection_listener = nullptr;
   // Where the executive files "pe.hex", "pe24f.hex", "pe33f.hex" are looked for.
   std::string executive_dir;
+  // What a front-end with other ways out adds when the file is missing
+  // (the console's options); empty: nothing.
+  report::MessagePair executive_missing_hint;
   // Raised from outside (a signal handler) to stop the running operation at
   // the next row boundary; nullptr: never.
   const std::atomic<bool>* stop_request = nullptr;
