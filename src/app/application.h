@@ -94,6 +94,9 @@ class Application : private icsp::DetectionListener {
   // False when the preparation could not provide the executive; the steps
   // that need it are skipped.
   bool PrepareExecutive();
+  // Bulk erase, the executive back in place, then `file` written: false at
+  // the first step that fails.
+  bool EraseAndWrite(image::MemoryImage& file);
 
   StatusView& view_;
   View* window_ = nullptr;  // none on a console

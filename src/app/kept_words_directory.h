@@ -1,5 +1,6 @@
-// Kept words as small text files in one directory, named by DeviceID and
-// the time they were kept (UTC), so that a listing sorts newest last.
+// Kept words as small text files in one directory, named by DeviceID, port
+// and the time they were kept (UTC), so that a listing sorts newest last.
+// Nothing here deletes a copy: they stay until the user removes them.
 #pragma once
 
 #include <chrono>
@@ -18,10 +19,11 @@ class KeptWordsDirectory : public icsp::KeptWordsStore {
   explicit KeptWordsDirectory(std::filesystem::path dir, Now now = std::chrono::system_clock::now)
       : dir_(std::move(dir)), now_(std::move(now)) {}
 
-  // Writes a temporary file next to the final one and renames it, so a
-  // crash leaves either no file or the whole one.
-  std::string Save(std::uint16_t device_id, const std::string& text) override;
-  std::vector<std::string> List(std::uint16_t device_id) override;
+  // Writes a temporary file of a name unique to this call and links it to
+  // the final name only if no one has taken that name, so that a crash
+  // leaves either no file or the whole one, and two runs never share one.
+  std::string Save(icsp::KeptWords words, std::string& why) override;
+  std::vector<std::string> List(std::uint16_t device_id, const std::string& port) override;
   // Any path the user names; files larger than a kept file ever is are refused.
   std::optional<std::string> Load(const std::string& name) override;
 

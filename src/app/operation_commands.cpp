@@ -15,6 +15,7 @@ bool Application::Connect() {
 
 bool Application::ConnectTo(const std::string& port_name) {
   port_name_ = port_name;
+  session_.port_name = port_name;
   const link::ConnectResult result = link::Connect(session_.link, port_name);
   if (result.connected) {
     session_.firmware_version = result.firmware_version;
@@ -66,7 +67,7 @@ icsp::Outcome Application::RunOperation(std::string_view first_text,
   session_.BeginOperation();
   steps();
   session_.link.ClosePort();
-  if (session_.stopped()) reporter_.ReportError(icsp::StoppedMessage(session_.stopped_at()));
+  if (session_.stopped()) session_.ReportStopped();
   if (system_ != nullptr) system_->EndTimerResolution();
   EndOperationControls();
   return session_.outcome();
@@ -91,9 +92,7 @@ icsp::Outcome Application::Erase() {
 }
 
 icsp::Outcome Application::Check() {
-  return RunOperation("Checking...", [this] {
-    if (PrepareExecutive()) icsp::BlankCheck(session_);
-  });
+  return RunOperation("Checking...", [this] { icsp::BlankCheck(session_); });
 }
 
 void Application::Write() {
@@ -102,24 +101,33 @@ void Application::Write() {
   WriteFile(path);
 }
 
+// Each step ends the operation at its first failure: nothing after it
+// reaches the part, and its report stays the last word.
+bool Application::EraseAndWrite(image::MemoryImage& file) {
+  // The erase takes the executive with it, so in the executive's mode its
+  // file is loaded (and checked) before anything is erased.
+  std::optional<image::MemoryImage> executive;
+  if (session_.UsesExecutive() && !icsp::LoadExecutiveFile(session_, executive.emplace())) {
+    return false;
+  }
+  reporter_.ShowStatus("Erasing...");
+  if (icsp::BulkErase(session_) != icsp::Outcome::kOk) return false;
+  if (!icsp::PrepareExecutive(session_, executive ? &*executive : nullptr)) return false;
+  session_.image = std::move(file);
+  return icsp::WriteDevice(session_);
+}
+
 icsp::Outcome Application::WriteFile(const std::string& path) {
   return RunOperation("Loading...", [this, &path] {
     // Everything the write needs is loaded and checked before the part is
     // touched: a file that cannot be written must leave the part as it was.
     image::MemoryImage file;
     if (!icsp::LoadWriteFile(session_, path, file)) return;
-    const bool erase = session_.OptionChecked(report::Option::kEraseBeforeWriting);
-    // The erase takes the executive with it, so with "Enhanced ICSP" on a
-    // form that has one, its file will be needed.
-    std::optional<image::MemoryImage> executive;
-    if (erase && session_.UsesExecutive()) {
-      if (!icsp::LoadExecutiveFile(session_, executive.emplace())) return;
+    if (session_.OptionChecked(report::Option::kEraseBeforeWriting)) {
+      EraseAndWrite(file);
+      return;
     }
-    if (erase) {
-      reporter_.ShowStatus("Erasing...");
-      icsp::BulkErase(session_);
-    }
-    if (!icsp::PrepareExecutive(session_, executive ? &*executive : nullptr)) return;
+    if (!icsp::PrepareExecutive(session_)) return;
     session_.image = std::move(file);
     icsp::WriteDevice(session_);
   });
@@ -133,13 +141,7 @@ icsp::Outcome Application::WriteFileIncremental(const std::string& path) {
     session_.image = file;
     if (icsp::WriteDeviceIncremental(session_) != icsp::IncrementalResult::kProtected) return;
     // Only a bulk erase lifts the protection; it takes the executive with it.
-    std::optional<image::MemoryImage> executive;
-    if (session_.UsesExecutive() && !icsp::LoadExecutiveFile(session_, executive.emplace())) return;
-    reporter_.ShowStatus("Erasing...");
-    icsp::BulkErase(session_);
-    if (!icsp::PrepareExecutive(session_, executive ? &*executive : nullptr)) return;
-    session_.image = std::move(file);
-    icsp::WriteDevice(session_);
+    EraseAndWrite(file);
   });
 }
 
@@ -161,8 +163,11 @@ icsp::Outcome Application::ReadInto(const icsp::ReadFiles& files) {
 
 icsp::Outcome Application::VerifyFile(const std::string& path) {
   return RunOperation("Loading...", [this, &path] {
+    // The file is checked as a write checks it before the part is touched.
+    image::MemoryImage file;
+    if (!icsp::LoadWriteFile(session_, path, file)) return;
     if (!PrepareExecutive()) return;
-    if (icsp::LoadHexFile(session_, path) != image::LoadResult::kLoaded) return;
+    session_.image = std::move(file);
     icsp::VerifyDevice(session_);
   });
 }

@@ -100,6 +100,10 @@ std::optional<std::int64_t> TimeLeft::At(int percent, std::int64_t elapsed_ms) {
   return left;
 }
 
+std::string StoppedTag(std::uint16_t language) {
+  return report::Pick({"  stopped", "  中断"}, language);
+}
+
 std::string PhaseLine(report::Phase phase, int percent, std::int64_t elapsed_ms, bool running,
                       bool ok, std::uint16_t language, std::optional<std::int64_t> left_ms) {
   percent = std::clamp(percent, 0, 100);
@@ -225,6 +229,20 @@ void ConsoleView::EndPhase(report::Phase phase, bool ok) {
   if (!phase_closed_) {
     if (ok) phase_percent_ = 100;
     PrintPhaseLine(ok);
+  }
+  phase_.reset();
+  phase_closed_ = false;
+}
+
+// Stopped on request is not a failure: the line says which it was.
+void ConsoleView::StopPhase(report::Phase phase) {
+  if (!phase_ || *phase_ != phase) return;
+  if (!phase_closed_ && phase_lines_) {
+    if (show_progress_) err_ << '\r' << std::string(kLineWidth, ' ') << '\r';
+    err_ << PhaseLine(*phase_, phase_percent_, now_ms_() - phase_start_ms_, false, true, language_)
+         << StoppedTag(language_) << '\n';
+    err_.flush();
+    indicator_shown_ = false;
   }
   phase_.reset();
   phase_closed_ = false;

@@ -20,6 +20,8 @@ enum class Verbosity { kQuiet, kNormal, kVerbose };
 // Status texts as lines for a console: CR LF becomes a newline.
 std::string ConsoleText(std::string_view text);
 
+// Appended to the line of a phase a stop request ended.
+std::string StoppedTag(std::uint16_t language);
 // "Writing   | ######     |  40%  0.82 s  2 s left": a phase's bar as drawn;
 // the time left only while it runs and when `left_ms` is given.
 std::string PhaseLine(report::Phase phase, int percent, std::int64_t elapsed_ms, bool running,
@@ -61,6 +63,7 @@ class ConsoleView : public app::StatusView {
   void SetProgress(int percent) override;
   void BeginPhase(report::Phase phase) override;
   void EndPhase(report::Phase phase, bool ok) override;
+  void StopPhase(report::Phase phase) override;
   void ReportMismatch(const report::Mismatch& mismatch) override;
   // Quiet mode prints the last result or error here; the indicator is cleared.
   void Finish();

@@ -10,6 +10,7 @@ inline constexpr int kExitProblem = 1;       // not blank, mismatch, unknown dev
 inline constexpr int kExitUsage = 2;         // bad command line, no port, unknown device name
 inline constexpr int kExitLinkFailure = 3;   // port or link failure, Connect failed
 inline constexpr int kExitFileRejected = 4;  // HEX file rejected or unreadable
+inline constexpr int kExitWordsNotKept = 5;  // the part's own words could not be kept
 inline constexpr int kExitStopped = 130;     // Ctrl-C or SIGTERM: stopped at a safe point
 
 inline int ExitCodeFor(icsp::Outcome outcome) {
@@ -22,6 +23,8 @@ inline int ExitCodeFor(icsp::Outcome outcome) {
       return kExitLinkFailure;
     case icsp::Outcome::kFileRejected:
       return kExitFileRejected;
+    case icsp::Outcome::kWordsNotKept:
+      return kExitWordsNotKept;
     case icsp::Outcome::kStopped:
       return kExitStopped;
   }
@@ -40,6 +43,7 @@ inline int Severity(int code) {
     case kExitUsage:
       return 2;
     case kExitFileRejected:
+    case kExitWordsNotKept:
       return 3;
     case kExitLinkFailure:
       return 4;
@@ -64,9 +68,11 @@ inline constexpr const char* kExitCodeHelp =
     "  3  port or link failure, including a failed connect (\"disconnected!\")\n"
     "  4  a file could not be used: the HEX or executive file was rejected\n"
     "     or unreadable, or read could not write its output files\n"
+    "  5  the part's own words in executive memory (calibration or unit ID\n"
+    "     words) could not be kept in a file: nothing was erased or written\n"
     "  130  stopped by Ctrl-C (SIGINT) or SIGTERM: the row in progress is\n"
     "       finished, programming mode left and the port closed\n"
     "With several -P ports: 0 only if every port succeeded, otherwise the most\n"
-    "severe of the ports' statuses, in this order: 130, 3, 4, 2, 1.\n";
+    "severe of the ports' statuses, in this order: 130, 3, 4 or 5, 2, 1.\n";
 
 }  // namespace quillon::cli

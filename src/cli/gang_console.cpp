@@ -78,8 +78,10 @@ std::string GangConsole::LineOf(Row& row) {
   if (!row.ending.empty()) return line + row.ending;
   if (!row.phase) return line + report::Pick({"connecting", "接続中"}, language_);
   const std::int64_t elapsed = now_ms_() - row.start_ms;
-  return line + PhaseLine(*row.phase, row.percent, elapsed, row.running, row.ok, language_,
-                          row.left.At(row.percent, elapsed));
+  return line +
+         PhaseLine(*row.phase, row.percent, elapsed, row.running, row.ok, language_,
+                   row.left.At(row.percent, elapsed)) +
+         (row.stopped ? StoppedTag(language_) : "");
 }
 
 void GangConsole::Erase() {
@@ -119,6 +121,7 @@ void GangConsole::BeginPhase(std::size_t row, report::Phase phase) {
   r.running = true;
   r.ok = true;
   r.left.Reset();
+  r.stopped = false;
   Draw(true);
 }
 
@@ -130,11 +133,12 @@ void GangConsole::Progress(std::size_t row, int percent) {
   Draw(false);
 }
 
-void GangConsole::EndPhase(std::size_t row, report::Phase phase, bool ok) {
+void GangConsole::EndPhase(std::size_t row, report::Phase phase, bool ok, bool stopped) {
   std::lock_guard lock(mutex_);
   Row& r = rows_[row];
   if (!r.phase || *r.phase != phase || !r.running) return;
-  if (ok) r.percent = 100;
+  if (ok && !stopped) r.percent = 100;
+  r.stopped = stopped;
   r.running = false;
   r.ok = ok;
   if (on_terminal_) {

@@ -27,7 +27,7 @@ class GangConsole {
 
   void BeginPhase(std::size_t row, report::Phase phase);
   void Progress(std::size_t row, int percent);
-  void EndPhase(std::size_t row, report::Phase phase, bool ok);
+  void EndPhase(std::size_t row, report::Phase phase, bool ok, bool stopped = false);
   // An error or notice of one port, on a line of its own.
   void Message(std::size_t row, std::string_view text);
   // The port's session is over; its line says how it ended.
@@ -47,6 +47,7 @@ class GangConsole {
     bool running = false;
     bool ok = true;
     TimeLeft left;
+    bool stopped = false;
     std::string ending;  // once the session is over
   };
   void ShortenLabels();
@@ -75,6 +76,7 @@ class GangPortView : public app::StatusView {
   void SetProgress(int percent) override { console_.Progress(row_, percent); }
   void BeginPhase(report::Phase phase) override { console_.BeginPhase(row_, phase); }
   void EndPhase(report::Phase phase, bool ok) override { console_.EndPhase(row_, phase, ok); }
+  void StopPhase(report::Phase phase) override { console_.EndPhase(row_, phase, true, true); }
   void ReportMismatch(const report::Mismatch& mismatch) override;
 
   bool IsChecked(report::Option option) const override { return marks_.IsChecked(option); }

@@ -282,6 +282,9 @@ int RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record,
   app::Application app(c.view, c.settings, port, c.clock, [language] { return language; });
   app.reporter().set_error_pause(false);  // a console keeps its errors on screen
   app.session().executive_dir = o.exec_dir;
+  app.session().executive_missing_hint = {
+      "Give the folder that holds it with --exec-dir DIR, or program with plain ICSP: --icsp.",
+      "--exec-dir DIR でﾌｧｲﾙのあるﾌｫﾙﾀﾞを指定するか、--icsp で通常のICSPを使ってください。"};
   app.session().kept_words_store = c.kept_words;
 #ifdef _WIN32
   app.session().console_program = "quillon-cli";

@@ -209,13 +209,13 @@ class GangSettings : public app::SettingsStore {
 class LockedKeptWords : public icsp::KeptWordsStore {
  public:
   explicit LockedKeptWords(icsp::KeptWordsStore& store) : store_(store) {}
-  std::string Save(std::uint16_t device_id, const std::string& text) override {
+  std::string Save(icsp::KeptWords words, std::string& why) override {
     std::lock_guard lock(mutex_);
-    return store_.Save(device_id, text);
+    return store_.Save(std::move(words), why);
   }
-  std::vector<std::string> List(std::uint16_t device_id) override {
+  std::vector<std::string> List(std::uint16_t device_id, const std::string& port) override {
     std::lock_guard lock(mutex_);
-    return store_.List(device_id);
+    return store_.List(device_id, port);
   }
   std::optional<std::string> Load(const std::string& name) override {
     std::lock_guard lock(mutex_);
@@ -489,6 +489,10 @@ int RunChecked(const CliOptions& given, Environment& env, bool& answered) {
   // Several ports write the same files side by side.
   if (port_names.size() > 1 && o.command == Command::kRead) {
     return UsageError(env, "read takes one -P port");
+  }
+  // A kept copy belongs to one part on one port.
+  if (port_names.size() > 1 && o.command == Command::kRestoreRow) {
+    return UsageError(env, "restore-row takes one -P port: a kept copy belongs to one part");
   }
   // The loader's own test, with the system's reason.
   if (o.command == Command::kWrite || o.command == Command::kVerify ||

@@ -1,6 +1,7 @@
 // Check: program memory and data EEPROM, stopping at the first word that is
 // not blank.
 #include "icsp/config_words.h"
+#include "icsp/executive_check.h"
 #include "icsp/operations.h"
 #include "icsp/primitives.h"
 #include "icsp/verify.h"
@@ -39,6 +40,9 @@ class BlankChecker {
   Session& s_;
   const devices::DeviceRecord& device_;
   std::string config_text_;
+  // An executive answers in the part. A check never loads one: that would
+  // erase executive memory, and a check must cost the part nothing.
+  bool executive_ = false;
 };
 
 bool BlankChecker::Step(std::string_view text, long step, long last, std::uint32_t shown) {
@@ -139,7 +143,7 @@ CheckResult BlankChecker::CheckEepromEnhanced() {
 
 CheckResult BlankChecker::CheckRegion(bool eeprom) {
   CheckResult result = CheckResult::kBlank;
-  if (s_.UsesExecutive()) {
+  if (executive_ && s_.UsesExecutive()) {
     // Without an answering executive every block would be stale bytes; the
     // failure is already reported and the finish says the check is incomplete.
     result = EnterEnhancedIcsp(s_) ? (eeprom ? CheckEepromEnhanced() : CheckProgramEnhanced())
@@ -154,9 +158,19 @@ CheckResult BlankChecker::CheckRegion(bool eeprom) {
 
 void BlankChecker::Run() {
   const std::string start = image::TimeOfDay(s_.reporter.clock());
+  if (!s_.ContinueAt("Checking:Prg Adr 0000")) return;
   EnterIcsp(s_);
+  if (s_.UsesExecutive()) {
+    executive_ = CheckExecutive(s_);
+    if (!executive_ && !s_.Ended()) {
+      s_.reporter.ShowNotice({"No programming executive in the part: checked with plain ICSP.",
+                              "ﾃﾞﾊﾞｲｽにﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞがないため、通常のICSPで"
+                              "ﾁｪｯｸします。"});
+    }
+  }
   ReadConfigWords(s_);
   ExitIcsp(s_);
+  if (s_.Ended()) return s_.FinishWith({});
   config_text_ = ConfigText(s_);
 
   CheckResult result = CheckRegion(false);
@@ -170,9 +184,10 @@ void BlankChecker::Run() {
 
 }  // namespace
 
-void BlankCheck(Session& session) {
+Outcome BlankCheck(Session& session) {
   PhaseScope phase(session, report::Phase::kChecking);
   BlankChecker(session).Run();
+  return session.outcome();
 }
 
 }  // namespace quillon::icsp

@@ -82,8 +82,9 @@ void RestoreExecutiveRow(Session& session) {
 
 }  // namespace
 
-void BulkErase(Session& session) {
+Outcome BulkErase(Session& session) {
   PhaseScope phase(session, report::Phase::kErasing);
+  if (!session.ContinueAt("Erasing")) return session.outcome();
   const devices::FamilyForm& form = session.form();
   // The part's own words go into a file before anything is erased: a link
   // lost before they are written back then leaves them recoverable.
@@ -98,9 +99,17 @@ void BulkErase(Session& session) {
     }
     ExitIcsp(session);
     kept = KeepBeforeErase(session);
-    if (!kept) return;
+    if (!kept) return session.outcome();
   }
 
+  // From here on a failure leaves the part (partly) erased; the report says so.
+  session.erased = form.executive.present
+                       ? report::MessagePair{"program memory, configuration words and "
+                                             "executive memory",
+                                             "ﾌﾟﾛｸﾞﾗﾑﾒﾓﾘ、ｺﾝﾌｨｸﾞﾚｰｼｮﾝﾜｰﾄﾞ、"
+                                             "ｴｸﾞｾﾞｸﾃｨﾌﾞﾒﾓﾘ"}
+                       : report::MessagePair{"program memory, data EEPROM and configuration words",
+                                             "ﾌﾟﾛｸﾞﾗﾑﾒﾓﾘ、ﾃﾞｰﾀEEPROM、ｺﾝﾌｨｸﾞﾚｰｼｮﾝﾜｰﾄﾞ"};
   if (!form.config.erased_by_bulk_erase) {
     EnterIcsp(session);
     for (int k = 0; k < form.config.written; ++k) {
@@ -110,6 +119,7 @@ void BulkErase(Session& session) {
     ExitIcsp(session);
   }
 
+  // No stop between these: the words kept above go back right after.
   for (int i = 0; i < 3; ++i) {
     EnterIcsp(session);
     EraseArray(session);
@@ -124,6 +134,7 @@ void BulkErase(Session& session) {
   }
   ExitIcsp(session);
   session.FinishWith({"Erasing Successful!", "Erasing 成功!"});
+  return session.outcome();
 }
 
 }  // namespace quillon::icsp

@@ -35,7 +35,7 @@ class Incremental {
       : s_(session),
         device_(session.device.device),
         rules_(EraseUnitRulesFor(session.device.device)),
-        enhanced_(session.OptionChecked(report::Option::kEnhancedIcsp)) {}
+        enhanced_(session.UsesExecutive()) {}
 
   bool Protected() const {
     const std::uint16_t v = s_.config_readback[rules_.protection_entry];
@@ -276,7 +276,7 @@ bool Incremental::Program() {
       ExitIcsp(s_);
       return false;
     }
-    for (std::size_t i = 0; i < differing.size(); ++i) {
+    for (std::size_t i = 0; i < differing.size() && !s_.Ended(); ++i) {
       ShowStep(s_, "Writing:Prg Adr ", static_cast<long>(i),
                static_cast<long>(differing.size()) - 1, differing[i] * rules_.unit_instructions);
       WriteUnitRows(differing[i]);
@@ -390,10 +390,8 @@ bool Incremental::Eeprom() {
   if (s_.link.lost()) return false;
   if (still.empty()) return true;
   // Byte offsets from the start of the EEPROM, as the batch verification shows.
-  const std::uint32_t base =
-      kEepromEnd - static_cast<std::uint32_t>(s_.device.device.eeprom_bytes);
-  return Mismatch(s_, "Eep ", 2 * still.front().word, still.front().read,
-                  image[still.front().word],
+  const std::uint32_t base = kEepromEnd - static_cast<std::uint32_t>(s_.device.device.eeprom_bytes);
+  return Mismatch(s_, "Eep ", 2 * still.front().word, still.front().read, image[still.front().word],
                   {report::Memory::kEeprom, base + 2 * still.front().word, still.front().read,
                    image[still.front().word]});
 }
@@ -456,7 +454,7 @@ IncrementalResult WriteDeviceIncremental(Session& session) {
   ReadConfigWords(session);
   ExitIcsp(session);
   if (session.link.failed()) {
-    session.reporter.ReportError(LinkFailureMessage());
+    session.ReportLinkFailure();
     return IncrementalResult::kFinished;
   }
   if (incremental.Protected()) {
@@ -465,7 +463,7 @@ IncrementalResult WriteDeviceIncremental(Session& session) {
   }
   incremental.PlaceFlashConfigWords();
   if (!incremental.Program() || !incremental.Eeprom()) {
-    if (session.link.failed()) session.reporter.ReportError(LinkFailureMessage());
+    if (session.link.failed()) session.ReportLinkFailure();
     return IncrementalResult::kFinished;
   }
   incremental.Config();

@@ -36,8 +36,11 @@ std::optional<std::uint32_t> ParseHex(std::string_view text) {
 }
 
 KeptWords FromImage(const Session& session, const KeptArea& area) {
-  KeptWords words{
-      session.device.device.device_id, std::string(session.device.device.name), area.first, {}};
+  KeptWords words;
+  words.device_id = session.device.device.device_id;
+  words.device = std::string(session.device.device.name);
+  words.port = session.port_name;
+  words.first = area.first;
   const std::vector<std::uint16_t>& exe = session.image.executive;
   for (std::uint32_t i = 0; i < area.instructions; ++i) {
     const std::size_t u = UnitOf(area.first) + 2 * i;
@@ -85,8 +88,10 @@ bool KeptWords::Blank() const {
 
 std::string FormatKeptWords(const KeptWords& words) {
   std::string text(kHeader);
-  text += "\nDevice " + words.device + "\nDeviceID 0x" + Hex(words.device_id, 4) + "\nFrom 0x" +
-          Hex(words.first, 6) + "\nWords";
+  text += "\nDevice " + words.device + "\nDeviceID 0x" + Hex(words.device_id, 4);
+  if (!words.port.empty()) text += "\nPort " + words.port;
+  if (!words.kept_at.empty()) text += "\nKept " + words.kept_at;
+  text += "\nFrom 0x" + Hex(words.first, 6) + "\nWords";
   for (std::uint32_t i : words.instructions) text += " " + Hex(i, 6);
   return text + "\nEnd\n";
 }
@@ -103,6 +108,12 @@ std::optional<KeptWords> ParseKeptWords(std::string_view text) {
     fields >> key;
     if (key == "Device") {
       fields >> words.device;
+    } else if (key == "Port") {
+      // A port name may hold blanks (a Windows device path does not, a
+      // socket path might): the rest of the line.
+      std::getline(fields >> std::ws, words.port);
+    } else if (key == "Kept") {
+      fields >> words.kept_at;
     } else if (key == "DeviceID" || key == "From") {
       fields >> value;
       const std::optional<std::uint32_t> v = ParseHex(value);
@@ -169,11 +180,16 @@ void WriteKeptArea(Session& session, const KeptWords& words) {
 std::optional<KeptWords> KeepBeforeErase(Session& session) {
   const KeptArea area = KeptAreaOf(session.device.device);
   const report::MessagePair what = Named(area);
-  if (session.link.failed()) {
-    Refuse(session,
-           {"Error : the part's " + what.english + " could not be read; nothing was erased.",
-            "ｴﾗｰ : " + what.japanese + " を読み出せませんでした。何も消去していません。"},
-           Outcome::kLinkFailure);
+  if (session.Ended()) {
+    if (!session.link.failed()) return {};  // stopped: the frame says where
+    // "Nothing was erased" only while it is true.
+    if (!session.erased.english.empty()) {
+      session.ReportLinkFailure();
+      return {};
+    }
+    session.ReportLinkFailure(
+        {"Error : the part's " + what.english + " could not be read; nothing was erased.",
+         "ｴﾗｰ : " + what.japanese + " を読み出せませんでした。何も消去していません。"});
     return {};
   }
   const KeptWords words = FromImage(session, area);
@@ -182,7 +198,8 @@ std::optional<KeptWords> KeepBeforeErase(Session& session) {
   if (store == nullptr || !session.kept_words_file.empty()) return words;
   if (words.Blank()) {
     // Nothing to lose, and a good copy kept earlier must stay the newest.
-    const std::vector<std::string> kept = store->List(words.device_id);
+    // Only this port's own copies: another board's part has other words.
+    const std::vector<std::string> kept = store->List(words.device_id, words.port);
     if (!kept.empty()) {
       session.reporter.ShowNotice(
           report::MessagePair{
@@ -192,13 +209,18 @@ std::optional<KeptWords> KeepBeforeErase(Session& session) {
     }
     return words;
   }
-  const std::string file = store->Save(words.device_id, FormatKeptWords(words));
+  std::string why;
+  const std::string file = store->Save(words, why);
   if (file.empty()) {
+    // Nothing is erased or written after this: the caller's operation ends.
     Refuse(
         session,
-        {"Error : the part's " + what.english + " could not be kept in a file; nothing was erased.",
-         "ｴﾗｰ : " + what.japanese + " をﾌｧｲﾙに保存できませんでした。何も消去していません。"},
-        Outcome::kFileRejected);
+        report::MessagePair{"Error : the part's " + what.english +
+                                " could not be kept in a file; nothing was erased or written.",
+                            "ｴﾗｰ : " + what.japanese +
+                                " をﾌｧｲﾙに保存できませんでした。何も消去・書き込みしていません。"} +
+            report::kLineBreak + why,
+        Outcome::kWordsNotKept);
     return {};
   }
   session.kept_words_file = file;

@@ -18,19 +18,6 @@ namespace quillon::icsp {
 
 class Session;
 
-// Where kept words live between runs; the front-end supplies a directory.
-class KeptWordsStore {
- public:
-  virtual ~KeptWordsStore() = default;
-  // Keeps `text` under a new name made of the DeviceID and the time, written
-  // so that a crash leaves either nothing or the whole file. Returns the
-  // name to show (a path), "" when it could not be kept.
-  virtual std::string Save(std::uint16_t device_id, const std::string& text) = 0;
-  // What was kept for this DeviceID, newest first.
-  virtual std::vector<std::string> List(std::uint16_t device_id) = 0;
-  virtual std::optional<std::string> Load(const std::string& name) = 0;
-};
-
 // The words a part's bulk erase takes and the host must put back.
 struct KeptArea {
   std::uint32_t first = 0;  // program address of the first instruction; 0: none
@@ -41,10 +28,27 @@ KeptArea KeptAreaOf(const devices::DeviceRecord& device);
 
 struct KeptWords {
   std::uint16_t device_id = 0;
-  std::string device;  // the part's name, for a reader of the file
+  std::string device;   // the part's name, for a reader of the file
+  std::string port;     // the port the part hung on: the copy belongs to it
+  std::string kept_at;  // when the copy was made (UTC), set by the store
   std::uint32_t first = 0;
   std::vector<std::uint32_t> instructions;
   bool Blank() const;
+};
+
+// Where kept words live between runs; the front-end supplies a directory.
+// A copy belongs to one part on one port: named by DeviceID, port and time.
+class KeptWordsStore {
+ public:
+  virtual ~KeptWordsStore() = default;
+  // Keeps `words` (stamped with the time) under a name no other run or port
+  // can take, written so that a crash leaves either nothing or the whole
+  // file. Returns the name to show (a path); "" when it could not be kept,
+  // with the reason in `why`.
+  virtual std::string Save(KeptWords words, std::string& why) = 0;
+  // What was kept for this DeviceID on this port, newest first.
+  virtual std::vector<std::string> List(std::uint16_t device_id, const std::string& port) = 0;
+  virtual std::optional<std::string> Load(const std::string& name) = 0;
 };
 
 std::string FormatKeptWords(const KeptWords& words);

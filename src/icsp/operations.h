@@ -28,10 +28,11 @@ void DetectDevice(Session& session);
 
 // Bulk erase: configuration words to blank, the chip erase three times, the
 // end of executive memory kept.
-void BulkErase(Session& session);
+Outcome BulkErase(Session& session);
 
-// Blank check of program memory and data EEPROM.
-void BlankCheck(Session& session);
+// Blank check of program memory and data EEPROM. It writes nothing: with
+// "Enhanced ICSP" and no executive in the part it checks with plain ICSP.
+Outcome BlankCheck(Session& session);
 
 // With "Enhanced ICSP" checked, puts a programming executive into the part
 // when none is there: `executive_file` when given (loaded beforehand with
@@ -56,8 +57,12 @@ image::LoadResult LoadHexFile(Session& session, const std::string& path);
 bool LoadWriteFile(Session& session, const std::string& path, image::MemoryImage& file);
 
 // Programs the image: program (or executive) memory, EEPROM, verification,
-// configuration words. False when it did not end in its success message.
+// configuration words. False when it did not end in its success message;
+// it stops at the first failure, refusal or stop request.
 bool WriteDevice(Session& session);
+// WriteDevice of an executive image as a step of another operation: ends
+// with a notice that the executive is in place, never the Write's success.
+bool LoadExecutive(Session& session);
 
 enum class IncrementalResult {
   kFinished,   // written, up to date, or stopped with a reported failure
@@ -88,6 +93,6 @@ void ReadDevice(Session& session, const ReadFiles& files);
 
 // Compares the part with the image (loaded from a HEX file) the way a
 // write verifies, writing nothing of the image.
-void VerifyDevice(Session& session);
+Outcome VerifyDevice(Session& session);
 
 }  // namespace quillon::icsp

@@ -18,10 +18,17 @@ namespace {
 
 constexpr std::size_t kTailUnit = 0x7F0;
 
-report::MessagePair NotFoundMessage(const std::string& path) {
-  return report::MessagePair{"Error : programming executive file not found!",
-                             "ｴﾗｰ : ﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞのﾌｧｲﾙがありません。"} +
-         report::kLineBreak + path;
+report::MessagePair NotFoundMessage(const Session& session, const std::string& path) {
+  report::MessagePair message =
+      report::MessagePair{"Error : programming executive file not found!",
+                          "ｴﾗｰ : ﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞのﾌｧｲﾙがありません。"} +
+      report::kLineBreak + path;
+  if (session.executive_missing_hint.english.empty()) return message;
+  const std::string folder = session.executive_dir.empty() ? "." : session.executive_dir;
+  return message + report::kLineBreak +
+         report::MessagePair{"Looked in the folder " + folder + ". ",
+                             "探したﾌｫﾙﾀﾞ: " + folder + "。"} +
+         session.executive_missing_hint;
 }
 
 report::MessagePair RejectedMessage(const std::string& path) {
@@ -40,7 +47,7 @@ bool LoadExecutiveFile(Session& session, image::MemoryImage& executive) {
       image::JoinPath(session.executive_dir, std::string(session.form().executive.file));
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error)) {
-    session.reporter.ReportError(NotFoundMessage(path));
+    session.reporter.ReportError(NotFoundMessage(session, path));
     session.NoteOutcome(Outcome::kFileRejected);
     return false;
   }
@@ -57,12 +64,21 @@ bool LoadExecutiveFile(Session& session, image::MemoryImage& executive) {
 
 bool PrepareExecutive(Session& session, const image::MemoryImage* executive_file) {
   if (!session.UsesExecutive()) return true;
+  // A failure ends the operation here with its one report (a stop: the
+  // operation frame says where it ended).
+  auto ended = [&session] {
+    if (session.link.failed()) session.ReportLinkFailure();
+    return false;
+  };
+  // A stop asked for during an earlier phase is honoured before this one.
+  if (!session.ContinueAt("Writing:Exe Adr 0000")) return ended();
   EnterIcsp(session);
   const bool present = CheckExecutive(session);
   // The check has read the factory words already; unit ID words are read here.
   const bool unit_ids = session.form().executive.unit_id_from != 0;
   if (!present && unit_ids) ReadKeptArea(session, KeptAreaOf(session.device.device));
   ExitIcsp(session);
+  if (session.Ended()) return ended();
   if (present) return true;
 
   // The executive write erases executive memory as a whole: the part's own
@@ -82,13 +98,14 @@ bool PrepareExecutive(Session& session, const image::MemoryImage* executive_file
   }
   // An executive that failed its write or verification cannot be trusted
   // with the blocks that follow.
-  if (!WriteDevice(session)) return false;
+  if (session.erased.english.empty()) session.erased = {"executive memory", "ｴｸﾞｾﾞｸﾃｨﾌﾞﾒﾓﾘ"};
+  if (!LoadExecutive(session)) return false;
   if (unit_ids && !kept->Blank()) {
     EnterIcsp(session);
     WriteKeptArea(session, *kept);
     ExitIcsp(session);
   }
-  return true;
+  return session.Ended() ? ended() : true;
 }
 
 }  // namespace quillon::icsp

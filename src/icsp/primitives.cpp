@@ -1,8 +1,8 @@
 #include "icsp/primitives.h"
 
 #include <array>
-#include <span>
 #include <initializer_list>
+#include <span>
 #include <string>
 
 #include "image/formats.h"
@@ -88,6 +88,12 @@ void StoreReplyWords(Session& session, std::size_t n) {
 }
 
 void EnterIcsp(Session& session) {
+  // Every phase begins here: after a failure or a stop nothing more reaches
+  // the part in this operation.
+  if (session.Ended()) {
+    session.link.Stop();
+    return;
+  }
   session.link.EnterIcsp(devices::IcspEntryCommand(session.device.device));
 }
 
@@ -96,6 +102,10 @@ void ExitIcsp(Session& session) {
 }
 
 bool EnterEnhancedIcsp(Session& session) {
+  if (session.Ended()) {
+    session.link.Stop();
+    return false;
+  }
   const devices::FamilyForm& form = session.form();
   return session.link.EnterEnhancedIcsp(form.icsp_entry, form.enhanced_entry);
 }
@@ -110,10 +120,22 @@ bool ExecutiveAnswered(Session& session, std::uint8_t command, std::uint32_t add
   const std::string detail = std::string(report::kLineBreak) + "Adr " +
                              image::Hex4(address >> 16).substr(2) + image::Hex4(address & 0xFFFF) +
                              " Ans:" + image::Hex4(header);
-  session.reporter.ReportError(
+  report::MessagePair message =
       report::MessagePair{"Error : the programming executive refused the block!",
                           "ｴﾗｰ : ﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞがﾌﾞﾛｯｸを処理できません。"} +
-      detail);
+      detail;
+  // A write the executive failed on a part not erased first: most likely the
+  // flash there was not blank, which programming alone cannot change.
+  const bool write = command == link::cmd::kExecWriteCode || command == link::cmd::kExecWriteData;
+  if (write && header >> 12 == 2 && !session.OptionChecked(report::Option::kEraseBeforeWriting)) {
+    const std::string at = image::Hex4(address >> 16).substr(2) + image::Hex4(address & 0xFFFF);
+    message = message + report::kLineBreak +
+              report::MessagePair{"The part was not erased before writing: the flash at " + at +
+                                      " is likely not blank. Erase it first.",
+                                  "書き込み前に消去していません: " + at +
+                                      " のﾌﾗｯｼｭが空でない可能性があります。先に消去してください。"};
+  }
+  session.reporter.ReportError(message);
   return false;
 }
 

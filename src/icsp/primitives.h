@@ -81,6 +81,8 @@ void Wait(Session& session);
 void StoreReplyWords(Session& session, std::size_t n);
 
 // --- Programming-mode frame, entry command by the selected part's family ---
+// After a failure or a stop request of the operation it enters nothing and
+// the link stays quiet: the operation has ended.
 void EnterIcsp(Session& session);
 void ExitIcsp(Session& session);
 // False (after "Error : Connect failed!") when the executive never answered.

@@ -144,14 +144,17 @@ void ReadDevice(Session& session, const ReadFiles& out) {
   PhaseScope phase(session, report::Phase::kReading);
   Reader reader(session);
   const bool eeprom = session.device.device.eeprom_bytes >= 1;
-  // A block the executive refused ends the read with its report.
-  auto refused = [&session] { return session.outcome() == Outcome::kProblem; };
+  // A refused block, a failure or a stop ends the read with its report, and
+  // no result file is written (nor an earlier one replaced) from a part
+  // read only in part.
   reader.ReadProgram();
-  if (eeprom && !refused()) reader.ReadEeprom();
-  if (refused()) return;
+  if (eeprom) reader.ReadEeprom();
   reader.ReadExecutive();
   reader.ReadConfig();
-  if (session.stopped()) return;
+  if (session.Ended()) {
+    if (session.link.failed()) session.ReportLinkFailure();
+    return;
+  }
 
   image::ListingWriter listing(out.directory, session.device, session.reporter, out.listing);
   if (!out.listing.empty()) {

@@ -6,18 +6,34 @@ Session::Session(link::SerialPort& port, report::Reporter& reporter_in,
                  const report::OptionMarks& options_in)
     : reporter(reporter_in), options(options_in), link(port, reporter_in) {}
 
+ProgrammingMode PlainModeFor(std::uint16_t firmware) {
+  // Built-in board letters came after firmware 1.0.
+  return firmware > 0x0100 ? ProgrammingMode::kPlainLetters : ProgrammingMode::kPlainBatches;
+}
+
+ProgrammingMode ModeFor(const devices::FamilyForm& form, bool enhanced_option,
+                        std::uint16_t firmware) {
+  if (enhanced_option && form.executive.present) return ProgrammingMode::kExecutive;
+  return PlainModeFor(firmware);
+}
+
 void Session::BeginOperation() {
   link.BeginOperation();
   outcome_ = Outcome::kOk;
   stopped_at_.clear();
   plain_icsp_said_ = false;
+  failure_told_ = false;
   kept_words_file.clear();
+  erased = {};
+}
+
+ProgrammingMode Session::Mode() const {
+  return ModeFor(form(), OptionChecked(report::Option::kEnhancedIcsp), firmware_version);
 }
 
 bool Session::UsesExecutive() {
-  if (!OptionChecked(report::Option::kEnhancedIcsp)) return false;
-  if (form().executive.present) return true;
-  if (!plain_icsp_said_) {
+  if (Mode() == ProgrammingMode::kExecutive) return true;
+  if (OptionChecked(report::Option::kEnhancedIcsp) && !plain_icsp_said_) {
     plain_icsp_said_ = true;
     reporter.ShowNotice({"No programming executive for this part: plain ICSP is used.",
                          "このPICにはﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞがありません。通常のICSPを使います。"});
@@ -35,10 +51,12 @@ void Session::NoteOutcome(Outcome outcome) {
         return 1;
       case Outcome::kFileRejected:
         return 2;
-      case Outcome::kStopped:
+      case Outcome::kWordsNotKept:
         return 3;
-      case Outcome::kLinkFailure:
+      case Outcome::kStopped:
         return 4;
+      case Outcome::kLinkFailure:
+        return 5;
     }
     return 0;
   };
@@ -55,7 +73,12 @@ PhaseScope::PhaseScope(Session& session, std::optional<report::Phase> phase)
 }
 
 PhaseScope::~PhaseScope() {
-  if (phase_) session_.reporter.sink().EndPhase(*phase_, session_.outcome() == Outcome::kOk);
+  if (!phase_) return;
+  if (session_.stopped()) {
+    session_.reporter.sink().StopPhase(*phase_);
+  } else {
+    session_.reporter.sink().EndPhase(*phase_, session_.outcome() == Outcome::kOk);
+  }
 }
 
 report::MessagePair LinkFailureMessage() {
@@ -63,25 +86,50 @@ report::MessagePair LinkFailureMessage() {
           "ｴﾗｰ : ﾌﾟﾛｸﾞﾗﾏとの通信に失敗しました。操作は完了していません。"};
 }
 
+report::MessagePair Session::ErasedNote() const {
+  report::MessagePair note;
+  auto add = [&note](const report::MessagePair& line) {
+    note = note.english.empty() ? line : note + report::kLineBreak + line;
+  };
+  if (!erased.english.empty()) {
+    add({"The erase had begun: " + erased.english + " may read blank.",
+         "消去を始めていました: " + erased.japanese + " は空になっている可能性があります。"});
+  }
+  if (!kept_words_file.empty()) {
+    add({"The part's words from executive memory were kept in " + kept_words_file +
+             " before erasing; if they read blank, put them back with: " + console_program +
+             " restore-row " + kept_words_file,
+         "消去の前にﾃﾞﾊﾞｲｽ固有のﾜｰﾄﾞを " + kept_words_file +
+             " に保存しました。空になっている場合は次のｺﾏﾝﾄﾞで書き戻せます: " + console_program +
+             " restore-row " + kept_words_file});
+  }
+  return note;
+}
+
+void Session::ReportLinkFailure(const report::MessagePair& lead) {
+  if (failure_told_) return;
+  failure_told_ = true;
+  const report::MessagePair note = ErasedNote();
+  reporter.ReportError(note.english.empty() ? lead : lead + report::kLineBreak + note);
+}
+
+void Session::ReportStopped() {
+  const report::MessagePair note = ErasedNote();
+  const report::MessagePair stop = StoppedMessage(stopped_at_);
+  reporter.ReportError(note.english.empty() ? stop : stop + report::kLineBreak + note);
+}
+
+void Session::Halt() {
+  link.DiscardBatch();
+  if (!link.lost()) link.ExitIcsp();
+  link.Stop();
+}
+
 void Session::FinishWith(const report::MessagePair& success) {
   // A stopped operation did not finish; the operation frame says where it ended.
   if (stopped()) return;
   if (link.failed()) {
-    report::MessagePair message = LinkFailureMessage();
-    if (!kept_words_file.empty()) {
-      // The erase may have taken the part's own words with it.
-      message = message + report::kLineBreak +
-                report::MessagePair{"The part's words from executive memory were kept in " +
-                                        kept_words_file +
-                                        " before erasing; if they read blank, put them back "
-                                        "with: " +
-                                        console_program + " restore-row " + kept_words_file,
-                                    "消去の前にﾃﾞﾊﾞｲｽ固有のﾜｰﾄﾞを " + kept_words_file +
-                                        " に保存しました。空になっている場合は次のｺﾏﾝﾄﾞで"
-                                        "書き戻せます: " +
-                                        console_program + " restore-row " + kept_words_file};
-    }
-    reporter.ReportError(message);
+    ReportLinkFailure();
   } else if (outcome_ == Outcome::kOk) {
     reporter.ShowMessagePair(success);
   }
@@ -90,6 +138,11 @@ void Session::FinishWith(const report::MessagePair& success) {
 
 bool Session::ContinueAt(std::string_view step) {
   if (stopped()) return false;
+  if (outcome() != Outcome::kOk) {
+    // A failure on the way ends the operation here, not at its end.
+    if (!link.lost()) Halt();
+    return false;
+  }
   if (stop_request == nullptr || !stop_request->load()) return true;
   stopped_at_ = step;
   NoteOutcome(Outcome::kStopped);

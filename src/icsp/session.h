@@ -26,8 +26,22 @@ enum class Outcome {
   kProblem = 1,       // not blank, verification mismatch, unknown device, no DeviceID
   kLinkFailure = 3,   // port or link failure
   kFileRejected = 4,  // HEX file missing, unreadable or malformed
+  kWordsNotKept = 5,  // the part's own words could not be kept; nothing erased
   kStopped = 130,     // stopped on request at a row boundary
 };
+
+// How an operation talks to the part. Decided in one place (ModeFor) from
+// the part's form, the "Enhanced ICSP" option and the board's firmware, so
+// that every operation drives a part the same way.
+enum class ProgrammingMode {
+  kExecutive,     // blocks through the programming executive
+  kPlainBatches,  // plain ICSP, instruction batches (firmware 1.0 and older)
+  kPlainLetters,  // plain ICSP, the board's built-in letters
+};
+// The plain form alone (the steps around the executive use it too).
+ProgrammingMode PlainModeFor(std::uint16_t firmware);
+ProgrammingMode ModeFor(const devices::FamilyForm& form, bool enhanced_option,
+                        std::uint16_t firmware);
 
 // Told when detection has found a part (the GUI selects it in its list and
 // remembers it).
@@ -46,6 +60,9 @@ struct IncrementalTally {
   long config_registers = 0;
 };
 
+// The message shown instead of a success message after a link failure.
+report::MessagePair LinkFailureMessage();
+
 class Session {
  public:
   Session(link::SerialPort& port, report::Reporter& reporter, const report::OptionMarks& options);
@@ -59,6 +76,9 @@ class Session {
   DetectionListener* detection_listener = nullptr;
   // Where the executive files "pe.hex", "pe24f.hex", "pe33f.hex" are looked for.
   std::string executive_dir;
+  // What a front-end with other ways out adds when the file is missing
+  // (the console's options); empty: nothing.
+  report::MessagePair executive_missing_hint;
   // Raised from outside (a signal handler) to stop the running operation at
   // the next row boundary; nullptr: never.
   const std::atomic<bool>* stop_request = nullptr;
@@ -66,6 +86,11 @@ class Session {
   KeptWordsStore* kept_words_store = nullptr;
   // The file this operation kept them in ("" none), named by a link failure.
   std::string kept_words_file;
+  // The port this session's part hangs on: kept copies belong to it.
+  std::string port_name;
+  // What this operation has begun to erase (empty: nothing), named when the
+  // operation then fails.
+  report::MessagePair erased;
   // The console program the hints name for restore-row (quillon-cli on Windows).
   std::string console_program = "quillon";
   // Set when an incremental write ends in its result message.
@@ -80,13 +105,17 @@ class Session {
 
   // The selected part's programming rules.
   const devices::FamilyForm& form() const { return devices::Form(device.device); }
-  // "Enhanced ICSP" is checked and the part's family has an executive. A
-  // part without one is driven with plain ICSP; the first call of an
-  // operation that finds it so says it on the status line.
+  // The mode of the operation, read anew at every call (the window's option
+  // may change while an operation runs).
+  ProgrammingMode Mode() const;
+  // Mode() is kExecutive. With "Enhanced ICSP" checked on a part without
+  // an executive, the first call of an operation says that plain ICSP is used.
   bool UsesExecutive();
 
-  // Built-in board letters are used above firmware 1.0.
-  bool UsesBoardLetters() const { return firmware_version > 256; }
+  // The plain steps use the board's letters (above firmware 1.0).
+  bool UsesBoardLetters() const {
+    return PlainModeFor(firmware_version) == ProgrammingMode::kPlainLetters;
+  }
   bool OptionChecked(report::Option option) const { return options.IsChecked(option); }
 
   // --- operation outcome ---
@@ -94,6 +123,18 @@ class Session {
   void BeginOperation();
   void NoteOutcome(Outcome outcome);
   Outcome outcome() const;
+  // A failure or a stop request has ended the operation: nothing more may
+  // reach the part. Every step checks it before it begins.
+  bool Ended() const { return stopped() || outcome() != Outcome::kOk; }
+  // The link failure, told once per operation: what had been erased and
+  // where the part's own words were kept, when either applies.
+  // `lead` replaces the general first line where the step knows better.
+  void ReportLinkFailure(const report::MessagePair& lead = LinkFailureMessage());
+  // Where a stopped operation ended, with the same lines on an erase.
+  void ReportStopped();
+  // Goes quiet for the rest of the operation after a failure: the pending
+  // batch is dropped, programming mode left when the board still answers.
+  void Halt();
   // Shows an operation's success message, or, when the link failed during the
   // operation, a failure message in its place. After a finding (a refused
   // block, a rejected file) it shows nothing: the finding's report stands.
@@ -110,9 +151,13 @@ class Session {
   const std::string& stopped_at() const { return stopped_at_; }
 
  private:
+  // What had been erased and where the kept words are; empty when neither.
+  report::MessagePair ErasedNote() const;
+
   Outcome outcome_ = Outcome::kOk;
   std::string stopped_at_;
   bool plain_icsp_said_ = false;
+  bool failure_told_ = false;
 };
 
 // What a stopped operation did and did not do.
@@ -132,8 +177,5 @@ class PhaseScope {
   Session& session_;
   std::optional<report::Phase> phase_;
 };
-
-// The message shown instead of a success message after a link failure.
-report::MessagePair LinkFailureMessage();
 
 }  // namespace quillon::icsp

@@ -18,6 +18,9 @@ std::uint32_t Instruction(const std::uint16_t* units, std::uint32_t unit) {
   return units[unit] | static_cast<std::uint32_t>(units[unit + 1] & 0xFF) << 16;
 }
 
+constexpr std::uint32_t kBlankInstruction = 0xFFFFFF;
+constexpr std::uint16_t kBlankWord = 0xFFFF;
+
 std::uint32_t EepromBase(const Session& session) {
   return kEepromEnd - static_cast<std::uint32_t>(session.device.device.eeprom_bytes);
 }
@@ -64,7 +67,8 @@ bool WordsBlank(const std::vector<std::uint16_t>& words, std::size_t first, std:
 }
 
 bool VerifyCodeQuads(Session& session, std::uint32_t base, const std::vector<std::uint16_t>& units,
-                     long last_quad, std::string_view status_text, std::string_view tag) {
+                     long last_quad, std::string_view status_text, std::string_view tag,
+                     bool held_only) {
   GotoResetVector(session);
   SetTablePointer(session, base, 6);
   session.link.SendBatch();
@@ -78,6 +82,7 @@ bool VerifyCodeQuads(Session& session, std::uint32_t base, const std::vector<std
     GotoResetVector(session);
     for (std::uint32_t k = 0; k < 8; ++k) {
       const std::uint16_t read = session.verify_buffer[k];
+      if (held_only && Instruction(units.data() + offset, k) == kBlankInstruction) continue;
       if (read != units[offset + k]) {
         const report::Mismatch typed{
             base >= kExecutiveBase ? report::Memory::kExecutive : report::Memory::kProgram,
@@ -91,12 +96,13 @@ bool VerifyCodeQuads(Session& session, std::uint32_t base, const std::vector<std
   return true;
 }
 
-bool VerifyProgramIcsp(Session& session) {
+bool VerifyProgramIcsp(Session& session, bool held_only) {
   return VerifyCodeQuads(session, 0, session.image.program,
-                         session.device.device.program_words / 4 - 1, "Verifying:Prg Adr ", "Prg ");
+                         session.device.device.program_words / 4 - 1, "Verifying:Prg Adr ", "Prg ",
+                         held_only);
 }
 
-bool VerifyProgramEnhanced(Session& session) {
+bool VerifyProgramEnhanced(Session& session, bool held_only) {
   // 64-instruction blocks on every family, although dsPIC30F rows are written
   // 32 at a time.
   const long last = session.device.device.program_words / 64 - 1;
@@ -109,6 +115,7 @@ bool VerifyProgramEnhanced(Session& session) {
     std::uint16_t* read = session.verify_buffer.data() + address;
     UnpackLinkWords(session, 16, read);
     for (std::uint32_t k = 0; k < 128; ++k) {
+      if (held_only && Instruction(expected.data() + address, k) == kBlankInstruction) continue;
       if (read[k] != expected[address + k]) {
         const report::Mismatch typed{report::Memory::kProgram, (address + k) & ~1u,
                                      Instruction(read, k),
@@ -120,7 +127,7 @@ bool VerifyProgramEnhanced(Session& session) {
   return true;
 }
 
-bool VerifyEepromIcsp(Session& session) {
+bool VerifyEepromIcsp(Session& session, bool held_only) {
   const long last = session.device.device.eeprom_bytes / 8 - 1;
   const std::vector<std::uint16_t>& expected = session.image.eeprom;
   GotoResetVector(session);
@@ -138,6 +145,7 @@ bool VerifyEepromIcsp(Session& session) {
     for (std::uint32_t k = 0; k < 4; ++k) {
       const std::uint16_t read = session.scratch_data_quad[k];
       const std::uint16_t want = expected[offset / 2 + k];
+      if (held_only && want == kBlankWord) continue;
       // Batch addresses are byte offsets from the start of the EEPROM.
       if (read != want) {
         return Mismatch(
@@ -149,7 +157,7 @@ bool VerifyEepromIcsp(Session& session) {
   return true;
 }
 
-bool VerifyEepromEnhanced(Session& session) {
+bool VerifyEepromEnhanced(Session& session, bool held_only) {
   const long last = session.device.device.eeprom_bytes / 128 - 1;
   const std::vector<std::uint16_t>& expected = session.image.eeprom;
   for (long b = 0; b <= last; ++b) {
@@ -159,6 +167,7 @@ bool VerifyEepromEnhanced(Session& session) {
     if (!ExecutiveReadData(session, EepromBase(session) + 2 * first)) return false;
     for (std::uint32_t k = 0; k < 64; ++k) {
       const std::uint16_t read = session.link.words()[k];
+      if (held_only && expected[first + k] == kBlankWord) continue;
       // Block addresses are word offsets.
       if (read != expected[first + k]) {
         return Mismatch(session, "Eep ", first + k, read, expected[first + k],

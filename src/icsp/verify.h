@@ -18,16 +18,19 @@ namespace quillon::icsp {
 // stale bytes, so nothing is reported and the result is false.
 //
 // Batch paths: the part is in ICSP mode. Executive paths: the executive runs.
-bool VerifyProgramIcsp(Session& session);
-bool VerifyProgramEnhanced(Session& session);
-bool VerifyEepromIcsp(Session& session);
-bool VerifyEepromEnhanced(Session& session);
+// `held_only`: only the words the file holds (not blank in the image) are
+// compared, not the blank rest of their quad or block.
+bool VerifyProgramIcsp(Session& session, bool held_only = false);
+bool VerifyProgramEnhanced(Session& session, bool held_only = false);
+bool VerifyEepromIcsp(Session& session, bool held_only = false);
+bool VerifyEepromEnhanced(Session& session, bool held_only = false);
 
 // Quads 0 to `last_quad` of a code region from program address `base`,
 // compared with `units` (laid out like the image, unit = offset from base).
 // Shared by program and executive memory.
 bool VerifyCodeQuads(Session& session, std::uint32_t base, const std::vector<std::uint16_t>& units,
-                     long last_quad, std::string_view status_text, std::string_view tag);
+                     long last_quad, std::string_view status_text, std::string_view tag,
+                     bool held_only = false);
 
 // Reports the first differing unit ("Error : Not match!" + tag, address,
 // value read, value expected) and notes Outcome::kProblem; when the link is

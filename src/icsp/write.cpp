@@ -157,7 +157,8 @@ bool WriteRegion(Session& session, Region region) {
   return accepted;
 }
 
-bool VerifyRegion(Session& session, Region region) {
+// `held_only`: the verify command compares only the words the file holds.
+bool VerifyRegion(Session& session, Region region, bool held_only = false) {
   bool matched = false;
   if (region == Region::kProgram && session.image.executive_present) {
     EnterIcsp(session);
@@ -165,20 +166,21 @@ bool VerifyRegion(Session& session, Region region) {
   } else if (session.UsesExecutive()) {
     // Without an answering executive there is nothing to compare.
     if (EnterEnhancedIcsp(session)) {
-      matched = region == Region::kProgram ? VerifyProgramEnhanced(session)
-                                           : VerifyEepromEnhanced(session);
+      matched = region == Region::kProgram ? VerifyProgramEnhanced(session, held_only)
+                                           : VerifyEepromEnhanced(session, held_only);
     }
   } else {
     EnterIcsp(session);
-    matched = region == Region::kProgram ? VerifyProgramIcsp(session) : VerifyEepromIcsp(session);
+    matched = region == Region::kProgram ? VerifyProgramIcsp(session, held_only)
+                                         : VerifyEepromIcsp(session, held_only);
   }
   ExitIcsp(session);
   return matched;
 }
 
-}  // namespace
-
-bool WriteDevice(Session& session) {
+// The whole write, or (`whole_job` false) the executive's load as a step of
+// another operation, which must not end in the Write's success message.
+bool WriteImage(Session& session, bool whole_job) {
   const std::string start = image::TimeOfDay(session.reporter.clock());
   const bool executive = session.image.executive_present;
   const bool eeprom = session.device.device.eeprom_bytes > 0 && !executive;
@@ -187,29 +189,23 @@ bool WriteDevice(Session& session) {
   auto own_phase = [executive](report::Phase phase) {
     return executive ? std::nullopt : std::optional(phase);
   };
-
-  // A refused block ends the write with its report (or the link failure's)
-  // as the last word, before the configuration words.
-  auto refused = [&session] {
-    if (session.link.failed()) session.reporter.ReportError(LinkFailureMessage());
+  // A failure, a refused block or a stop ends the write with its report (or
+  // the link failure's) as the last word, before anything else is written.
+  auto ended = [&session] {
+    if (session.link.failed()) session.ReportLinkFailure();
     return false;
   };
   {
     PhaseScope writing(session, own_phase(report::Phase::kWriting));
-    if (!WriteRegion(session, Region::kProgram)) return refused();
-    if (eeprom && !WriteRegion(session, Region::kEeprom)) return refused();
+    if (!WriteRegion(session, Region::kProgram)) return ended();
+    if (eeprom && !WriteRegion(session, Region::kEeprom)) return ended();
   }
-  // Stopped: nothing is verified and no configuration word is written.
-  if (session.stopped()) return false;
+  if (session.Ended()) return ended();
 
   // The mark is read at each step, so a change during the write counts.
   auto verified = [&session](Region region) {
     if (!session.OptionChecked(report::Option::kVerifyAfterWriting)) return true;
-    if (VerifyRegion(session, region)) return true;
-    // The mismatch report stays the last word, unless the link failed: then
-    // the part was never (or not reliably) compared.
-    if (session.link.failed()) session.reporter.ReportError(LinkFailureMessage());
-    return false;
+    return VerifyRegion(session, region);
   };
   bool matched = false;
   {
@@ -218,7 +214,9 @@ bool WriteDevice(Session& session) {
                          verifying_now ? own_phase(report::Phase::kVerifying) : std::nullopt);
     matched = verified(Region::kProgram) && (!eeprom || verified(Region::kEeprom));
   }
-  if (!matched) return false;
+  // The mismatch report stays the last word, unless the link failed: then
+  // the part was never (or not reliably) compared.
+  if (!matched || session.Ended()) return ended();
 
   const std::string time = std::string(report::kLineBreak) + "Time=" +
                            image::ElapsedTime(start, image::TimeOfDay(session.reporter.clock()));
@@ -226,32 +224,50 @@ bool WriteDevice(Session& session) {
   for (std::size_t k = 0; k < static_cast<std::size_t>(config.written); ++k) {
     session.config_readback[k] = session.image.config[k] & config.value_mask;
     if (!session.image.config_present[k]) continue;
+    if (!session.ContinueAt("Writing:Configuration")) return ended();
     session.reporter.ShowStatus("Writing:Configuration");
     EnterIcsp(session);
     WriteConfigWord(session, static_cast<int>(k));
     ExitIcsp(session);
   }
+  if (!whole_job) {
+    if (session.Ended()) return ended();
+    session.reporter.ShowNotice(
+        {"The programming executive is in place.", "ﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞを書き込みました。"});
+    return true;
+  }
   session.FinishWith(report::MessagePair{"Writing Successful!", "Writing 成功!"} + time);
   return session.outcome() == Outcome::kOk;
 }
 
-void VerifyDevice(Session& session) {
+}  // namespace
+
+bool WriteDevice(Session& session) {
+  return WriteImage(session, true);
+}
+
+bool LoadExecutive(Session& session) {
+  return WriteImage(session, false);
+}
+
+Outcome VerifyDevice(Session& session) {
   const std::string start = image::TimeOfDay(session.reporter.clock());
   const bool eeprom = session.device.device.eeprom_bytes > 0 && !session.image.executive_present;
   bool matched = false;
   {
     PhaseScope verifying(session, report::Phase::kVerifying);
-    matched = VerifyRegion(session, Region::kProgram) &&
-              (!eeprom || VerifyRegion(session, Region::kEeprom));
+    matched = VerifyRegion(session, Region::kProgram, true) &&
+              (!eeprom || VerifyRegion(session, Region::kEeprom, true));
   }
-  if (!matched) {
+  if (!matched || session.Ended()) {
     // A lost link compared nothing: it must not end as a clean finding.
-    if (session.link.failed()) session.reporter.ReportError(LinkFailureMessage());
-    return;
+    if (session.link.failed()) session.ReportLinkFailure();
+    return session.outcome();
   }
   const std::string time = std::string(report::kLineBreak) + "Time=" +
                            image::ElapsedTime(start, image::TimeOfDay(session.reporter.clock()));
   session.FinishWith(report::MessagePair{"Verifying Successful!", "Verifying 成功!"} + time);
+  return session.outcome();
 }
 
 }  // namespace quillon::icsp

@@ -43,6 +43,9 @@ class StatusSink {
   // ignores them.
   virtual void BeginPhase(Phase) {}
   virtual void EndPhase(Phase, bool /*ok*/) {}
+  // A phase a stop request ended; front-ends that tell it from a failure
+  // override this.
+  virtual void StopPhase(Phase phase) { EndPhase(phase, false); }
   // Sent just before the error text that reports the same difference.
   virtual void ReportMismatch(const Mismatch&) {}
 };

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <thread>
 
 #include "app/app_fixture.h"
 #include "app/kept_words_directory.h"
@@ -164,24 +166,82 @@ TEST_F(WriteTest, RejectedFileIsNeverProgrammed) {
   }
 }
 
-// Kept words are listed newest first by DeviceID, two of one second apart;
-// a store without a directory keeps nothing, so the erase is refused.
-TEST(KeptWordsDirectoryTest, NamesByDeviceIdAndTimeNewestFirst) {
+// Kept words are listed newest first by DeviceID and port, two of one
+// second apart; a copy records port, time and DeviceID; a store without a
+// directory, or one it cannot write, keeps nothing and says why.
+TEST(KeptWordsDirectoryTest, NamesByDeviceIdPortAndTimeNewestFirst) {
   const auto dir = std::filesystem::temp_directory_path() / "quillon_kept_words_test";
   std::filesystem::remove_all(dir);
   std::chrono::system_clock::time_point t =
       std::chrono::sys_days{std::chrono::December / 7 / 2026} + std::chrono::hours(9);
   KeptWordsDirectory store(dir, [&t] { return t; });
-  const std::string first = store.Save(0x080A, "a");
-  const std::string second = store.Save(0x080A, "b");
+  std::string why;
+  auto save = [&](std::uint16_t id, const std::string& port) {
+    icsp::KeptWords words;
+    words.device_id = id;
+    words.device = "dsPIC33FJ12GP201";
+    words.port = port;
+    words.first = 0x8007F4;
+    words.instructions.assign(6, 0x00C000);
+    return store.Save(words, why);
+  };
+  const std::string first = save(0x080A, "/dev/ttyUSB0");
+  const std::string second = save(0x080A, "/dev/ttyUSB0");
   t += std::chrono::seconds(1);
-  const std::string third = store.Save(0x080A, "c");
-  store.Save(0x0141, "other part");
-  EXPECT_TRUE(first.ends_with("DeviceID-080A-20261207T090000Z.txt")) << first;
-  EXPECT_EQ(store.List(0x080A), (std::vector<std::string>{third, second, first}));
-  EXPECT_EQ(store.Load(second), "b");
+  const std::string third = save(0x080A, "/dev/ttyUSB0");
+  const std::string other_port = save(0x080A, "/dev/ttyUSB1");
+  save(0x0141, "/dev/ttyUSB0");
+  EXPECT_TRUE(first.ends_with("DeviceID-080A-ttyUSB0-20261207T090000Z.txt")) << first;
+  EXPECT_TRUE(second.ends_with("DeviceID-080A-ttyUSB0-20261207T090000Z-2.txt")) << second;
+  EXPECT_EQ(store.List(0x080A, "/dev/ttyUSB0"), (std::vector<std::string>{third, second, first}));
+  EXPECT_EQ(store.List(0x080A, "/dev/ttyUSB1"), (std::vector<std::string>{other_port}));
+  const std::optional<icsp::KeptWords> kept = icsp::ParseKeptWords(*store.Load(second));
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(kept->port, "/dev/ttyUSB0");
+  EXPECT_EQ(kept->kept_at, "20261207T090000Z");
   EXPECT_EQ(store.Load((dir / "none").string()), std::nullopt);
-  EXPECT_EQ(KeptWordsDirectory("").Save(0x080A, "a"), "");
+  // No temporary file is left behind.
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    EXPECT_TRUE(entry.path().extension() == ".txt") << entry.path();
+  }
+
+  EXPECT_EQ(KeptWordsDirectory("").Save(*kept, why), "");
+  EXPECT_FALSE(why.empty());
+  // A "folder" that is a file cannot take a copy.
+  std::ofstream(dir / "file") << "x";
+  why.clear();
+  EXPECT_EQ(KeptWordsDirectory(dir / "file" / "rows").Save(*kept, why), "");
+  EXPECT_NE(why.find("file"), std::string::npos) << why;
+  std::filesystem::remove_all(dir);
+}
+
+// Runs racing for one name in one second each get a name of their own.
+TEST(KeptWordsDirectoryTest, RacingRunsNeverShareACopy) {
+  const auto dir = std::filesystem::temp_directory_path() / "quillon_kept_words_race";
+  std::filesystem::remove_all(dir);
+  const auto t = std::chrono::sys_days{std::chrono::December / 7 / 2026};
+  std::vector<std::string> names(8);
+  std::vector<std::thread> runs;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    runs.emplace_back([&, i] {
+      KeptWordsDirectory store(dir, [t] { return t; });
+      icsp::KeptWords words;
+      words.device_id = 0x080A;
+      words.port = "sim";
+      words.first = 0x8007F4;
+      words.instructions.assign(6, static_cast<std::uint32_t>(i));
+      std::string why;
+      names[i] = store.Save(words, why);
+    });
+  }
+  for (std::thread& run : runs) run.join();
+  std::set<std::string> distinct(names.begin(), names.end());
+  EXPECT_EQ(distinct.size(), names.size());
+  EXPECT_FALSE(distinct.contains(""));
+  KeptWordsDirectory store(dir);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    EXPECT_EQ(icsp::ParseKeptWords(*store.Load(names[i]))->instructions[0], i);
+  }
   std::filesystem::remove_all(dir);
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <utility>
 
 #include "app/application.h"
@@ -86,6 +87,89 @@ TEST_F(SimAppTest, PlainIcspPreparesNothing) {
   EXPECT_EQ(port.wire, twin_port.wire);
 }
 
+// One decision of the programming mode: with "Enhanced ICSP" checked, a
+// part without an executive is driven with plain ICSP by every operation.
+class PartWithoutExecutiveTest : public SimAppTest {
+ protected:
+  PartWithoutExecutiveTest() : SimAppTest("sim:PIC24F08KA101") {}
+};
+
+TEST_F(PartWithoutExecutiveTest, EveryOperationUsesPlainIcsp) {
+  ASSERT_TRUE(app->ChooseDevice("PIC24F08KA101"));
+  const fs::path dir = fs::temp_directory_path() / ("quillon_app_ka_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  const std::string hex = (dir / "one.hex").string();
+  std::ofstream(hex) << ":040000005634120060\n:00000001FF\n";
+  const std::pair<const char*, std::function<icsp::Outcome()>> operations[] = {
+      {"Checking Successful!", [&] { return app->Check(); }},
+      {"Writing Successful!", [&] { return app->WriteFile(hex); }},
+      {"already up to date", [&] { return app->WriteFileIncremental(hex); }},
+      {"Verifying Successful!", [&] { return app->VerifyFile(hex); }},
+      {"Reading Successful!", [&] { return app->Read(dir.string()); }},
+  };
+  for (const auto& [success, run] : operations) {
+    SCOPED_TRACE(success);
+    EXPECT_EQ(run(), icsp::Outcome::kOk);
+    EXPECT_TRUE(view.last_status().starts_with(success)) << view.last_status();
+  }
+  EXPECT_EQ(sim->target().Program(0), 0x123456u);
+  fs::remove_all(dir);
+}
+
+// Verify refuses what a write refuses, before the part is touched, and
+// compares only the words the file holds: other data around them in the
+// same row or block is no difference.
+TEST_F(SimAppTest, VerifyChecksTheFileAsAWriteAndComparesOnlyItsWords) {
+  ASSERT_TRUE(app->ChooseDevice("dsPIC30F4013"));
+  const fs::path dir =
+      fs::temp_directory_path() / ("quillon_app_verify_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  const std::string hex = (dir / "v.hex").string();
+  const std::pair<std::string, icsp::Outcome> files[] = {
+      {"", icsp::Outcome::kFileRejected},
+      {":00000001FF\n", icsp::Outcome::kFileRejected},
+      {":040000005634120060\n", icsp::Outcome::kFileRejected},               // no end record
+      {":040000005634120061\n:00000001FF\n", icsp::Outcome::kFileRejected},  // checksum
+      {":040000005634120060\n:00000001FF\n", icsp::Outcome::kOk},
+  };
+  sim->target().SetProgram(0, 0x123456);
+  sim->target().SetProgram(2, 0x000042);  // beside the file's word, not in the file
+  for (bool enhanced : {false, true}) {
+    view.marks[report::Option::kEnhancedIcsp] = enhanced;
+    for (const auto& [text, outcome] : files) {
+      SCOPED_TRACE(text + (enhanced ? " enhanced" : " plain"));
+      std::ofstream(hex, std::ios::trunc) << text;
+      port.wire.clear();
+      EXPECT_EQ(app->VerifyFile(hex), outcome) << view.last_status();
+      if (outcome != icsp::Outcome::kOk) {
+        EXPECT_TRUE(port.wire.empty());  // refused before the board heard of it
+      } else {
+        EXPECT_TRUE(view.last_status().starts_with("Verifying Successful!")) << view.last_status();
+      }
+    }
+  }
+  fs::remove_all(dir);
+}
+
+// A read that fails part way writes no result file and leaves the earlier
+// ones as they were.
+TEST_F(SimAppTest, AFailedReadLeavesTheEarlierFiles) {
+  ASSERT_TRUE(app->ChooseDevice("dsPIC30F4013"));
+  view.marks[report::Option::kEnhancedIcsp] = false;
+  const fs::path dir =
+      fs::temp_directory_path() / ("quillon_app_reread_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  std::ofstream(dir / "$Quill$.hex") << "earlier";
+  sim->board().faults().silent_after = sim->board().stats().exchanges + 300;
+  EXPECT_EQ(app->Read(dir.string()), icsp::Outcome::kLinkFailure);
+  std::ifstream earlier(dir / "$Quill$.hex");
+  std::string text;
+  std::getline(earlier, text);
+  EXPECT_EQ(text, "earlier");
+  EXPECT_FALSE(fs::exists(dir / "$Quill$.txt"));
+  fs::remove_all(dir);
+}
+
 TEST_F(SimAppTest, BoardFallingSilentMidReadEndsWithTheFailureMessage) {
   ASSERT_TRUE(app->ChooseDevice("dsPIC30F4013"));
   view.marks[report::Option::kEnhancedIcsp] = false;
@@ -121,11 +205,13 @@ TEST_F(SimAppTest, MissingExecutiveFileSkipsTheSteps) {
 
   EXPECT_EQ(app->Read(empty.string()), icsp::Outcome::kFileRejected);
   EXPECT_FALSE(fs::exists(empty / "$Quill$.hex"));
-  EXPECT_EQ(app->Check(), icsp::Outcome::kFileRejected);
-  for (const std::string& s : view.statuses) {
-    EXPECT_FALSE(s.starts_with("Reading Successful!") || s.starts_with("Checking Successful!"));
-  }
+  for (const std::string& s : view.statuses) EXPECT_FALSE(s.starts_with("Reading Successful!"));
   EXPECT_EQ(view.Enabled(kReadButton), true);
+  // A check costs the part nothing: without an executive there it checks
+  // with plain ICSP and loads none.
+  EXPECT_EQ(app->Check(), icsp::Outcome::kOk);
+  EXPECT_TRUE(view.last_status().starts_with("Checking Successful!")) << view.last_status();
+  EXPECT_FALSE(sim->target().HasApplicationId());
   fs::remove_all(empty);
 }
 

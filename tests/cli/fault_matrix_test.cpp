@@ -5,9 +5,13 @@
 // must never report success for work the fault spoiled.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -16,6 +20,7 @@
 #include "app/application.h"
 #include "app/fake_front_end.h"
 #include "app/ids.h"
+#include "app/kept_words_directory.h"
 #include "cli/cli_test_support.h"
 #include "cli/exit_codes.h"
 #include "cli/runner.h"
@@ -250,7 +255,9 @@ class FaultMatrix : public ::testing::Test {
   // exchanges it made. It checks the part's identity before the operation,
   // so its strikes come `shift` exchanges later than the window's.
   std::pair<int, std::uint64_t> RunCli(const Mode& mode, const Op& op, const Fault* fault,
-                                       const Strike& strike = {}, std::uint64_t shift = 0) {
+                                       const Strike& strike = {}, std::uint64_t shift = 0,
+                                       icsp::KeptWordsStore* kept = nullptr,
+                                       const std::function<void(sim::Board&)>& setup = {}) {
     CliOptions options;
     options.command = op.command;
     options.incremental = op.incremental;
@@ -265,6 +272,7 @@ class FaultMatrix : public ::testing::Test {
     report::ManualClock clock;
     sim::SimPort sim(Board(mode));
     Prepare(sim.board(), op);
+    if (setup) setup(sim.board());
     if (fault) Arm(sim.board(), fault->kind, {strike.exchange + shift, strike.reply_size});
     Environment env{settings,
                     out,
@@ -274,6 +282,7 @@ class FaultMatrix : public ::testing::Test {
                       return std::make_unique<CountingPort>(sim);
                     },
                     report::kEnglishLangId};
+    env.kept_words = kept;
     const int code = RunCommand(options, env);
     return {code, sim.board().stats().exchanges};
   }
@@ -320,6 +329,282 @@ TEST_F(FaultMatrix, EveryOperationModeAndFault) {
     }
   }
   std::printf("fault matrix: %d cases\n", cases);
+}
+
+// --- host-side failures ---
+// The part holds an old program and its own unit ID words; a failure on the
+// host (a copy that cannot be kept, an output that cannot be written, an
+// executive file gone, a stop request in any phase) must leave it holding
+// the old program, a blank erase whose copy was named, or the new file, and
+// nothing may be programmed or erased once the failing phase has ended.
+
+constexpr std::uint32_t kOldWord = 0x123456;
+constexpr std::uint32_t kUnitIds = 0x8005C0;
+
+// A window that lets the test act when a phase begins and counts the part's
+// completed NVM operations when one ends.
+class PhaseView : public app::testing::FakeView {
+ public:
+  void BeginPhase(report::Phase phase) override {
+    current = phase;
+    if (on_begin) on_begin(phase);
+  }
+  void EndPhase(report::Phase, bool) override { ended_ops = ops ? ops() : 0; }
+  void StopPhase(report::Phase) override {
+    ++stopped_phases;
+    ended_ops = ops ? ops() : 0;
+  }
+  std::function<void(report::Phase)> on_begin;
+  std::function<int()> ops;
+  std::optional<report::Phase> current;
+  int ended_ops = -1, stopped_phases = 0;
+};
+
+// Calls `hook` before every write to the board.
+class HookedPort : public link::SerialPort {
+ public:
+  explicit HookedPort(sim::SimPort& sim) : sim_(sim) {}
+  std::vector<std::string> Open(const std::string& name) override { return sim_.Open(name); }
+  std::vector<std::string> Close() override { return sim_.Close(); }
+  link::Transfer Read(std::uint8_t* d, std::size_t n) override { return sim_.Read(d, n); }
+  link::Transfer Write(const std::uint8_t* d, std::size_t n) override {
+    if (hook) hook();
+    return sim_.Write(d, n);
+  }
+  std::function<void()> hook;
+
+ private:
+  sim::SimPort& sim_;
+};
+
+struct HostRig {
+  explicit HostRig(bool executive_in_part)
+      : sim([&] {
+          sim::BoardConfig config;
+          config.device = kDevice;
+          config.executive = executive_in_part;
+          return config;
+        }()),
+        port(sim) {
+    for (std::uint32_t i = 0; i < 32; ++i) chip().SetExecutive(kUnitIds + 2 * i, 0x00C000 | i);
+    chip().SetProgram(0x100, kOldWord);
+    view.ops = [this] { return chip().completed_operations(); };
+    app.Start();
+    app.ChooseDevice(kDevice);
+    EXPECT_TRUE(app.ConnectTo("sim"));
+    app.session().kept_words_store = &store;
+  }
+  sim::Target& chip() { return sim.board().target(); }
+  bool UnitIdsIntact() {
+    for (std::uint32_t i = 0; i < 32; ++i) {
+      if (chip().Executive(kUnitIds + 2 * i) != (0x00C000 | i)) return false;
+    }
+    return true;
+  }
+  // The copy the statuses named holds the part's unit ID words.
+  bool CopyNamed() {
+    const std::vector<std::string> listed = store.List(0x0141, "sim");
+    if (listed.empty()) return false;
+    bool named = false;
+    for (const std::string& s : view.statuses) named |= s.find(listed.front()) != std::string::npos;
+    const std::optional<icsp::KeptWords> words = icsp::ParseKeptWords(*store.Load(listed.front()));
+    return named && words && words->instructions.size() == 32 &&
+           words->instructions[5] == (0x00C000 | 5);
+  }
+
+  sim::SimPort sim;
+  HookedPort port;
+  PhaseView view;
+  app::testing::FakeSettings settings;
+  app::testing::FakeSystem system{view};
+  report::ManualClock clock;
+  app::Application app{view, settings, system, port, clock, nullptr};
+  fs::path rows;
+  app::KeptWordsDirectory store{""};
+};
+
+enum class PartState { kOld, kBlankWithCopy, kNewFile };
+
+TEST_F(FaultMatrix, HostSideFailuresLeaveThePartWhole) {
+  const fs::path exec_copy = dir / "exec";
+  fs::create_directories(exec_copy);
+  fs::copy(kExecDir, exec_copy, fs::copy_options::recursive);
+  const std::uint32_t new_word = image::InstructionAt(sample.program, 0x80);
+  struct Case {
+    const char* name;
+    bool executive_in_part;
+    std::function<icsp::Outcome(HostRig&)> run;
+    icsp::Outcome outcome;
+    std::vector<PartState> allowed;
+  };
+  auto stop_in = [&](report::Phase phase, int writes_in) {
+    return [&, phase, writes_in](HostRig& r) {
+      std::atomic<bool> stop{false};
+      r.app.session().stop_request = &stop;
+      int writes = 0;
+      r.port.hook = [&r, &stop, &writes, phase, writes_in] {
+        if (r.view.current == phase && ++writes == writes_in) stop = true;
+      };
+      const icsp::Outcome outcome = r.app.WriteFile(hex);
+      r.app.session().stop_request = nullptr;
+      return outcome;
+    };
+  };
+  const std::vector<Case> cases{
+      {"kept copy not writable",
+       true,
+       [&](HostRig& r) {
+         std::ofstream(dir / "a-file") << "x";
+         r.store = app::KeptWordsDirectory(dir / "a-file" / "rows");
+         return r.app.WriteFile(hex);
+       },
+       icsp::Outcome::kWordsNotKept,
+       {PartState::kOld}},
+      {"two runs in one second",
+       true,
+       [&](HostRig& r) {
+         const auto t = std::chrono::sys_days{std::chrono::December / 7 / 2026};
+         r.store = app::KeptWordsDirectory(dir / "rows", [t] { return t; });
+         app::KeptWordsDirectory other(dir / "rows", [t] { return t; });
+         icsp::KeptWords words;
+         words.device_id = 0x0141;
+         words.port = "sim";
+         words.first = kUnitIds;
+         words.instructions.assign(32, 0xFFFFFF);
+         std::string why;
+         other.Save(words, why);  // the other run took the first name
+         return r.app.WriteFile(hex);
+       },
+       icsp::Outcome::kOk,
+       {PartState::kNewFile}},
+      {"output not writable",
+       true,
+       [&](HostRig& r) {
+         std::ofstream(dir / "b-file") << "x";
+         return r.app.Read((dir / "b-file" / "out").string());
+       },
+       icsp::Outcome::kFileRejected,
+       {PartState::kOld}},
+      {"executive file removed after it was loaded",
+       true,
+       [&](HostRig& r) {
+         r.app.session().executive_dir = exec_copy.string();
+         r.view.on_begin = [&](report::Phase p) {
+           if (p == report::Phase::kErasing) fs::remove_all(exec_copy);
+         };
+         return r.app.WriteFile(hex);
+       },
+       icsp::Outcome::kOk,
+       {PartState::kNewFile}},
+      {"executive file removed before a read needs it",
+       false,
+       [&](HostRig& r) {
+         r.app.session().executive_dir = (dir / "gone").string();
+         return r.app.Read(dir.string());
+       },
+       icsp::Outcome::kFileRejected,
+       {PartState::kOld}},
+      {"stop in the erase",
+       true,
+       stop_in(report::Phase::kErasing, 3),
+       icsp::Outcome::kStopped,
+       {PartState::kBlankWithCopy}},
+      {"stop in the executive load",
+       true,
+       stop_in(report::Phase::kExecutive, 3),
+       icsp::Outcome::kStopped,
+       {PartState::kBlankWithCopy}},
+      {"stop in the writing",
+       true,
+       stop_in(report::Phase::kWriting, 3),
+       icsp::Outcome::kStopped,
+       {PartState::kBlankWithCopy}},
+      {"stop in the verification",
+       true,
+       stop_in(report::Phase::kVerifying, 3),
+       icsp::Outcome::kStopped,
+       {PartState::kNewFile}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(dir / "rows");
+    HostRig rig(c.executive_in_part);
+    rig.store = app::KeptWordsDirectory(dir / "rows");
+    rig.app.session().executive_dir = kExecDir;
+    const icsp::Outcome outcome = c.run(rig);
+    EXPECT_EQ(outcome, c.outcome) << rig.view.last_status();
+    EXPECT_FALSE(rig.sim.board().protocol_fault()) << rig.sim.board().fault_text();
+    if (outcome != icsp::Outcome::kOk) {
+      EXPECT_EQ(rig.view.kinds.back(), report::StatusKind::kError) << rig.view.last_status();
+      // Nothing programmed or erased once the failing phase had ended.
+      if (rig.view.ended_ops >= 0) {
+        EXPECT_EQ(rig.chip().completed_operations(), rig.view.ended_ops);
+      }
+    }
+    // A stop is taken inside a phase or between two.
+    EXPECT_LE(rig.view.stopped_phases, 1);
+    const std::uint32_t at_100 = rig.chip().Program(0x100);
+    PartState state = PartState::kOld;
+    if (at_100 == new_word) {
+      state = PartState::kNewFile;
+    } else if (at_100 == 0xFFFFFF) {
+      state = PartState::kBlankWithCopy;
+      EXPECT_TRUE(rig.CopyNamed());
+    } else {
+      EXPECT_EQ(at_100, kOldWord);
+    }
+    if (state != PartState::kBlankWithCopy) {
+      EXPECT_TRUE(rig.UnitIdsIntact());
+    }
+    EXPECT_NE(std::find(c.allowed.begin(), c.allowed.end(), state), c.allowed.end())
+        << "0x100 holds " << at_100;
+  }
+  // The console tool ends a write whose copy cannot be kept with its own
+  // status (the window's run above shows the part untouched).
+  app::KeptWordsDirectory unwritable(dir / "a-file" / "rows");
+  const int code =
+      RunCli(kModes[2], {"write", Command::kWrite}, nullptr, {}, 0, &unwritable,
+             [](sim::Board& board) { board.target().SetExecutive(kUnitIds, 0x00C000); })
+          .first;
+  EXPECT_EQ(code, kExitWordsNotKept);
+}
+
+// A link lost anywhere in a write after the erase began: the one failure
+// report says what was erased and names the kept copy; "nothing was erased"
+// is said only while it is true.
+TEST_F(FaultMatrix, ALinkLostAfterTheEraseBeganNamesWhatWasErasedAndTheCopy) {
+  std::uint64_t total = 0;
+  {
+    HostRig clean(true);
+    clean.store = app::KeptWordsDirectory(dir / "rows-clean");
+    clean.app.session().executive_dir = kExecDir;
+    const std::uint64_t start = clean.sim.board().stats().exchanges;
+    ASSERT_EQ(clean.app.WriteFile(hex), icsp::Outcome::kOk) << clean.view.last_status();
+    total = clean.sim.board().stats().exchanges - start;
+  }
+  const std::string failed = "Error : link to the programmer failed";
+  for (std::uint64_t k = 1; k < total; k += total / 40) {
+    SCOPED_TRACE("silent after " + std::to_string(k));
+    HostRig r(true);
+    r.store = app::KeptWordsDirectory(dir / ("rows-" + std::to_string(k)));
+    r.app.session().executive_dir = kExecDir;
+    r.sim.board().faults().silent_after = r.sim.board().stats().exchanges + k;
+    EXPECT_EQ(r.app.WriteFile(hex), icsp::Outcome::kLinkFailure);
+    int failures = 0;
+    bool nothing_erased_said = false;
+    for (const std::string& status : r.view.statuses) {
+      failures += status.find(failed) != std::string::npos ||
+                  status.find("could not be read; nothing was erased") != std::string::npos;
+      nothing_erased_said |= status.find("nothing was erased") != std::string::npos;
+    }
+    EXPECT_EQ(failures, 1);
+    const bool touched = r.chip().Program(0x100) != kOldWord || !r.UnitIdsIntact();
+    EXPECT_FALSE(nothing_erased_said && touched);
+    if (!touched) continue;
+    EXPECT_TRUE(r.CopyNamed());
+    EXPECT_NE(r.view.last_status().find("The erase had begun"), std::string::npos)
+        << r.view.last_status();
+  }
 }
 
 }  // namespace

@@ -569,7 +569,8 @@ TEST_F(RunnerTest, AStopRequestSaysWhatWasDone) {
   const std::uint32_t factory = sim->target().Executive(0x8007F4);
   stop = false;
   before_write = [this] { stop = stop || sim->target().Executive(0x800000) != 0xFFFFFF; };
-  EXPECT_EQ(Run({"-p", "dsPIC33FJ128GP802", "--exec-dir", kExecDir, "check"}), kExitStopped);
+  EXPECT_EQ(Run({"-p", "dsPIC33FJ128GP802", "--exec-dir", kExecDir, "read", dir.string()}),
+            kExitStopped);
   EXPECT_NE(err.str().find("Stopped on request before Verifying:Exe Adr "), npos) << err.str();
   EXPECT_EQ(sim->target().Executive(0x8007F4), factory);
   EXPECT_TRUE(sim->target().HasApplicationId());
@@ -663,6 +664,7 @@ TEST_F(RunnerTest, SeveralBoardsSerialNumbersAndTheLog) {
       << "a log that cannot be written, found before any part is touched";
   EXPECT_FALSE(fs::exists(state));
   EXPECT_EQ(gang({"read", dir.string()}), kExitUsage);
+  EXPECT_EQ(gang({"restore-row", hex}), kExitUsage);  // a kept copy belongs to one part
 
   // Without a part given or remembered each board's own is detected (and
   // no board's detection becomes its neighbours' selection); a stop

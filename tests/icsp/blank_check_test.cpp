@@ -167,12 +167,16 @@ TEST_F(BlankCheckWireTest, EepromStartsBelowExecutiveMemoryWithTheFormsResetVect
 TEST_F(BlankCheckWireTest, MissingExecutiveEndsWithTheFailureNotAFalseFinding) {
   Select("dsPIC30F2010");
   options.enhanced_icsp = true;
+  // The part holds an executive (its ID reads back) that does not answer.
+  board.fetch_reply[11] = 0xBB;
+  board.regout_default = 0x00BB;
   port.responder = [this](const Bytes& w) {
     if (w == Bytes{link::cmd::kExecSanity}) return Bytes{0, 0, 0, 0};
     return board.Answer(w);
   };
   BlankCheck(session);
   EXPECT_EQ(std::count(port.writes.begin(), port.writes.end(), Bytes{0x82}), 0);
+  ASSERT_FALSE(Errors().empty());
   EXPECT_EQ(Errors().front(), "Error : Connect failed!");
   EXPECT_EQ(sink.last_text(), report::Pick(LinkFailureMessage(), report::kEnglishLangId));
   EXPECT_EQ(session.outcome(), Outcome::kLinkFailure);

@@ -18,23 +18,27 @@ using test_support::SimSession;
 
 class FakeStore : public KeptWordsStore {
  public:
-  std::string Save(std::uint16_t id, const std::string& text) override {
-    if (full) return {};
-    const std::string name = "kept/" + std::to_string(id) + "-" + std::to_string(files.size());
-    files[name] = text;
-    newest[id] = name;
+  std::string Save(KeptWords words, std::string& why) override {
+    if (full) {
+      why = "kept: No space left on device";
+      return {};
+    }
+    const std::string name = "kept/" + std::to_string(words.device_id) + "-" + words.port + "-" +
+                             std::to_string(files.size());
+    files[name] = FormatKeptWords(words);
+    newest[{words.device_id, words.port}] = name;
     return name;
   }
-  std::vector<std::string> List(std::uint16_t id) override {
-    if (!newest.contains(id)) return {};
-    return {newest[id]};
+  std::vector<std::string> List(std::uint16_t id, const std::string& port) override {
+    if (!newest.contains({id, port})) return {};
+    return {newest[{id, port}]};
   }
   std::optional<std::string> Load(const std::string& name) override {
     if (!files.contains(name)) return {};
     return files[name];
   }
   std::map<std::string, std::string> files;
-  std::map<std::uint16_t, std::string> newest;
+  std::map<std::pair<std::uint16_t, std::string>, std::string> newest;
   bool full = false;
 };
 
@@ -138,27 +142,41 @@ TEST(KeptWordsTest, NothingErasedWhenTheWordsCannotBeKept) {
     Kept f(device);
     f.store.full = true;
     const std::uint32_t program = f.target().Program(0);
-    BulkErase(f.session);
-    EXPECT_EQ(f.session.outcome(), Outcome::kFileRejected);
+    EXPECT_EQ(BulkErase(f.session), Outcome::kWordsNotKept);
     EXPECT_EQ(f.target().Program(0), program);
     EXPECT_EQ(f.OnChip(), f.before);
+    EXPECT_TRUE(f.Mentioned("No space left on device"));
   }
 }
 
+// A copy belongs to one part on one port: a blank part on another port is
+// never offered it.
 TEST(KeptWordsTest, ABlankAreaKeepsTheGoodCopyNewestAndNamesIt) {
   Kept f("PIC24HJ12GP201");
+  f.session.port_name = "/dev/ttyUSB0";
   BulkErase(f.session);
   ASSERT_EQ(f.store.files.size(), 1u);
   const std::string good = f.store.files.begin()->first;
+  const std::optional<KeptWords> kept = ParseKeptWords(f.store.files[good]);
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(kept->port, "/dev/ttyUSB0");
   f.Blank();
+  auto offered = [&f, &good] {
+    bool named = false;
+    for (const auto& e : f.sink.entries) {
+      named |= e.text.find("quillon restore-row " + good) != std::string::npos;
+    }
+    return named;
+  };
+  f.session.port_name = "/dev/ttyUSB1";
+  f.Reconnect();
+  BulkErase(f.session);
+  EXPECT_FALSE(offered());
+  f.session.port_name = "/dev/ttyUSB0";
   f.Reconnect();
   BulkErase(f.session);
   EXPECT_EQ(f.store.files.size(), 1u);
-  bool offered = false;
-  for (const auto& e : f.sink.entries) {
-    offered |= e.text.find("quillon restore-row " + good) != std::string::npos;
-  }
-  EXPECT_TRUE(offered);
+  EXPECT_TRUE(offered());
   f.Reconnect();
   RestoreKeptWords(f.session, good);
   EXPECT_EQ(f.OnChip(), f.before);
@@ -166,7 +184,11 @@ TEST(KeptWordsTest, ABlankAreaKeepsTheGoodCopyNewestAndNamesIt) {
 
 TEST(KeptWordsTest, RestoreRowRefusesAnotherPartOtherWordsAndForeignFiles) {
   Kept f("PIC24HJ12GP201");
-  KeptWords words{f.session.device.device.device_id, "PIC24HJ12GP201", f.area.first, f.before};
+  KeptWords words;
+  words.device_id = f.session.device.device.device_id;
+  words.device = "PIC24HJ12GP201";
+  words.first = f.area.first;
+  words.instructions = f.before;
   for (std::uint32_t& w : words.instructions) w ^= 0x0F;
   KeptWords other = words;
   other.device_id ^= 1;

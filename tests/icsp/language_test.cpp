@@ -73,7 +73,9 @@ TEST_P(EngineLanguage, Findings) {
   BlankCheck(chip->session);
   ExpectLastStartsWith(*chip, {"Not blank!", "ブランクではありません。"});
 
-  // Programming over old data leaves the AND of both: a mismatch.
+  // Programming over old data leaves the AND of both: a mismatch. Each
+  // finding ends its operation, so each runs as one of its own.
+  chip->session.BeginOperation();
   chip->session.image.Clear(chip->session.device);
   chip->session.image.program[0x200] = 0xFFFF;
   chip->session.image.program[0x201] = 0x00FF;
@@ -84,6 +86,7 @@ TEST_P(EngineLanguage, Findings) {
 
   // The executive's own check of a row fails on a bit that does not program.
   chip->options.enhanced_icsp = true;
+  chip->session.BeginOperation();
   chip->target().SetStuckBits(0x0200, 0x000001, 0x000001);
   chip->session.image.Clear(chip->session.device);
   chip->session.image.program[0x200] = 0x0000;
@@ -93,6 +96,40 @@ TEST_P(EngineLanguage, Findings) {
 
   EXPECT_FALSE(devices::SelectDevice(chip->session.device, "dspic30f2010", *chip->reporter));
   ExpectLastStartsWith(*chip, {"Please select PIC type.", "PIC typeを選択してください。"});
+}
+
+// Failures say what to do next: a missing executive names the folder and,
+// where the front-end gives them, the ways out; a write the executive fails
+// on a part not erased first says the flash is likely not blank.
+TEST_P(EngineLanguage, FailuresSayWhatToDo) {
+  auto chip = Chip();
+  chip->session.executive_dir = "/nonexistent-quillon";
+  image::MemoryImage executive;
+  EXPECT_FALSE(LoadExecutiveFile(chip->session, executive));
+  EXPECT_EQ(chip->sink.last_text().find("/nonexistent-quillon/pe.hex"),
+            chip->sink.last_text().size() - 27);  // the window's text ends with the path
+  chip->session.executive_missing_hint = {"use --exec-dir or --icsp", "--exec-dir か --icsp"};
+  EXPECT_FALSE(LoadExecutiveFile(chip->session, executive));
+  const std::string hint =
+      GetParam() == 0x0411 ? "探したﾌｫﾙﾀﾞ: /nonexistent-quillon。--exec-dir か --icsp"
+                           : "Looked in the folder /nonexistent-quillon. use --exec-dir or --icsp";
+  EXPECT_TRUE(chip->sink.last_text().ends_with(hint)) << chip->sink.last_text();
+
+  for (bool erase_first : {false, true}) {
+    chip->session.BeginOperation();
+    chip->options.enhanced_icsp = true;
+    chip->options.erase_before_writing = erase_first;
+    chip->target().SetProgram(0x0200, 0x000000);
+    chip->session.image.Clear(chip->session.device);
+    chip->session.image.program[0x200] = 0x3456;
+    chip->session.image.program[0x201] = 0x0012;
+    WriteDevice(chip->session);
+    const std::string note =
+        Expected({"The part was not erased before writing: the flash at 000200",
+                  "書き込み前に消去していません: 000200"});
+    EXPECT_EQ(chip->sink.last_text().find(note) != std::string::npos, !erase_first)
+        << chip->sink.last_text();
+  }
 }
 
 // What the file checks of a Write say, the last row a clone that is accepted.

@@ -239,6 +239,10 @@ TEST_F(WriteWireTest, ExecutiveRowsCarryAddressCountAndPackedWords) {
 TEST_F(WriteWireTest, ExecutiveAnswersOtherThanPassEndTheOperation) {
   Select("dsPIC30F2010");
   options.enhanced_icsp = true;
+  // Every quad read carries the executive's ID where the check looks: a
+  // blank check uses an executive only when one answers.
+  board.fetch_reply[11] = 0xBB;
+  board.regout_default = 0x00BB;
   const std::string dir = (std::filesystem::temp_directory_path() / "quillon_refused").string();
   auto write = [this](std::size_t unit, bool eeprom) {
     session.image.Clear(session.device);
