@@ -34,7 +34,8 @@ class BlankChecker {
   CheckResult CheckRegion(bool eeprom);
   CheckResult NotBlank(std::string_view label, std::uint32_t address, std::uint16_t value);
   // False when the check stops here on request.
-  bool Step(std::string_view text, long step, long last, std::uint32_t shown);
+  bool Step(std::string_view text, long step, long last, std::uint32_t shown,
+            std::optional<std::uint32_t> address = std::nullopt);
   void Reset() { GotoResetVector(s_); }
 
   Session& s_;
@@ -45,8 +46,9 @@ class BlankChecker {
   bool executive_ = false;
 };
 
-bool BlankChecker::Step(std::string_view text, long step, long last, std::uint32_t shown) {
-  return BeginStep(s_, text, step, last, shown);
+bool BlankChecker::Step(std::string_view text, long step, long last, std::uint32_t shown,
+                        std::optional<std::uint32_t> address) {
+  return BeginStep(s_, text, step, last, shown, address);
 }
 
 CheckResult BlankChecker::NotBlank(std::string_view label, std::uint32_t address,
@@ -92,7 +94,10 @@ CheckResult BlankChecker::CheckEepromIcsp() {
   s_.link.SendBatch();
   for (long g = 0; g < groups; ++g) {
     const std::uint32_t offset = 8 * static_cast<std::uint32_t>(g);
-    if (!Step("Checking:Dat Adr ", g, groups - 1, offset)) return CheckResult::kIncomplete;
+    if (!Step("Checking:Dat Adr ", g, groups - 1, offset,
+              0x800000u - static_cast<std::uint32_t>(device_.eeprom_bytes) + offset)) {
+      return CheckResult::kIncomplete;
+    }
     ReadDataQuad(s_);
     FetchDataQuad(s_, DataDestination::kEeprom, static_cast<std::size_t>(g));
     Reset();
@@ -108,7 +113,7 @@ CheckResult BlankChecker::CheckProgramEnhanced() {
   const long blocks = device_.program_words / 64;
   for (long b = 0; b < blocks; ++b) {
     const std::uint32_t address = 128 * static_cast<std::uint32_t>(b);
-    if (!Step("Checking:Prg Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b)))
+    if (!Step("Checking:Prg Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b), address))
       return CheckResult::kIncomplete;
     if (!ExecutiveReadCode(s_, address)) return CheckResult::kIncomplete;
     std::uint16_t* units = s_.verify_buffer.data() + address;
@@ -129,7 +134,9 @@ CheckResult BlankChecker::CheckEepromEnhanced() {
   const std::uint32_t base = 0x800000u - static_cast<std::uint32_t>(device_.eeprom_bytes);
   for (long b = 0; b < blocks; ++b) {
     const std::uint32_t first_word = 64 * static_cast<std::uint32_t>(b);
-    if (!Step("Checking:Dat Adr ", b, blocks - 1, first_word)) return CheckResult::kIncomplete;
+    if (!Step("Checking:Dat Adr ", b, blocks - 1, first_word, base + 2 * first_word)) {
+      return CheckResult::kIncomplete;
+    }
     if (!ExecutiveReadData(s_, base + 128 * static_cast<std::uint32_t>(b))) {
       return CheckResult::kIncomplete;
     }

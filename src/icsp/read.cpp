@@ -23,8 +23,9 @@ class Reader {
   void ReadConfig();
 
  private:
-  bool Step(std::string_view text, long step, long last, std::uint32_t shown) {
-    return BeginStep(s_, text, step, last, shown);
+  bool Step(std::string_view text, long step, long last, std::uint32_t shown,
+            std::optional<std::uint32_t> address = std::nullopt) {
+    return BeginStep(s_, text, step, last, shown, address);
   }
   bool Enhanced() const { return s_.UsesExecutive(); }
   // Quads of program or executive memory, four instructions per step.
@@ -45,7 +46,7 @@ void Reader::ReadCodeQuads(std::uint32_t base, long steps, CodeDestination desti
   s_.link.SendBatch();
   for (long r = 0; r < steps; ++r) {
     const std::uint32_t offset = 8 * static_cast<std::uint32_t>(r);
-    if (!Step(text, r, steps - 1, offset)) break;
+    if (!Step(text, r, steps - 1, offset, base + offset)) break;
     SetTablePointer(s_, base + offset, 6);
     ReadCodeQuad(s_);
     FetchCodeQuad(s_, destination, static_cast<std::size_t>(r));
@@ -58,7 +59,10 @@ void Reader::ReadProgramEnhanced() {
   const long blocks = device_.program_words / 64;
   for (long b = 0; b < blocks; ++b) {
     // The status shows the block's first instruction number, not its address.
-    if (!Step("Reading:Prg Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b))) break;
+    if (!Step("Reading:Prg Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b),
+              128 * static_cast<std::uint32_t>(b))) {
+      break;
+    }
     // A refused block is reported; the rest of the image stays blank.
     if (!ExecutiveReadCode(s_, 128 * static_cast<std::uint32_t>(b))) return;
     UnpackLinkWords(s_, 16, s_.image.program.data() + 128 * b);
@@ -84,7 +88,11 @@ void Reader::ReadEepromIcsp() {
   SetTablePointer(s_, kExecutiveBase - static_cast<std::uint32_t>(device_.eeprom_bytes), 6);
   s_.link.SendBatch();
   for (long r = 0; r < steps; ++r) {
-    if (!Step("Reading:Dat Adr ", r, steps - 1, 8 * static_cast<std::uint32_t>(r))) break;
+    if (!Step("Reading:Dat Adr ", r, steps - 1, 8 * static_cast<std::uint32_t>(r),
+              kExecutiveBase - static_cast<std::uint32_t>(device_.eeprom_bytes) +
+                  8 * static_cast<std::uint32_t>(r))) {
+      break;
+    }
     ReadDataQuad(s_);
     FetchDataQuad(s_, DataDestination::kEeprom, static_cast<std::size_t>(r));
     GotoResetVector(s_);
@@ -95,7 +103,10 @@ void Reader::ReadEepromEnhanced() {
   const long blocks = device_.eeprom_bytes / 128;
   const std::uint32_t base = kExecutiveBase - static_cast<std::uint32_t>(device_.eeprom_bytes);
   for (long b = 0; b < blocks; ++b) {
-    if (!Step("Reading:Dat Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b))) break;
+    if (!Step("Reading:Dat Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b),
+              base + 128 * static_cast<std::uint32_t>(b))) {
+      break;
+    }
     if (!ExecutiveReadData(s_, base + 128 * static_cast<std::uint32_t>(b))) return;
     std::copy_n(s_.link.words().begin(), 64, s_.image.eeprom.begin() + 64 * b);
   }

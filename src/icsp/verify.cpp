@@ -45,8 +45,12 @@ void ShowStep(Session& session, std::string_view text, long step, long last, std
   session.reporter.ShowStatus(std::string(text) + image::Hex4(shown));
 }
 
-bool BeginStep(Session& session, std::string_view text, long step, long last, std::uint32_t shown) {
-  if (!session.ContinueAt(std::string(text) + image::Hex4(shown))) return false;
+bool BeginStep(Session& session, std::string_view text, long step, long last, std::uint32_t shown,
+               std::optional<std::uint32_t> address) {
+  std::string at = std::string(text) + image::Hex4(shown);
+  if (address)
+    at += " (0x" + image::Hex4(*address >> 16).substr(2) + image::Hex4(*address & 0xFFFF) + ")";
+  if (!session.ContinueAt(at)) return false;
   ShowStep(session, text, step, last, shown);
   return true;
 }
@@ -74,7 +78,7 @@ bool VerifyCodeQuads(Session& session, std::uint32_t base, const std::vector<std
   session.link.SendBatch();
   for (long q = 0; q <= last_quad; ++q) {
     const std::uint32_t offset = 8 * static_cast<std::uint32_t>(q);
-    if (!BeginStep(session, status_text, q, last_quad, offset)) return false;
+    if (!BeginStep(session, status_text, q, last_quad, offset, base + offset)) return false;
     if (InstructionsBlank(units, offset / 2, 4)) continue;
     SetTablePointer(session, base + offset, 6);
     ReadCodeQuad(session);
@@ -109,7 +113,7 @@ bool VerifyProgramEnhanced(Session& session, bool held_only) {
   const std::vector<std::uint16_t>& expected = session.image.program;
   for (long r = 0; r <= last; ++r) {
     const std::uint32_t address = 128 * static_cast<std::uint32_t>(r);
-    if (!BeginStep(session, "Verifying:Prg Adr ", r, last, address / 2)) return false;
+    if (!BeginStep(session, "Verifying:Prg Adr ", r, last, address / 2, address)) return false;
     if (InstructionsBlank(expected, address / 2, 64)) continue;
     if (!ExecutiveReadCode(session, address)) return false;
     std::uint16_t* read = session.verify_buffer.data() + address;
@@ -135,7 +139,9 @@ bool VerifyEepromIcsp(Session& session, bool held_only) {
   session.link.SendBatch();
   for (long q = 0; q <= last; ++q) {
     const std::uint32_t offset = 8 * static_cast<std::uint32_t>(q);
-    if (!BeginStep(session, "Verifying:Dat Adr ", q, last, offset)) return false;
+    if (!BeginStep(session, "Verifying:Dat Adr ", q, last, offset, EepromBase(session) + offset)) {
+      return false;
+    }
     if (WordsBlank(expected, 4 * static_cast<std::size_t>(q), 4)) continue;
     SetTablePointer(session, EepromBase(session) + offset, 6);
     session.link.SendBatch();
@@ -162,7 +168,10 @@ bool VerifyEepromEnhanced(Session& session, bool held_only) {
   const std::vector<std::uint16_t>& expected = session.image.eeprom;
   for (long b = 0; b <= last; ++b) {
     const std::uint32_t first = 64 * static_cast<std::uint32_t>(b);
-    if (!BeginStep(session, "Verifying:Dat Adr ", b, last, first)) return false;
+    if (!BeginStep(session, "Verifying:Dat Adr ", b, last, first,
+                   EepromBase(session) + 2 * first)) {
+      return false;
+    }
     if (WordsBlank(expected, first, 64)) continue;
     if (!ExecutiveReadData(session, EepromBase(session) + 2 * first)) return false;
     for (std::uint32_t k = 0; k < 64; ++k) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -42,8 +43,12 @@ bool Mismatch(Session& session, std::string_view tag, std::uint32_t address, std
 // Progress bar and the per-step status text ("Writing:Prg Adr " + Hex4).
 void ShowStep(Session& session, std::string_view text, long step, long last, std::uint32_t shown);
 // ShowStep at the start of a row or block the operation may stop before:
-// false (nothing shown) when it stops there on request.
-bool BeginStep(Session& session, std::string_view text, long step, long last, std::uint32_t shown);
+// false (nothing shown) when it stops there on request. Where `shown` is not
+// a program address (an instruction number, an EEPROM offset), `address`
+// gives it for the stop message, in the unit of mismatch and blank-check
+// reports and of a linker map.
+bool BeginStep(Session& session, std::string_view text, long step, long last, std::uint32_t shown,
+               std::optional<std::uint32_t> address = std::nullopt);
 
 // True when all `count` instructions from unit 2 * first are 0xFFFFFF.
 bool InstructionsBlank(const std::vector<std::uint16_t>& units, std::size_t first,

@@ -54,7 +54,7 @@ void Writer::WriteProgramIcsp() {
   for (long r = 0; r <= last; ++r) {
     const std::uint32_t first = row * static_cast<std::uint32_t>(r);
     // Only the last four digits of the instruction number are shown.
-    if (!BeginStep(s_, "Writing:Prg Adr ", r, last, first)) break;
+    if (!BeginStep(s_, "Writing:Prg Adr ", r, last, first, 2 * first)) break;
     if (ProgramRowBlank(first, row)) continue;
     WriteCodeRow(s_, QuadSource::kProgram, 0, first, row);
   }
@@ -65,7 +65,7 @@ bool Writer::WriteProgramEnhanced() {
   const long last = device_.program_words / static_cast<long>(row) - 1;
   for (long r = 0; r <= last; ++r) {
     const std::uint32_t first = row * static_cast<std::uint32_t>(r);
-    if (!BeginStep(s_, "Writing:Prg Adr ", r, last, first)) break;
+    if (!BeginStep(s_, "Writing:Prg Adr ", r, last, first, 2 * first)) break;
     if (ProgramRowBlank(first, row)) continue;
     if (!ExecutiveWriteCodeRow(s_, first, row)) return false;
   }
@@ -79,7 +79,7 @@ void Writer::WriteEepromIcsp() {
   GotoResetVector100(s_);
   for (long r = 0; r <= last; ++r) {
     const std::uint32_t first = kEepromRowWords * static_cast<std::uint32_t>(r);
-    if (!BeginStep(s_, "Writing:Dat Adr ", r, last, 2 * first)) break;
+    if (!BeginStep(s_, "Writing:Dat Adr ", r, last, 2 * first, EepromBase() + 2 * first)) break;
     if (WordsBlank(eeprom, first, kEepromRowWords)) continue;
     LoadNvmcon(s_, s_.form().nvm.eeprom_write);
     SetTablePointer(s_, EepromBase() + 2 * first, 7);
@@ -106,7 +106,7 @@ void Writer::WriteEepromWords() {
   s_.link.SendBatch();
   for (long r = 0; r <= last; ++r) {
     const std::uint32_t first = kEepromRowWords * static_cast<std::uint32_t>(r);
-    if (!BeginStep(s_, "Writing:Dat Adr ", r, last, 2 * first)) break;
+    if (!BeginStep(s_, "Writing:Dat Adr ", r, last, 2 * first, EepromBase() + 2 * first)) break;
     for (std::uint32_t j = first; j < first + kEepromRowWords; ++j) {
       SetTablePointer(s_, EepromBase() + 2 * j, 7);
       AppendWords(s_, {MoveLiteral(eeprom[j], 6), kTblwtlW6ToW7, kNop, kNop});
@@ -120,7 +120,7 @@ bool Writer::WriteEepromEnhanced() {
   for (long r = 0; r <= last; ++r) {
     const std::uint32_t first = kEepromRowWords * static_cast<std::uint32_t>(r);
     // Word offsets here, byte offsets on the batch path.
-    if (!BeginStep(s_, "Writing:Dat Adr ", r, last, first)) break;
+    if (!BeginStep(s_, "Writing:Dat Adr ", r, last, first, EepromBase() + 2 * first)) break;
     if (WordsBlank(s_.image.eeprom, first, kEepromRowWords)) continue;
     s_.link.SendCommand(link::cmd::kExecWriteData);
     s_.link.SendAddress24(EepromBase() + 2 * first);

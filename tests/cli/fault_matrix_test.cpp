@@ -541,8 +541,13 @@ TEST_F(FaultMatrix, HostSideFailuresLeaveThePartWhole) {
         EXPECT_EQ(rig.chip().completed_operations(), rig.view.ended_ops);
       }
     }
-    // A stop is taken inside a phase or between two.
+    // A stop is taken inside a phase or between two; inside, the stop names
+    // the program address, as mismatches and blank checks do.
     EXPECT_LE(rig.view.stopped_phases, 1);
+    if (rig.view.stopped_phases == 1 && rig.view.current != report::Phase::kExecutive) {
+      EXPECT_NE(rig.view.last_status().find(" Adr "), std::string::npos);
+      EXPECT_NE(rig.view.last_status().find(" (0x00"), std::string::npos) << rig.view.last_status();
+    }
     const std::uint32_t at_100 = rig.chip().Program(0x100);
     PartState state = PartState::kOld;
     if (at_100 == new_word) {
