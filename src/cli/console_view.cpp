@@ -131,6 +131,12 @@ std::string MismatchText(const report::Mismatch& m, std::uint16_t language) {
   std::snprintf(read, sizeof read, "0x%0*X", digits, static_cast<unsigned>(m.read));
   std::snprintf(expected, sizeof expected, "0x%0*X", digits, static_cast<unsigned>(m.expected));
   const report::MessagePair memory = MemoryName(m.memory);
+  if (m.comparison == report::Comparison::kBlankCheck) {
+    return report::Pick(
+        {"not blank at " + memory.english + " address " + address + ": read " + read,
+         "ブランクではありません: " + memory.japanese + " " + address + " 番地: 読出値 " + read},
+        language);
+  }
   return report::Pick({"verification failed at " + memory.english + " address " + address +
                            ": read " + read + ", expected " + expected,
                        "検証失敗: " + memory.japanese + " " + address + " 番地: 読出値 " + read +

@@ -19,6 +19,17 @@ enum class CheckResult { kBlank, kNotBlank, kIncomplete };
 constexpr std::uint16_t kBlankLow = 0xFFFF;
 constexpr std::uint16_t kBlankUpper = 0xFF;
 
+// The instruction at `address` whose low half is units[unit].
+report::Mismatch ProgramFinding(const std::uint16_t* units, std::uint32_t address,
+                                std::uint32_t unit) {
+  const std::uint32_t read = units[unit] | static_cast<std::uint32_t>(units[unit + 1] & 0xFF) << 16;
+  return {report::Memory::kProgram, address, read, 0xFFFFFF, report::Comparison::kBlankCheck};
+}
+
+report::Mismatch EepromFinding(std::uint32_t address, std::uint16_t word) {
+  return {report::Memory::kEeprom, address, word, kBlankLow, report::Comparison::kBlankCheck};
+}
+
 class BlankChecker {
  public:
   explicit BlankChecker(Session& session) : s_(session), device_(session.device.device) {}
@@ -32,11 +43,17 @@ class BlankChecker {
   CheckResult CheckEepromEnhanced();
   // Program memory or EEPROM, by the current mark of "Enhanced ICSP".
   CheckResult CheckRegion(bool eeprom);
-  CheckResult NotBlank(std::string_view label, std::uint32_t address, std::uint16_t value);
+  // `shown` is the window's coded address; `typed` the finding in linker-map
+  // terms for front-ends that show it in words.
+  CheckResult NotBlank(std::string_view label, std::uint32_t shown, std::uint16_t value,
+                       const report::Mismatch& typed);
   // False when the check stops here on request.
   bool Step(std::string_view text, long step, long last, std::uint32_t shown,
             std::optional<std::uint32_t> address = std::nullopt);
   void Reset() { GotoResetVector(s_); }
+  std::uint32_t EepromBase() const {
+    return 0x800000u - static_cast<std::uint32_t>(device_.eeprom_bytes);
+  }
 
   Session& s_;
   const devices::DeviceRecord& device_;
@@ -51,12 +68,13 @@ bool BlankChecker::Step(std::string_view text, long step, long last, std::uint32
   return BeginStep(s_, text, step, last, shown, address);
 }
 
-CheckResult BlankChecker::NotBlank(std::string_view label, std::uint32_t address,
-                                   std::uint16_t value) {
+CheckResult BlankChecker::NotBlank(std::string_view label, std::uint32_t shown, std::uint16_t value,
+                                   const report::Mismatch& typed) {
   // With the link gone the buffers hold stale bytes, not the part's contents.
   if (s_.link.lost()) return CheckResult::kIncomplete;
+  s_.reporter.sink().ReportMismatch(typed);
   const std::string detail = std::string(report::kLineBreak) + std::string(label) +
-                             image::Hex4(address) + " Dat:" + image::Hex4(value) + config_text_;
+                             image::Hex4(shown) + " Dat:" + image::Hex4(value) + config_text_;
   s_.NoteOutcome(Outcome::kProblem);
   s_.reporter.ReportError(report::MessagePair{"Not blank!", "ブランクではありません。"} + detail);
   return CheckResult::kNotBlank;
@@ -76,10 +94,13 @@ CheckResult BlankChecker::CheckProgramIcsp() {
     Reset();
     const std::uint16_t* units = s_.image.program.data() + address;
     for (std::uint32_t k = 0; k < 4; ++k) {
-      if (units[2 * k] != kBlankLow) return NotBlank("Adr:", address + 2 * k, units[2 * k]);
+      const report::Mismatch typed = ProgramFinding(units, address + 2 * k, 2 * k);
+      if (units[2 * k] != kBlankLow) {
+        return NotBlank("Adr:", address + 2 * k, units[2 * k], typed);
+      }
       // The upper byte is shown at the odd unit that holds it.
       if (units[2 * k + 1] != kBlankUpper) {
-        return NotBlank("Adr:", address + 2 * k + 1, units[2 * k + 1]);
+        return NotBlank("Adr:", address + 2 * k + 1, units[2 * k + 1], typed);
       }
     }
   }
@@ -103,7 +124,10 @@ CheckResult BlankChecker::CheckEepromIcsp() {
     Reset();
     for (std::uint32_t k = 0; k < 4; ++k) {
       const std::uint16_t word = s_.image.eeprom[4 * g + k];
-      if (word != kBlankLow) return NotBlank("Eep:", offset + 2 * k, word);
+      if (word != kBlankLow) {
+        return NotBlank("Eep:", offset + 2 * k, word,
+                        EepromFinding(EepromBase() + offset + 2 * k, word));
+      }
     }
   }
   return CheckResult::kBlank;
@@ -119,10 +143,13 @@ CheckResult BlankChecker::CheckProgramEnhanced() {
     std::uint16_t* units = s_.verify_buffer.data() + address;
     UnpackLinkWords(s_, 16, units);
     for (std::uint32_t i = 0; i < 64; ++i) {
+      const report::Mismatch typed = ProgramFinding(units, address + 2 * i, 2 * i);
       // Both halves of an instruction are reported at its even address here.
-      if (units[2 * i] != kBlankLow) return NotBlank("Adr:", address + 2 * i, units[2 * i]);
+      if (units[2 * i] != kBlankLow) {
+        return NotBlank("Adr:", address + 2 * i, units[2 * i], typed);
+      }
       if (units[2 * i + 1] != kBlankUpper) {
-        return NotBlank("Adr:", address + 2 * i, units[2 * i + 1]);
+        return NotBlank("Adr:", address + 2 * i, units[2 * i + 1], typed);
       }
     }
   }
@@ -142,7 +169,10 @@ CheckResult BlankChecker::CheckEepromEnhanced() {
     }
     for (std::uint32_t k = 0; k < 64; ++k) {
       const std::uint16_t word = s_.link.words()[k];
-      if (word != kBlankLow) return NotBlank("Eep:", first_word + k, word);
+      if (word != kBlankLow) {
+        return NotBlank("Eep:", first_word + k, word,
+                        EepromFinding(base + 2 * (first_word + k), word));
+      }
     }
   }
   return CheckResult::kBlank;

@@ -232,7 +232,8 @@ bool WriteImage(Session& session, bool whole_job) {
   }
   if (!whole_job) {
     if (session.Ended()) return ended();
-    session.reporter.ShowNotice(
+    // A step of the job, not its result: a console's summary replaces it.
+    session.reporter.ShowMessagePair(
         {"The programming executive is in place.", "ﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞを書き込みました。"});
     return true;
   }

@@ -21,13 +21,19 @@ enum class Phase { kErasing, kExecutive, kWriting, kVerifying, kReading, kChecki
 
 enum class Memory { kProgram, kEeprom, kExecutive };
 
-// The first difference a verification found, in the part's own terms: the
-// address of the instruction (or EEPROM word) and the whole values.
+// What a word was compared with: the file (a verification) or the blank
+// value (a blank check).
+enum class Comparison { kVerify, kBlankCheck };
+
+// The first difference a verification or blank check found, in the part's
+// own terms: the address of the instruction (or EEPROM word) as a linker map
+// gives it, and the whole values.
 struct Mismatch {
   Memory memory = Memory::kProgram;
   std::uint32_t address = 0;
   std::uint32_t read = 0;
   std::uint32_t expected = 0;
+  Comparison comparison = Comparison::kVerify;
 };
 
 class StatusSink {

@@ -283,7 +283,7 @@ TEST_F(PtyTest, WriteThenReadBackTheSameProgram) {
   ASSERT_EQ(Run({"--exec-dir", kExecDir, "read", (home / "dump").string()}), 0) << err;
   cli_test::ExpectSameProgram(hex, (home / "dump" / "$Quill$.hex").string(), "dsPIC30F4013");
   EXPECT_EQ(Run({"--exec-dir", kExecDir, "check"}), 1);
-  EXPECT_NE(err.find("Not blank!"), std::string::npos);
+  EXPECT_NE(err.find("not blank at program address 0x000000: read 0x"), std::string::npos) << err;
 }
 
 class PacedPtyTest : public PtyTest {
@@ -328,7 +328,7 @@ TEST_F(PtyTest, CtrlCStopsTheWriteBetweenRowsAndFreesThePort) {
       << err;
   // The port is free and the board answers at once.
   EXPECT_EQ(Run({"-q", "--icsp", "check"}), 1) << err;
-  EXPECT_TRUE(err.starts_with("Not blank!")) << err;
+  EXPECT_TRUE(err.starts_with("not blank at program address 0x000000: read 0x")) << err;
   // The chip the board kept holds a run of whole rows from the start.
   std::map<unsigned, unsigned> chip;
   std::ifstream state(home / "chip.state");

@@ -191,6 +191,11 @@ TEST(ConsoleViewTest, MismatchInReadableWordsReplacesTheCodedText) {
             "検証失敗: プログラムメモリ 0x000200 番地: 読出値 0x000001, 期待値 0x000002\n");
   EXPECT_EQ(MismatchText({report::Memory::kEeprom, 0x7FFC02, 0x12, 0xABCD}, 0x0409),
             "verification failed at EEPROM address 0x7FFC02: read 0x0012, expected 0xABCD");
+  // A blank check's finding, in the same address terms.
+  EXPECT_EQ(MismatchText({report::Memory::kProgram, 0x000204, 0x040100, 0xFFFFFF,
+                          report::Comparison::kBlankCheck},
+                         0x0409),
+            "not blank at program address 0x000204: read 0x040100");
 }
 
 TEST(GangConsoleTest, OneLinePerPortRedrawnTogetherOrOneLinePerPhaseEnd) {

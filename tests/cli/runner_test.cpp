@@ -208,7 +208,8 @@ TEST_F(RunnerTest, WriteReadRoundTripAndCheckFindsTheData) {
   cli_test::ExpectSameProgram(hex, (dir / "$Quill$.hex").string(), "dsPIC30F4013");
 
   EXPECT_EQ(Run({"--exec-dir", kExecDir, "check"}), kExitProblem);
-  EXPECT_NE(err.str().find("Not blank!"), std::string::npos);
+  EXPECT_NE(err.str().find("not blank at program address 0x000000: read 0x"), std::string::npos)
+      << err.str();
   EXPECT_EQ(Run({"erase"}), kExitSuccess);
   EXPECT_EQ(Run({"--exec-dir", kExecDir, "check"}), kExitSuccess);
 }

@@ -101,6 +101,15 @@ TEST_P(PlantedWordTest, FirstNonBlankWordIsReportedExactly) {
   ASSERT_EQ(sim->Errors(), std::vector<std::string>{std::string("Not blank!\r\n") + p.detail +
                                                     ConfigText(sim->session)});
   EXPECT_EQ(sim->sink.last_text(), sim->Errors().back());
+  // The typed finding names the word whole, at its linker-map address.
+  const bool eeprom = p.where == Planted::kEeprom;
+  ASSERT_EQ(sim->sink.mismatches.size(), 1u);
+  const report::Mismatch& m = sim->sink.mismatches[0];
+  EXPECT_EQ(m.comparison, report::Comparison::kBlankCheck);
+  EXPECT_EQ(m.memory, eeprom ? report::Memory::kEeprom : report::Memory::kProgram);
+  EXPECT_EQ(m.address,
+            eeprom ? 0x800000 - static_cast<std::uint32_t>(d.eeprom_bytes) + p.address : p.address);
+  EXPECT_EQ(m.read, p.value);
   EXPECT_EQ(sim->session.outcome(), Outcome::kProblem);
   if (p.where == Planted::kProgram) {
     EXPECT_TRUE(RoutineStartingWith(*sim, "Checking:Dat Adr ").empty());

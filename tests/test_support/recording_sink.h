@@ -23,6 +23,7 @@ class RecordingSink : public report::StatusSink {
     entries.push_back({std::string(text), kind});
   }
   void SetProgress(int percent) override { progress.push_back(percent); }
+  void ReportMismatch(const report::Mismatch& m) override { mismatches.push_back(m); }
 
   std::unique_ptr<report::Reporter> MakeReporter(std::uint16_t lang_id = report::kEnglishLangId) {
     lang = lang_id;
@@ -45,6 +46,7 @@ class RecordingSink : public report::StatusSink {
 
   std::vector<Entry> entries;
   std::vector<int> progress;
+  std::vector<report::Mismatch> mismatches;
   report::ManualClock clock;
   std::uint16_t lang = report::kEnglishLangId;
 };
