@@ -97,9 +97,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                        report::kEnglishLangId};
 
   using cli::Command;
-  for (const Command command : {Command::kConnect, Command::kDetect, Command::kErase,
-                                Command::kCheck, Command::kWrite, Command::kVerify,
-                                Command::kRead}) {
+  for (const Command command :
+       {Command::kConnect, Command::kDetect, Command::kErase, Command::kCheck, Command::kWrite,
+        Command::kVerify, Command::kRead}) {
     cli::CliOptions options;
     options.command = command;
     options.port = "fuzzed-board";

@@ -99,7 +99,7 @@ class Session {
   // Configuration words as last read from the part (entries 0 to 15).
   std::array<std::uint16_t, 16> config_readback{};
   // Read-back buffers of the engine.
-  std::vector<std::uint16_t> verify_buffer = std::vector<std::uint16_t>(0x80001, 0);
+  image::UnitBuffer verify_buffer{0x80001};
   std::array<std::uint16_t, 4> scratch_data_quad{};
   std::array<std::uint16_t, 16> executive_tail{};
 

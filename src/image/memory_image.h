@@ -2,12 +2,67 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "devices/selection.h"
 
 namespace quillon::image {
+
+// The units of one memory. Blanking marks pages as due for the blank pattern
+// and fills a page only when it is first touched; until something needs the
+// units as a whole, the touched pages are all the memory there is. So
+// making an image costs nothing, and loading a small file into a cleared
+// image costs only the pages the file holds. Anything that reaches the
+// units as a whole (data, iterators, the vector itself) gets them in one
+// vector, due pages filled, and from then on the buffer stays whole.
+class UnitBuffer {
+ public:
+  explicit UnitBuffer(std::size_t size);
+
+  std::size_t size() const { return size_; }
+
+  std::uint16_t& operator[](std::size_t i) { return Unit(i); }
+  const std::uint16_t& operator[](std::size_t i) const { return Unit(i); }
+
+  std::uint16_t* data() { return Whole().data(); }
+  const std::uint16_t* data() const { return Whole().data(); }
+  std::vector<std::uint16_t>::iterator begin() { return Whole().begin(); }
+  std::vector<std::uint16_t>::iterator end() { return Whole().end(); }
+  std::vector<std::uint16_t>::const_iterator begin() const { return Whole().begin(); }
+  std::vector<std::uint16_t>::const_iterator end() const { return Whole().end(); }
+
+  operator std::vector<std::uint16_t>&() { return Whole(); }
+  operator const std::vector<std::uint16_t>&() const { return Whole(); }
+  friend bool operator==(const UnitBuffer& a, const UnitBuffer& b) {
+    return a.Whole() == b.Whole();
+  }
+
+  // Units [0, count) become `even` at even and `odd` at odd indices.
+  void Blank(std::size_t count, std::uint16_t even, std::uint16_t odd);
+
+ private:
+  static constexpr std::size_t kPageUnits = 512;  // even, so parity is the index's
+
+  std::uint16_t& Unit(std::size_t i) const {
+    const std::size_t page = i / kPageUnits;
+    if (due_[page]) FillPage(page);
+    return whole_.empty() ? pages_[page][i % kPageUnits] : whole_[i];
+  }
+  std::vector<std::uint16_t>& Whole() const;
+  void FillPage(std::size_t page) const;
+
+  std::size_t size_;
+  // Filling a due page or gathering the pages changes no value a caller
+  // can see, hence mutable.
+  mutable std::vector<std::uint16_t> whole_;               // empty until needed
+  mutable std::vector<std::vector<std::uint16_t>> pages_;  // until then
+  mutable std::vector<std::uint8_t> due_;
+  mutable std::size_t due_pages_;
+  std::uint16_t even_ = 0;
+  std::uint16_t odd_ = 0;
+};
 
 // Program space: even unit = instruction bits 15..0, odd unit = bits 23..16
 // (high byte always 0). Data EEPROM word j sits at program address
@@ -18,9 +73,9 @@ struct MemoryImage {
   static constexpr std::size_t kExecutiveUnits = 0x1001;
   static constexpr std::size_t kConfigUnits = 18;
 
-  std::vector<std::uint16_t> program = std::vector<std::uint16_t>(kProgramUnits, 0);
-  std::vector<std::uint16_t> eeprom = std::vector<std::uint16_t>(kEepromUnits, 0);
-  std::vector<std::uint16_t> executive = std::vector<std::uint16_t>(kExecutiveUnits, 0);
+  UnitBuffer program{kProgramUnits};
+  UnitBuffer eeprom{kEepromUnits};
+  UnitBuffer executive{kExecutiveUnits};
   bool executive_present = false;
   // Configuration words: on the flash-word forms entry 0 is flash word 1
   // (last instruction) and entry 1 flash word 2; otherwise entry k is
@@ -36,6 +91,9 @@ struct MemoryImage {
 
 // 24-bit instruction at instruction index i of a unit buffer.
 inline std::uint32_t InstructionAt(const std::vector<std::uint16_t>& units, std::size_t i) {
+  return (static_cast<std::uint32_t>(units[2 * i + 1] & 0xFF) << 16) | units[2 * i];
+}
+inline std::uint32_t InstructionAt(const UnitBuffer& units, std::size_t i) {
   return (static_cast<std::uint32_t>(units[2 * i + 1] & 0xFF) << 16) | units[2 * i];
 }
 

@@ -29,7 +29,7 @@ void SaveState(const Target& target, std::ostream& out) {
     if (target.Executive(a) != 0xFFFFFF) Line(out, 'X', a, target.Executive(a), 6);
   }
   for (int k = 0; k < kConfigRegisters; ++k) {
-    char text[16];
+    char text[32];  // room for any int, though k stays below 16
     std::snprintf(text, sizeof text, "C %d %04X\n", k, static_cast<unsigned>(target.Config(k)));
     out << text;
   }

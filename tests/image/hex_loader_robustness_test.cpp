@@ -221,5 +221,33 @@ TEST(HexLoaderFiles, FiftyMegabyteFile) {
   EXPECT_EQ(b.image.program[0x7FF0], 0xFEFE);
 }
 
+// The image is blanked page by page as pages are touched: whatever came
+// before (a full file, units written directly, another part's blank),
+// loading a small file leaves exactly what a fresh image would hold.
+TEST(HexLoaderBounds, EachLoadStartsFromBlankWhateverCameBefore) {
+  const std::string small = Data(0x0200, {1, 2, 3, 4}) + Upper(0xFF) + Data(0xFC02, {5, 6, 7, 8});
+  std::string full = Upper(0x100) + Data(0x0010, std::vector<int>(16, 0x77));
+  for (int upper = 0; upper < 0x10; ++upper) {
+    full += Upper(upper);
+    for (int a = 0; a < 0x10000; a += 0x1000) full += Data(a, std::vector<int>(16, 0x5A));
+  }
+  for (const char* part : {"dsPIC30F4013", "PIC24FJ64GA002", "dsPIC33FJ256GP710", ""}) {
+    Bench fresh(*part != '\0' ? part : nullptr);
+    ASSERT_EQ(fresh.Load(small), LoadResult::kLoaded);
+    Bench reused("dsPIC30F6014");
+    ASSERT_EQ(reused.Load(full), LoadResult::kLoaded);
+    reused.image.program[0x7FFFF] = reused.image.eeprom[7] = reused.image.executive[0x1000] = 9;
+    reused.selection = fresh.selection;
+    ASSERT_EQ(reused.Load(small), LoadResult::kLoaded);
+    const MemoryImage& a = fresh.image;
+    const MemoryImage& b = reused.image;
+    EXPECT_EQ(InstructionAt(b.program, 0x100), InstructionAt(a.program, 0x100)) << part;
+    EXPECT_EQ(b.program[0x7FFFF], a.program[0x7FFFF]) << part;  // pages touched one by one
+    EXPECT_TRUE(b.program == a.program) << part;
+    EXPECT_TRUE(b.eeprom == a.eeprom) << part;
+    EXPECT_TRUE(std::equal(b.executive.begin(), b.executive.end(), a.executive.begin())) << part;
+  }
+}
+
 }  // namespace
 }  // namespace quillon::image
