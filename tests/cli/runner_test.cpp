@@ -323,14 +323,22 @@ TEST_F(RunnerTest, ReadIntoNamedFiles) {
       {{"read", "-o", "/proc/x.hex"}, kExitFileRejected},  // a folder even root cannot write
       {{"read", "/proc"}, kExitFileRejected},
   };
+  // Under Wine, /proc is reached through the Z: drive and its links loop.
+#ifdef _WIN32
+  const bool has_proc = false;
+#else
+  const bool has_proc = fs::is_directory("/proc/self");
+#endif
   for (const auto& c : kRefused) {
-    if (c.status == kExitFileRejected && !fs::is_directory("/proc/self")) continue;
+    if (c.status == kExitFileRejected && !has_proc) continue;
     commands.clear();
     EXPECT_EQ(Run(c.args), c.status) << c.args[2];
     EXPECT_TRUE(commands.empty()) << c.args[2] << ": " << err.str();
   }
-  EXPECT_NE(err.str().find("read: cannot write /proc/$Quill$.txt: "), std::string::npos)
-      << err.str();
+  if (has_proc) {
+    EXPECT_NE(err.str().find("read: cannot write /proc/$Quill$.txt: "), std::string::npos)
+        << err.str();
+  }
 }
 
 // The settings keep only what the socket confirmed, in a form that holds
@@ -357,7 +365,12 @@ TEST_F(RunnerTest, RememberedSettings) {
     EXPECT_EQ(settings.values["CHIP"], c.chip_after) << args[2];
   }
   EXPECT_EQ(Run({"-P", "board/tty0", "connect"}), kExitSuccess) << err.str();
+#ifdef _WIN32
+  // Windows ports are names (COM3), not paths: kept as given.
+  EXPECT_EQ(settings.values["COM"], "board/tty0");
+#else
   EXPECT_EQ(settings.values["COM"], (fs::current_path() / "board" / "tty0").string());
+#endif
 }
 
 TEST_F(RunnerTest, JsonObjectAndDryRun) {
