@@ -340,11 +340,24 @@ def run_guards(session, args):
 
 
 def run_japanese_guards(session, env):
-    other_state = os.path.join(session.out, "other-state-ja.txt")
-    session.restart_sim(device="dsPIC30F4011", state=other_state)
+    # Blank words with a kept copy, answered No: the write goes on and the
+    # copy's path and command stay on the status.
+    session.stop_sim()
+    edit_state(session.state, drop=["X 8005C0"])
+    session.start_sim()
     gui = session.start_gui(env)
     blink = os.path.join(session.work, "hex", "blink.hex")
-    lines = session.drive("click", "1001", "write-start", windows_path(blink), "wait-done", "status", env=env)
+    session.drive("click", "1001", "write-start", windows_path(blink), "box", env=env)
+    session.screenshot("gui-japanese-restore-question.png", whole=True)
+    lines = session.drive("answer", "no", "wait-done", "status", env=env)
+    text = statuses(lines)[0] if statuses(lines) else ""
+    check(text.startswith("Writing 成功!") and "restore-row" in text, "No writes and leaves the copy's path")
+    check(UNIT_ID not in state_lines(session.state), "No leaves the unit ID words blank")
+    session.screenshot("gui-japanese-kept-copy-note.png")
+
+    other_state = os.path.join(session.out, "other-state-ja.txt")
+    session.restart_sim(device="dsPIC30F4011", state=other_state)
+    lines = session.drive("write-start", windows_path(blink), "wait-done", "status", env=env)
     text = statuses(lines)[0] if statuses(lines) else ""
     check("dsPIC30F4011" in text and "ｿｹｯﾄ" in text, "Japanese refusal of a wrong part")
     session.screenshot("gui-japanese-wrong-part.png")
