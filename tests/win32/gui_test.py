@@ -9,10 +9,16 @@ pseudo-terminal linked as COM3 and keeps the chip in DIR/state.txt.
 gui_driver.exe plays the user: it selects COM3, clicks Connect, Detect,
 Erase, Check, Write (answering the File Open dialog) and Read, toggles an
 option, and ends the program from File > Exit and by closing the window while
-an operation runs. The script checks the status texts, the registry, the Read
-output files and the simulated chip, and saves three screenshots in DIR:
-gui-startup.png, gui-write.png and gui-japanese.png. With --unit, the
-in-process window tests run first in the same prefix. Every wait is bounded.
+an operation runs (both ask first). Then the window's protections: Tab and
+Enter, blank kept words offered back (Yes, and No in Japanese), a long
+failure text from a board that falls silent, a wrong part in the socket, a
+close during a paced write, and the layout at 144 DPI. The script checks the
+status texts, the registry, the Read output files, the simulated chip and
+its wire trace, and saves screenshots in DIR: gui-startup.png, gui-write.png,
+gui-japanese.png and one per protection (gui-restore-question.png,
+gui-long-failure.png, gui-wrong-part.png, gui-close-question.png,
+gui-japanese-*.png, gui-dpi144.png). With --unit, the in-process window
+tests run first in the same prefix. Every wait is bounded.
 """
 
 import argparse
