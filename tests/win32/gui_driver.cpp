@@ -302,6 +302,50 @@ int FocusedId() {
   return focus && GetParent(focus) == g_window ? GetDlgCtrlID(focus) : 0;
 }
 
+void TypeKeys(std::initializer_list<WORD> down_then_up) {
+  std::vector<INPUT> inputs;
+  for (WORD key : down_then_up) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    inputs.push_back(input);
+  }
+  for (auto it = down_then_up.end(); it != down_then_up.begin();) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = *--it;
+    input.ki.dwFlags = KEYEVENTF_KEYUP;
+    inputs.push_back(input);
+  }
+  SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+// Alt and a letter from the keyboard: the menu it opens, by its first item.
+void AltKey(char letter) {
+  SetForegroundWindow(g_window);
+  Sleep(200);
+  TypeKeys({VK_MENU, static_cast<WORD>(letter)});
+  HWND popup = nullptr;
+  const bool open = WaitFor(kShortMs, [&] {
+    popup = FindWindowW(L"#32768", nullptr);
+    return popup != nullptr && IsWindowVisible(popup);
+  });
+  if (!open) Fail("no menu opened");
+  // Which menu it is shows in where it opens and how tall it is (the menu
+  // itself lives in the other process).
+  RECT rect{}, window{};
+  GetWindowRect(popup, &rect);
+  GetWindowRect(g_window, &window);
+  Print(Join("menu-open: x=", std::to_string(rect.left - window.left),
+             " height=", std::to_string(rect.bottom - rect.top)));
+  TypeKeys({VK_ESCAPE});
+  TypeKeys({VK_ESCAPE});
+  WaitFor(kShortMs, [] {
+    HWND left = FindWindowW(L"#32768", nullptr);
+    return left == nullptr || !IsWindowVisible(left);
+  });
+}
+
 void PrintFocus() {
   Print(Join("focus: ", std::to_string(FocusedId())));
 }
@@ -373,6 +417,8 @@ int main(int argc, char** argv) {
       for (; presses < 12 && FocusedId() != id; ++presses) Key(VK_TAB);
       if (FocusedId() != id) Fail(Join("Tab never reached ", std::to_string(id)));
       Print(Join("tabs: ", std::to_string(presses)));
+    } else if (step == "alt") {
+      AltKey(next()[0]);
     } else if (step == "focus") {
       PrintFocus();
     } else if (step == "key") {

@@ -277,6 +277,15 @@ def run_guards(session, args):
     lines = session.drive("click", "1001", "tab-to", "1003", "key", "enter", "wait-done", "status")
     check(statuses(lines)[-1:] and statuses(lines)[-1].startswith("Detecting Successful!"),
           "Tab moves to Detect and Enter presses it")
+    # File, Option and Help open left to right; Option (4 items) is the
+    # tallest, Help (2) the shortest.
+    lines = session.drive("alt", "F", "alt", "O", "alt", "H")
+    menus = [dict(field.split("=") for field in line.split()[1:])
+             for line in lines if line.startswith("menu-open: ")]
+    xs = [int(m["x"]) for m in menus]
+    heights = [int(m["height"]) for m in menus]
+    check(len(menus) == 3 and xs == sorted(set(xs)) and heights[1] > heights[0] > heights[2],
+          "Alt and a letter open the File, Option and Help menus")
     lines = session.drive("click", "1004", "status")
     check(statuses(lines)[:1] and statuses(lines)[0].startswith("Erasing Successful!"), "Erase keeps a copy")
     check(UNIT_ID in state_lines(session.state), "the erase put the unit ID word back")
