@@ -17,7 +17,8 @@ constexpr DWORD kButton = kChild | WS_TABSTOP;
 // Child, visible, vertical scroll, sorted drop-down.
 constexpr DWORD kListStyle = 0x50200102 | WS_TABSTOP;
 // Read-only and multi-line, so a long text can be scrolled, selected and copied.
-constexpr DWORD kStatusStyle = kChild | WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL;
+constexpr DWORD kStatusStyle =
+    kChild | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL;
 
 std::size_t ControlIndex(int id) {
   return static_cast<std::size_t>(id - app::kComList);
@@ -135,6 +136,11 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       OnCreate();
       return 0;
     case WM_COMMAND:
+      // Scrolling the status copies its lines; Wine leaves the part-line
+      // strip at the bottom stale, so the whole text is painted afresh.
+      if (LOWORD(wparam) == app::kStatusText && HIWORD(wparam) == EN_VSCROLL) {
+        InvalidateRect(reinterpret_cast<HWND>(lparam), nullptr, TRUE);
+      }
       OnCommand(LOWORD(wparam), HIWORD(wparam));
       return 0;
     case WM_CLOSE:

@@ -405,6 +405,8 @@ int main(int argc, char** argv) {
       Answer(next());
     } else if (step == "status-view") {
       PrintStatusView();
+    } else if (step == "scroll-end") {
+      SendMessageW(Control(kStatusText), WM_VSCROLL, SB_BOTTOM, 0);
     } else if (step == "layout") {
       PrintLayout();
     } else if (step == "wait-text") {

@@ -16,7 +16,7 @@ close during a paced write, and the layout at 144 DPI. The script checks the
 status texts, the registry, the Read output files, the simulated chip and
 its wire trace, and saves screenshots in DIR: gui-startup.png, gui-write.png,
 gui-japanese.png and one per protection (gui-restore-question.png,
-gui-long-failure.png, gui-wrong-part.png, gui-close-question.png,
+gui-long-failure.png, gui-long-failure-end.png, gui-wrong-part.png, gui-close-question.png,
 gui-japanese-*.png, gui-dpi144.png). With --unit, the in-process window
 tests run first in the same prefix. Every wait is bounded.
 """
@@ -312,7 +312,8 @@ def run_guards(session, args):
     session.restart_sim(extra=["--silent-after", str(max(exchanges - 3, 1))])
     lines = session.drive("write-start", windows_path(blink), "wait-done", "status")
     session.screenshot("gui-long-failure.png")
-    lines += session.drive("status-view")
+    lines += session.drive("status-view", "scroll-end")
+    session.screenshot("gui-long-failure-end.png")
     text = statuses(lines)[0] if statuses(lines) else ""
     check("restore-row" in text, "the failure text names the restore command")
     check("status-view: lines=" in "".join(lines) and any(
