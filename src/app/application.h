@@ -90,7 +90,6 @@ class Application : private icsp::DetectionListener {
   // this port are offered back before a write erases. Off by default: the
   // console makes its own.
   void set_part_checks(bool on) { part_checks_ = on; }
-  bool running() const { return running_; }
 
   bool connected() const { return connected_; }
   const std::string& port_name() const { return port_name_; }
