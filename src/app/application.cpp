@@ -1,6 +1,7 @@
 #include "app/application.h"
 
 #include "app/ids.h"
+#include "app/part_checks.h"
 #include "devices/catalogue.h"
 #include "devices/selection.h"
 #include "report/message.h"
@@ -26,6 +27,7 @@ Application::Application(View& window, SettingsStore& settings, SystemActions& s
     : Application(static_cast<StatusView&>(window), settings, port, clock, std::move(language)) {
   window_ = &window;
   system_ = &system;
+  session_.stop_request = &stop_flag_;
 }
 
 Application::Application(StatusView& view, SettingsStore& settings, link::SerialPort& port,
@@ -157,7 +159,37 @@ void Application::About() {
 }
 
 void Application::Exit() {
+  if (running_) {
+    AskToStopAndClose();
+    return;
+  }
   if (system_ != nullptr) system_->ExitProcess(0);
+}
+
+bool Application::MayClose() {
+  if (!running_) return true;
+  AskToStopAndClose();
+  return false;
+}
+
+// Closing at once would leave the part half erased or without its kept
+// words; the operation stops where a stop is safe and the frame ends the
+// process.
+bool Application::AskToStopAndClose() {
+  if (close_pending_ || asking_ || system_ == nullptr) return close_pending_;
+  asking_ = true;
+  const bool stop = system_->Ask(reporter_.Pick(CloseQuestion()));
+  asking_ = false;
+  // The operation may have ended while the question was open.
+  if (stop && !running_) {
+    system_->ExitProcess(0);
+    return true;
+  }
+  if (stop) {
+    close_pending_ = true;
+    stop_flag_ = true;
+  }
+  return stop;
 }
 
 }  // namespace quillon::app

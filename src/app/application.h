@@ -3,6 +3,7 @@
 // feed commands in; everything they show comes back through the View.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
@@ -77,7 +78,18 @@ class Application : private icsp::DetectionListener {
   void Update();
   void WebHome();
   void About();
+  // Ends the process; while an operation runs, only once the user agrees
+  // and the operation has stopped at its next safe point.
   void Exit();
+  // The window's close box: true when the window may go now. While an
+  // operation runs it asks, as Exit does, and the process ends after it.
+  bool MayClose();
+
+  // The window's checks before Erase, Check, Write and Read: the part in
+  // the socket is the one selected, and blank kept words with a copy on
+  // this port are offered back before a write erases. Off by default: the
+  // console makes its own.
+  void set_part_checks(bool on) { part_checks_ = on; }
 
   bool connected() const { return connected_; }
   const std::string& port_name() const { return port_name_; }
@@ -97,6 +109,13 @@ class Application : private icsp::DetectionListener {
   // Bulk erase, the executive back in place, then `file` written: false at
   // the first step that fails.
   bool EraseAndWrite(image::MemoryImage& file);
+  // The checks of set_part_checks: false when the operation must not go on
+  // (its reason is shown).
+  bool ConfirmPart();
+  bool OfferKeptCopy(report::MessagePair& note);
+  // While an operation runs: asks whether to stop it and close; true when
+  // the stop has been requested.
+  bool AskToStopAndClose();
 
   StatusView& view_;
   View* window_ = nullptr;  // none on a console
@@ -106,6 +125,12 @@ class Application : private icsp::DetectionListener {
   icsp::Session session_;
   std::string port_name_;
   bool connected_ = false;
+  bool part_checks_ = false;
+  bool running_ = false;
+  bool asking_ = false;
+  bool close_pending_ = false;
+  // The window's own stop request, raised when the user closes mid-operation.
+  std::atomic<bool> stop_flag_{false};
 };
 
 }  // namespace quillon::app

@@ -38,6 +38,9 @@ class View : public StatusView {
 
   // Flips the check mark of an Option item.
   virtual void ToggleOption(report::Option option) = 0;
+
+  // The status text as it stands (or is about to be painted).
+  virtual std::string StatusText() const { return {}; }
 };
 
 // The two values kept between runs. A value that cannot be read (missing,
@@ -73,6 +76,9 @@ class SystemActions {
   virtual std::string ChooseHexFile() = 0;
   // Ends the process at once (a test fake records it and returns).
   virtual void ExitProcess(int code) = 0;
+  // A Yes/No question over the window; true for Yes. Without a way to ask:
+  // No.
+  virtual bool Ask(const std::string& /*question*/) { return false; }
   // Raise and restore the system timer resolution around an operation.
   virtual void BeginTimerResolution() {}
   virtual void EndTimerResolution() {}

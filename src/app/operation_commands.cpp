@@ -60,6 +60,8 @@ void Application::EndOperationControls() {
 
 icsp::Outcome Application::RunOperation(std::string_view first_text,
                                         const std::function<void()>& steps) {
+  running_ = true;
+  if (!close_pending_) stop_flag_ = false;
   reporter_.ShowStatus(first_text);
   BeginOperationControls();
   if (system_ != nullptr) system_->BeginTimerResolution();
@@ -68,8 +70,15 @@ icsp::Outcome Application::RunOperation(std::string_view first_text,
   steps();
   session_.link.ClosePort();
   if (session_.stopped()) session_.ReportStopped();
+  // A full bar under an error would read as done.
+  if (window_ != nullptr && (session_.stopped() || session_.outcome() != icsp::Outcome::kOk)) {
+    window_->ResetProgress();
+  }
   if (system_ != nullptr) system_->EndTimerResolution();
   EndOperationControls();
+  running_ = false;
+  // The user closed the window while it ran; the part is in a known state now.
+  if (close_pending_ && system_ != nullptr) system_->ExitProcess(0);
   return session_.outcome();
 }
 
@@ -88,11 +97,15 @@ icsp::Outcome Application::ReadDeviceId(icsp::DeviceIdReading& reading) {
 }
 
 icsp::Outcome Application::Erase() {
-  return RunOperation("Erasing...", [this] { icsp::BulkErase(session_); });
+  return RunOperation("Erasing...", [this] {
+    if (ConfirmPart()) icsp::BulkErase(session_);
+  });
 }
 
 icsp::Outcome Application::Check() {
-  return RunOperation("Checking...", [this] { icsp::BlankCheck(session_); });
+  return RunOperation("Checking...", [this] {
+    if (ConfirmPart()) icsp::BlankCheck(session_);
+  });
 }
 
 void Application::Write() {
@@ -123,8 +136,17 @@ icsp::Outcome Application::WriteFile(const std::string& path) {
     // touched: a file that cannot be written must leave the part as it was.
     image::MemoryImage file;
     if (!icsp::LoadWriteFile(session_, path, file)) return;
+    if (!ConfirmPart()) return;
     if (session_.OptionChecked(report::Option::kEraseBeforeWriting)) {
+      report::MessagePair note;
+      if (!OfferKeptCopy(note)) return;
       EraseAndWrite(file);
+      // The copy was not put back: where it is stays on the status.
+      if (!note.english.empty() && window_ != nullptr) {
+        view_.ShowStatus(
+            window_->StatusText() + std::string(report::kLineBreak) + reporter_.Pick(note),
+            report::StatusKind::kNotice);
+      }
       return;
     }
     if (!icsp::PrepareExecutive(session_)) return;
@@ -147,7 +169,7 @@ icsp::Outcome Application::WriteFileIncremental(const std::string& path) {
 
 icsp::Outcome Application::Read(const std::string& output_dir) {
   return RunOperation("Reading...", [this, &output_dir] {
-    if (PrepareExecutive()) icsp::ReadDevice(session_, output_dir);
+    if (ConfirmPart() && PrepareExecutive()) icsp::ReadDevice(session_, output_dir);
   });
 }
 

@@ -25,6 +25,9 @@ void InitControlClasses() {
 }
 
 int RunGui(HINSTANCE instance) {
+  // The layout scales itself; without this the system would stretch it blurred
+  // (the manifest says the same for systems that read it).
+  SetProcessDPIAware();
   InitControlClasses();
 
   MainWindow window(instance);
@@ -36,6 +39,7 @@ int RunGui(HINSTANCE instance) {
   app::KeptWordsDirectory kept_words(KeptWordsPath());
   application.session().kept_words_store = &kept_words;
   application.session().console_program = "quillon-cli";
+  application.set_part_checks(true);
 
   MainWindow::Hooks hooks;
   hooks.created = [&] {
@@ -43,8 +47,9 @@ int RunGui(HINSTANCE instance) {
     application.Start();
   };
   hooks.command = [&](int id, int notification) { application.Dispatch(id, notification); };
+  hooks.close = [&] { return application.MayClose(); };
   if (!window.Create(std::move(hooks))) return 1;
-  return RunMessageLoop();
+  return RunMessageLoop(window.hwnd());
 }
 
 }  // namespace quillon::win32

@@ -13,24 +13,36 @@ namespace quillon::win32 {
 namespace {
 
 constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
-constexpr DWORD kListStyle = 0x50200102;  // child, visible, vertical scroll, sorted drop-down
+constexpr DWORD kButton = kChild | WS_TABSTOP;
+// Child, visible, vertical scroll, sorted drop-down.
+constexpr DWORD kListStyle = 0x50200102 | WS_TABSTOP;
+// Read-only and multi-line, so a long text can be scrolled, selected and copied.
+constexpr DWORD kStatusStyle =
+    kChild | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL;
 
 std::size_t ControlIndex(int id) {
   return static_cast<std::size_t>(id - app::kComList);
+}
+
+int ScreenDpi() {
+  HDC screen = GetDC(nullptr);
+  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+  if (screen) ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : 96;
 }
 
 }  // namespace
 
 const std::array<ControlLayout, 10> kControls = {{
     {app::kComList, L"COMBOBOX", L"", kListStyle, 0, 5, 5, 120, 25},
-    {app::kConnectButton, L"BUTTON", L"Connect", kChild, 0, 140, 5, 50, 20},
+    {app::kConnectButton, L"BUTTON", L"Connect", kButton, 0, 140, 5, 50, 20},
     {app::kDeviceList, L"COMBOBOX", L"", kListStyle, 0, 5, 30, 135, 25},
-    {app::kDetectButton, L"BUTTON", L"Detect", kChild, 0, 140, 30, 50, 20},
-    {app::kEraseButton, L"BUTTON", L"Erase", kChild, 0, 5, 55, 80, 25},
-    {app::kCheckButton, L"BUTTON", L"Check", kChild, 0, 110, 55, 80, 25},
-    {app::kWriteButton, L"BUTTON", L"Write", kChild, 0, 5, 85, 80, 25},
-    {app::kReadButton, L"BUTTON", L"Read", kChild, 0, 111, 85, 80, 25},
-    {app::kStatusText, L"STATIC", L"Text1", kChild, WS_EX_STATICEDGE, 5, 120, 185, 100},
+    {app::kDetectButton, L"BUTTON", L"Detect", kButton, 0, 140, 30, 50, 20},
+    {app::kEraseButton, L"BUTTON", L"Erase", kButton, 0, 5, 55, 80, 25},
+    {app::kCheckButton, L"BUTTON", L"Check", kButton, 0, 110, 55, 80, 25},
+    {app::kWriteButton, L"BUTTON", L"Write", kButton, 0, 5, 85, 80, 25},
+    {app::kReadButton, L"BUTTON", L"Read", kButton, 0, 111, 85, 80, 25},
+    {app::kStatusText, L"EDIT", L"Text1", kStatusStyle, WS_EX_STATICEDGE, 5, 120, 185, 100},
     {app::kProgressBar, PROGRESS_CLASSW, L"", kChild | PBS_SMOOTH, WS_EX_STATICEDGE, 5, 225, 185,
      20},
 }};
@@ -49,10 +61,11 @@ MainWindow::~MainWindow() {
 
 bool MainWindow::Create(Hooks hooks) {
   hooks_ = std::move(hooks);
+  dpi_ = ScreenDpi();
   // The Japanese texts need a font with the Shift-JIS character set.
-  font_ =
-      CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_STRING_PRECIS,
-                  CLIP_STROKE_PRECIS, DRAFT_QUALITY, FF_SWISS, L"ＭＳ Ｐゴシック");
+  font_ = CreateFontW(-Scale(12), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
+                      OUT_STRING_PRECIS, CLIP_STROKE_PRECIS, DRAFT_QUALITY, FF_SWISS,
+                      L"ＭＳ Ｐゴシック");
   brush_ = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
   if (!menus_.Build()) return false;
 
@@ -69,9 +82,25 @@ bool MainWindow::Create(Hooks hooks) {
   window_class.lpszClassName = kWindowClass;
   if (!RegisterClassExA(&window_class)) return false;
 
-  CreateWindowExA(0, kWindowClass, kWindowTitle, kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT, 200,
-                  300, nullptr, nullptr, instance_, this);
-  return hwnd_ != nullptr;
+  CreateWindowExA(0, kWindowClass, kWindowTitle, kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                  Scale(200), Scale(300), nullptr, nullptr, instance_, this);
+  if (hwnd_ == nullptr) return false;
+  FocusControl();
+  // Caption and menu do not grow in step with the layout: a window that
+  // would cut off the progress bar grows to show it.
+  RECT client{}, frame{};
+  GetClientRect(hwnd_, &client);
+  GetWindowRect(hwnd_, &frame);
+  const int needed = Scale(kControls.back().y + kControls.back().height + 2);
+  if (client.bottom < needed) {
+    SetWindowPos(hwnd_, nullptr, 0, 0, frame.right - frame.left,
+                 frame.bottom - frame.top + needed - client.bottom, SWP_NOMOVE | SWP_NOZORDER);
+  }
+  return true;
+}
+
+int MainWindow::Scale(int pixels) const {
+  return MulDiv(pixels, dpi_, 96);
 }
 
 void MainWindow::Close() {
@@ -107,10 +136,28 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       OnCreate();
       return 0;
     case WM_COMMAND:
+      // Scrolling the status copies its lines; Wine leaves the part-line
+      // strip at the bottom stale, so the whole text is painted afresh.
+      if (LOWORD(wparam) == app::kStatusText && HIWORD(wparam) == EN_VSCROLL) {
+        InvalidateRect(reinterpret_cast<HWND>(lparam), nullptr, TRUE);
+      }
       OnCommand(LOWORD(wparam), HIWORD(wparam));
       return 0;
     case WM_CLOSE:
-      DestroyWindow(hwnd_);
+      // While an operation runs the application decides, and ends the
+      // process itself once the operation has stopped.
+      if (!hooks_.close || hooks_.close()) DestroyWindow(hwnd_);
+      return 0;
+    case DM_GETDEFID:
+      return DefaultButton();
+    case WM_ACTIVATE:
+      if (LOWORD(wparam) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus && IsChild(hwnd_, focus)) focus_ = focus;
+      }
+      return DefWindowProcA(hwnd_, message, wparam, lparam);
+    case WM_SETFOCUS:
+      FocusControl();
       return 0;
     case WM_DESTROY:
       OnDestroy();
@@ -124,14 +171,31 @@ void MainWindow::OnCreate() {
   SetMenu(hwnd_, menus_.bar());
   for (const ControlLayout& layout : kControls) {
     // Wide controls, so that Japanese texts do not pass through the ANSI code page.
-    HWND control = CreateWindowExW(layout.ex_style, layout.window_class, layout.text, layout.style,
-                                   layout.x, layout.y, layout.width, layout.height, hwnd_,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)),
-                                   instance_, nullptr);
+    HWND control = CreateWindowExW(
+        layout.ex_style, layout.window_class, layout.text, layout.style, Scale(layout.x),
+        Scale(layout.y), Scale(layout.width), Scale(layout.height), hwnd_,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), instance_, nullptr);
     controls_[ControlIndex(layout.id)] = control;
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), 0);
   }
   if (hooks_.created) hooks_.created();
+}
+
+LRESULT MainWindow::DefaultButton() const {
+  // Enter presses the focused button, as in a dialog.
+  HWND focus = GetFocus();
+  // Only the window's own children: the edit inside a drop-down list has an
+  // id of its own that may equal a button's.
+  const int id = focus && GetParent(focus) == hwnd_ ? GetDlgCtrlID(focus) : 0;
+  if (id < app::kConnectButton || id > app::kReadButton || id == app::kDeviceList) return 0;
+  return MAKELRESULT(id, DC_HASDEFID);
+}
+
+void MainWindow::FocusControl() {
+  HWND target = focus_ && IsWindow(focus_) && IsWindowEnabled(focus_)
+                    ? focus_
+                    : GetNextDlgTabItem(hwnd_, nullptr, FALSE);
+  if (target && target != hwnd_) SetFocus(target);
 }
 
 void MainWindow::OnCommand(int id, int notification) {
@@ -161,7 +225,35 @@ std::uint64_t MainWindow::Now() const {
 }
 
 void MainWindow::PaintStatus(const std::string& text) {
-  if (HWND status = control(app::kStatusText)) SetWindowTextW(status, Utf8ToWide(text).c_str());
+  HWND status = control(app::kStatusText);
+  if (!status) return;
+  SetWindowTextW(status, Utf8ToWide(text).c_str());
+  // The scroll bar only for a text longer than the area; twice, since the
+  // bar itself narrows the lines.
+  const bool had_bar = (GetWindowLongPtrW(status, GWL_STYLE) & WS_VSCROLL) != 0;
+  for (int pass = 0; pass < 2; ++pass) {
+    RECT area{};
+    SendMessageW(status, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&area));
+    const LRESULT lines = SendMessageW(status, EM_GETLINECOUNT, 0, 0);
+    ShowScrollBar(status, SB_VERT, lines * LineHeight() > area.bottom - area.top);
+  }
+  // The frame is not repainted by itself when the bar comes or goes.
+  if (had_bar != ((GetWindowLongPtrW(status, GWL_STYLE) & WS_VSCROLL) != 0)) {
+    SetWindowPos(status, nullptr, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    RedrawWindow(status, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
+  }
+}
+
+int MainWindow::LineHeight() const {
+  HWND status = control(app::kStatusText);
+  HDC dc = GetDC(status);
+  HGDIOBJ old = SelectObject(dc, font_);
+  TEXTMETRICW metrics{};
+  GetTextMetricsW(dc, &metrics);
+  SelectObject(dc, old);
+  ReleaseDC(status, dc);
+  return metrics.tmHeight > 0 ? metrics.tmHeight : Scale(12);
 }
 
 void MainWindow::FlushStatus() {
@@ -169,6 +261,7 @@ void MainWindow::FlushStatus() {
 }
 
 void MainWindow::ShowStatus(std::string_view text, report::StatusKind kind) {
+  shown_ = std::string(text);
   if (auto paint = throttle_.Offer(text, kind, Now())) PaintStatus(*paint);
   Pump();
 }
@@ -192,7 +285,7 @@ void MainWindow::ResetProgress() {
 
 void MainWindow::Pump() {
   if (auto text = throttle_.TakeDue(Now())) PaintStatus(*text);
-  if (PumpMessages()) return;
+  if (PumpMessages(hwnd_)) return;
   if (hooks_.quit) {
     hooks_.quit();
   } else {
@@ -211,8 +304,18 @@ void MainWindow::ToggleOption(report::Option option) {
 void MainWindow::EnableControl(int control_id, bool enabled) {
   // Controls come back at the end of an operation: its last text must show.
   if (enabled) FlushStatus();
-  if (HWND control_window = control(control_id))
-    EnableWindow(control_window, enabled ? TRUE : FALSE);
+  HWND control_window = control(control_id);
+  if (!control_window) return;
+  // A disabled control loses the keyboard; it gets it back when enabled.
+  HWND focus = GetFocus();
+  if (!enabled && focus && (focus == control_window || IsChild(control_window, focus))) {
+    focus_ = control_window;
+    EnableWindow(control_window, FALSE);
+    SetFocus(hwnd_);
+    return;
+  }
+  EnableWindow(control_window, enabled ? TRUE : FALSE);
+  if (enabled && control_window == focus_ && GetActiveWindow() == hwnd_) SetFocus(control_window);
 }
 
 void MainWindow::AddComPort(std::string_view name) {

@@ -45,6 +45,8 @@ class MainWindow : public app::View {
     std::function<void()> quit;
     // Milliseconds for the status throttle; GetTickCount64 unless replaced.
     std::function<std::uint64_t()> ticks;
+    // WM_CLOSE: false keeps the window (an operation still runs).
+    std::function<bool()> close;
   };
 
   explicit MainWindow(HINSTANCE instance);
@@ -79,6 +81,10 @@ class MainWindow : public app::View {
   std::string SelectedDeviceName() const override;
   void ResetProgress() override;
   void ToggleOption(report::Option option) override;
+  std::string StatusText() const override { return shown_; }
+
+  // Pixels at 96 DPI to pixels of the screen.
+  int Scale(int pixels) const;
 
  private:
   static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
@@ -88,6 +94,9 @@ class MainWindow : public app::View {
   void OnDestroy();
   void PaintStatus(const std::string& text);
   void FlushStatus();
+  int LineHeight() const;
+  LRESULT DefaultButton() const;
+  void FocusControl();
   std::uint64_t Now() const;
 
   HINSTANCE instance_;
@@ -100,6 +109,11 @@ class MainWindow : public app::View {
   StatusThrottle throttle_;
   int progress_ = -1;
   int command_depth_ = 0;
+  int dpi_ = 96;
+  std::string shown_;
+  // The control that had the keyboard before the window lost it (or before
+  // the control was disabled).
+  HWND focus_ = nullptr;
 };
 
 }  // namespace quillon::win32

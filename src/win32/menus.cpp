@@ -15,6 +15,7 @@ struct Item {
   HMENU sub_menu;
 };
 
+// The texts carry their access keys (&): Alt and the letter open a menu.
 // Each item goes in at position 0, in front of those before it, so the list is
 // inserted from its last item to its first.
 bool InsertInShownOrder(HMENU menu, std::initializer_list<Item> shown) {
@@ -57,19 +58,20 @@ bool MenuBar::Build() {
   option_ = CreatePopupMenu();
   help_ = CreatePopupMenu();
   if (!bar_ || !file_ || !option_ || !help_) return false;
-  return InsertInShownOrder(file_, {{"Update", app::kMenuUpdate, MFS_ENABLED, nullptr},
-                                    {"Calibrate", app::kMenuCalibrate, MFS_GRAYED, nullptr},
-                                    {"Exit", app::kMenuExit, MFS_ENABLED, nullptr}}) &&
+  return InsertInShownOrder(file_, {{"&Update", app::kMenuUpdate, MFS_ENABLED, nullptr},
+                                    {"&Calibrate", app::kMenuCalibrate, MFS_GRAYED, nullptr},
+                                    {"E&xit", app::kMenuExit, MFS_ENABLED, nullptr}}) &&
          InsertInShownOrder(
-             option_, {{"Wide Vdd(LF Type)", app::kMenuWideVdd, MFS_GRAYED, nullptr},
-                       {"Erase before writing", app::kMenuEraseBeforeWriting, MFS_CHECKED, nullptr},
-                       {"Verify after writing", app::kMenuVerifyAfterWriting, MFS_CHECKED, nullptr},
-                       {"Enhanced ICSP", app::kMenuEnhancedIcsp, MFS_CHECKED, nullptr}}) &&
-         InsertInShownOrder(help_, {{"Web Home", app::kMenuWebHome, MFS_ENABLED, nullptr},
-                                    {"About", app::kMenuAbout, MFS_ENABLED, nullptr}}) &&
-         InsertInShownOrder(bar_, {{"File", 0, MFS_ENABLED, file_},
-                                   {"Option", 0, MFS_ENABLED, option_},
-                                   {"Help", 0, MFS_ENABLED, help_}});
+             option_,
+             {{"&Wide Vdd(LF Type)", app::kMenuWideVdd, MFS_GRAYED, nullptr},
+              {"&Erase before writing", app::kMenuEraseBeforeWriting, MFS_CHECKED, nullptr},
+              {"&Verify after writing", app::kMenuVerifyAfterWriting, MFS_CHECKED, nullptr},
+              {"Enhanced &ICSP", app::kMenuEnhancedIcsp, MFS_CHECKED, nullptr}}) &&
+         InsertInShownOrder(help_, {{"&Web Home", app::kMenuWebHome, MFS_ENABLED, nullptr},
+                                    {"&About", app::kMenuAbout, MFS_ENABLED, nullptr}}) &&
+         InsertInShownOrder(bar_, {{"&File", 0, MFS_ENABLED, file_},
+                                   {"&Option", 0, MFS_ENABLED, option_},
+                                   {"&Help", 0, MFS_ENABLED, help_}});
 }
 
 void MenuBar::Destroy() {

@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "win32/wide_text.h"
+
 namespace quillon::win32 {
 
 std::optional<std::string> OsLineFor(unsigned long platform_id, unsigned long major,
@@ -75,6 +77,11 @@ std::string Win32SystemActions::ChooseHexFile() {
   const BOOL chosen = GetOpenFileNameA(&dialog);
   if (have_dir) SetCurrentDirectoryA(start_dir.data());
   return chosen ? std::string(file) : std::string();
+}
+
+bool Win32SystemActions::Ask(const std::string& question) {
+  return MessageBoxW(owner_, Utf8ToWide(question).c_str(), L"Quillon",
+                     MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
 void Win32SystemActions::ExitProcess(int code) {

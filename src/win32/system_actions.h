@@ -1,5 +1,6 @@
 // The operating system around the window: starting programs, the web page,
-// the file-open dialog, ending the process, timer resolution, the OS line.
+// the file-open dialog, questions, ending the process, timer resolution, the
+// OS line.
 #pragma once
 
 #include <windows.h>
@@ -27,6 +28,7 @@ class Win32SystemActions : public app::SystemActions {
   void Launch(const std::string& file, const std::string& parameters) override;
   void OpenWebPage(const std::string& address) override;
   std::string ChooseHexFile() override;
+  bool Ask(const std::string& question) override;
   void ExitProcess(int code) override;
   void BeginTimerResolution() override;
   void EndTimerResolution() override;

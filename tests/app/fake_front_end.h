@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -19,6 +20,7 @@ class FakeView : public View {
     statuses.push_back(std::string(text));
     kinds.push_back(kind);
     Log("status " + std::string(text));
+    if (on_status) on_status(text);
   }
   void SetProgress(int percent) override {
     progress = percent;
@@ -63,6 +65,8 @@ class FakeView : public View {
     Log("progress reset");
   }
 
+  std::string StatusText() const override { return last_status(); }
+
   // Controls start enabled, as created by the window.
   bool Enabled(int id) const { return enabled.count(id) == 0 || enabled.at(id); }
   std::string last_status() const { return statuses.empty() ? "" : statuses.back(); }
@@ -81,6 +85,8 @@ class FakeView : public View {
   std::vector<std::string> devices;
   std::string device_selection;
   int progress = -1;
+  // Runs after each status text, inside the operation that showed it.
+  std::function<void(std::string_view)> on_status;
 };
 
 class FakeSettings : public SettingsStore {
@@ -106,12 +112,20 @@ class FakeSystem : public SystemActions {
   void OpenWebPage(const std::string& address) override { view_.Log("web " + address); }
   std::string ChooseHexFile() override { return chosen_file; }
   void ExitProcess(int code) override { view_.Log("exit " + std::to_string(code)); }
+  // Answers from `answers` in turn; No once they run out.
+  bool Ask(const std::string& question) override {
+    view_.Log("ask " + question);
+    const bool yes = !answers.empty() && answers.front();
+    if (!answers.empty()) answers.erase(answers.begin());
+    return yes;
+  }
   void BeginTimerResolution() override { view_.Log("timer begin"); }
   void EndTimerResolution() override { view_.Log("timer end"); }
   std::optional<std::string> OsVersionLine() override { return os_line; }
 
   std::string chosen_file;
   std::optional<std::string> os_line;
+  std::vector<bool> answers;
 
  private:
   FakeView& view_;

@@ -6,11 +6,14 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <optional>
 #include <utility>
 
 #include "app/application.h"
 #include "app/fake_front_end.h"
 #include "app/ids.h"
+#include "icsp/kept_words.h"
 #include "icsp/operations.h"
 #include "report/clock.h"
 #include "sim/sim_port.h"
@@ -299,5 +302,137 @@ TEST_F(SimAppTest, ReadFileWritesBackAsAClone) {
   fs::remove_all(dir);
 }
 
+// --- the window's checks around an operation ---
+
+// Copies kept in memory, listed for any DeviceID and port.
+class MemoryKeptWords : public icsp::KeptWordsStore {
+ public:
+  std::string Save(icsp::KeptWords words, std::string&) override {
+    files["saved"] = icsp::FormatKeptWords(words);
+    return "saved";
+  }
+  std::vector<std::string> List(std::uint16_t, const std::string&) override { return listed; }
+  std::optional<std::string> Load(const std::string& name) override {
+    const auto it = files.find(name);
+    return it == files.end() ? std::nullopt : std::optional<std::string>(it->second);
+  }
+  std::map<std::string, std::string> files;
+  std::vector<std::string> listed;
+};
+
+class WindowChecksTest : public SimAppTest {
+ protected:
+  explicit WindowChecksTest(const char* board = "sim:dsPIC30F4013") : SimAppTest(board) {
+    app->set_part_checks(true);
+    EXPECT_TRUE(app->ChooseDevice("dsPIC30F4013"));
+    view.marks[report::Option::kEnhancedIcsp] = false;
+    app->session().kept_words_store = &store;
+    file = (fs::temp_directory_path() / ("quillon_checks_" + std::to_string(::getpid()) + ".hex"))
+               .string();
+    std::ofstream(file) << ":040000005634120060\n:00000001FF\n";
+  }
+  ~WindowChecksTest() override { fs::remove(file); }
+
+  MemoryKeptWords store;
+  std::string file;
+};
+
+class WrongPartTest : public WindowChecksTest {
+ protected:
+  WrongPartTest() : WindowChecksTest("sim:dsPIC30F4011") {}
+};
+
+// Erase, Check, Write and Read on another part than the selected one stop
+// after the DeviceID: the part keeps its words and the bar does not stand full.
+TEST_F(WrongPartTest, EveryOperationIsRefusedNamingBothParts) {
+  sim::Target& chip = sim->target();
+  chip.SetProgram(0x0100, 0x123456);
+  const fs::path out =
+      fs::temp_directory_path() / ("quillon_refused_" + std::to_string(::getpid()));
+  fs::create_directories(out);
+  for (auto run : std::initializer_list<std::function<icsp::Outcome()>>{
+           [&] { return app->Erase(); }, [&] { return app->Check(); },
+           [&] { return app->WriteFile(file); }, [&] { return app->Read(out.string()); }}) {
+    view.SetProgress(100);
+    EXPECT_EQ(run(), icsp::Outcome::kProblem);
+    EXPECT_TRUE(view.last_status().starts_with(
+        "Error : the part in the socket is dsPIC30F4011 (DeviceID 0101), not the selected "
+        "dsPIC30F4013 (DeviceID 0141). Nothing was done."))
+        << view.last_status();
+    EXPECT_EQ(chip.Program(0x0100), 0x123456u);
+    EXPECT_EQ(view.progress, 0);
+    EXPECT_EQ(app->session().device.device.name, "dsPIC30F4013");
+  }
+  EXPECT_TRUE(fs::is_empty(out));
+  fs::remove_all(out);
+}
+
+// Blank unit ID words with a copy kept on this port: the write asks before
+// it erases. Yes puts the copy back and writes; No writes and leaves the
+// note naming the copy.
+TEST_F(WindowChecksTest, BlankKeptWordsOfferTheCopyBack) {
+  icsp::KeptWords words;
+  words.device_id = 0x0141;
+  words.device = "dsPIC30F4013";
+  words.port = "COM1";
+  words.first = 0x8005C0;
+  words.instructions.assign(32, 0xFFFFFF);
+  words.instructions[0] = 0x00ABCD;
+  store.files["copy"] = icsp::FormatKeptWords(words);
+  store.listed = {"copy"};
+  sim::Target& chip = sim->target();
+  for (bool yes : {false, true}) {
+    SCOPED_TRACE(yes);
+    chip.SetExecutive(0x8005C0, 0xFFFFFF);
+    system.answers = {yes};
+    EXPECT_EQ(app->WriteFile(file), icsp::Outcome::kOk);
+    const auto asked = std::count_if(view.events.begin(), view.events.end(), [](auto& e) {
+      return e.starts_with(
+          "ask The part's unit ID words are blank. A copy kept from it on this "
+          "port: copy");
+    });
+    EXPECT_EQ(asked, yes ? 2 : 1);
+    EXPECT_EQ(chip.Executive(0x8005C0), yes ? 0x00ABCDu : 0xFFFFFFu);
+    EXPECT_EQ(chip.Program(0x0000), 0x123456u);
+    EXPECT_TRUE(view.last_status().starts_with("Writing Successful!")) << view.last_status();
+    EXPECT_EQ(view.last_status().find("restore-row copy") != std::string::npos, !yes);
+  }
+}
+
+// Exit or the close box while an operation runs: asked once; No goes on,
+// Yes stops at the next row, leaves programming mode and then ends the
+// process. Without an operation both end at once.
+TEST_F(WindowChecksTest, ClosingMidOperationStopsItFirst) {
+  EXPECT_TRUE(app->MayClose());
+  for (bool yes : {false, true}) {
+    SCOPED_TRACE(yes);
+    system.answers = {yes};
+    bool asked = false;
+    view.on_status = [&](std::string_view text) {
+      if (asked || !text.starts_with("Writing:")) return;
+      asked = true;
+      if (yes) {
+        app->Exit();
+      } else {
+        EXPECT_FALSE(app->MayClose());
+      }
+      EXPECT_FALSE(app->MayClose());  // a second close while the first is pending asks nothing
+    };
+    const std::size_t mark = view.events.size();
+    app->WriteFile(file);
+    view.on_status = nullptr;
+    const std::vector<std::string> events(view.events.begin() + static_cast<std::ptrdiff_t>(mark),
+                                          view.events.end());
+    EXPECT_EQ(std::count_if(events.begin(), events.end(),
+                            [](auto& e) { return e.starts_with("ask An operation is running."); }),
+              yes ? 1 : 2);
+    EXPECT_EQ(app->session().stopped(), yes);
+    EXPECT_EQ(events.back(), yes ? "exit 0" : "pump");
+    if (yes) {
+      EXPECT_TRUE(view.last_status().starts_with("Stopped on request before Writing:"));
+      EXPECT_EQ(sim->target().mode(), sim::TargetMode::kOff);
+    }
+  }
+}
 }  // namespace
 }  // namespace quillon::app::testing

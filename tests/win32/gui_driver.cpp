@@ -74,6 +74,14 @@ std::wstring WindowText(HWND window) {
   return std::wstring(buffer, length);
 }
 
+std::wstring WindowTextOf(const std::string& utf8) {
+  std::wstring out(utf8.size(), L'\0');
+  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                    out.data(), static_cast<int>(out.size()));
+  out.resize(static_cast<std::size_t>(n > 0 ? n : 0));
+  return out;
+}
+
 HWND Control(int id) {
   return GetDlgItem(g_window, id);
 }
@@ -189,6 +197,159 @@ void Write(const std::string& path) {
   if (!done) Fail("write did not finish");
 }
 
+// The File Open dialog answered with `path`; the write then runs on.
+void StartWrite(const std::string& path) {
+  Command(1006, 0, false);
+  HWND dialog = FindFileDialog();
+  if (!dialog) Fail("no File Open dialog");
+  HWND edit = FileNameEdit(dialog);
+  if (!edit) Fail("no file name box in the dialog");
+  SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+  if (!WaitFor(kShortMs, [&] { return !IsWindow(dialog); })) Fail("the dialog stayed open");
+}
+
+// The operation has ended: the buttons are back and the text is no step text.
+void WaitDone() {
+  const bool done = WaitFor(kOperationMs, [] {
+    const std::wstring now = Status();
+    return !EndsWithDots(now) && now != kNoAnswer && IsWindowEnabled(Control(1006));
+  });
+  if (!done) Fail("the operation did not finish");
+}
+
+// The window's message box (a question), once it shows.
+HWND FindBox() {
+  HWND box = nullptr;
+  WaitFor(kOperationMs, [&] {
+    box = FindWindowW(L"#32770", L"Quillon");
+    return box != nullptr && IsWindowVisible(box);
+  });
+  return box;
+}
+
+void PrintBox() {
+  HWND box = FindBox();
+  if (!box) Fail("no question");
+  std::wstring text;
+  for (HWND child = FindWindowExW(box, nullptr, L"Static", nullptr); child;
+       child = FindWindowExW(box, child, L"Static", nullptr)) {
+    const std::wstring part = WindowText(child);
+    if (part.size() > text.size()) text = part;
+  }
+  Print(Join("box: ", OneLine(text)));
+}
+
+void Answer(const std::string& answer) {
+  HWND box = FindBox();
+  if (!box) Fail("no question to answer");
+  const int id = answer == "yes" ? IDYES : IDNO;
+  PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
+  if (!WaitFor(kShortMs, [&] { return !IsWindow(box); })) Fail("the question stayed open");
+}
+
+// Whether the whole status text can be reached: its lines, whether the
+// scroll bar shows, and whether scrolling to the end moves the view.
+void PrintStatusView() {
+  HWND status = Control(kStatusText);
+  const LRESULT lines = SendMessageW(status, EM_GETLINECOUNT, 0, 0);
+  const bool bar = (GetWindowLongPtrW(status, GWL_STYLE) & WS_VSCROLL) != 0;
+  SendMessageW(status, WM_VSCROLL, SB_BOTTOM, 0);
+  const LRESULT first = SendMessageW(status, EM_GETFIRSTVISIBLELINE, 0, 0);
+  SendMessageW(status, WM_VSCROLL, SB_TOP, 0);
+  Print(Join("status-view: lines=", std::to_string(lines), " bar=", bar ? "1" : "0",
+             " scrolls=", first > 0 ? "1" : "0"));
+}
+
+// Where the progress bar ends against the client area.
+void PrintLayout() {
+  RECT client{}, bar{};
+  GetClientRect(g_window, &client);
+  GetWindowRect(Control(1009), &bar);
+  MapWindowPoints(nullptr, g_window, reinterpret_cast<POINT*>(&bar), 2);
+  Print(Join("layout: bar-bottom=", std::to_string(bar.bottom),
+             " client-bottom=", std::to_string(client.bottom)));
+}
+
+HWND Focus() {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof(info);
+  GetGUIThreadInfo(GetWindowThreadProcessId(g_window, nullptr), &info);
+  return info.hwndFocus;
+}
+
+// A key pressed on the focused control, as the keyboard delivers it.
+void Key(WPARAM key) {
+  HWND focus = Focus();
+  if (!focus) {
+    // Without a window manager the window may not be active yet.
+    SetForegroundWindow(g_window);
+    WaitFor(kShortMs, [&] { return (focus = Focus()) != nullptr; });
+  }
+  if (!focus) Fail("nothing has the keyboard");
+  PostMessageW(focus, WM_KEYDOWN, key, 1);
+  PostMessageW(focus, WM_KEYUP, key, 0xC0000001);
+  Sleep(200);
+}
+
+// The id of the control with the keyboard; the edit inside a drop-down
+// list stands for the list. 0: none.
+int FocusedId() {
+  HWND focus = Focus();
+  if (focus && GetParent(focus) != g_window) focus = GetParent(focus);
+  return focus && GetParent(focus) == g_window ? GetDlgCtrlID(focus) : 0;
+}
+
+void TypeKeys(std::initializer_list<WORD> down_then_up) {
+  std::vector<INPUT> inputs;
+  for (WORD key : down_then_up) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    inputs.push_back(input);
+  }
+  for (auto it = down_then_up.end(); it != down_then_up.begin();) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = *--it;
+    input.ki.dwFlags = KEYEVENTF_KEYUP;
+    inputs.push_back(input);
+  }
+  SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+// Alt and a letter from the keyboard: the menu it opens, by its first item.
+void AltKey(char letter) {
+  SetForegroundWindow(g_window);
+  Sleep(200);
+  TypeKeys({VK_MENU, static_cast<WORD>(letter)});
+  HWND popup = nullptr;
+  const bool open = WaitFor(kShortMs, [&] {
+    popup = FindWindowW(L"#32768", nullptr);
+    return popup != nullptr && IsWindowVisible(popup);
+  });
+  if (!open) Fail("no menu opened");
+  // Which menu it is shows in where it opens and how tall it is (the menu
+  // itself lives in the other process).
+  RECT rect{}, window{};
+  GetWindowRect(popup, &rect);
+  GetWindowRect(g_window, &window);
+  Print(Join("menu-open: x=", std::to_string(rect.left - window.left),
+             " height=", std::to_string(rect.bottom - rect.top)));
+  TypeKeys({VK_ESCAPE});
+  TypeKeys({VK_ESCAPE});
+  WaitFor(kShortMs, [] {
+    HWND left = FindWindowW(L"#32768", nullptr);
+    return left == nullptr || !IsWindowVisible(left);
+  });
+}
+
+void PrintFocus() {
+  Print(Join("focus: ", std::to_string(FocusedId())));
+}
+
 void CancelWrite() {
   Command(1006, 0, false);
   HWND dialog = FindFileDialog();
@@ -234,6 +395,37 @@ int main(int argc, char** argv) {
       Command(Number(next()), 0, false);
     } else if (step == "write") {
       Write(next());
+    } else if (step == "write-start") {
+      StartWrite(next());
+    } else if (step == "wait-done") {
+      WaitDone();
+    } else if (step == "box") {
+      PrintBox();
+    } else if (step == "answer") {
+      Answer(next());
+    } else if (step == "status-view") {
+      PrintStatusView();
+    } else if (step == "scroll-end") {
+      SendMessageW(Control(kStatusText), WM_VSCROLL, SB_BOTTOM, 0);
+    } else if (step == "layout") {
+      PrintLayout();
+    } else if (step == "wait-text") {
+      const std::wstring prefix = WindowTextOf(next());
+      if (!WaitFor(kOperationMs, [&] { return Status().rfind(prefix, 0) == 0; }))
+        Fail("the status never began with the text");
+    } else if (step == "tab-to") {
+      const int id = Number(next());
+      int presses = 0;
+      for (; presses < 12 && FocusedId() != id; ++presses) Key(VK_TAB);
+      if (FocusedId() != id) Fail(Join("Tab never reached ", std::to_string(id)));
+      Print(Join("tabs: ", std::to_string(presses)));
+    } else if (step == "alt") {
+      AltKey(next()[0]);
+    } else if (step == "focus") {
+      PrintFocus();
+    } else if (step == "key") {
+      const std::string name = next();
+      Key(name == "tab" ? VK_TAB : name == "space" ? VK_SPACE : VK_RETURN);
     } else if (step == "cancel-write") {
       CancelWrite();
     } else if (step == "status") {

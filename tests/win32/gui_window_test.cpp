@@ -1,5 +1,6 @@
 // The main window as built: class, layout, font, menu, start-up state and the
 // commands that reach the application through WM_COMMAND.
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -21,9 +22,20 @@ std::string MenuText(HMENU menu, int position) {
   return text;
 }
 
+// The texts as shown; every item has one access key (&), none shared in a menu.
 std::vector<std::string> MenuTexts(HMENU menu) {
   std::vector<std::string> texts;
-  for (int i = 0; i < GetMenuItemCount(menu); ++i) texts.push_back(MenuText(menu, i));
+  std::string keys;
+  for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+    std::string text = MenuText(menu, i);
+    const std::size_t amp = text.find('&');
+    EXPECT_TRUE(amp != std::string::npos && amp + 1 < text.size()) << text;
+    if (amp == std::string::npos || amp + 1 >= text.size()) continue;
+    const char key = static_cast<char>(std::toupper(static_cast<unsigned char>(text[amp + 1])));
+    EXPECT_EQ(keys.find(key), std::string::npos) << text;
+    keys += key;
+    texts.push_back(text.erase(amp, 1));
+  }
   return texts;
 }
 
@@ -53,9 +65,11 @@ TEST_F(GuiTest, ControlsComeInCreationOrderWithLayoutAndFont) {
     EXPECT_EQ(GetDlgCtrlID(child), layout.id);
     EXPECT_EQ(CompareStringOrdinal(ClassOf(child).c_str(), -1, layout.window_class, -1, TRUE),
               CSTR_EQUAL);
-    // A combo box hands WS_VSCROLL on to its drop-down list.
+    // A combo box hands WS_VSCROLL on to its drop-down list; the status
+    // shows its bar only for a text longer than the area.
     const bool combo = layout.id == 1000 || layout.id == 1002;
-    const DWORD wanted = combo ? layout.style & ~static_cast<DWORD>(WS_VSCROLL) : layout.style;
+    const DWORD wanted =
+        combo || layout.id == 1008 ? layout.style & ~static_cast<DWORD>(WS_VSCROLL) : layout.style;
     const auto style = static_cast<DWORD>(GetWindowLongPtrW(child, GWL_STYLE));
     EXPECT_EQ(style & wanted, wanted);
     const auto ex_style = static_cast<DWORD>(GetWindowLongPtrW(child, GWL_EXSTYLE));
@@ -216,7 +230,8 @@ TEST(GuiCommands, ASecondOperationCannotStartInsideTheFirst) {
   std::vector<int> seen;
   MainWindow::Hooks hooks;
   hooks.quit = [] {};
-  hooks.command = [&](int id, int) {
+  hooks.command = [&](int id, int notification) {
+    if (notification != 0) return;  // the lists' focus notices
     seen.push_back(id);
     if (id == 1003) {
       // Arrives through the pump while Detect runs: a queued click and a menu choice.
@@ -232,5 +247,39 @@ TEST(GuiCommands, ASecondOperationCannotStartInsideTheFirst) {
   DrainQueue();
 }
 
+// The close box asks the application first; a long status text gets a
+// scroll bar (and loses it again), and Enter means the focused button.
+TEST(GuiCommands, CloseAsksScrollBarFollowsTheTextEnterPressesTheFocus) {
+  MainWindow window(GetModuleHandleA(nullptr));
+  bool may_close = false;
+  MainWindow::Hooks hooks;
+  hooks.quit = [] {};
+  hooks.close = [&] { return may_close; };
+  ASSERT_TRUE(window.Create(std::move(hooks)));
+  SendMessageA(window.hwnd(), WM_CLOSE, 0, 0);
+  ASSERT_NE(window.hwnd(), nullptr);
+
+  HWND status = window.control(1008);
+  auto has_bar = [&] { return (GetWindowLongPtrW(status, GWL_STYLE) & WS_VSCROLL) != 0; };
+  std::string long_text;
+  for (int i = 0; i < 20; ++i) long_text += "C:\\users\\kept\\DeviceID-0141-COM3.txt\r\n";
+  for (const auto& [text, bar] :
+       {std::pair<std::string, bool>{long_text, true}, {"Short", false}}) {
+    window.ShowStatus(text, report::StatusKind::kError);
+    EXPECT_EQ(has_bar(), bar);
+    EXPECT_EQ(window.StatusText(), text);
+  }
+
+  SetFocus(window.control(1007));
+  if (GetFocus() == window.control(1007)) {
+    EXPECT_EQ(SendMessageA(window.hwnd(), DM_GETDEFID, 0, 0), MAKELRESULT(1007, DC_HASDEFID));
+  }
+  SetFocus(window.control(1008));
+  EXPECT_EQ(HIWORD(SendMessageA(window.hwnd(), DM_GETDEFID, 0, 0)), 0);
+  may_close = true;
+  window.Close();
+  EXPECT_EQ(window.hwnd(), nullptr);
+  DrainQueue();
+}
 }  // namespace
 }  // namespace quillon::win32
