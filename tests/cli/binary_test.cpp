@@ -24,8 +24,8 @@ namespace quillon::cli {
 namespace {
 
 namespace fs = std::filesystem;
+using cli_test::kExecDir;
 
-const std::string kExecDir = QUILLON_SOURCE_DIR "/examples/executive";
 
 std::string Quote(const std::string& arg) {
   std::string quoted = "'";
