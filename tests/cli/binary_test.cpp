@@ -26,7 +26,6 @@ namespace {
 namespace fs = std::filesystem;
 using cli_test::kExecDir;
 
-
 std::string Quote(const std::string& arg) {
   std::string quoted = "'";
   for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);

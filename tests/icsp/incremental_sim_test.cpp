@@ -167,7 +167,8 @@ std::vector<Case> IncrementalCases() {
   return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(FamilyFormsAndModes, IncrementalTest, ::testing::ValuesIn(IncrementalCases()),
+INSTANTIATE_TEST_SUITE_P(FamilyFormsAndModes, IncrementalTest,
+                         ::testing::ValuesIn(IncrementalCases()),
                          [](const ::testing::TestParamInfo<Case>& info) {
                            return std::string(info.param.device) +
                                   test_support::SimModeName(info.param.mode);

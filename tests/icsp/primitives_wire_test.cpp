@@ -41,7 +41,8 @@ TEST_F(PrimitivesTest, ResetVectorSwitchesToLettersAbove256) {
 
 TEST_F(PrimitivesTest, TimedWriteWaitsOnceMoreThanAskedAndLeavesTheClearPending) {
   TimedNvmWrite(session, 1);
-  EXPECT_EQ(port.writes, (std::vector<Bytes>{BatchPacket({0xA8E761, N, N, N, N}), kWaitCommand, kWaitCommand}));
+  EXPECT_EQ(port.writes,
+            (std::vector<Bytes>{BatchPacket({0xA8E761, N, N, N, N}), kWaitCommand, kWaitCommand}));
   EXPECT_EQ(session.link.PendingInstructions(), 5u);
   GotoResetVector100(session);
   EXPECT_EQ(WordsOf(port.writes.back()),

@@ -54,7 +54,8 @@ TEST_P(ReadSimTest, ImageListingAndHexFileEqualTheChip) {
   // The executive has to answer for the block reads.
   chip.SetExecutive(chip.application_id_address(), 0x00BB);
 
-  const std::filesystem::path dir = FreshDir(std::string("read_") + c.device + test_support::SimModeName(c.mode));
+  const std::filesystem::path dir =
+      FreshDir(std::string("read_") + c.device + test_support::SimModeName(c.mode));
   ReadDevice(sim.session, dir.string());
 
   EXPECT_TRUE(sim.Errors().empty()) << sim.Errors().front();
@@ -144,7 +145,8 @@ std::vector<ReadCase> ReadCases() {
 
 INSTANTIATE_TEST_SUITE_P(FamilyFormsAndModes, ReadSimTest, ::testing::ValuesIn(ReadCases()),
                          [](const ::testing::TestParamInfo<ReadCase>& info) {
-                           return std::string(info.param.device) + test_support::SimModeName(info.param.mode);
+                           return std::string(info.param.device) +
+                                  test_support::SimModeName(info.param.mode);
                          });
 
 // --- the wire ---

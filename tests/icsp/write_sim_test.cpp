@@ -262,8 +262,8 @@ TEST(WriteOverProgrammedChip, FirstMismatchStopsBeforeConfiguration) {
                        refused + "Adr 7FFC00 Ans:2400"},
        }) {
     for (bool program_differs : {true, false}) {
-      SCOPED_TRACE(std::string(test_support::SimModeName(e.mode)) +
-                   (e.verify ? " verified" : "") + (program_differs ? " program" : " eeprom"));
+      SCOPED_TRACE(std::string(test_support::SimModeName(e.mode)) + (e.verify ? " verified" : "") +
+                   (program_differs ? " program" : " eeprom"));
       auto sim = SessionFor("dsPIC30F2010", e.mode);
       sim->options.verify_after_writing = e.verify;
       sim::Target& chip = sim->target();

@@ -19,7 +19,6 @@
 namespace quillon::icsp {
 namespace {
 
-
 class WriteWireTest : public ScriptedSessionTest {
  protected:
   WriteWireTest() {
