@@ -67,12 +67,6 @@ std::string Seconds(std::int64_t ms) {
   return text;
 }
 
-std::int64_t SteadyMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 // Per-row texts are a fixed text followed by the step's hexadecimal address;
 // the fixed part tells one loop from the next.
 std::string_view LoopKey(std::string_view text) {
@@ -83,6 +77,12 @@ std::string_view LoopKey(std::string_view text) {
 }
 
 }  // namespace
+
+std::int64_t SteadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 std::optional<std::int64_t> TimeLeft::At(int percent, std::int64_t elapsed_ms) {
   if (elapsed_ms < kLongPhaseMs || percent <= 0 || percent >= 100) return std::nullopt;

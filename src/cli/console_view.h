@@ -51,6 +51,9 @@ std::string MismatchText(const report::Mismatch& mismatch, std::uint16_t languag
 // the view as plain status texts; the console shows them as errors.
 bool IsPortErrorText(std::string_view text);
 
+// Milliseconds of the steady clock: the console's default time source.
+std::int64_t SteadyMs();
+
 class ConsoleView : public app::StatusView {
  public:
   using MsClock = std::function<std::int64_t()>;

@@ -14,7 +14,7 @@ namespace {
 constexpr std::size_t kLongLabel = 20;
 constexpr std::size_t kMaxLine = 79;
 // Lines are redrawn at most this often, besides every phase's start and end.
-constexpr std::int64_t kRedrawIntervalMs = 100;
+constexpr std::int64_t kGangRedrawIntervalMs = 100;
 
 std::string PadTo(std::string text, std::size_t width) {
   // Columns, not bytes: a UTF-8 text pads a little less than it could.
@@ -94,7 +94,7 @@ void GangConsole::Erase() {
 void GangConsole::Draw(bool force) {
   if (!on_terminal_) return;
   const std::int64_t now = now_ms_();
-  if (!force && drawn_ && now - drawn_ms_ < kRedrawIntervalMs) return;
+  if (!force && drawn_ && now - drawn_ms_ < kGangRedrawIntervalMs) return;
   if (drawn_) err_ << "\x1b[" << rows_.size() << "A";
   for (Row& row : rows_) {
     // Never wider than a terminal's 80 columns: a wrapped line would throw

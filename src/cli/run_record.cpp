@@ -9,7 +9,7 @@
 namespace quillon::cli {
 namespace {
 
-std::string Seconds(std::int64_t ms) {
+std::string SecondsNumber(std::int64_t ms) {
   char text[32];
   std::snprintf(text, sizeof text, "%.2f", static_cast<double>(ms) / 1000.0);
   return text;
@@ -143,7 +143,7 @@ WordCounts CountImageWords(const image::MemoryImage& image, long program_words, 
 
 std::string SummaryLine(const RunRecord& r, std::uint16_t language) {
   if (r.part.empty() || r.exit_status != kExitSuccess) return "";
-  const std::string seconds = Seconds(r.elapsed_ms);
+  const std::string seconds = SecondsNumber(r.elapsed_ms);
   const std::string tail = report::Pick({", " + seconds + " s", ", " + seconds + " 秒"}, language);
   const WordCounts counts = r.counts.value_or(WordCounts{});
   std::string what;
@@ -237,7 +237,8 @@ void WriteJson(const RunRecord& r, std::ostream& out, bool with_port) {
   if (r.serial) out << ",\"serial\":" << *r.serial;
   if (!r.file.empty()) out << ",\"file\":" << JsonString(r.file);
   out << ",\"sha256\":" << (r.sha256 ? JsonString(*r.sha256) : "null");
-  out << ",\"seconds\":" << Seconds(r.elapsed_ms) << ",\"exit_status\":" << r.exit_status << "}\n";
+  out << ",\"seconds\":" << SecondsNumber(r.elapsed_ms) << ",\"exit_status\":" << r.exit_status
+      << "}\n";
   out.flush();
 }
 

@@ -81,12 +81,6 @@ bool CannotBeAPort(const std::string& name) {
          status.type() == file_type::block;
 }
 
-std::int64_t SteadyMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 int PrintPorts(Environment& env, std::uint16_t language, bool json) {
   const std::vector<link::PortInfo> ports = env.list_ports ? env.list_ports() : ListPorts();
   if (json) {

@@ -8,7 +8,6 @@ namespace quillon::icsp {
 namespace {
 
 constexpr std::uint32_t kMovConfigPageToW0 = MoveLiteral(kConfigPage, 0);  // 0x200F80
-constexpr std::uint32_t kMovVisiAddressToW7 = MoveLiteral(0x784, 7);       // 0x207847
 constexpr std::uint32_t kTblrdlToW7 = kTblrdlW6IncToW7;                    // TBLRDL [W6++], [W7]
 
 void ReadConfig30F(Session& session) {

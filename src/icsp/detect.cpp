@@ -12,7 +12,6 @@ namespace quillon::icsp {
 namespace {
 
 constexpr std::uint32_t kMovDeviceIdPageToW0 = MoveLiteral(0xFF, 0);  // 0x200FF0
-constexpr std::uint32_t kMovVisiAddressToW7 = MoveLiteral(0x784, 7);  // 0x207847
 
 // Values above these mean the part never answered.
 constexpr std::uint16_t kNoAnswerAfter0D = 65503;

@@ -49,6 +49,9 @@ inline constexpr std::uint32_t kConfigPage = 0xF8;         // configuration regi
 constexpr std::uint32_t MoveLiteral(std::uint32_t v, unsigned n) {
   return 0x200000u + ((v & 0xFFFFu) << 4) + (n & 0xFu);
 }
+// MOV #VISI, W7: the VISI register's address, for reading it back.
+inline constexpr std::uint32_t kMovVisiAddressToW7 = MoveLiteral(0x784, 7);  // 0x207847
+
 // MOV Wn, VISI (n = 0 to 5).
 constexpr std::uint32_t MoveToVisi(unsigned n) {
   return 0x883C20u + n;

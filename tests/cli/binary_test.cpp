@@ -24,8 +24,7 @@ namespace quillon::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-const std::string kExecDir = QUILLON_SOURCE_DIR "/examples/executive";
+using cli_test::kExecDir;
 
 std::string Quote(const std::string& arg) {
   std::string quoted = "'";

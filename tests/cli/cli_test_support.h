@@ -19,6 +19,9 @@
 
 namespace quillon::cli::cli_test {
 
+// The stand-in executive files the examples ship, for runs on simulated parts.
+inline const std::string kExecDir = QUILLON_SOURCE_DIR "/examples/executive";
+
 inline std::filesystem::path TempDir(const std::string& tag) {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
   const auto dir =

@@ -30,9 +30,9 @@ namespace quillon::cli {
 namespace {
 
 namespace fs = std::filesystem;
+using cli_test::kExecDir;
 
 const char* const kDevice = "dsPIC30F4013";
-const std::string kExecDir = QUILLON_SOURCE_DIR "/examples/executive";
 
 struct Mode {
   const char* name;

@@ -23,10 +23,10 @@ namespace quillon::cli {
 namespace {
 
 namespace fs = std::filesystem;
+using cli_test::kExecDir;
 constexpr auto npos = std::string::npos;
 
 // The programming executives the simulated board accepts.
-const std::string kExecDir = QUILLON_SOURCE_DIR "/examples/executive";
 
 class MapSettings : public app::SettingsStore {
  public:

@@ -16,8 +16,7 @@ namespace {
 
 using test_support::SimSession;
 
-enum class Mode { kBatch, kLetters, kEnhanced };
-const char* const kModeNames[] = {"Batch", "Letters", "Enhanced"};
+using Mode = test_support::SimMode;
 
 struct Case {
   const char* device;
@@ -153,7 +152,7 @@ TEST_P(IncrementalTest, WritesOnlyWhatDiffers) {
   EXPECT_EQ(sim->session.outcome(), Outcome::kOk);
 }
 
-std::vector<Case> AllCases() {
+std::vector<Case> IncrementalCases() {
   std::vector<Case> cases;
   for (const char* device : {"dsPIC30F2010", "dsPIC30F2020", "dsPIC33FJ06GS101", "PIC24HJ12GP201",
                              "PIC24FJ16GA002", "PIC24FJ64GA306"}) {
@@ -168,10 +167,11 @@ std::vector<Case> AllCases() {
   return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(FamilyFormsAndModes, IncrementalTest, ::testing::ValuesIn(AllCases()),
+INSTANTIATE_TEST_SUITE_P(FamilyFormsAndModes, IncrementalTest,
+                         ::testing::ValuesIn(IncrementalCases()),
                          [](const ::testing::TestParamInfo<Case>& info) {
                            return std::string(info.param.device) +
-                                  kModeNames[static_cast<int>(info.param.mode)];
+                                  test_support::SimModeName(info.param.mode);
                          });
 
 // A part whose configuration says its code is protected is not touched.

@@ -9,8 +9,6 @@
 namespace quillon::icsp {
 namespace {
 
-constexpr std::uint32_t N = kNop;
-const Bytes kWait{link::cmd::kWait};
 const Bytes kRegOutCmd{link::cmd::kRegOut};
 
 class PrimitivesTest : public ScriptedSessionTest {
@@ -43,7 +41,8 @@ TEST_F(PrimitivesTest, ResetVectorSwitchesToLettersAbove256) {
 
 TEST_F(PrimitivesTest, TimedWriteWaitsOnceMoreThanAskedAndLeavesTheClearPending) {
   TimedNvmWrite(session, 1);
-  EXPECT_EQ(port.writes, (std::vector<Bytes>{BatchPacket({0xA8E761, N, N, N, N}), kWait, kWait}));
+  EXPECT_EQ(port.writes,
+            (std::vector<Bytes>{BatchPacket({0xA8E761, N, N, N, N}), kWaitCommand, kWaitCommand}));
   EXPECT_EQ(session.link.PendingInstructions(), 5u);
   GotoResetVector100(session);
   EXPECT_EQ(WordsOf(port.writes.back()),
@@ -51,7 +50,7 @@ TEST_F(PrimitivesTest, TimedWriteWaitsOnceMoreThanAskedAndLeavesTheClearPending)
 
   Clear();
   TimedNvmWrite(session, 100);
-  EXPECT_EQ(std::count(port.writes.begin(), port.writes.end(), kWait), 101);
+  EXPECT_EQ(std::count(port.writes.begin(), port.writes.end(), kWaitCommand), 101);
   EXPECT_EQ(port.writes.size(), 102u);
 }
 
@@ -71,12 +70,12 @@ TEST_F(PrimitivesTest, PollStopsWhenWriteBitClearsOrAfter101Polls) {
   const Bytes poll = BatchPacket({N, 0x040200, N, 0x803B02, 0x883C22, N});
   board.regout = {0x0000};
   PollNvmWrite(session, 1);
-  EXPECT_EQ(port.writes, (std::vector<Bytes>{kWait, poll, kRegOutCmd}));
+  EXPECT_EQ(port.writes, (std::vector<Bytes>{kWaitCommand, poll, kRegOutCmd}));
 
   Clear();
   board.regout = {0x8000, 0x8000, 0x7FFF};  // bit 15 alone counts
   PollNvmWrite(session, 10);
-  EXPECT_EQ(std::count(port.writes.begin(), port.writes.end(), kWait), 10);
+  EXPECT_EQ(std::count(port.writes.begin(), port.writes.end(), kWaitCommand), 10);
   EXPECT_EQ(std::count(port.writes.begin(), port.writes.end(), poll), 3);
 
   Clear();

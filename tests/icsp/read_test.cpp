@@ -18,27 +18,15 @@ namespace {
 
 using test_support::SimSession;
 
-enum class Mode { kBatch, kLetters, kEnhanced };
+using Mode = test_support::SimMode;
 
 struct ReadCase {
   const char* device;
   Mode mode;
 };
 
-std::string ModeName(Mode mode) {
-  switch (mode) {
-    case Mode::kBatch:
-      return "Batch";
-    case Mode::kLetters:
-      return "Letters";
-    case Mode::kEnhanced:
-      return "Enhanced";
-  }
-  return "";
-}
-
 void PrintTo(const ReadCase& c, std::ostream* os) {
-  *os << c.device << " " << ModeName(c.mode);
+  *os << c.device << " " << test_support::SimModeName(c.mode);
 }
 
 std::filesystem::path FreshDir(const std::string& name) {
@@ -66,7 +54,8 @@ TEST_P(ReadSimTest, ImageListingAndHexFileEqualTheChip) {
   // The executive has to answer for the block reads.
   chip.SetExecutive(chip.application_id_address(), 0x00BB);
 
-  const std::filesystem::path dir = FreshDir(std::string("read_") + c.device + ModeName(c.mode));
+  const std::filesystem::path dir =
+      FreshDir(std::string("read_") + c.device + test_support::SimModeName(c.mode));
   ReadDevice(sim.session, dir.string());
 
   EXPECT_TRUE(sim.Errors().empty()) << sim.Errors().front();
@@ -143,7 +132,7 @@ TEST_P(ReadSimTest, ImageListingAndHexFileEqualTheChip) {
   }
 }
 
-std::vector<ReadCase> AllCases() {
+std::vector<ReadCase> ReadCases() {
   std::vector<ReadCase> cases;
   for (const char* device : {"dsPIC30F2010", "dsPIC30F2020", "dsPIC33FJ06GS101", "PIC24HJ12GP201",
                              "PIC24FJ16GA002", "PIC24FJ64GA306", "PIC24F08KA101"}) {
@@ -154,9 +143,10 @@ std::vector<ReadCase> AllCases() {
   return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(FamilyFormsAndModes, ReadSimTest, ::testing::ValuesIn(AllCases()),
+INSTANTIATE_TEST_SUITE_P(FamilyFormsAndModes, ReadSimTest, ::testing::ValuesIn(ReadCases()),
                          [](const ::testing::TestParamInfo<ReadCase>& info) {
-                           return std::string(info.param.device) + ModeName(info.param.mode);
+                           return std::string(info.param.device) +
+                                  test_support::SimModeName(info.param.mode);
                          });
 
 // --- the wire ---

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "icsp/primitives.h"
 #include "icsp/session.h"
 #include "link/link.h"
 #include "test_support/recording_sink.h"
@@ -19,6 +20,8 @@
 namespace quillon::icsp {
 
 using Bytes = test_support::ScriptedPort::Bytes;
+inline const Bytes kWaitCommand{link::cmd::kWait};
+inline constexpr std::uint32_t N = kNop;  // short, so golden batches read as columns
 
 class ScriptedBoard {
  public:

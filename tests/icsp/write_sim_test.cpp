@@ -29,8 +29,7 @@ namespace {
 
 using test_support::SimSession;
 
-enum class Mode { kBatch, kLetters, kEnhanced };
-const char* const kModeNames[] = {"Batch", "Letters", "Enhanced"};
+using Mode = test_support::SimMode;
 
 struct WriteCase {
   const char* device;
@@ -38,7 +37,7 @@ struct WriteCase {
 };
 
 void PrintTo(const WriteCase& c, std::ostream* os) {
-  *os << c.device << " " << kModeNames[static_cast<int>(c.mode)];
+  *os << c.device << " " << test_support::SimModeName(c.mode);
 }
 
 std::unique_ptr<SimSession> SessionFor(const std::string& device, Mode mode) {
@@ -153,7 +152,7 @@ TEST_P(WriteSimTest, ChipEqualsImageAndReadsBack) {
   WriteVerifyAndReadBack(*sim, c.mode);
 }
 
-std::vector<WriteCase> AllCases() {
+std::vector<WriteCase> WriteCases() {
   std::vector<WriteCase> cases;
   // dsPIC30F with EEPROM, dsPIC30F2020 (family code 2), dsPIC33F, PIC24H,
   // PIC24FJ, the PIC24FJ with TBLPAG at 0x0054.
@@ -170,10 +169,10 @@ std::vector<WriteCase> AllCases() {
   return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(FamilyFormsAndModes, WriteSimTest, ::testing::ValuesIn(AllCases()),
+INSTANTIATE_TEST_SUITE_P(FamilyFormsAndModes, WriteSimTest, ::testing::ValuesIn(WriteCases()),
                          [](const ::testing::TestParamInfo<WriteCase>& info) {
                            return std::string(info.param.device) +
-                                  kModeNames[static_cast<int>(info.param.mode)];
+                                  test_support::SimModeName(info.param.mode);
                          });
 
 // --- soak ---
@@ -230,7 +229,7 @@ TEST(WriteSoak, SparseImagesOnRandomParts) {
     const devices::DeviceRecord& d = catalogue[random() % catalogue.size()];
     const Mode mode = static_cast<Mode>(random() % 3);
     SCOPED_TRACE("QUILLON_SOAK_SEED=" + std::to_string(seed) + " reproduces this image (" +
-                 std::string(d.name) + " " + kModeNames[static_cast<int>(mode)] + ")");
+                 std::string(d.name) + " " + test_support::SimModeName(mode) + ")");
     auto sim = SessionFor(std::string(d.name), mode);
     FillSparseImage(sim->session, random);
     WriteVerifyAndReadBack(*sim, mode);
@@ -263,8 +262,8 @@ TEST(WriteOverProgrammedChip, FirstMismatchStopsBeforeConfiguration) {
                        refused + "Adr 7FFC00 Ans:2400"},
        }) {
     for (bool program_differs : {true, false}) {
-      SCOPED_TRACE(std::string(kModeNames[static_cast<int>(e.mode)]) +
-                   (e.verify ? " verified" : "") + (program_differs ? " program" : " eeprom"));
+      SCOPED_TRACE(std::string(test_support::SimModeName(e.mode)) + (e.verify ? " verified" : "") +
+                   (program_differs ? " program" : " eeprom"));
       auto sim = SessionFor("dsPIC30F2010", e.mode);
       sim->options.verify_after_writing = e.verify;
       sim::Target& chip = sim->target();
@@ -335,7 +334,7 @@ TEST(WriteKa, RealFileInEveryBoardMode) {
   if (!std::filesystem::exists(file)) GTEST_SKIP() << "no HEX corpus";
   for (Mode mode : {Mode::kBatch, Mode::kLetters, Mode::kEnhanced}) {
     for (bool enhanced : {false, true}) {
-      SCOPED_TRACE(std::string(kModeNames[static_cast<int>(mode)]) + (enhanced ? " enhanced" : ""));
+      SCOPED_TRACE(std::string(test_support::SimModeName(mode)) + (enhanced ? " enhanced" : ""));
       auto sim = SessionFor("PIC24F16KA101", mode);
       sim->options.enhanced_icsp = enhanced;
       Session& session = sim->session;

@@ -19,9 +19,6 @@
 namespace quillon::icsp {
 namespace {
 
-constexpr std::uint32_t N = kNop;
-const Bytes kWait{link::cmd::kWait};
-
 class WriteWireTest : public ScriptedSessionTest {
  protected:
   WriteWireTest() {
@@ -62,8 +59,8 @@ TEST_F(WriteWireTest, Dspic30fConfigWordIsOnePacketOfNineteenWords) {
   EXPECT_EQ(port.writes[1],
             BatchPacket({0x200067, 0x24008A, 0x883B0A, 0x200F80, 0x880190, 0x2ABCD6, N, 0xBB1B86, N,
                          N, 0x200558, 0x883B38, 0x200AA9, 0x883B39, 0xA8E761, N, N, N, N}));
-  EXPECT_EQ(port.writes[2], kWait);
-  EXPECT_EQ(port.writes[3], kWait);
+  EXPECT_EQ(port.writes[2], kWaitCommand);
+  EXPECT_EQ(port.writes[3], kWaitCommand);
   EXPECT_EQ(WordsOf(port.writes[4]),
             (std::vector<std::uint32_t>{0xA9E761, N, N, N, N, N, 0x040100, 0x040100, N}));
 }
@@ -142,7 +139,7 @@ TEST_F(WriteWireTest, Dspic30fExecutiveWriteErasesWithTheEraseWaitThenWritesEver
             (std::vector<std::uint32_t>{0x24072A, 0x883B0A, 0x200558, 0x883B38, 0x200AA9, 0x883B39,
                                         0xA8E761, N, N, N, N}));
   std::size_t waits = 0;
-  while (port.writes[at + 1 + waits] == kWait) ++waits;
+  while (port.writes[at + 1 + waits] == kWaitCommand) ++waits;
   EXPECT_EQ(waits, 101u);
   EXPECT_EQ(PacketsWith(0x24001A).size(), 24u);  // once before the rows, then per row
 }

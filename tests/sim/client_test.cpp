@@ -13,7 +13,7 @@ using testing::Concat;
 using testing::MovLit;
 using testing::Words;
 
-BoardConfig Config(const char* device, std::uint16_t firmware = 0x0102, bool executive = true) {
+BoardConfig ConfigFor(const char* device, std::uint16_t firmware = 0x0102, bool executive = true) {
   BoardConfig config;
   config.device = device;
   config.firmware = firmware;
@@ -34,7 +34,7 @@ std::uint16_t ReadDeviceIdNew(Client& c) {
 }
 
 TEST(ClientTest, DeviceIdNeedsTheFamilysEntryCommand) {
-  SimPort old_part(Config("dsPIC30F4013"));
+  SimPort old_part(ConfigFor("dsPIC30F4013"));
   Client a(old_part);
   a.Command(0x0C);
   EXPECT_EQ(ReadDeviceIdOld(a), 0x0141);
@@ -43,7 +43,7 @@ TEST(ClientTest, DeviceIdNeedsTheFamilysEntryCommand) {
   EXPECT_EQ(ReadDeviceIdNew(a), 0xFFFF);
   a.Command(0x20);
 
-  SimPort new_part(Config("dsPIC33FJ128GP706"));
+  SimPort new_part(ConfigFor("dsPIC33FJ128GP706"));
   Client b(new_part);
   const std::uint16_t id = devices::FindByName("dsPIC33FJ128GP706")->device_id;
   b.Command(0x0D);
@@ -53,7 +53,7 @@ TEST(ClientTest, DeviceIdNeedsTheFamilysEntryCommand) {
   EXPECT_EQ(ReadDeviceIdOld(b), 0xFFFF);
   b.Command(0x20);
 
-  SimPort key_30f(Config("dsPIC30F2020"));  // FamilyCode 2: key entry, dsPIC30F sequences
+  SimPort key_30f(ConfigFor("dsPIC30F2020"));  // FamilyCode 2: key entry, dsPIC30F sequences
   Client k(key_30f);
   k.Command(0x0D);
   EXPECT_EQ(ReadDeviceIdOld(k), devices::FindByName("dsPIC30F2020")->device_id);
@@ -143,7 +143,7 @@ struct RowCase {
 class RowTest : public ::testing::TestWithParam<RowCase> {};
 
 TEST_P(RowTest, ProgramsAndReadsBackOneRow) {
-  SimPort port(Config(GetParam().device));
+  SimPort port(ConfigFor(GetParam().device));
   Client c(port);
   const devices::DeviceRecord& row = *devices::FindByName(GetParam().device);
   const bool pic24 = devices::Form(row).self_timed();
@@ -166,7 +166,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ClientTest, UnlockLetterMayPrecedeTheSetUpPacket) {
   // 'u', then the NVMCON and latch set-up, then 'v': the write still happens.
-  SimPort port(Config("dsPIC30F4013"));
+  SimPort port(ConfigFor("dsPIC30F4013"));
   Client c(port);
   c.Command(0x0C);
   c.Command(0x70);
@@ -180,7 +180,7 @@ TEST(ClientTest, UnlockLetterMayPrecedeTheSetUpPacket) {
 }
 
 TEST(ClientTest, DataQuadLetters) {
-  SimPort port(Config("dsPIC30F4013"));
+  SimPort port(ConfigFor("dsPIC30F4013"));
   Client c(port);
   c.Command(0x0C);
   c.Command(0x70);

@@ -27,6 +27,15 @@ inline sim::BoardConfig BoardFor(const std::string& device, std::uint16_t firmwa
   return config;
 }
 
+// The three ways a session reaches a part: the board's batch words (old
+// firmware), the board's letters, and the programming executive.
+enum class SimMode { kBatch, kLetters, kEnhanced };
+
+inline const char* SimModeName(SimMode mode) {
+  static const char* const kNames[] = {"Batch", "Letters", "Enhanced"};
+  return kNames[static_cast<int>(mode)];
+}
+
 class SimSession {
  public:
   // The host believes the firmware version the board reports.

@@ -29,3 +29,7 @@ test -d "$prefix/dosdevices" || { echo "wine-prefix.sh: no prefix made at $prefi
 # runner would wait for it). Start one now, detached and quiet, that stays
 # for a minute after its last client; `wineserver -k` stops it at once.
 wineserver -p60 </dev/null >/dev/null 2>&1
+# The first program to run also starts Wine's system processes, which hold
+# that program's output open until the server ends (a test that passes in a
+# second took a minute): start them here, quietly.
+wine cmd /c exit </dev/null >/dev/null 2>&1
