@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Creates a fresh, headless Wine prefix at PREFIX (removing any old one) for
 # running the Windows build's programs. Mono and Gecko are not installed.
-# Leaves a quiet wineserver running (see the end).
-#   wine-prefix.sh PREFIX
+# Leaves a quiet wineserver running (see the end). With --console, also
+# Wine's system processes, for console programs only.
+#   wine-prefix.sh PREFIX [--console]
 set -euo pipefail
-if [ $# -ne 1 ]; then
-  echo "usage: $0 PREFIX" >&2
+if [ $# -lt 1 ] || [ $# -gt 2 ] || { [ $# -eq 2 ] && [ "$2" != --console ]; }; then
+  echo "usage: $0 PREFIX [--console]" >&2
   exit 2
 fi
 prefix=$1
+console=${2:-}
 case "$prefix" in
   /*) ;;
   *) prefix="$PWD/$prefix" ;;
@@ -31,5 +33,8 @@ test -d "$prefix/dosdevices" || { echo "wine-prefix.sh: no prefix made at $prefi
 wineserver -p60 </dev/null >/dev/null 2>&1
 # The first program to run also starts Wine's system processes, which hold
 # that program's output open until the server ends (a test that passes in a
-# second took a minute): start them here, quietly.
-wine cmd /c exit </dev/null >/dev/null 2>&1
+# second took a minute): start them here, quietly. Not for windows: a
+# desktop first started without a display never shows one.
+if [ "$console" = --console ]; then
+  env -u DISPLAY wine cmd /c exit </dev/null >/dev/null 2>&1
+fi
