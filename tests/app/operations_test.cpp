@@ -1,5 +1,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -114,8 +115,11 @@ class WriteTest : public AppTest {
  protected:
   void SetUp() override {
     ConnectedOn(2);
+    // ctest runs each test in a process of its own, where the fixture often
+    // lands at the same address: the process ID keeps their folders apart.
     dir = std::filesystem::temp_directory_path() /
-          ("quillon_app_" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+          ("quillon_app_" + std::to_string(::getpid()) + "_" +
+           std::to_string(reinterpret_cast<std::uintptr_t>(this)));
     std::filesystem::create_directories(dir);
   }
   void TearDown() override { std::filesystem::remove_all(dir); }
