@@ -147,13 +147,18 @@ bool EndsWithDots(const std::wstring& text) {
   return text.size() >= 3 && text.compare(text.size() - 3, 3, L"...") == 0;
 }
 
-HWND FindFileDialog() {
+// A dialog of the given title, once it shows.
+HWND FindDialog(const wchar_t* title, DWORD wait_ms) {
   HWND dialog = nullptr;
-  WaitFor(kShortMs, [&] {
-    dialog = FindWindowW(L"#32770", L"File Open");
+  WaitFor(wait_ms, [&] {
+    dialog = FindWindowW(L"#32770", title);
     return dialog != nullptr && IsWindowVisible(dialog);
   });
   return dialog;
+}
+
+HWND FindFileDialog() {
+  return FindDialog(L"File Open", kShortMs);
 }
 
 // The file name box of the open dialog: the edit inside combo cmb13 (a
@@ -221,12 +226,7 @@ void WaitDone() {
 
 // The window's message box (a question), once it shows.
 HWND FindBox() {
-  HWND box = nullptr;
-  WaitFor(kOperationMs, [&] {
-    box = FindWindowW(L"#32770", L"Quillon");
-    return box != nullptr && IsWindowVisible(box);
-  });
-  return box;
+  return FindDialog(L"Quillon", kOperationMs);
 }
 
 void PrintBox() {
