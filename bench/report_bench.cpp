@@ -12,6 +12,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -173,10 +174,11 @@ void ReadRange(icsp::Session& s, std::int32_t count) {
   } else {
     icsp::EnterIcsp(s);
     icsp::GotoResetVector(s);
+    std::array<std::uint16_t, 8> quad{};
     for (std::int32_t q = 0; q < (count + 3) / 4; ++q) {
       icsp::SetTablePointer(s, 8 * static_cast<std::uint32_t>(q), 6);
       icsp::ReadCodeQuad(s);
-      icsp::FetchCodeQuad(s, icsp::CodeDestination::kVerify);
+      icsp::FetchCodeQuad(s, quad);
       icsp::GotoResetVector(s);
     }
   }

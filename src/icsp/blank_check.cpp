@@ -90,7 +90,7 @@ CheckResult BlankChecker::CheckProgramIcsp() {
     if (!Step("Checking:Prg Adr ", g, groups - 1, address)) return CheckResult::kIncomplete;
     SetTablePointer(s_, address, 6);
     ReadCodeQuad(s_);
-    FetchCodeQuad(s_, CodeDestination::kProgram, static_cast<std::size_t>(g));
+    FetchCodeQuad(s_, s_.image.program, static_cast<std::size_t>(g));
     Reset();
     const std::uint16_t* units = s_.image.program.data() + address;
     for (std::uint32_t k = 0; k < 4; ++k) {
@@ -120,7 +120,7 @@ CheckResult BlankChecker::CheckEepromIcsp() {
       return CheckResult::kIncomplete;
     }
     ReadDataQuad(s_);
-    FetchDataQuad(s_, DataDestination::kEeprom, static_cast<std::size_t>(g));
+    FetchDataQuad(s_, s_.image.eeprom, static_cast<std::size_t>(g));
     Reset();
     for (std::uint32_t k = 0; k < 4; ++k) {
       const std::uint16_t word = s_.image.eeprom[4 * g + k];

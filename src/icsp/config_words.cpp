@@ -23,7 +23,7 @@ void ReadConfig30F(Session& session) {
     for (std::uint32_t w : {kTblrdlToW7, kNop, kNop, MoveToVisi(0), kNop})
       link.AppendInstruction(w);
     link.SendBatch();
-    session.config_readback[i] = RegOut(session);
+    session.config_readback[i] = RegOut(session.link);
     link.AppendInstruction(kNop);
     GotoResetVector100(session);
   }
@@ -33,7 +33,7 @@ void ReadConfig30F(Session& session) {
 std::uint16_t ReadToVisi(Session& session) {
   for (std::uint32_t w : {kTblrdlToW7, kNop, kNop}) session.link.AppendInstruction(w);
   session.link.SendBatch();
-  return RegOut(session);
+  return RegOut(session.link);
 }
 
 void ReadConfigPic24(Session& session) {

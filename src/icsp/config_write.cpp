@@ -13,7 +13,7 @@ void WriteConfigWord(Session& session, int k) {
   if (!form.self_timed()) {
     // Externally timed, behind the NVMKEY unlock.
     GotoResetVector100(session);
-    AppendWords(session, {MoveLiteral(2 * static_cast<std::uint32_t>(k), 7),
+    AppendWords(session.link, {MoveLiteral(2 * static_cast<std::uint32_t>(k), 7),
                           MoveLiteral(nvmcon, 10), kMovW10ToNvmcon, MoveLiteral(kConfigPage, 0),
                           tblpag, MoveLiteral(value, 6), kNop, kTblwtlW6ToW7Inc, kNop, kNop});
   } else {
@@ -22,7 +22,7 @@ void WriteConfigWord(Session& session, int k) {
       address = static_cast<std::uint32_t>(devices::FlashConfigAddress(device, k));
     }
     GotoResetVector200(session);
-    AppendWords(session, {MoveLiteral(address & 0xFFFF, 7), MoveLiteral(nvmcon, 10),
+    AppendWords(session.link, {MoveLiteral(address & 0xFFFF, 7), MoveLiteral(nvmcon, 10),
                           kMovW10ToNvmcon, MoveLiteral(address >> 16, 0), tblpag,
                           MoveLiteral(value, 0), kTblwtlW0ToW7Inc, kNop, kNop});
   }

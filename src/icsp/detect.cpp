@@ -21,25 +21,25 @@ constexpr std::uint16_t kNoAnswerAfter0C = 0xFFF7;
 // the board letters assume a part already known.
 std::uint16_t ReadDeviceIdNew(Session& session, std::uint32_t load_table_pointer) {
   link::Link& link = session.link;
-  AppendWords(session,
+  AppendWords(session.link,
               {kGoto200, kGoto200, kNop, kMovDeviceIdPageToW0, load_table_pointer,
                MoveLiteral(0, 6), kMovVisiAddressToW7, kNop, kTblrdlW6IncToW7, kNop, kNop});
   link.SendBatch();
   link.AppendInstruction(kNop);
   link.SendBatch();
-  const std::uint16_t v = RegOut(session);
-  AppendWords(session, {kNop, kGoto200, kNop});
+  const std::uint16_t v = RegOut(session.link);
+  AppendWords(session.link, {kNop, kGoto200, kNop});
   link.SendBatch();
   return v;
 }
 
 std::uint16_t ReadDeviceIdOld(Session& session, std::uint32_t load_table_pointer) {
   link::Link& link = session.link;
-  AppendWords(session, {kNop, kGoto100, kGoto100, kNop, kMovDeviceIdPageToW0, load_table_pointer,
+  AppendWords(session.link, {kNop, kGoto100, kGoto100, kNop, kMovDeviceIdPageToW0, load_table_pointer,
                         kClrW6, kClrW7, kNop, kTblrdlW6IncToW7, kNop, kNop, MoveToVisi(0), kNop});
   link.SendBatch();
-  const std::uint16_t v = RegOut(session);
-  AppendWords(session, {kNop, kGoto100, kNop});
+  const std::uint16_t v = RegOut(session.link);
+  AppendWords(session.link, {kNop, kGoto100, kNop});
   link.SendBatch();
   return v;
 }

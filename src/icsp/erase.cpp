@@ -26,7 +26,7 @@ void EraseArray(Session& session) {
     // the page of the last table write.
     const std::uint32_t pages[] = {0x00u, kExecutivePage};
     for (std::size_t p = 0; p < (form.executive.present ? 2u : 1u); ++p) {
-      AppendWords(session,
+      AppendWords(session.link,
                   {MoveLiteral(form.nvm.bulk_erase, 10), kMovW10ToNvmcon, MoveLiteral(pages[p], 0),
                    tblpag, MoveLiteral(0, 0), kTblwtlW0ToW0, kNop, kNop});
       StartNvmWrite(session);
@@ -37,12 +37,12 @@ void EraseArray(Session& session) {
     return;
   }
   GotoResetVector100(session);
-  AppendWords(session, {MoveLiteral(form.nvm.config_write, 10), kMovW10ToNvmcon,
+  AppendWords(session.link, {MoveLiteral(form.nvm.config_write, 10), kMovW10ToNvmcon,
                         MoveLiteral(0xF8, 0), tblpag, MoveLiteral(6, 7), kClrW6, kNop});
   session.link.SendBatch();
   // Chip erase, then executive memory, each behind its own unlock.
   for (std::uint32_t nvmcon : {form.nvm.bulk_erase, form.nvm.executive_erase}) {
-    AppendWords(session, {MoveLiteral(nvmcon, 10), kMovW10ToNvmcon});
+    AppendWords(session.link, {MoveLiteral(nvmcon, 10), kMovW10ToNvmcon});
     NvmUnlock(session);
     TimedNvmWrite(session, 100);
   }
@@ -57,7 +57,7 @@ void RestoreExecutiveRow(Session& session) {
   if (form.executive.factory_words_from == 0) return;
   const std::uint32_t tblpag = session.device.load_table_pointer;
   GotoResetVector200(session);
-  AppendWords(session, {MoveLiteral(form.nvm.row_program, 10), kMovW10ToNvmcon,
+  AppendWords(session.link, {MoveLiteral(form.nvm.row_program, 10), kMovW10ToNvmcon,
                         MoveLiteral(kExecutivePage, 0), tblpag, MoveLiteral(0, 7), kNop});
   session.link.SendBatch();
 
@@ -69,7 +69,7 @@ void RestoreExecutiveRow(Session& session) {
   std::copy(session.executive_tail.begin() + 4, session.executive_tail.end(),
             exe.begin() + kTailUnit + 4);
 
-  AppendWords(session, {MoveLiteral(kExecutivePage, 0), tblpag, MoveLiteral(kLastRowUnit, 7)});
+  AppendWords(session.link, {MoveLiteral(kExecutivePage, 0), tblpag, MoveLiteral(kLastRowUnit, 7)});
   session.link.SendBatch();
   for (std::size_t g = 0; g < 16; ++g) {
     MoveQuadToRegisters(session, QuadSource::kExecutive, kLastRowUnit / 8 + g);

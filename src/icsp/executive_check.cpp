@@ -15,7 +15,7 @@ void ReadExecutiveQuads(Session& session, std::size_t first, std::size_t last) {
   for (std::size_t q = first; q <= last; ++q) {
     SetTablePointer(session, kExecutiveBase + 8 * static_cast<std::uint32_t>(q), 6);
     ReadCodeQuad(session);
-    FetchCodeQuad(session, CodeDestination::kExecutive, q);
+    FetchCodeQuad(session, session.image.executive, q);
     GotoResetVector(session);
   }
 }

@@ -42,7 +42,7 @@ void WriteExecutiveSelfTimed(Session& session, const devices::ExecutiveForm& ext
   // A page erase works on the address of the last table write; without one
   // it would erase page 0 of program memory and leave the executive in place.
   for (int i = 0; i < 4; ++i) {
-    AppendWords(session, {MoveLiteral(kExecutivePage, 0), session.device.load_table_pointer,
+    AppendWords(session.link, {MoveLiteral(kExecutivePage, 0), session.device.load_table_pointer,
                           MoveLiteral(kPageOffsets[i % 2], 0), kTblwtlW0ToW0, kNop, kNop});
     StartNvmWrite(session);
     PollNvmWrite(session, 10);

@@ -133,7 +133,7 @@ void Incremental::ReadCode(std::uint32_t first, std::uint32_t count, std::uint16
   for (std::uint32_t q = 0; q < count / 4; ++q) {
     SetTablePointer(s_, 2 * (first + 4 * q), 6);
     ReadCodeQuad(s_);
-    FetchCodeQuad(s_, CodeDestination::kVerify);
+    FetchCodeQuad(s_, std::span<std::uint16_t, 8>(s_.verify_buffer.data(), 8));
     GotoResetVector(s_);
     std::copy_n(s_.verify_buffer.begin(), 8, units + 8 * q);
   }
@@ -162,7 +162,7 @@ void Incremental::ReadEeprom(std::uint32_t first, std::uint32_t count, std::uint
   s_.link.SendBatch();
   for (std::uint32_t q = 0; q < count / 4; ++q) {
     ReadDataQuad(s_);
-    FetchDataQuad(s_, DataDestination::kVerify);
+    FetchDataQuad(s_, s_.scratch_data_quad);
     GotoResetVector(s_);
     std::copy_n(s_.scratch_data_quad.begin(), 4, words + 4 * q);
   }
@@ -186,7 +186,7 @@ void Incremental::EraseUnit(std::uint32_t unit) {
   const std::uint32_t address = 2 * unit * rules_.unit_instructions;
   GotoResetVector(s_);
   LoadNvmcon(s_, rules_.erase_nvmcon);
-  AppendWords(s_, {MoveLiteral(address >> 16, 0), s_.device.load_table_pointer,
+  AppendWords(s_.link, {MoveLiteral(address >> 16, 0), s_.device.load_table_pointer,
                    MoveLiteral(address & 0xFFFF, 0), kTblwtlW0ToW0, kNop, kNop});
   if (rules_.timed_erase) {
     FinishNvmWrite(s_, 100);  // an erase: up to 200 ms before WR may clear
@@ -194,7 +194,7 @@ void Incremental::EraseUnit(std::uint32_t unit) {
     StartNvmWrite(s_);
     // A page erase takes up to 40 ms. The board's long-poll letter would wait
     // 200 ms, so the waits are made here and only the polling is left to it.
-    for (int i = 0; i < 20; ++i) Wait(s_);
+    for (int i = 0; i < 20; ++i) Wait(s_.link);
     PollNvmWrite(s_, 1);
     GotoResetVector200(s_);
   }
@@ -324,7 +324,7 @@ void Incremental::RewriteEepromWord(std::uint32_t word, std::uint16_t value) {
     GotoResetVector(s_);
     LoadNvmcon(s_, erasing ? rules_.eeprom_word_erase : rules_.eeprom_word_write);
     SetTablePointer(s_, address, 7);
-    AppendWords(s_, {MoveLiteral(value, 6), kTblwtlW6ToW7, kNop, kNop});
+    AppendWords(s_.link, {MoveLiteral(value, 6), kTblwtlW6ToW7, kNop, kNop});
     FinishNvmWrite(s_, erasing ? 100 : 1);
   }
 }

@@ -152,7 +152,7 @@ void ReadKeptArea(Session& session, const KeptArea& area) {
   for (std::size_t q = first_quad; q <= last_quad; ++q) {
     SetTablePointer(session, kExecutiveBase + 8 * static_cast<std::uint32_t>(q), 6);
     ReadCodeQuad(session);
-    FetchCodeQuad(session, CodeDestination::kExecutive, q);
+    FetchCodeQuad(session, session.image.executive, q);
     GotoResetVector(session);
   }
 }

@@ -1,11 +1,11 @@
-// The ICSP steps every device operation is assembled from. Each step either
-// appends 24-bit target instructions to the session's batch (board firmware
-// 1.0 and older) or sends the board's built-in letter for it (newer firmware).
-// The mode is read from the session at every call.
+// The ICSP steps every device operation is assembled from. The board steps
+// go through the session's BoardSteps (batches or letters, by the firmware),
+// read anew at every call.
 #pragma once
 
 #include <cstdint>
 #include <initializer_list>
+#include <span>
 
 #include "icsp/session.h"
 
@@ -57,16 +57,6 @@ constexpr std::uint32_t MoveToVisi(unsigned n) {
   return 0x883C20u + n;
 }
 
-// --- Where the fetch steps put what they read ---
-enum class CodeDestination {
-  kVerify,     // session.verify_buffer units 0 to 7
-  kProgram,    // image.program units 8q to 8q+7
-  kExecutive,  // image.executive units 8q to 8q+7
-};
-enum class DataDestination {
-  kVerify,  // session.scratch_data_quad
-  kEeprom,  // image.eeprom units 4q to 4q+3
-};
 enum class QuadSource { kProgram, kExecutive };
 
 // --- The packed form of four instructions in six words (W0..W5, executive
@@ -77,11 +67,9 @@ void UnpackQuad(const std::uint16_t* words, std::uint16_t* units);
 
 // --- Board exchanges ---
 // REGOUT: 0x12 and its two-byte reply (VISI, high byte first).
-std::uint16_t RegOut(Session& session);
+std::uint16_t RegOut(link::Link& link);
 // The board's wait: 0x13 and its acknowledge.
-void Wait(Session& session);
-// link.words()[i] := reply word i of the last reply, for i < n.
-void StoreReplyWords(Session& session, std::size_t n);
+void Wait(link::Link& link);
 
 // --- Programming-mode frame, entry command by the selected part's family ---
 // After a failure or a stop request of the operation it enters nothing and
@@ -111,7 +99,7 @@ bool ExecutiveWriteCodeRow(Session& session, std::uint32_t first, std::uint32_t 
 
 // --- Batch building ---
 // Appends instruction words in order (nothing is sent).
-void AppendWords(Session& session, std::initializer_list<std::uint32_t> words);
+void AppendWords(link::Link& link, std::initializer_list<std::uint32_t> words);
 // Appends MOV #value, W10; MOV W10, NVMCON.
 void LoadNvmcon(Session& session, std::uint32_t value);
 
@@ -135,16 +123,20 @@ void PollNvmWrite(Session& session, int n);
 
 // Reads the quad at TBLPAG:W6 into W0..W5 (packed) and advances W6 by 8.
 void ReadCodeQuad(Session& session);
-// Brings W0..W5 to the host and unpacks them into the destination quad.
-void FetchCodeQuad(Session& session, CodeDestination destination, std::size_t quad = 0);
+// Brings W0..W5 to the host and unpacks them into `units`, or into quad
+// `quad` of an image memory (nothing past its end).
+void FetchCodeQuad(Session& session, std::span<std::uint16_t, 8> units);
+void FetchCodeQuad(Session& session, image::UnitBuffer& memory, std::size_t quad);
 // Writes W0..W5 (packed) into the latches at TBLPAG:W7 and advances W7 by 8.
 void LoadCodeLatches(Session& session);
 
 // Reads four EEPROM words at TBLPAG:W6 into W0..W3. Never sends in batch mode;
 // in letter mode its letter goes out without sending the pending batch.
 void ReadDataQuad(Session& session);
-// Brings W0..W3 to the host. The last NOP stays pending in batch mode.
-void FetchDataQuad(Session& session, DataDestination destination, std::size_t quad = 0);
+// Brings W0..W3 to the host, into `words` or quad `quad` of the EEPROM
+// image. The last NOP stays pending in batch mode.
+void FetchDataQuad(Session& session, std::span<std::uint16_t, 4> words);
+void FetchDataQuad(Session& session, image::UnitBuffer& eeprom, std::size_t quad);
 // Writes W0..W3 into the EEPROM latches at TBLPAG:W7 and advances W7 by 8.
 void LoadDataLatches(Session& session);
 

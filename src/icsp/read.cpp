@@ -29,7 +29,7 @@ class Reader {
   }
   bool Enhanced() const { return s_.UsesExecutive(); }
   // Quads of program or executive memory, four instructions per step.
-  void ReadCodeQuads(std::uint32_t base, long steps, CodeDestination destination,
+  void ReadCodeQuads(std::uint32_t base, long steps, image::UnitBuffer& into,
                      std::string_view text);
   void ReadProgramEnhanced();
   void ReadEepromIcsp();
@@ -39,7 +39,7 @@ class Reader {
   const devices::DeviceRecord& device_;
 };
 
-void Reader::ReadCodeQuads(std::uint32_t base, long steps, CodeDestination destination,
+void Reader::ReadCodeQuads(std::uint32_t base, long steps, image::UnitBuffer& into,
                            std::string_view text) {
   GotoResetVector(s_);
   SetTablePointer(s_, base, 6);
@@ -49,7 +49,7 @@ void Reader::ReadCodeQuads(std::uint32_t base, long steps, CodeDestination desti
     if (!Step(text, r, steps - 1, offset, base + offset)) break;
     SetTablePointer(s_, base + offset, 6);
     ReadCodeQuad(s_);
-    FetchCodeQuad(s_, destination, static_cast<std::size_t>(r));
+    FetchCodeQuad(s_, into, static_cast<std::size_t>(r));
     GotoResetVector(s_);
   }
   EndAtResetVector(s_);
@@ -76,7 +76,7 @@ void Reader::ReadProgram() {
     if (EnterEnhancedIcsp(s_)) ReadProgramEnhanced();
   } else {
     EnterIcsp(s_);
-    ReadCodeQuads(0, device_.program_words / 4, CodeDestination::kProgram, "Reading:Prg Adr ");
+    ReadCodeQuads(0, device_.program_words / 4, s_.image.program, "Reading:Prg Adr ");
   }
   ExitIcsp(s_);
 }
@@ -94,7 +94,7 @@ void Reader::ReadEepromIcsp() {
       break;
     }
     ReadDataQuad(s_);
-    FetchDataQuad(s_, DataDestination::kEeprom, static_cast<std::size_t>(r));
+    FetchDataQuad(s_, s_.image.eeprom, static_cast<std::size_t>(r));
     GotoResetVector(s_);
   }
 }
@@ -126,7 +126,7 @@ void Reader::ReadExecutive() {
   const int units = s_.form().executive.read_units;
   if (units < 1) return;  // the family has no executive memory
   EnterIcsp(s_);
-  ReadCodeQuads(kExecutiveBase, units / 8, CodeDestination::kExecutive, "Reading:Exe Adr ");
+  ReadCodeQuads(kExecutiveBase, units / 8, s_.image.executive, "Reading:Exe Adr ");
   ExitIcsp(s_);
 }
 

@@ -1,5 +1,7 @@
 #include "icsp/session.h"
 
+#include "icsp/board_steps.h"
+
 namespace quillon::icsp {
 
 Session::Session(link::SerialPort& port, report::Reporter& reporter_in,
@@ -25,6 +27,10 @@ void Session::BeginOperation() {
   failure_told_ = false;
   kept_words_file.clear();
   erased = {};
+}
+
+const BoardSteps& Session::steps() const {
+  return StepsFor(firmware_version);
 }
 
 ProgrammingMode Session::Mode() const {

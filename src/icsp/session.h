@@ -45,6 +45,8 @@ ProgrammingMode ModeFor(const devices::FamilyForm& form, bool enhanced_option,
 
 // Told when detection has found a part (the GUI selects it in its list and
 // remembers it).
+class BoardSteps;
+
 class DetectionListener {
  public:
   virtual ~DetectionListener() = default;
@@ -112,10 +114,8 @@ class Session {
   // an executive, the first call of an operation says that plain ICSP is used.
   bool UsesExecutive();
 
-  // The plain steps use the board's letters (above firmware 1.0).
-  bool UsesBoardLetters() const {
-    return PlainModeFor(firmware_version) == ProgrammingMode::kPlainLetters;
-  }
+  // The plain steps in the board's way (batches or letters, by firmware).
+  const BoardSteps& steps() const;
   bool OptionChecked(report::Option option) const { return options.IsChecked(option); }
 
   // --- operation outcome ---

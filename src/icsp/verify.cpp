@@ -82,7 +82,7 @@ bool VerifyCodeQuads(Session& session, std::uint32_t base, const std::vector<std
     if (InstructionsBlank(units, offset / 2, 4)) continue;
     SetTablePointer(session, base + offset, 6);
     ReadCodeQuad(session);
-    FetchCodeQuad(session, CodeDestination::kVerify);
+    FetchCodeQuad(session, std::span<std::uint16_t, 8>(session.verify_buffer.data(), 8));
     GotoResetVector(session);
     for (std::uint32_t k = 0; k < 8; ++k) {
       const std::uint16_t read = session.verify_buffer[k];
@@ -146,7 +146,7 @@ bool VerifyEepromIcsp(Session& session, bool held_only) {
     SetTablePointer(session, EepromBase(session) + offset, 6);
     session.link.SendBatch();
     ReadDataQuad(session);
-    FetchDataQuad(session, DataDestination::kVerify);
+    FetchDataQuad(session, session.scratch_data_quad);
     GotoResetVector(session);
     for (std::uint32_t k = 0; k < 4; ++k) {
       const std::uint16_t read = session.scratch_data_quad[k];

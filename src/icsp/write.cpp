@@ -109,7 +109,7 @@ void Writer::WriteEepromWords() {
     if (!BeginStep(s_, "Writing:Dat Adr ", r, last, 2 * first, EepromBase() + 2 * first)) break;
     for (std::uint32_t j = first; j < first + kEepromRowWords; ++j) {
       SetTablePointer(s_, EepromBase() + 2 * j, 7);
-      AppendWords(s_, {MoveLiteral(eeprom[j], 6), kTblwtlW6ToW7, kNop, kNop});
+      AppendWords(s_.link, {MoveLiteral(eeprom[j], 6), kTblwtlW6ToW7, kNop, kNop});
       FinishNvmWrite(s_, 1);
     }
   }
@@ -127,7 +127,7 @@ bool Writer::WriteEepromEnhanced() {
     s_.link.SendWordBlock(
         std::span<const std::uint16_t>(s_.image.eeprom.data() + first, kEepromRowWords));
     s_.link.ReceiveReply(4);
-    StoreReplyWords(s_, 2);
+    s_.link.StoreReplyWords(2);
     if (!ExecutiveAnswered(s_, link::cmd::kExecWriteData, EepromBase() + 2 * first)) return false;
   }
   return true;

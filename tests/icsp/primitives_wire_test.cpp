@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 
 #include "icsp/primitives.h"
 #include "scripted_board.h"
@@ -89,7 +90,7 @@ TEST_F(PrimitivesTest, PollStopsWhenWriteBitClearsOrAfter101Polls) {
 TEST_F(PrimitivesTest, FetchCodeQuadUnpacksTheTwelveLetterBytes) {
   Letters();
   board.fetch_reply = {0x12, 0x34, 0xAB, 0xCD, 0x56, 0x78, 0x9A, 0xBC, 0x00, 0xEF, 0x44, 0x55};
-  FetchCodeQuad(session, CodeDestination::kProgram, 3);
+  FetchCodeQuad(session, session.image.program, 3);
   EXPECT_EQ(port.writes, std::vector<Bytes>{{0x74}});
   EXPECT_EQ(port.read_sizes.back(), 12u);
   const std::vector<std::uint16_t> expected{0x1234, 0xCD, 0x5678, 0xAB, 0x9ABC, 0xEF, 0x4455, 0x00};
@@ -98,17 +99,17 @@ TEST_F(PrimitivesTest, FetchCodeQuadUnpacksTheTwelveLetterBytes) {
             expected);
   EXPECT_EQ(session.image.program[23], 0);
 
-  FetchCodeQuad(session, CodeDestination::kExecutive, 255);
+  FetchCodeQuad(session, session.image.executive, 255);
   EXPECT_EQ(session.image.executive[0x7F8], 0x1234);
-  FetchCodeQuad(session, CodeDestination::kVerify);
-  EXPECT_EQ(
-      std::vector<std::uint16_t>(session.verify_buffer.begin(), session.verify_buffer.begin() + 8),
-      expected);
+  std::array<std::uint16_t, 8> quad{};
+  FetchCodeQuad(session, quad);
+  EXPECT_EQ(std::vector<std::uint16_t>(quad.begin(), quad.end()), expected);
 }
 
 TEST_F(PrimitivesTest, FetchCodeQuadInBatchesReadsSixRegisters) {
   board.regout = {0x1234, 0xABCD, 0x5678, 0x9ABC, 0x00EF, 0x4455};
-  FetchCodeQuad(session, CodeDestination::kVerify);
+  std::array<std::uint16_t, 8> quad{};
+  FetchCodeQuad(session, quad);
   const std::vector<Bytes> expected{BatchPacket({0x883C20, N}),
                                     kRegOutCmd,
                                     BatchPacket({N, 0x883C21, N}),
@@ -123,9 +124,8 @@ TEST_F(PrimitivesTest, FetchCodeQuadInBatchesReadsSixRegisters) {
                                     kRegOutCmd,
                                     BatchPacket({N})};
   EXPECT_EQ(port.writes, expected);
-  EXPECT_EQ(
-      std::vector<std::uint16_t>(session.verify_buffer.begin(), session.verify_buffer.begin() + 8),
-      (std::vector<std::uint16_t>{0x1234, 0xCD, 0x5678, 0xAB, 0x9ABC, 0xEF, 0x4455, 0x00}));
+  EXPECT_EQ(std::vector<std::uint16_t>(quad.begin(), quad.end()),
+            (std::vector<std::uint16_t>{0x1234, 0xCD, 0x5678, 0xAB, 0x9ABC, 0xEF, 0x4455, 0x00}));
 }
 
 TEST_F(PrimitivesTest, UnlockAndTimedWriteShareOnePacketAfterTheCallersWords) {
@@ -155,7 +155,7 @@ TEST_F(PrimitivesTest, DataQuadStepsLeaveTheirWordsPending) {
   EXPECT_TRUE(port.writes.empty());
   EXPECT_EQ(session.link.PendingInstructions(), 3u + 14u);
   board.regout = {0x1111, 0x2222, 0x3333, 0x4444};
-  FetchDataQuad(session, DataDestination::kEeprom, 2);
+  FetchDataQuad(session, session.image.eeprom, 2);
   ASSERT_EQ(port.writes.size(), 8u);
   const std::vector<std::uint32_t> first = WordsOf(port.writes[0]);
   EXPECT_EQ(std::vector<std::uint32_t>(first.begin(), first.begin() + 5),
@@ -174,10 +174,11 @@ TEST_F(PrimitivesTest, DataQuadStepsLeaveTheirWordsPending) {
   SetTablePointer(session, 0x7FFC00, 6);
   ReadDataQuad(session);
   board.fetch_reply = {0, 1, 0, 2, 0, 3, 0, 4, 0, 0, 0, 0};
-  FetchDataQuad(session, DataDestination::kVerify);
+  std::array<std::uint16_t, 4> words{};
+  FetchDataQuad(session, words);
   EXPECT_EQ(port.writes,
             (std::vector<Bytes>{{0x7B}, BatchPacket({0x2007F0, 0x880190, 0x2FC006}), {0x7C}}));
-  EXPECT_EQ(session.scratch_data_quad, (std::array<std::uint16_t, 4>{1, 2, 3, 4}));
+  EXPECT_EQ(words, (std::array<std::uint16_t, 4>{1, 2, 3, 4}));
 }
 
 TEST_F(PrimitivesTest, CodeQuadReadAndLatchLoadSendTwoGroups) {
