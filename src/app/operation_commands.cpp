@@ -4,6 +4,7 @@
 #include "app/application.h"
 #include "app/ids.h"
 #include "icsp/kept_words.h"
+#include "icsp/mode_driver.h"
 #include "icsp/operations.h"
 
 namespace quillon::app {
@@ -120,7 +121,8 @@ bool Application::EraseAndWrite(image::MemoryImage& file) {
   // The erase takes the executive with it, so in the executive's mode its
   // file is loaded (and checked) before anything is erased.
   std::optional<image::MemoryImage> executive;
-  if (session_.UsesExecutive() && !icsp::LoadExecutiveFile(session_, executive.emplace())) {
+  if (session_.OpenMode().NeedsExecutive() &&
+      !icsp::LoadExecutiveFile(session_, executive.emplace())) {
     return false;
   }
   reporter_.ShowStatus("Erasing...");

@@ -13,9 +13,10 @@ void WriteConfigWord(Session& session, int k) {
   if (!form.self_timed()) {
     // Externally timed, behind the NVMKEY unlock.
     GotoResetVector100(session);
-    AppendWords(session.link, {MoveLiteral(2 * static_cast<std::uint32_t>(k), 7),
-                          MoveLiteral(nvmcon, 10), kMovW10ToNvmcon, MoveLiteral(kConfigPage, 0),
-                          tblpag, MoveLiteral(value, 6), kNop, kTblwtlW6ToW7Inc, kNop, kNop});
+    AppendWords(session.link,
+                {MoveLiteral(2 * static_cast<std::uint32_t>(k), 7), MoveLiteral(nvmcon, 10),
+                 kMovW10ToNvmcon, MoveLiteral(kConfigPage, 0), tblpag, MoveLiteral(value, 6), kNop,
+                 kTblwtlW6ToW7Inc, kNop, kNop});
   } else {
     std::uint32_t address = kConfigPage << 16 | 2 * static_cast<std::uint32_t>(k);
     if (form.config.layout == devices::ConfigLayout::kFlashWords) {
@@ -23,8 +24,8 @@ void WriteConfigWord(Session& session, int k) {
     }
     GotoResetVector200(session);
     AppendWords(session.link, {MoveLiteral(address & 0xFFFF, 7), MoveLiteral(nvmcon, 10),
-                          kMovW10ToNvmcon, MoveLiteral(address >> 16, 0), tblpag,
-                          MoveLiteral(value, 0), kTblwtlW0ToW7Inc, kNop, kNop});
+                               kMovW10ToNvmcon, MoveLiteral(address >> 16, 0), tblpag,
+                               MoveLiteral(value, 0), kTblwtlW0ToW7Inc, kNop, kNop});
   }
   FinishNvmWrite(session, form.self_timed() ? 100 : 1);
   session.reporter.Pump();

@@ -35,8 +35,9 @@ std::uint16_t ReadDeviceIdNew(Session& session, std::uint32_t load_table_pointer
 
 std::uint16_t ReadDeviceIdOld(Session& session, std::uint32_t load_table_pointer) {
   link::Link& link = session.link;
-  AppendWords(session.link, {kNop, kGoto100, kGoto100, kNop, kMovDeviceIdPageToW0, load_table_pointer,
-                        kClrW6, kClrW7, kNop, kTblrdlW6IncToW7, kNop, kNop, MoveToVisi(0), kNop});
+  AppendWords(session.link,
+              {kNop, kGoto100, kGoto100, kNop, kMovDeviceIdPageToW0, load_table_pointer, kClrW6,
+               kClrW7, kNop, kTblrdlW6IncToW7, kNop, kNop, MoveToVisi(0), kNop});
   link.SendBatch();
   const std::uint16_t v = RegOut(session.link);
   AppendWords(session.link, {kNop, kGoto100, kNop});

@@ -38,7 +38,7 @@ void EraseArray(Session& session) {
   }
   GotoResetVector100(session);
   AppendWords(session.link, {MoveLiteral(form.nvm.config_write, 10), kMovW10ToNvmcon,
-                        MoveLiteral(0xF8, 0), tblpag, MoveLiteral(6, 7), kClrW6, kNop});
+                             MoveLiteral(0xF8, 0), tblpag, MoveLiteral(6, 7), kClrW6, kNop});
   session.link.SendBatch();
   // Chip erase, then executive memory, each behind its own unlock.
   for (std::uint32_t nvmcon : {form.nvm.bulk_erase, form.nvm.executive_erase}) {
@@ -58,7 +58,7 @@ void RestoreExecutiveRow(Session& session) {
   const std::uint32_t tblpag = session.device.load_table_pointer;
   GotoResetVector200(session);
   AppendWords(session.link, {MoveLiteral(form.nvm.row_program, 10), kMovW10ToNvmcon,
-                        MoveLiteral(kExecutivePage, 0), tblpag, MoveLiteral(0, 7), kNop});
+                             MoveLiteral(kExecutivePage, 0), tblpag, MoveLiteral(0, 7), kNop});
   session.link.SendBatch();
 
   std::vector<std::uint16_t>& exe = session.image.executive;

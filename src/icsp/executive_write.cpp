@@ -43,7 +43,7 @@ void WriteExecutiveSelfTimed(Session& session, const devices::ExecutiveForm& ext
   // it would erase page 0 of program memory and leave the executive in place.
   for (int i = 0; i < 4; ++i) {
     AppendWords(session.link, {MoveLiteral(kExecutivePage, 0), session.device.load_table_pointer,
-                          MoveLiteral(kPageOffsets[i % 2], 0), kTblwtlW0ToW0, kNop, kNop});
+                               MoveLiteral(kPageOffsets[i % 2], 0), kTblwtlW0ToW0, kNop, kNop});
     StartNvmWrite(session);
     PollNvmWrite(session, 10);
   }

@@ -9,6 +9,7 @@
 #include "icsp/config_words.h"
 #include "icsp/config_write.h"
 #include "icsp/erase_units.h"
+#include "icsp/mode_driver.h"
 #include "icsp/operations.h"
 #include "icsp/primitives.h"
 #include "icsp/verify.h"
@@ -17,9 +18,6 @@
 namespace quillon::icsp {
 
 namespace {
-
-constexpr std::uint32_t kBlockInstructions = 64;  // one executive read
-constexpr std::uint32_t kBlockWords = 64;
 
 report::MessagePair ProtectedMessage() {
   return {
@@ -35,7 +33,7 @@ class Incremental {
       : s_(session),
         device_(session.device.device),
         rules_(EraseUnitRulesFor(session.device.device)),
-        enhanced_(session.UsesExecutive()) {}
+        mode_(session.OpenMode()) {}
 
   bool Protected() const {
     const std::uint16_t v = s_.config_readback[rules_.protection_entry];
@@ -48,28 +46,6 @@ class Incremental {
   void Finish(const std::string& start);
 
  private:
-  // --- reading back, in the mode the options choose ---
-  // False (reported, programming mode left) when the executive never answered.
-  bool EnterReadMode() {
-    if (enhanced_) {
-      if (EnterEnhancedIcsp(s_)) return true;
-      ExitIcsp(s_);
-      return false;
-    }
-    EnterIcsp(s_);
-    GotoResetVector(s_);
-    return true;
-  }
-  void LeaveReadMode() {
-    if (!enhanced_ && s_.form().self_timed()) GotoResetVector200(s_);
-    ExitIcsp(s_);
-    cached_block_ = -1;
-  }
-  // Instructions [first, first + count) into `units` (two per instruction).
-  void ReadCode(std::uint32_t first, std::uint32_t count, std::uint16_t* units);
-  // EEPROM words [first, first + count) into `words`.
-  void ReadEeprom(std::uint32_t first, std::uint32_t count, std::uint16_t* words);
-
   std::uint32_t UnitLength(std::uint32_t unit) const {
     const std::uint32_t first = unit * rules_.unit_instructions;
     return std::min(rules_.unit_instructions,
@@ -78,7 +54,6 @@ class Incremental {
   // The first differing unit of an erase unit against the image, or -1.
   long Differs(std::uint32_t unit);
   void EraseUnit(std::uint32_t unit);
-  void WriteUnitRows(std::uint32_t unit);
   std::uint32_t EepromBase() const {
     return kEepromEnd - static_cast<std::uint32_t>(device_.eeprom_bytes);
   }
@@ -87,9 +62,8 @@ class Incremental {
   Session& s_;
   const devices::DeviceRecord& device_;
   const EraseUnitRules rules_;
-  const bool enhanced_;
-  long cached_block_ = -1;
-  std::vector<std::uint16_t> block_ = std::vector<std::uint16_t>(2 * kBlockInstructions);
+  // Chosen once: the whole write reads and writes in one mode.
+  ModeDriver& mode_;
   std::vector<std::uint16_t> unit_;  // one erase unit as read
 
   std::size_t units_compared_ = 0;
@@ -113,66 +87,11 @@ void Incremental::PlaceFlashConfigWords() {
   }
 }
 
-void Incremental::ReadCode(std::uint32_t first, std::uint32_t count, std::uint16_t* units) {
-  if (enhanced_) {
-    for (std::uint32_t i = first; i < first + count;) {
-      const long block = static_cast<long>(i / kBlockInstructions);
-      if (block != cached_block_) {
-        ExecutiveReadCode(s_, 2 * kBlockInstructions * static_cast<std::uint32_t>(block));
-        UnpackLinkWords(s_, kBlockInstructions / 4, block_.data());
-        cached_block_ = block;
-      }
-      const std::uint32_t end =
-          std::min(first + count, static_cast<std::uint32_t>(block + 1) * kBlockInstructions);
-      const std::uint32_t from = i - static_cast<std::uint32_t>(block) * kBlockInstructions;
-      std::copy_n(block_.begin() + 2 * from, 2 * (end - i), units + 2 * (i - first));
-      i = end;
-    }
-    return;
-  }
-  for (std::uint32_t q = 0; q < count / 4; ++q) {
-    SetTablePointer(s_, 2 * (first + 4 * q), 6);
-    ReadCodeQuad(s_);
-    FetchCodeQuad(s_, std::span<std::uint16_t, 8>(s_.verify_buffer.data(), 8));
-    GotoResetVector(s_);
-    std::copy_n(s_.verify_buffer.begin(), 8, units + 8 * q);
-  }
-}
-
-void Incremental::ReadEeprom(std::uint32_t first, std::uint32_t count, std::uint16_t* words) {
-  if (enhanced_) {
-    for (std::uint32_t i = first; i < first + count;) {
-      const long block = static_cast<long>(i / kBlockWords);
-      if (block != cached_block_) {
-        ExecutiveReadData(s_, EepromBase() + 2 * kBlockWords * static_cast<std::uint32_t>(block));
-        std::copy_n(s_.link.words().begin(), kBlockWords, block_.begin());
-        cached_block_ = block;
-      }
-      const std::uint32_t end =
-          std::min(first + count, static_cast<std::uint32_t>(block + 1) * kBlockWords);
-      const std::uint32_t from = i - static_cast<std::uint32_t>(block) * kBlockWords;
-      std::copy_n(block_.begin() + from, end - i, words + (i - first));
-      i = end;
-    }
-    return;
-  }
-  // The table reads advance W6 from quad to quad.
-  GotoResetVector(s_);
-  SetTablePointer(s_, EepromBase() + 2 * first, 6);
-  s_.link.SendBatch();
-  for (std::uint32_t q = 0; q < count / 4; ++q) {
-    ReadDataQuad(s_);
-    FetchDataQuad(s_, s_.scratch_data_quad);
-    GotoResetVector(s_);
-    std::copy_n(s_.scratch_data_quad.begin(), 4, words + 4 * q);
-  }
-}
-
 long Incremental::Differs(std::uint32_t unit) {
   const std::uint32_t first = unit * rules_.unit_instructions;
   const std::uint32_t count = UnitLength(unit);
   unit_.resize(2 * count);
-  ReadCode(first, count, unit_.data());
+  mode_.ReadCode(first, count, unit_.data());
   const std::uint16_t* expected = s_.image.program.data() + 2 * first;
   for (std::uint32_t k = 0; k < 2 * count; ++k) {
     if (unit_[k] != expected[k]) return static_cast<long>(2 * first + k);
@@ -187,7 +106,7 @@ void Incremental::EraseUnit(std::uint32_t unit) {
   GotoResetVector(s_);
   LoadNvmcon(s_, rules_.erase_nvmcon);
   AppendWords(s_.link, {MoveLiteral(address >> 16, 0), s_.device.load_table_pointer,
-                   MoveLiteral(address & 0xFFFF, 0), kTblwtlW0ToW0, kNop, kNop});
+                        MoveLiteral(address & 0xFFFF, 0), kTblwtlW0ToW0, kNop, kNop});
   if (rules_.timed_erase) {
     FinishNvmWrite(s_, 100);  // an erase: up to 200 ms before WR may clear
   } else {
@@ -197,28 +116,6 @@ void Incremental::EraseUnit(std::uint32_t unit) {
     for (int i = 0; i < 20; ++i) Wait(s_.link);
     PollNvmWrite(s_, 1);
     GotoResetVector200(s_);
-  }
-}
-
-// The unit's rows that are not blank; the erase has blanked the others.
-void Incremental::WriteUnitRows(std::uint32_t unit) {
-  const std::uint32_t row = rules_.row_instructions;
-  const std::uint32_t first = unit * rules_.unit_instructions;
-  const std::uint32_t end = first + UnitLength(unit);
-  if (!enhanced_ && !rules_.timed_erase) {
-    // The self-timed form keeps NVMCON between rows, but the erase changed it.
-    LoadNvmcon(s_, s_.form().nvm.row_program);
-    s_.link.SendBatch();
-  }
-  for (std::uint32_t r = first; r < end; r += row) {
-    if (InstructionsBlank(s_.image.program, r, row)) continue;
-    if (enhanced_) {
-      // A refused row has been reported and noted; the rest of the unit would
-      // only add to the damage.
-      if (!ExecutiveWriteCodeRow(s_, r, row)) return;
-    } else {
-      WriteCodeRow(s_, QuadSource::kProgram, 0, r, row);
-    }
   }
 }
 
@@ -237,7 +134,7 @@ bool Incremental::Program() {
 
   std::vector<std::uint32_t> differing;
   std::optional<PhaseScope> phase(std::in_place, s_, report::Phase::kComparing);
-  if (!EnterReadMode()) return false;
+  if (!mode_.BeginReads()) return false;
   for (std::size_t i = 0; i < touched.size(); ++i) {
     const std::uint32_t u = touched[i];
     if (!BeginStep(s_, "Comparing:Prg Adr ", static_cast<long>(i),
@@ -246,48 +143,18 @@ bool Incremental::Program() {
     }
     if (Differs(u) >= 0) differing.push_back(u);
   }
-  LeaveReadMode();
+  mode_.EndReads();
   if (differing.empty() || s_.link.lost()) return !s_.link.lost();
   units_written_ = differing.size();
 
-  // Without the executive each unit is erased and written in one step.
-  phase.reset();
-  phase.emplace(s_, enhanced_ ? report::Phase::kErasing : report::Phase::kWriting);
-  EnterIcsp(s_);
-  for (std::size_t i = 0; i < differing.size(); ++i) {
-    const std::uint32_t u = differing[i];
-    const long last = static_cast<long>(differing.size()) - 1;
-    // With the executive the units are programmed after all are erased, so
-    // a stop on request is taken only between whole units of the batch path.
-    if (enhanced_) {
-      ShowStep(s_, "Erasing:Prg Adr ", static_cast<long>(i), last, u * rules_.unit_instructions);
-    } else if (!BeginStep(s_, "Erasing:Prg Adr ", static_cast<long>(i), last,
-                          u * rules_.unit_instructions)) {
-      return false;
-    }
-    EraseUnit(u);
-    if (!enhanced_) WriteUnitRows(u);
-  }
-  ExitIcsp(s_);
-  if (enhanced_) {
-    phase.reset();
-    phase.emplace(s_, report::Phase::kWriting);
-    if (!EnterEnhancedIcsp(s_)) {
-      ExitIcsp(s_);
-      return false;
-    }
-    for (std::size_t i = 0; i < differing.size() && !s_.Ended(); ++i) {
-      ShowStep(s_, "Writing:Prg Adr ", static_cast<long>(i),
-               static_cast<long>(differing.size()) - 1, differing[i] * rules_.unit_instructions);
-      WriteUnitRows(differing[i]);
-    }
-    ExitIcsp(s_);
-  }
+  const UnitRewrite rewrite{differing, rules_.unit_instructions,
+                            [this](std::uint32_t u) { EraseUnit(u); }};
+  if (!mode_.RewriteUnits(rewrite, phase)) return false;
 
   if (!s_.OptionChecked(report::Option::kVerifyAfterWriting)) return true;
   phase.reset();
   phase.emplace(s_, report::Phase::kVerifying);
-  if (!EnterReadMode()) return false;
+  if (!mode_.BeginReads()) return false;
   bool matched = true;
   for (std::size_t i = 0; i < differing.size() && matched; ++i) {
     const std::uint32_t u = differing[i];
@@ -309,7 +176,7 @@ bool Incremental::Program() {
                           whole(&unit_[first]), whole(&s_.image.program[want])});
     }
   }
-  LeaveReadMode();
+  mode_.EndReads();
   return matched && !s_.link.lost();
 }
 
@@ -353,7 +220,7 @@ bool Incremental::Eeprom() {
                      static_cast<long>(touched.size()) - 1, 2 * first)) {
         return;
       }
-      ReadEeprom(first, kEepromRowWords, words);
+      mode_.ReadEepromWords(first, kEepromRowWords, words);
       for (std::uint32_t k = 0; k < kEepromRowWords; ++k) {
         if (words[k] != image[first + k]) out.push_back({first + k, words[k]});
       }
@@ -361,9 +228,9 @@ bool Incremental::Eeprom() {
   };
   std::vector<Found> differing;
   std::optional<PhaseScope> phase(std::in_place, s_, report::Phase::kComparing);
-  if (!EnterReadMode()) return false;
+  if (!mode_.BeginReads()) return false;
   differing_words(differing);
-  LeaveReadMode();
+  mode_.EndReads();
   if (differing.empty() || s_.link.lost()) return !s_.link.lost() && !s_.stopped();
   eeprom_written_ = differing.size();
 
@@ -384,9 +251,9 @@ bool Incremental::Eeprom() {
   std::vector<Found> still;
   phase.reset();
   phase.emplace(s_, report::Phase::kVerifying);
-  if (!EnterReadMode()) return false;
+  if (!mode_.BeginReads()) return false;
   differing_words(still);
-  LeaveReadMode();
+  mode_.EndReads();
   if (s_.link.lost()) return false;
   if (still.empty()) return true;
   // Byte offsets from the start of the EEPROM, as the batch verification shows.

@@ -7,6 +7,7 @@
 
 #include "icsp/executive_check.h"
 #include "icsp/kept_words.h"
+#include "icsp/mode_driver.h"
 #include "icsp/operations.h"
 #include "icsp/primitives.h"
 #include "image/hex_loader.h"
@@ -63,7 +64,7 @@ bool LoadExecutiveFile(Session& session, image::MemoryImage& executive) {
 }
 
 bool PrepareExecutive(Session& session, const image::MemoryImage* executive_file) {
-  if (!session.UsesExecutive()) return true;
+  if (!session.OpenMode().NeedsExecutive()) return true;
   // A failure ends the operation here with its one report (a stop: the
   // operation frame says where it ended).
   auto ended = [&session] {

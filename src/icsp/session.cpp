@@ -1,12 +1,19 @@
 #include "icsp/session.h"
 
 #include "icsp/board_steps.h"
+#include "icsp/mode_driver.h"
 
 namespace quillon::icsp {
 
 Session::Session(link::SerialPort& port, report::Reporter& reporter_in,
                  const report::OptionMarks& options_in)
-    : reporter(reporter_in), options(options_in), link(port, reporter_in) {}
+    : reporter(reporter_in),
+      options(options_in),
+      link(port, reporter_in),
+      executive_driver_(MakeExecutiveDriver(*this)),
+      plain_driver_(MakePlainDriver(*this)) {}
+
+Session::~Session() = default;
 
 ProgrammingMode PlainModeFor(std::uint16_t firmware) {
   // Built-in board letters came after firmware 1.0.
@@ -33,18 +40,17 @@ const BoardSteps& Session::steps() const {
   return StepsFor(firmware_version);
 }
 
-ProgrammingMode Session::Mode() const {
-  return ModeFor(form(), OptionChecked(report::Option::kEnhancedIcsp), firmware_version);
-}
-
-bool Session::UsesExecutive() {
-  if (Mode() == ProgrammingMode::kExecutive) return true;
-  if (OptionChecked(report::Option::kEnhancedIcsp) && !plain_icsp_said_) {
+ModeDriver& Session::OpenMode() {
+  const bool enhanced = OptionChecked(report::Option::kEnhancedIcsp);
+  if (ModeFor(form(), enhanced, firmware_version) == ProgrammingMode::kExecutive) {
+    return *executive_driver_;
+  }
+  if (enhanced && !plain_icsp_said_) {
     plain_icsp_said_ = true;
     reporter.ShowNotice({"No programming executive for this part: plain ICSP is used.",
                          "このPICにはﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞがありません。通常のICSPを使います。"});
   }
-  return false;
+  return *plain_driver_;
 }
 
 void Session::NoteOutcome(Outcome outcome) {

@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -46,6 +47,7 @@ ProgrammingMode ModeFor(const devices::FamilyForm& form, bool enhanced_option,
 // Told when detection has found a part (the GUI selects it in its list and
 // remembers it).
 class BoardSteps;
+class ModeDriver;
 
 class DetectionListener {
  public:
@@ -68,6 +70,9 @@ report::MessagePair LinkFailureMessage();
 class Session {
  public:
   Session(link::SerialPort& port, report::Reporter& reporter, const report::OptionMarks& options);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
 
   report::Reporter& reporter;
   const report::OptionMarks& options;
@@ -100,20 +105,20 @@ class Session {
 
   // Configuration words as last read from the part (entries 0 to 15).
   std::array<std::uint16_t, 16> config_readback{};
-  // Read-back buffers of the engine.
-  image::UnitBuffer verify_buffer{0x80001};
-  std::array<std::uint16_t, 4> scratch_data_quad{};
+  // The executive's last quads as the presence check read them (factory
+  // words from the fifth unit on).
   std::array<std::uint16_t, 16> executive_tail{};
 
   // The selected part's programming rules.
   const devices::FamilyForm& form() const { return devices::Form(device.device); }
-  // The mode of the operation, read anew at every call (the window's option
-  // may change while an operation runs).
-  ProgrammingMode Mode() const;
-  // Mode() is kExecutive. With "Enhanced ICSP" checked on a part without
-  // an executive, the first call of an operation says that plain ICSP is used.
-  bool UsesExecutive();
-
+  // The mode an operation uses from here: the "Enhanced ICSP" option, the
+  // part's form and the firmware decide, read anew at every call (the
+  // window's option may change while an operation runs). With the option
+  // checked on a part without an executive, the first call of an operation
+  // says that plain ICSP is used.
+  ModeDriver& OpenMode();
+  // Plain ICSP, for steps that never use the executive.
+  ModeDriver& PlainMode() { return *plain_driver_; }
   // The plain steps in the board's way (batches or letters, by firmware).
   const BoardSteps& steps() const;
   bool OptionChecked(report::Option option) const { return options.IsChecked(option); }
@@ -154,6 +159,8 @@ class Session {
   // What had been erased and where the kept words are; empty when neither.
   report::MessagePair ErasedNote() const;
 
+  std::unique_ptr<ModeDriver> executive_driver_;
+  std::unique_ptr<ModeDriver> plain_driver_;
   Outcome outcome_ = Outcome::kOk;
   std::string stopped_at_;
   bool plain_icsp_said_ = false;
