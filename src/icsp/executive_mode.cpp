@@ -27,13 +27,6 @@ class ExecutiveDriver final : public ModeDriver {
 
   bool NeedsExecutive() const override { return true; }
   bool Enter() override { return EnterEnhancedIcsp(s_); }
-  bool WriteEeprom() override;
-  bool VerifyProgram(bool held_only) override;
-  bool VerifyEeprom(bool held_only) override;
-  void ReadProgram() override;
-  void ReadEeprom() override;
-  Scan CheckProgram(NotBlankWord& found) override;
-  Scan CheckEeprom(NotBlankWord& found) override;
 
   bool BeginReads() override {
     cached_block_ = -1;
@@ -45,9 +38,179 @@ class ExecutiveDriver final : public ModeDriver {
     ExitIcsp(s_);
     cached_block_ = -1;
   }
-  void ReadCode(std::uint32_t first, std::uint32_t count, std::uint16_t* units) override;
-  void ReadEepromWords(std::uint32_t first, std::uint32_t count, std::uint16_t* words) override;
-  bool RewriteUnits(const UnitRewrite& rewrite, std::optional<PhaseScope>& phase) override;
+
+  bool WriteEeprom() override {
+    const long last = device().eeprom_bytes / 32 - 1;
+    for (long r = 0; r <= last; ++r) {
+      const std::uint32_t first = kEepromRow * static_cast<std::uint32_t>(r);
+      // Word offsets here, byte offsets on the batch path.
+      if (!BeginStep(s_, "Writing:Dat Adr ", r, last, first, EepromBase() + 2 * first)) break;
+      if (WordsBlank(s_.image.eeprom, first, kEepromRow)) continue;
+      s_.link.SendCommand(link::cmd::kExecWriteData);
+      s_.link.SendAddress24(EepromBase() + 2 * first);
+      s_.link.SendWordBlock(
+          std::span<const std::uint16_t>(s_.image.eeprom.data() + first, kEepromRow));
+      s_.link.ReceiveReply(4);
+      s_.link.StoreReplyWords(2);
+      if (!ExecutiveAnswered(s_, link::cmd::kExecWriteData, EepromBase() + 2 * first)) return false;
+    }
+    return true;
+  }
+  bool VerifyProgram(bool held_only) override {
+    // 64-instruction blocks on every family, although dsPIC30F rows are written
+    // 32 at a time.
+    const long last = device().program_words / 64 - 1;
+    const std::vector<std::uint16_t>& expected = s_.image.program;
+    for (long r = 0; r <= last; ++r) {
+      const std::uint32_t address = 128 * static_cast<std::uint32_t>(r);
+      if (!BeginStep(s_, "Verifying:Prg Adr ", r, last, address / 2, address)) return false;
+      if (InstructionsBlank(expected, address / 2, 64)) continue;
+      if (!ExecutiveReadCode(s_, address)) return false;
+      UnpackLinkWords(s_, 16, block_.data());
+      const std::uint16_t* want = expected.data() + address;
+      for (std::uint32_t k = 0; k < 128; ++k) {
+        if (held_only && WholeInstruction(want, k) == 0xFFFFFF) continue;
+        if (block_[k] != want[k]) {
+          const report::Mismatch typed{report::Memory::kProgram, (address + k) & ~1u,
+                                       WholeInstruction(block_.data(), k),
+                                       WholeInstruction(want, k)};
+          return Mismatch(s_, "Prg ", address + k, block_[k], want[k], typed);
+        }
+      }
+    }
+    return true;
+  }
+  bool VerifyEeprom(bool held_only) override {
+    const long last = device().eeprom_bytes / 128 - 1;
+    const std::vector<std::uint16_t>& expected = s_.image.eeprom;
+    for (long b = 0; b <= last; ++b) {
+      const std::uint32_t first = 64 * static_cast<std::uint32_t>(b);
+      if (!BeginStep(s_, "Verifying:Dat Adr ", b, last, first, EepromBase() + 2 * first)) {
+        return false;
+      }
+      if (WordsBlank(expected, first, 64)) continue;
+      if (!ExecutiveReadData(s_, EepromBase() + 2 * first)) return false;
+      for (std::uint32_t k = 0; k < 64; ++k) {
+        const std::uint16_t read = s_.link.words()[k];
+        if (held_only && expected[first + k] == 0xFFFF) continue;
+        // Block addresses are word offsets.
+        if (read != expected[first + k]) {
+          return Mismatch(
+              s_, "Eep ", first + k, read, expected[first + k],
+              {report::Memory::kEeprom, EepromBase() + 2 * (first + k), read, expected[first + k]});
+        }
+      }
+    }
+    return true;
+  }
+  void ReadProgram() override {
+    const long blocks = device().program_words / 64;
+    for (long b = 0; b < blocks; ++b) {
+      // The status shows the block's first instruction number, not its address.
+      if (!BeginStep(s_, "Reading:Prg Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b),
+                     128 * static_cast<std::uint32_t>(b))) {
+        break;
+      }
+      // A refused block is reported; the rest of the image stays blank.
+      if (!ExecutiveReadCode(s_, 128 * static_cast<std::uint32_t>(b))) return;
+      UnpackLinkWords(s_, 16, s_.image.program.data() + 128 * b);
+    }
+  }
+  void ReadEeprom() override {
+    const long blocks = device().eeprom_bytes / 128;
+    for (long b = 0; b < blocks; ++b) {
+      const std::uint32_t at = EepromBase() + 128 * static_cast<std::uint32_t>(b);
+      if (!BeginStep(s_, "Reading:Dat Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b),
+                     at)) {
+        break;
+      }
+      if (!ExecutiveReadData(s_, at)) return;
+      std::copy_n(s_.link.words().begin(), 64, s_.image.eeprom.begin() + 64 * b);
+    }
+  }
+  Scan CheckProgram(NotBlankWord& found) override {
+    const long blocks = device().program_words / 64;
+    for (long b = 0; b < blocks; ++b) {
+      const std::uint32_t address = 128 * static_cast<std::uint32_t>(b);
+      if (!BeginStep(s_, "Checking:Prg Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b),
+                     address)) {
+        return Scan::kIncomplete;
+      }
+      if (!ExecutiveReadCode(s_, address)) return Scan::kIncomplete;
+      UnpackLinkWords(s_, 16, block_.data());
+      for (std::uint32_t i = 0; i < 64; ++i) {
+        const std::uint32_t read = WholeInstruction(block_.data(), 2 * i);
+        // Both halves of an instruction are reported at its even address here.
+        if (block_[2 * i] != 0xFFFF) {
+          found = {address + 2 * i, block_[2 * i], address + 2 * i, read};
+          return Scan::kNotBlank;
+        }
+        if (block_[2 * i + 1] != 0xFF) {
+          found = {address + 2 * i, block_[2 * i + 1], address + 2 * i, read};
+          return Scan::kNotBlank;
+        }
+      }
+    }
+    return Scan::kBlank;
+  }
+  Scan CheckEeprom(NotBlankWord& found) override {
+    const long blocks = device().eeprom_bytes / 128;
+    for (long b = 0; b < blocks; ++b) {
+      const std::uint32_t first_word = 64 * static_cast<std::uint32_t>(b);
+      if (!BeginStep(s_, "Checking:Dat Adr ", b, blocks - 1, first_word,
+                     EepromBase() + 2 * first_word) ||
+          !ExecutiveReadData(s_, EepromBase() + 128 * static_cast<std::uint32_t>(b))) {
+        return Scan::kIncomplete;
+      }
+      for (std::uint32_t k = 0; k < 64; ++k) {
+        const std::uint16_t word = s_.link.words()[k];
+        if (word != 0xFFFF) {
+          found = {first_word + k, word, EepromBase() + 2 * (first_word + k), word};
+          return Scan::kNotBlank;
+        }
+      }
+    }
+    return Scan::kBlank;
+  }
+  void ReadCode(std::uint32_t first, std::uint32_t count, std::uint16_t* units) override {
+    ReadCached(first, count, units, 2, [this](std::uint32_t block) {
+      ExecutiveReadCode(s_, 2 * kBlock * block);
+      UnpackLinkWords(s_, kBlock / 4, block_.data());
+    });
+  }
+  void ReadEepromWords(std::uint32_t first, std::uint32_t count, std::uint16_t* words) override {
+    ReadCached(first, count, words, 1, [this](std::uint32_t block) {
+      ExecutiveReadData(s_, EepromBase() + 2 * kBlock * block);
+      std::copy_n(s_.link.words().begin(), kBlock, block_.begin());
+    });
+  }
+  // Every unit is erased with plain ICSP first, then the executive writes the
+  // rows; a stop on request is taken only before the erase begins.
+  bool RewriteUnits(const UnitRewrite& rewrite, std::optional<PhaseScope>& phase) override {
+    const long last = static_cast<long>(rewrite.units.size()) - 1;
+    phase.reset();
+    phase.emplace(s_, report::Phase::kErasing);
+    EnterIcsp(s_);
+    for (long i = 0; i <= last; ++i) {
+      const std::uint32_t u = rewrite.units[static_cast<std::size_t>(i)];
+      ShowStep(s_, "Erasing:Prg Adr ", i, last, u * rewrite.unit_instructions);
+      rewrite.erase(u);
+    }
+    ExitIcsp(s_);
+    phase.reset();
+    phase.emplace(s_, report::Phase::kWriting);
+    if (!EnterEnhancedIcsp(s_)) {
+      ExitIcsp(s_);
+      return false;
+    }
+    for (long i = 0; i <= last && !s_.Ended(); ++i) {
+      const std::uint32_t u = rewrite.units[static_cast<std::size_t>(i)];
+      ShowStep(s_, "Writing:Prg Adr ", i, last, u * rewrite.unit_instructions);
+      WriteUnitRows(rewrite, u);
+    }
+    ExitIcsp(s_);
+    return true;
+  }
 
  protected:
   void BeginRows() override {}
@@ -78,187 +241,6 @@ class ExecutiveDriver final : public ModeDriver {
   long cached_block_ = -1;
   std::array<std::uint16_t, 2 * kBlock> block_{};
 };
-
-bool ExecutiveDriver::WriteEeprom() {
-  const long last = device().eeprom_bytes / 32 - 1;
-  for (long r = 0; r <= last; ++r) {
-    const std::uint32_t first = kEepromRow * static_cast<std::uint32_t>(r);
-    // Word offsets here, byte offsets on the batch path.
-    if (!BeginStep(s_, "Writing:Dat Adr ", r, last, first, EepromBase() + 2 * first)) break;
-    if (WordsBlank(s_.image.eeprom, first, kEepromRow)) continue;
-    s_.link.SendCommand(link::cmd::kExecWriteData);
-    s_.link.SendAddress24(EepromBase() + 2 * first);
-    s_.link.SendWordBlock(
-        std::span<const std::uint16_t>(s_.image.eeprom.data() + first, kEepromRow));
-    s_.link.ReceiveReply(4);
-    s_.link.StoreReplyWords(2);
-    if (!ExecutiveAnswered(s_, link::cmd::kExecWriteData, EepromBase() + 2 * first)) return false;
-  }
-  return true;
-}
-
-bool ExecutiveDriver::VerifyProgram(bool held_only) {
-  // 64-instruction blocks on every family, although dsPIC30F rows are written
-  // 32 at a time.
-  const long last = device().program_words / 64 - 1;
-  const std::vector<std::uint16_t>& expected = s_.image.program;
-  for (long r = 0; r <= last; ++r) {
-    const std::uint32_t address = 128 * static_cast<std::uint32_t>(r);
-    if (!BeginStep(s_, "Verifying:Prg Adr ", r, last, address / 2, address)) return false;
-    if (InstructionsBlank(expected, address / 2, 64)) continue;
-    if (!ExecutiveReadCode(s_, address)) return false;
-    UnpackLinkWords(s_, 16, block_.data());
-    const std::uint16_t* want = expected.data() + address;
-    for (std::uint32_t k = 0; k < 128; ++k) {
-      if (held_only && WholeInstruction(want, k) == 0xFFFFFF) continue;
-      if (block_[k] != want[k]) {
-        const report::Mismatch typed{report::Memory::kProgram, (address + k) & ~1u,
-                                     WholeInstruction(block_.data(), k), WholeInstruction(want, k)};
-        return Mismatch(s_, "Prg ", address + k, block_[k], want[k], typed);
-      }
-    }
-  }
-  return true;
-}
-
-bool ExecutiveDriver::VerifyEeprom(bool held_only) {
-  const long last = device().eeprom_bytes / 128 - 1;
-  const std::vector<std::uint16_t>& expected = s_.image.eeprom;
-  for (long b = 0; b <= last; ++b) {
-    const std::uint32_t first = 64 * static_cast<std::uint32_t>(b);
-    if (!BeginStep(s_, "Verifying:Dat Adr ", b, last, first, EepromBase() + 2 * first)) {
-      return false;
-    }
-    if (WordsBlank(expected, first, 64)) continue;
-    if (!ExecutiveReadData(s_, EepromBase() + 2 * first)) return false;
-    for (std::uint32_t k = 0; k < 64; ++k) {
-      const std::uint16_t read = s_.link.words()[k];
-      if (held_only && expected[first + k] == 0xFFFF) continue;
-      // Block addresses are word offsets.
-      if (read != expected[first + k]) {
-        return Mismatch(
-            s_, "Eep ", first + k, read, expected[first + k],
-            {report::Memory::kEeprom, EepromBase() + 2 * (first + k), read, expected[first + k]});
-      }
-    }
-  }
-  return true;
-}
-
-void ExecutiveDriver::ReadProgram() {
-  const long blocks = device().program_words / 64;
-  for (long b = 0; b < blocks; ++b) {
-    // The status shows the block's first instruction number, not its address.
-    if (!BeginStep(s_, "Reading:Prg Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b),
-                   128 * static_cast<std::uint32_t>(b))) {
-      break;
-    }
-    // A refused block is reported; the rest of the image stays blank.
-    if (!ExecutiveReadCode(s_, 128 * static_cast<std::uint32_t>(b))) return;
-    UnpackLinkWords(s_, 16, s_.image.program.data() + 128 * b);
-  }
-}
-
-void ExecutiveDriver::ReadEeprom() {
-  const long blocks = device().eeprom_bytes / 128;
-  for (long b = 0; b < blocks; ++b) {
-    const std::uint32_t at = EepromBase() + 128 * static_cast<std::uint32_t>(b);
-    if (!BeginStep(s_, "Reading:Dat Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b), at)) {
-      break;
-    }
-    if (!ExecutiveReadData(s_, at)) return;
-    std::copy_n(s_.link.words().begin(), 64, s_.image.eeprom.begin() + 64 * b);
-  }
-}
-
-Scan ExecutiveDriver::CheckProgram(NotBlankWord& found) {
-  const long blocks = device().program_words / 64;
-  for (long b = 0; b < blocks; ++b) {
-    const std::uint32_t address = 128 * static_cast<std::uint32_t>(b);
-    if (!BeginStep(s_, "Checking:Prg Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b),
-                   address)) {
-      return Scan::kIncomplete;
-    }
-    if (!ExecutiveReadCode(s_, address)) return Scan::kIncomplete;
-    UnpackLinkWords(s_, 16, block_.data());
-    for (std::uint32_t i = 0; i < 64; ++i) {
-      const std::uint32_t read = WholeInstruction(block_.data(), 2 * i);
-      // Both halves of an instruction are reported at its even address here.
-      if (block_[2 * i] != 0xFFFF) {
-        found = {address + 2 * i, block_[2 * i], address + 2 * i, read};
-        return Scan::kNotBlank;
-      }
-      if (block_[2 * i + 1] != 0xFF) {
-        found = {address + 2 * i, block_[2 * i + 1], address + 2 * i, read};
-        return Scan::kNotBlank;
-      }
-    }
-  }
-  return Scan::kBlank;
-}
-
-Scan ExecutiveDriver::CheckEeprom(NotBlankWord& found) {
-  const long blocks = device().eeprom_bytes / 128;
-  for (long b = 0; b < blocks; ++b) {
-    const std::uint32_t first_word = 64 * static_cast<std::uint32_t>(b);
-    if (!BeginStep(s_, "Checking:Dat Adr ", b, blocks - 1, first_word,
-                   EepromBase() + 2 * first_word) ||
-        !ExecutiveReadData(s_, EepromBase() + 128 * static_cast<std::uint32_t>(b))) {
-      return Scan::kIncomplete;
-    }
-    for (std::uint32_t k = 0; k < 64; ++k) {
-      const std::uint16_t word = s_.link.words()[k];
-      if (word != 0xFFFF) {
-        found = {first_word + k, word, EepromBase() + 2 * (first_word + k), word};
-        return Scan::kNotBlank;
-      }
-    }
-  }
-  return Scan::kBlank;
-}
-
-void ExecutiveDriver::ReadCode(std::uint32_t first, std::uint32_t count, std::uint16_t* units) {
-  ReadCached(first, count, units, 2, [this](std::uint32_t block) {
-    ExecutiveReadCode(s_, 2 * kBlock * block);
-    UnpackLinkWords(s_, kBlock / 4, block_.data());
-  });
-}
-
-void ExecutiveDriver::ReadEepromWords(std::uint32_t first, std::uint32_t count,
-                                      std::uint16_t* words) {
-  ReadCached(first, count, words, 1, [this](std::uint32_t block) {
-    ExecutiveReadData(s_, EepromBase() + 2 * kBlock * block);
-    std::copy_n(s_.link.words().begin(), kBlock, block_.begin());
-  });
-}
-
-// Every unit is erased with plain ICSP first, then the executive writes the
-// rows; a stop on request is taken only before the erase begins.
-bool ExecutiveDriver::RewriteUnits(const UnitRewrite& rewrite, std::optional<PhaseScope>& phase) {
-  const long last = static_cast<long>(rewrite.units.size()) - 1;
-  phase.reset();
-  phase.emplace(s_, report::Phase::kErasing);
-  EnterIcsp(s_);
-  for (long i = 0; i <= last; ++i) {
-    const std::uint32_t u = rewrite.units[static_cast<std::size_t>(i)];
-    ShowStep(s_, "Erasing:Prg Adr ", i, last, u * rewrite.unit_instructions);
-    rewrite.erase(u);
-  }
-  ExitIcsp(s_);
-  phase.reset();
-  phase.emplace(s_, report::Phase::kWriting);
-  if (!EnterEnhancedIcsp(s_)) {
-    ExitIcsp(s_);
-    return false;
-  }
-  for (long i = 0; i <= last && !s_.Ended(); ++i) {
-    const std::uint32_t u = rewrite.units[static_cast<std::size_t>(i)];
-    ShowStep(s_, "Writing:Prg Adr ", i, last, u * rewrite.unit_instructions);
-    WriteUnitRows(rewrite, u);
-  }
-  ExitIcsp(s_);
-  return true;
-}
 
 }  // namespace
 

@@ -36,8 +36,6 @@ class ModeDriver {
  public:
   explicit ModeDriver(Session& session) : s_(session) {}
   virtual ~ModeDriver() = default;
-  ModeDriver(const ModeDriver&) = delete;
-  ModeDriver& operator=(const ModeDriver&) = delete;
 
   // The mode runs in a programming executive the part must hold.
   virtual bool NeedsExecutive() const = 0;
@@ -45,18 +43,15 @@ class ModeDriver {
   virtual bool Enter() = 0;
 
   // --- whole memories, each step a place to stop on request ---
-  // The program image's rows that are not blank; false when the executive
-  // refused one.
+  // Writes: the image's rows that are not blank; false when the executive
+  // refused one. Verifies: see verify.h. Reads: into the image, a refused
+  // block leaving the rest blank. Checks: up to the first word not blank.
   bool WriteProgram();
   virtual bool WriteEeprom() = 0;
-  // True when every compared unit matched (see verify.h); `held_only`: only
-  // the words the file holds.
   virtual bool VerifyProgram(bool held_only) = 0;
   virtual bool VerifyEeprom(bool held_only) = 0;
-  // Into the image; a refused block leaves the rest of it blank.
   virtual void ReadProgram() = 0;
   virtual void ReadEeprom() = 0;
-  // Up to the first word that is not blank.
   virtual Scan CheckProgram(NotBlankWord& found) = 0;
   virtual Scan CheckEeprom(NotBlankWord& found) = 0;
 

@@ -6,7 +6,6 @@
 #include <span>
 #include <string>
 
-#include "icsp/board_steps.h"
 #include "image/formats.h"
 #include "link/link.h"
 
@@ -150,14 +149,6 @@ bool ExecutiveWriteCodeRow(Session& session, std::uint32_t first, std::uint32_t 
   return ExecutiveAnswered(session, link::cmd::kExecWriteCode, 2 * first);
 }
 
-void GotoResetVector100(Session& session) {
-  session.steps().GotoResetVector100(session.link);
-}
-
-void GotoResetVector200(Session& session) {
-  session.steps().GotoResetVector200(session.link);
-}
-
 void GotoResetVector(Session& session) {
   if (session.form().reset_vector == devices::kResetVector200) {
     GotoResetVector200(session);
@@ -168,26 +159,6 @@ void GotoResetVector(Session& session) {
 
 void EndAtResetVector(Session& session) {
   if (session.form().self_timed()) GotoResetVector200(session);
-}
-
-void NvmUnlock(Session& session) {
-  session.steps().NvmUnlock(session.link);
-}
-
-void StartNvmWrite(Session& session) {
-  session.steps().StartNvmWrite(session.link);
-}
-
-void TimedNvmWrite(Session& session, int n) {
-  session.steps().TimedNvmWrite(session.link, n);
-}
-
-void PollNvmWrite(Session& session, int n) {
-  session.steps().PollNvmWrite(session.link, n);
-}
-
-void ReadCodeQuad(Session& session) {
-  session.steps().ReadCodeQuad(session.link);
 }
 
 void FetchCodeQuad(Session& session, std::span<std::uint16_t, 8> units) {
@@ -203,14 +174,6 @@ void FetchCodeQuad(Session& session, image::UnitBuffer& memory, std::size_t quad
     std::copy(units.begin(), units.end(), memory.data() + 8 * quad);
 }
 
-void LoadCodeLatches(Session& session) {
-  session.steps().LoadCodeLatches(session.link);
-}
-
-void ReadDataQuad(Session& session) {
-  session.steps().ReadDataQuad(session.link);
-}
-
 void FetchDataQuad(Session& session, std::span<std::uint16_t, 4> words) {
   std::uint16_t w[4] = {};
   session.steps().FetchDataQuad(session.link, w);
@@ -222,10 +185,6 @@ void FetchDataQuad(Session& session, image::UnitBuffer& eeprom, std::size_t quad
   FetchDataQuad(session, words);
   if (4 * quad + 4 <= eeprom.size())
     std::copy(words.begin(), words.end(), eeprom.data() + 4 * quad);
-}
-
-void LoadDataLatches(Session& session) {
-  session.steps().LoadDataLatches(session.link);
 }
 
 void SetTablePointer(Session& session, std::uint32_t address, unsigned n) {

@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <span>
 
+#include "icsp/board_steps.h"
 #include "icsp/session.h"
 
 namespace quillon::icsp {
@@ -103,42 +104,49 @@ void AppendWords(link::Link& link, std::initializer_list<std::uint32_t> words);
 // Appends MOV #value, W10; MOV W10, NVMCON.
 void LoadNvmcon(Session& session, std::uint32_t value);
 
-// --- Steps ---
-void GotoResetVector100(Session& session);
-void GotoResetVector200(Session& session);
-// The form for the selected part's family.
+// --- Steps, in the board's way for the session's firmware (see BoardSteps) ---
+inline void GotoResetVector100(Session& s) {
+  s.steps().GotoResetVector100(s.link);
+}
+inline void GotoResetVector200(Session& s) {
+  s.steps().GotoResetVector200(s.link);
+}
+inline void NvmUnlock(Session& s) {
+  s.steps().NvmUnlock(s.link);
+}
+inline void StartNvmWrite(Session& s) {
+  s.steps().StartNvmWrite(s.link);
+}
+inline void TimedNvmWrite(Session& s, int n) {
+  s.steps().TimedNvmWrite(s.link, n);
+}
+inline void PollNvmWrite(Session& s, int n) {
+  s.steps().PollNvmWrite(s.link, n);
+}
+inline void ReadCodeQuad(Session& s) {
+  s.steps().ReadCodeQuad(s.link);
+}
+inline void LoadCodeLatches(Session& s) {
+  s.steps().LoadCodeLatches(s.link);
+}
+inline void ReadDataQuad(Session& s) {
+  s.steps().ReadDataQuad(s.link);
+}
+inline void LoadDataLatches(Session& s) {
+  s.steps().LoadDataLatches(s.link);
+}
+// W0..W5 unpacked into `units`, or into quad `quad` of an image memory
+// (nothing past its end).
+void FetchCodeQuad(Session& session, std::span<std::uint16_t, 8> units);
+void FetchCodeQuad(Session& session, image::UnitBuffer& memory, std::size_t quad);
+// W0..W3 into `words` or quad `quad` of the EEPROM image.
+void FetchDataQuad(Session& session, std::span<std::uint16_t, 4> words);
+void FetchDataQuad(Session& session, image::UnitBuffer& eeprom, std::size_t quad);
+
+// The reset vector of the selected part's family.
 void GotoResetVector(Session& session);
 // The extra reset-vector exit the self-timed forms end their read loops with.
 void EndAtResetVector(Session& session);
-
-// NVMKEY unlock (dsPIC30F). Left pending in batch mode; in letter mode 'u'
-// goes out at once, ahead of anything pending.
-void NvmUnlock(Session& session);
-// Sets WR and lets the part time the write itself (dsPIC33F/PIC24).
-void StartNvmWrite(Session& session);
-// Sets WR, waits n + 1 times, leaves the WR clear pending (dsPIC30F).
-void TimedNvmWrite(Session& session, int n);
-// n waits, then polls WR through VISI, at most 101 times (dsPIC33F/PIC24).
-void PollNvmWrite(Session& session, int n);
-
-// Reads the quad at TBLPAG:W6 into W0..W5 (packed) and advances W6 by 8.
-void ReadCodeQuad(Session& session);
-// Brings W0..W5 to the host and unpacks them into `units`, or into quad
-// `quad` of an image memory (nothing past its end).
-void FetchCodeQuad(Session& session, std::span<std::uint16_t, 8> units);
-void FetchCodeQuad(Session& session, image::UnitBuffer& memory, std::size_t quad);
-// Writes W0..W5 (packed) into the latches at TBLPAG:W7 and advances W7 by 8.
-void LoadCodeLatches(Session& session);
-
-// Reads four EEPROM words at TBLPAG:W6 into W0..W3. Never sends in batch mode;
-// in letter mode its letter goes out without sending the pending batch.
-void ReadDataQuad(Session& session);
-// Brings W0..W3 to the host, into `words` or quad `quad` of the EEPROM
-// image. The last NOP stays pending in batch mode.
-void FetchDataQuad(Session& session, std::span<std::uint16_t, 4> words);
-void FetchDataQuad(Session& session, image::UnitBuffer& eeprom, std::size_t quad);
-// Writes W0..W3 into the EEPROM latches at TBLPAG:W7 and advances W7 by 8.
-void LoadDataLatches(Session& session);
 
 // Appends the loads of TBLPAG and Wn (6 for reading, 7 for writing) with a
 // program address. Nothing is sent.

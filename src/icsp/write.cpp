@@ -1,8 +1,5 @@
 // Write: program (or executive) memory, data EEPROM, the optional
 // verification, then the configuration words the file supplied.
-#include <algorithm>
-#include <array>
-#include <span>
 #include <string>
 
 #include "icsp/config_write.h"
