@@ -103,9 +103,9 @@ struct Bench {
         session(port, reporter, options),
         mode_(mode) {
     options.enhanced_icsp = mode.enhanced;
-    session.firmware_version = mode.firmware;
-    session.executive_dir = QUILLON_SOURCE_DIR "/examples/executive";
-    devices::SelectDevice(session.device, device, reporter);
+    session.set_firmware_version(mode.firmware);
+    session.set_executive_dir(QUILLON_SOURCE_DIR "/examples/executive");
+    devices::SelectDevice(session.device(), device, reporter);
   }
 
   Row Measure(const std::string& op, double payload, const std::function<void()>& steps) {
@@ -117,7 +117,7 @@ struct Bench {
     const double total = ThreadCpu() - t;
     const sim::Stats after = sim.board().stats();
     Row row{op,
-            std::string(session.device.device.name),
+            std::string(session.device().device.name),
             mode_.name,
             {},
             payload,
@@ -188,13 +188,13 @@ void ReadRange(icsp::Session& s, std::int32_t count) {
 void FullWrite(Bench& b, const image::MemoryImage& file) {
   icsp::BulkErase(b.session);
   icsp::PrepareExecutive(b.session);
-  b.session.image = file;
+  b.session.image() = file;
   icsp::WriteDevice(b.session);
 }
 
 void IncrementalWrite(Bench& b, const image::MemoryImage& file) {
   icsp::PrepareExecutive(b.session);
-  b.session.image = file;
+  b.session.image() = file;
   icsp::WriteDeviceIncremental(b.session);
 }
 
@@ -204,9 +204,9 @@ std::vector<Row> PartRows(const std::string& device, const Mode& mode) {
   std::filesystem::create_directories(out);
   {
     Bench b(device, mode);
-    const devices::DeviceRecord& d = b.session.device.device;
+    const devices::DeviceRecord& d = b.session.device().device;
     const double p = d.program_words, e = d.eeprom_bytes / 2.0;
-    const image::MemoryImage file = RandomImage(b.session.device, d.program_words, 1, true);
+    const image::MemoryImage file = RandomImage(b.session.device(), d.program_words, 1, true);
     rows.push_back(b.Measure("erase", 0, [&] { icsp::BulkErase(b.session); }));
     rows.push_back(b.Measure("check", 3 * p + 2 * e, [&] {
       if (icsp::PrepareExecutive(b.session)) icsp::BlankCheck(b.session);
@@ -239,7 +239,7 @@ std::vector<Row> PartRows(const std::string& device, const Mode& mode) {
   };
   for (const Case& c : cases) {
     Bench b(device, mode);
-    const image::MemoryImage base = RandomImage(b.session.device, words, 2, false);
+    const image::MemoryImage base = RandomImage(b.session.device(), words, 2, false);
     if (std::string(c.op) == "write 64K") {
       rows.push_back(b.Measure(c.op, c.payload, [&] { FullWrite(b, base); }));
       continue;

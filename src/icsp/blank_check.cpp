@@ -13,7 +13,7 @@ namespace {
 
 class BlankChecker {
  public:
-  explicit BlankChecker(Session& session) : s_(session), device_(session.device.device) {}
+  explicit BlankChecker(Session& session) : s_(session), device_(session.device().device) {}
 
   void Run();
 
@@ -34,15 +34,15 @@ class BlankChecker {
 
 Scan BlankChecker::NotBlank(bool eeprom, const NotBlankWord& found) {
   // With the link gone the buffers hold stale bytes, not the part's contents.
-  if (s_.link.lost()) return Scan::kIncomplete;
-  s_.reporter.sink().ReportMismatch({eeprom ? report::Memory::kEeprom : report::Memory::kProgram,
-                                     found.address, found.read, eeprom ? 0xFFFFu : 0xFFFFFFu,
-                                     report::Comparison::kBlankCheck});
+  if (s_.link().lost()) return Scan::kIncomplete;
+  s_.reporter().sink().ReportMismatch({eeprom ? report::Memory::kEeprom : report::Memory::kProgram,
+                                       found.address, found.read, eeprom ? 0xFFFFu : 0xFFFFFFu,
+                                       report::Comparison::kBlankCheck});
   const std::string detail = std::string(report::kLineBreak) + (eeprom ? "Eep:" : "Adr:") +
                              image::Hex4(found.shown) + " Dat:" + image::Hex4(found.value) +
                              config_text_;
   s_.NoteOutcome(Outcome::kProblem);
-  s_.reporter.ReportError(report::MessagePair{"Not blank!", "ブランクではありません。"} + detail);
+  s_.reporter().ReportError(report::MessagePair{"Not blank!", "ブランクではありません。"} + detail);
   return Scan::kNotBlank;
 }
 
@@ -60,15 +60,15 @@ Scan BlankChecker::CheckRegion(bool eeprom) {
 }
 
 void BlankChecker::Run() {
-  const std::string start = image::TimeOfDay(s_.reporter.clock());
+  const std::string start = image::TimeOfDay(s_.reporter().clock());
   if (!s_.ContinueAt("Checking:Prg Adr 0000")) return;
   EnterIcsp(s_);
   if (s_.OpenMode().NeedsExecutive()) {
     executive_ = CheckExecutive(s_);
     if (!executive_ && !s_.Ended()) {
-      s_.reporter.ShowNotice({"No programming executive in the part: checked with plain ICSP.",
-                              "ﾃﾞﾊﾞｲｽにﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞがないため、通常のICSPで"
-                              "ﾁｪｯｸします。"});
+      s_.reporter().ShowNotice({"No programming executive in the part: checked with plain ICSP.",
+                                "ﾃﾞﾊﾞｲｽにﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞがないため、通常のICSPで"
+                                "ﾁｪｯｸします。"});
     }
   }
   ReadConfigWords(s_);
@@ -81,7 +81,7 @@ void BlankChecker::Run() {
   if (result == Scan::kNotBlank) return;
 
   const std::string tail = config_text_ + std::string(report::kLineBreak) + "Time=" +
-                           image::ElapsedTime(start, image::TimeOfDay(s_.reporter.clock()));
+                           image::ElapsedTime(start, image::TimeOfDay(s_.reporter().clock()));
   s_.FinishWith(report::MessagePair{"Checking Successful!", "Checking 成功!"} + tail);
 }
 

@@ -45,13 +45,13 @@ class ExecutiveDriver final : public ModeDriver {
       const std::uint32_t first = kEepromRow * static_cast<std::uint32_t>(r);
       // Word offsets here, byte offsets on the batch path.
       if (!BeginStep(s_, "Writing:Dat Adr ", r, last, first, EepromBase() + 2 * first)) break;
-      if (WordsBlank(s_.image.eeprom, first, kEepromRow)) continue;
-      s_.link.SendCommand(link::cmd::kExecWriteData);
-      s_.link.SendAddress24(EepromBase() + 2 * first);
-      s_.link.SendWordBlock(
-          std::span<const std::uint16_t>(s_.image.eeprom.data() + first, kEepromRow));
-      s_.link.ReceiveReply(4);
-      s_.link.StoreReplyWords(2);
+      if (WordsBlank(s_.image().eeprom, first, kEepromRow)) continue;
+      s_.link().SendCommand(link::cmd::kExecWriteData);
+      s_.link().SendAddress24(EepromBase() + 2 * first);
+      s_.link().SendWordBlock(
+          std::span<const std::uint16_t>(s_.image().eeprom.data() + first, kEepromRow));
+      s_.link().ReceiveReply(4);
+      s_.link().StoreReplyWords(2);
       if (!ExecutiveAnswered(s_, link::cmd::kExecWriteData, EepromBase() + 2 * first)) return false;
     }
     return true;
@@ -60,7 +60,7 @@ class ExecutiveDriver final : public ModeDriver {
     // 64-instruction blocks on every family, although dsPIC30F rows are written
     // 32 at a time.
     const long last = device().program_words / 64 - 1;
-    const std::vector<std::uint16_t>& expected = s_.image.program;
+    const std::vector<std::uint16_t>& expected = s_.image().program;
     for (long r = 0; r <= last; ++r) {
       const std::uint32_t address = 128 * static_cast<std::uint32_t>(r);
       if (!BeginStep(s_, "Verifying:Prg Adr ", r, last, address / 2, address)) return false;
@@ -82,7 +82,7 @@ class ExecutiveDriver final : public ModeDriver {
   }
   bool VerifyEeprom(bool held_only) override {
     const long last = device().eeprom_bytes / 128 - 1;
-    const std::vector<std::uint16_t>& expected = s_.image.eeprom;
+    const std::vector<std::uint16_t>& expected = s_.image().eeprom;
     for (long b = 0; b <= last; ++b) {
       const std::uint32_t first = 64 * static_cast<std::uint32_t>(b);
       if (!BeginStep(s_, "Verifying:Dat Adr ", b, last, first, EepromBase() + 2 * first)) {
@@ -91,7 +91,7 @@ class ExecutiveDriver final : public ModeDriver {
       if (WordsBlank(expected, first, 64)) continue;
       if (!ExecutiveReadData(s_, EepromBase() + 2 * first)) return false;
       for (std::uint32_t k = 0; k < 64; ++k) {
-        const std::uint16_t read = s_.link.words()[k];
+        const std::uint16_t read = s_.link().words()[k];
         if (held_only && expected[first + k] == 0xFFFF) continue;
         // Block addresses are word offsets.
         if (read != expected[first + k]) {
@@ -113,7 +113,7 @@ class ExecutiveDriver final : public ModeDriver {
       }
       // A refused block is reported; the rest of the image stays blank.
       if (!ExecutiveReadCode(s_, 128 * static_cast<std::uint32_t>(b))) return;
-      UnpackLinkWords(s_, 16, s_.image.program.data() + 128 * b);
+      UnpackLinkWords(s_, 16, s_.image().program.data() + 128 * b);
     }
   }
   void ReadEeprom() override {
@@ -125,7 +125,7 @@ class ExecutiveDriver final : public ModeDriver {
         break;
       }
       if (!ExecutiveReadData(s_, at)) return;
-      std::copy_n(s_.link.words().begin(), 64, s_.image.eeprom.begin() + 64 * b);
+      std::copy_n(s_.link().words().begin(), 64, s_.image().eeprom.begin() + 64 * b);
     }
   }
   Scan CheckProgram(NotBlankWord& found) override {
@@ -163,7 +163,7 @@ class ExecutiveDriver final : public ModeDriver {
         return Scan::kIncomplete;
       }
       for (std::uint32_t k = 0; k < 64; ++k) {
-        const std::uint16_t word = s_.link.words()[k];
+        const std::uint16_t word = s_.link().words()[k];
         if (word != 0xFFFF) {
           found = {first_word + k, word, EepromBase() + 2 * (first_word + k), word};
           return Scan::kNotBlank;
@@ -181,7 +181,7 @@ class ExecutiveDriver final : public ModeDriver {
   void ReadEepromWords(std::uint32_t first, std::uint32_t count, std::uint16_t* words) override {
     ReadCached(first, count, words, 1, [this](std::uint32_t block) {
       ExecutiveReadData(s_, EepromBase() + 2 * kBlock * block);
-      std::copy_n(s_.link.words().begin(), kBlock, block_.begin());
+      std::copy_n(s_.link().words().begin(), kBlock, block_.begin());
     });
   }
   // Every unit is erased with plain ICSP first, then the executive writes the

@@ -14,8 +14,8 @@ constexpr std::uint32_t kPageOffsets[] = {0x0000, 0x0400};
 void WriteExecutiveRows(Session& session, const devices::ExecutiveForm& extent) {
   LoadNvmcon(session, session.form().nvm.row_program);
   SetTablePointer(session, kExecutiveBase, 7);
-  session.link.AppendInstruction(kNop);
-  session.link.SendBatch();
+  session.link().AppendInstruction(kNop);
+  session.link().SendBatch();
   const std::uint32_t row = static_cast<std::uint32_t>(extent.row_instructions);
   for (int r = 0; r < extent.write_rows; ++r) {
     const std::uint32_t first = row * static_cast<std::uint32_t>(r);
@@ -38,12 +38,13 @@ void WriteExecutiveTimed(Session& session, const devices::ExecutiveForm& extent)
 void WriteExecutiveSelfTimed(Session& session, const devices::ExecutiveForm& extent) {
   GotoResetVector200(session);
   LoadNvmcon(session, session.form().nvm.page_erase);
-  session.link.SendBatch();
+  session.link().SendBatch();
   // A page erase works on the address of the last table write; without one
   // it would erase page 0 of program memory and leave the executive in place.
   for (int i = 0; i < 4; ++i) {
-    AppendWords(session.link, {MoveLiteral(kExecutivePage, 0), session.device.load_table_pointer,
-                               MoveLiteral(kPageOffsets[i % 2], 0), kTblwtlW0ToW0, kNop, kNop});
+    AppendWords(session.link(),
+                {MoveLiteral(kExecutivePage, 0), session.device().load_table_pointer,
+                 MoveLiteral(kPageOffsets[i % 2], 0), kTblwtlW0ToW0, kNop, kNop});
     StartNvmWrite(session);
     PollNvmWrite(session, 10);
   }
@@ -65,7 +66,7 @@ void WriteExecutive(Session& session) {
 bool VerifyExecutive(Session& session) {
   const devices::ExecutiveForm& extent = session.form().executive;
   if (!extent.present) return false;
-  return VerifyCodeQuads(session, kExecutiveBase, session.image.executive, extent.last_quad,
+  return VerifyCodeQuads(session, kExecutiveBase, session.image().executive, extent.last_quad,
                          "Verifying:Exe Adr ", "Exe ");
 }
 

@@ -31,12 +31,12 @@ class Incremental {
  public:
   explicit Incremental(Session& session)
       : s_(session),
-        device_(session.device.device),
-        rules_(EraseUnitRulesFor(session.device.device)),
+        device_(session.device().device),
+        rules_(EraseUnitRulesFor(session.device().device)),
         mode_(session.OpenMode()) {}
 
   bool Protected() const {
-    const std::uint16_t v = s_.config_readback[rules_.protection_entry];
+    const std::uint16_t v = s_.config_readback()[rules_.protection_entry];
     return (v & rules_.protection_bits) != rules_.protection_bits;
   }
   void PlaceFlashConfigWords();
@@ -77,12 +77,12 @@ class Incremental {
 // word write of a full write would leave it (upper byte unprogrammed).
 void Incremental::PlaceFlashConfigWords() {
   if (rules_.config_registers != 0) return;
-  std::vector<std::uint16_t>& program = s_.image.program;
+  std::vector<std::uint16_t>& program = s_.image().program;
   for (int k = 0; k < 2; ++k) {
-    if (!s_.image.config_present[static_cast<std::size_t>(k)]) continue;
+    if (!s_.image().config_present[static_cast<std::size_t>(k)]) continue;
     const auto a = static_cast<std::size_t>(devices::FlashConfigAddress(device_, k));
     if (image::InstructionAt(program, a / 2) != 0xFFFFFF) continue;
-    program[a] = s_.image.config[static_cast<std::size_t>(k)];
+    program[a] = s_.image().config[static_cast<std::size_t>(k)];
     program[a + 1] = 0x00FF;
   }
 }
@@ -92,7 +92,7 @@ long Incremental::Differs(std::uint32_t unit) {
   const std::uint32_t count = UnitLength(unit);
   unit_.resize(2 * count);
   mode_.ReadCode(first, count, unit_.data());
-  const std::uint16_t* expected = s_.image.program.data() + 2 * first;
+  const std::uint16_t* expected = s_.image().program.data() + 2 * first;
   for (std::uint32_t k = 0; k < 2 * count; ++k) {
     if (unit_[k] != expected[k]) return static_cast<long>(2 * first + k);
   }
@@ -105,15 +105,15 @@ void Incremental::EraseUnit(std::uint32_t unit) {
   const std::uint32_t address = 2 * unit * rules_.unit_instructions;
   GotoResetVector(s_);
   LoadNvmcon(s_, rules_.erase_nvmcon);
-  AppendWords(s_.link, {MoveLiteral(address >> 16, 0), s_.device.load_table_pointer,
-                        MoveLiteral(address & 0xFFFF, 0), kTblwtlW0ToW0, kNop, kNop});
+  AppendWords(s_.link(), {MoveLiteral(address >> 16, 0), s_.device().load_table_pointer,
+                          MoveLiteral(address & 0xFFFF, 0), kTblwtlW0ToW0, kNop, kNop});
   if (rules_.timed_erase) {
     FinishNvmWrite(s_, 100);  // an erase: up to 200 ms before WR may clear
   } else {
     StartNvmWrite(s_);
     // A page erase takes up to 40 ms. The board's long-poll letter would wait
     // 200 ms, so the waits are made here and only the polling is left to it.
-    for (int i = 0; i < 20; ++i) Wait(s_.link);
+    for (int i = 0; i < 20; ++i) Wait(s_.link());
     PollNvmWrite(s_, 1);
     GotoResetVector200(s_);
   }
@@ -125,7 +125,7 @@ bool Incremental::Program() {
       rules_.unit_instructions;
   std::vector<std::uint32_t> touched;
   for (std::uint32_t u = 0; u < units; ++u) {
-    if (!InstructionsBlank(s_.image.program, u * rules_.unit_instructions, UnitLength(u))) {
+    if (!InstructionsBlank(s_.image().program, u * rules_.unit_instructions, UnitLength(u))) {
       touched.push_back(u);
     }
   }
@@ -144,7 +144,7 @@ bool Incremental::Program() {
     if (Differs(u) >= 0) differing.push_back(u);
   }
   mode_.EndReads();
-  if (differing.empty() || s_.link.lost()) return !s_.link.lost();
+  if (differing.empty() || s_.link().lost()) return !s_.link().lost();
   units_written_ = differing.size();
 
   const UnitRewrite rewrite{differing, rules_.unit_instructions,
@@ -171,13 +171,13 @@ bool Incremental::Program() {
         return u[0] | static_cast<std::uint32_t>(u[1] & 0xFF) << 16;
       };
       matched = Mismatch(s_, "Prg ", static_cast<std::uint32_t>(at), unit_[k],
-                         s_.image.program[static_cast<std::size_t>(at)],
+                         s_.image().program[static_cast<std::size_t>(at)],
                          {report::Memory::kProgram, static_cast<std::uint32_t>(want),
-                          whole(&unit_[first]), whole(&s_.image.program[want])});
+                          whole(&unit_[first]), whole(&s_.image().program[want])});
     }
   }
   mode_.EndReads();
-  return matched && !s_.link.lost();
+  return matched && !s_.link().lost();
 }
 
 void Incremental::RewriteEepromWord(std::uint32_t word, std::uint16_t value) {
@@ -191,7 +191,7 @@ void Incremental::RewriteEepromWord(std::uint32_t word, std::uint16_t value) {
     GotoResetVector(s_);
     LoadNvmcon(s_, erasing ? rules_.eeprom_word_erase : rules_.eeprom_word_write);
     SetTablePointer(s_, address, 7);
-    AppendWords(s_.link, {MoveLiteral(value, 6), kTblwtlW6ToW7, kNop, kNop});
+    AppendWords(s_.link(), {MoveLiteral(value, 6), kTblwtlW6ToW7, kNop, kNop});
     FinishNvmWrite(s_, erasing ? 100 : 1);
   }
 }
@@ -200,7 +200,7 @@ void Incremental::RewriteEepromWord(std::uint32_t word, std::uint16_t value) {
 // word that differs is rewritten (words the file does not give are erased).
 bool Incremental::Eeprom() {
   if (device_.eeprom_bytes <= 0) return true;
-  const std::vector<std::uint16_t>& image = s_.image.eeprom;
+  const std::vector<std::uint16_t>& image = s_.image().eeprom;
   const auto rows = static_cast<std::uint32_t>(device_.eeprom_bytes) / 2 / kEepromRowWords;
   std::vector<std::uint32_t> touched;
   for (std::uint32_t r = 0; r < rows; ++r) {
@@ -231,7 +231,7 @@ bool Incremental::Eeprom() {
   if (!mode_.BeginReads()) return false;
   differing_words(differing);
   mode_.EndReads();
-  if (differing.empty() || s_.link.lost()) return !s_.link.lost() && !s_.stopped();
+  if (differing.empty() || s_.link().lost()) return !s_.link().lost() && !s_.stopped();
   eeprom_written_ = differing.size();
 
   phase.reset();
@@ -254,10 +254,11 @@ bool Incremental::Eeprom() {
   if (!mode_.BeginReads()) return false;
   differing_words(still);
   mode_.EndReads();
-  if (s_.link.lost()) return false;
+  if (s_.link().lost()) return false;
   if (still.empty()) return true;
   // Byte offsets from the start of the EEPROM, as the batch verification shows.
-  const std::uint32_t base = kEepromEnd - static_cast<std::uint32_t>(s_.device.device.eeprom_bytes);
+  const std::uint32_t base =
+      kEepromEnd - static_cast<std::uint32_t>(s_.device().device.eeprom_bytes);
   return Mismatch(s_, "Eep ", 2 * still.front().word, still.front().read, image[still.front().word],
                   {report::Memory::kEeprom, base + 2 * still.front().word, still.front().read,
                    image[still.front().word]});
@@ -266,10 +267,10 @@ bool Incremental::Eeprom() {
 void Incremental::Config() {
   for (int k = 0; k < rules_.config_registers; ++k) {
     const auto i = static_cast<std::size_t>(k);
-    if (!s_.image.config_present[i]) continue;
-    if (((s_.config_readback[i] ^ s_.image.config[i]) & rules_.config_mask) == 0) continue;
-    s_.reporter.ShowStatus("Writing:Configuration");
-    s_.config_readback[i] = s_.image.config[i];
+    if (!s_.image().config_present[i]) continue;
+    if (((s_.config_readback()[i] ^ s_.image().config[i]) & rules_.config_mask) == 0) continue;
+    s_.reporter().ShowStatus("Writing:Configuration");
+    s_.config_readback()[i] = s_.image().config[i];
     EnterIcsp(s_);
     WriteConfigWord(s_, k);
     ExitIcsp(s_);
@@ -280,12 +281,12 @@ void Incremental::Config() {
 void Incremental::Finish(const std::string& start) {
   const std::string br(report::kLineBreak);
   const std::string time =
-      br + "Time=" + image::ElapsedTime(start, image::TimeOfDay(s_.reporter.clock()));
+      br + "Time=" + image::ElapsedTime(start, image::TimeOfDay(s_.reporter().clock()));
   const std::string compared = std::to_string(units_compared_) + " " +
                                std::string(rules_.unit_name) + (units_compared_ == 1 ? "" : "s");
   const std::string compared_ja =
       std::string(rules_.unit_name_ja) + " " + std::to_string(units_compared_) + " 個を比較";
-  s_.incremental_tally = IncrementalTally{
+  s_.incremental_tally() = IncrementalTally{
       rules_.unit_name, static_cast<long>(units_compared_), static_cast<long>(units_written_),
       static_cast<long>(eeprom_written_), static_cast<long>(config_written_)};
   if (units_written_ + eeprom_written_ + config_written_ == 0) {
@@ -310,27 +311,27 @@ void Incremental::Finish(const std::string& start) {
 
 IncrementalResult WriteDeviceIncremental(Session& session) {
   // An executive file goes into executive memory as a whole, as ever.
-  if (session.image.executive_present) {
+  if (session.image().executive_present) {
     WriteDevice(session);
     return IncrementalResult::kFinished;
   }
-  const std::string start = image::TimeOfDay(session.reporter.clock());
-  session.incremental_tally.reset();
+  const std::string start = image::TimeOfDay(session.reporter().clock());
+  session.incremental_tally().reset();
   Incremental incremental(session);
   EnterIcsp(session);
   ReadConfigWords(session);
   ExitIcsp(session);
-  if (session.link.failed()) {
+  if (session.link().failed()) {
     session.ReportLinkFailure();
     return IncrementalResult::kFinished;
   }
   if (incremental.Protected()) {
-    session.reporter.ShowNotice(ProtectedMessage());
+    session.reporter().ShowNotice(ProtectedMessage());
     return IncrementalResult::kProtected;
   }
   incremental.PlaceFlashConfigWords();
   if (!incremental.Program() || !incremental.Eeprom()) {
-    if (session.link.failed()) session.ReportLinkFailure();
+    if (session.link().failed()) session.ReportLinkFailure();
     return IncrementalResult::kFinished;
   }
   incremental.Config();

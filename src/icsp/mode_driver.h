@@ -77,7 +77,7 @@ class ModeDriver {
   // The rows of erase unit `unit` that are not blank.
   void WriteUnitRows(const UnitRewrite& rewrite, std::uint32_t unit);
 
-  const devices::DeviceRecord& device() const { return s_.device.device; }
+  const devices::DeviceRecord& device() const { return s_.device().device; }
   std::uint32_t EepromBase() const {
     return 0x800000u - static_cast<std::uint32_t>(device().eeprom_bytes);
   }

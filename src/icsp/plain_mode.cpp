@@ -23,11 +23,11 @@ class PlainDriver final : public ModeDriver {
     return true;
   }
   bool VerifyProgram(bool held_only) override {
-    return VerifyCodeQuads(s_, 0, s_.image.program, device().program_words / 4 - 1,
+    return VerifyCodeQuads(s_, 0, s_.image().program, device().program_words / 4 - 1,
                            "Verifying:Prg Adr ", "Prg ", held_only);
   }
   void ReadProgram() override {
-    ReadCodeQuads(s_, 0, device().program_words / 4, s_.image.program, "Reading:Prg Adr ");
+    ReadCodeQuads(s_, 0, device().program_words / 4, s_.image().program, "Reading:Prg Adr ");
   }
 
   bool BeginReads() override {
@@ -46,7 +46,7 @@ class PlainDriver final : public ModeDriver {
       return true;
     }
     const long last = device().eeprom_bytes / 32 - 1;
-    const std::vector<std::uint16_t>& eeprom = s_.image.eeprom;
+    const std::vector<std::uint16_t>& eeprom = s_.image().eeprom;
     GotoResetVector100(s_);
     for (long r = 0; r <= last; ++r) {
       const std::uint32_t first = kEepromRowWords * static_cast<std::uint32_t>(r);
@@ -56,9 +56,9 @@ class PlainDriver final : public ModeDriver {
       SetTablePointer(s_, EepromBase() + 2 * first, 7);
       for (std::uint32_t g = 0; g < 4; ++g) {
         for (unsigned i = 0; i < 4; ++i) {
-          s_.link.AppendInstruction(MoveLiteral(eeprom[first + 4 * g + i], i));
+          s_.link().AppendInstruction(MoveLiteral(eeprom[first + 4 * g + i], i));
         }
-        s_.link.SendBatch();
+        s_.link().SendBatch();
         LoadDataLatches(s_);
       }
       NvmUnlock(s_);
@@ -69,17 +69,17 @@ class PlainDriver final : public ModeDriver {
   }
   bool VerifyEeprom(bool held_only) override {
     const long last = device().eeprom_bytes / 8 - 1;
-    const std::vector<std::uint16_t>& expected = s_.image.eeprom;
+    const std::vector<std::uint16_t>& expected = s_.image().eeprom;
     GotoResetVector(s_);
     SetTablePointer(s_, EepromBase(), 6);
-    s_.link.SendBatch();
+    s_.link().SendBatch();
     for (long q = 0; q <= last; ++q) {
       const std::uint32_t offset = 8 * static_cast<std::uint32_t>(q);
       if (!BeginStep(s_, "Verifying:Dat Adr ", q, last, offset, EepromBase() + offset))
         return false;
       if (WordsBlank(expected, 4 * static_cast<std::size_t>(q), 4)) continue;
       SetTablePointer(s_, EepromBase() + offset, 6);
-      s_.link.SendBatch();
+      s_.link().SendBatch();
       ReadDataQuad(s_);
       FetchDataQuad(s_, data_quad_);
       GotoResetVector(s_);
@@ -101,12 +101,12 @@ class PlainDriver final : public ModeDriver {
     // The table reads advance W6 from quad to quad, so it is set only once.
     GotoResetVector(s_);
     SetTablePointer(s_, EepromBase(), 6);
-    s_.link.SendBatch();
+    s_.link().SendBatch();
     for (long r = 0; r < steps; ++r) {
       const std::uint32_t offset = 8 * static_cast<std::uint32_t>(r);
       if (!BeginStep(s_, "Reading:Dat Adr ", r, steps - 1, offset, EepromBase() + offset)) break;
       ReadDataQuad(s_);
-      FetchDataQuad(s_, s_.image.eeprom, static_cast<std::size_t>(r));
+      FetchDataQuad(s_, s_.image().eeprom, static_cast<std::size_t>(r));
       GotoResetVector(s_);
     }
   }
@@ -114,15 +114,15 @@ class PlainDriver final : public ModeDriver {
     const long groups = device().program_words / 4;
     GotoResetVector(s_);
     SetTablePointer(s_, 0, 6);
-    s_.link.SendBatch();
+    s_.link().SendBatch();
     for (long g = 0; g < groups; ++g) {
       const std::uint32_t address = 8 * static_cast<std::uint32_t>(g);
       if (!BeginStep(s_, "Checking:Prg Adr ", g, groups - 1, address)) return Scan::kIncomplete;
       SetTablePointer(s_, address, 6);
       ReadCodeQuad(s_);
-      FetchCodeQuad(s_, s_.image.program, static_cast<std::size_t>(g));
+      FetchCodeQuad(s_, s_.image().program, static_cast<std::size_t>(g));
       GotoResetVector(s_);
-      const std::uint16_t* units = s_.image.program.data() + address;
+      const std::uint16_t* units = s_.image().program.data() + address;
       for (std::uint32_t k = 0; k < 4; ++k) {
         const std::uint32_t read =
             units[2 * k] | static_cast<std::uint32_t>(units[2 * k + 1] & 0xFF) << 16;
@@ -144,17 +144,17 @@ class PlainDriver final : public ModeDriver {
     const long groups = device().eeprom_bytes / 8;
     GotoResetVector(s_);
     SetTablePointer(s_, EepromBase(), 6);
-    s_.link.SendBatch();
+    s_.link().SendBatch();
     for (long g = 0; g < groups; ++g) {
       const std::uint32_t offset = 8 * static_cast<std::uint32_t>(g);
       if (!BeginStep(s_, "Checking:Dat Adr ", g, groups - 1, offset, EepromBase() + offset)) {
         return Scan::kIncomplete;
       }
       ReadDataQuad(s_);
-      FetchDataQuad(s_, s_.image.eeprom, static_cast<std::size_t>(g));
+      FetchDataQuad(s_, s_.image().eeprom, static_cast<std::size_t>(g));
       GotoResetVector(s_);
       for (std::uint32_t k = 0; k < 4; ++k) {
-        const std::uint16_t word = s_.image.eeprom[4 * g + k];
+        const std::uint16_t word = s_.image().eeprom[4 * g + k];
         if (word != 0xFFFF) {
           found = {offset + 2 * k, word, EepromBase() + offset + 2 * k, word};
           return Scan::kNotBlank;
@@ -176,7 +176,7 @@ class PlainDriver final : public ModeDriver {
     // The table reads advance W6 from quad to quad.
     GotoResetVector(s_);
     SetTablePointer(s_, EepromBase() + 2 * first, 6);
-    s_.link.SendBatch();
+    s_.link().SendBatch();
     for (std::uint32_t q = 0; q < count / 4; ++q) {
       ReadDataQuad(s_);
       FetchDataQuad(s_, data_quad_);
@@ -217,22 +217,22 @@ class PlainDriver final : public ModeDriver {
   void LoadRowNvmcon() {
     if (!s_.form().self_timed()) return;
     LoadNvmcon(s_, s_.form().nvm.row_program);
-    s_.link.SendBatch();
+    s_.link().SendBatch();
   }
   // One word per self-timed write; the write erases the word first, so every
   // word the image holds goes out, blank or not.
   void WriteEepromWords() {
     const long last = device().eeprom_bytes / 32 - 1;
-    const std::vector<std::uint16_t>& eeprom = s_.image.eeprom;
+    const std::vector<std::uint16_t>& eeprom = s_.image().eeprom;
     GotoResetVector(s_);
     LoadNvmcon(s_, s_.form().nvm.eeprom_write);
-    s_.link.SendBatch();
+    s_.link().SendBatch();
     for (long r = 0; r <= last; ++r) {
       const std::uint32_t first = kEepromRowWords * static_cast<std::uint32_t>(r);
       if (!BeginStep(s_, "Writing:Dat Adr ", r, last, 2 * first, EepromBase() + 2 * first)) break;
       for (std::uint32_t j = first; j < first + kEepromRowWords; ++j) {
         SetTablePointer(s_, EepromBase() + 2 * j, 7);
-        AppendWords(s_.link, {MoveLiteral(eeprom[j], 6), kTblwtlW6ToW7, kNop, kNop});
+        AppendWords(s_.link(), {MoveLiteral(eeprom[j], 6), kTblwtlW6ToW7, kNop, kNop});
         FinishNvmWrite(s_, 1);
       }
     }
@@ -252,7 +252,7 @@ bool ModeDriver::WriteProgram() {
     const std::uint32_t first = row * static_cast<std::uint32_t>(r);
     // Only the last four digits of the instruction number are shown.
     if (!BeginStep(s_, "Writing:Prg Adr ", r, last, first, 2 * first)) break;
-    if (InstructionsBlank(s_.image.program, first, row)) continue;
+    if (InstructionsBlank(s_.image().program, first, row)) continue;
     if (!WriteRow(first, row)) return false;
   }
   return true;
@@ -264,7 +264,7 @@ void ModeDriver::WriteUnitRows(const UnitRewrite& rewrite, std::uint32_t unit) {
   const std::uint32_t end = std::min(first + rewrite.unit_instructions,
                                      static_cast<std::uint32_t>(device().program_words));
   for (std::uint32_t r = first; r < end; r += row) {
-    if (InstructionsBlank(s_.image.program, r, row)) continue;
+    if (InstructionsBlank(s_.image().program, r, row)) continue;
     // A refused row has been reported and noted; the rest of the unit would
     // only add to the damage.
     if (!WriteRow(r, row)) return;

@@ -36,7 +36,7 @@ void AppendWords(link::Link& link, std::initializer_list<std::uint32_t> words) {
 }
 
 void LoadNvmcon(Session& session, std::uint32_t value) {
-  AppendWords(session.link, {MoveLiteral(value, 10), kMovW10ToNvmcon});
+  AppendWords(session.link(), {MoveLiteral(value, 10), kMovW10ToNvmcon});
 }
 
 std::uint16_t RegOut(link::Link& link) {
@@ -54,30 +54,30 @@ void EnterIcsp(Session& session) {
   // Every phase begins here: after a failure or a stop nothing more reaches
   // the part in this operation.
   if (session.Ended()) {
-    session.link.Stop();
+    session.link().Stop();
     return;
   }
-  session.link.EnterIcsp(devices::IcspEntryCommand(session.device.device));
+  session.link().EnterIcsp(devices::IcspEntryCommand(session.device().device));
 }
 
 void ExitIcsp(Session& session) {
-  session.link.ExitIcsp();
+  session.link().ExitIcsp();
 }
 
 bool EnterEnhancedIcsp(Session& session) {
   if (session.Ended()) {
-    session.link.Stop();
+    session.link().Stop();
     return false;
   }
   const devices::FamilyForm& form = session.form();
-  return session.link.EnterEnhancedIcsp(form.icsp_entry, form.enhanced_entry);
+  return session.link().EnterEnhancedIcsp(form.icsp_entry, form.enhanced_entry);
 }
 
 bool ExecutiveAnswered(Session& session, std::uint8_t command, std::uint32_t address) {
-  if (session.link.failed()) return false;
+  if (session.link().failed()) return false;
   // Header word 0: status in bits 15..12 (1 PASS, 2 FAIL, 3 NACK), the
   // executive's opcode (the low nibble of the board command) in bits 11..8.
-  const std::uint16_t header = session.link.ReplyWord(0);
+  const std::uint16_t header = session.link().ReplyWord(0);
   if (header >> 12 == 1 && (header >> 8 & 0xF) == (command & 0xF)) return true;
   session.NoteOutcome(Outcome::kProblem);
   const std::string detail = std::string(report::kLineBreak) + "Adr " +
@@ -98,7 +98,7 @@ bool ExecutiveAnswered(Session& session, std::uint8_t command, std::uint32_t add
                                   "書き込み前に消去していません: " + at +
                                       " のﾌﾗｯｼｭが空でない可能性があります。先に消去してください。"};
   }
-  session.reporter.ReportError(message);
+  session.reporter().ReportError(message);
   return false;
 }
 
@@ -106,17 +106,17 @@ namespace {
 
 bool ExecutiveRead(Session& session, std::uint8_t command, std::uint32_t address,
                    std::size_t words) {
-  session.link.SendCommand(command);
-  session.link.SendAddress24(address);
-  session.link.SendAddress24(64);
-  session.link.ReceiveReply(4);
-  session.link.StoreReplyWords(2);
+  session.link().SendCommand(command);
+  session.link().SendAddress24(address);
+  session.link().SendAddress24(64);
+  session.link().ReceiveReply(4);
+  session.link().StoreReplyWords(2);
   // A refusal carries no data: reading on would only wait for bytes that
   // never come.
   if (!ExecutiveAnswered(session, command, address)) return false;
-  session.link.ReceiveReply(2 * words);
-  session.link.StoreReplyWords(words);
-  return !session.link.failed();
+  session.link().ReceiveReply(2 * words);
+  session.link().StoreReplyWords(words);
+  return !session.link().failed();
 }
 
 }  // namespace
@@ -131,21 +131,21 @@ bool ExecutiveReadData(Session& session, std::uint32_t address) {
 
 void UnpackLinkWords(const Session& session, std::size_t groups, std::uint16_t* units) {
   for (std::size_t k = 0; k < groups; ++k) {
-    UnpackQuad(session.link.words().data() + 6 * k, units + 8 * k);
+    UnpackQuad(session.link().words().data() + 6 * k, units + 8 * k);
   }
 }
 
 bool ExecutiveWriteCodeRow(Session& session, std::uint32_t first, std::uint32_t row) {
   std::array<std::uint16_t, link::kLinkWordCount> block{};
   for (std::uint32_t g = 0; g < row / 4; ++g) {
-    PackQuad(session.image.program.data() + 2 * first + 8 * g, block.data() + 6 * g);
+    PackQuad(session.image().program.data() + 2 * first + 8 * g, block.data() + 6 * g);
   }
-  session.link.SendCommand(link::cmd::kExecWriteCode);
-  session.link.SendAddress24(2 * first);
-  session.link.SendAddress24(row);
-  session.link.SendWordBlock(std::span<const std::uint16_t>(block.data(), 3 * row / 2));
-  session.link.ReceiveReply(4);
-  session.link.StoreReplyWords(2);
+  session.link().SendCommand(link::cmd::kExecWriteCode);
+  session.link().SendAddress24(2 * first);
+  session.link().SendAddress24(row);
+  session.link().SendWordBlock(std::span<const std::uint16_t>(block.data(), 3 * row / 2));
+  session.link().ReceiveReply(4);
+  session.link().StoreReplyWords(2);
   return ExecutiveAnswered(session, link::cmd::kExecWriteCode, 2 * first);
 }
 
@@ -163,7 +163,7 @@ void EndAtResetVector(Session& session) {
 
 void FetchCodeQuad(Session& session, std::span<std::uint16_t, 8> units) {
   std::uint16_t w[6] = {};
-  session.steps().FetchCodeQuad(session.link, w);
+  session.steps().FetchCodeQuad(session.link(), w);
   UnpackQuad(w, units.data());
 }
 
@@ -176,7 +176,7 @@ void FetchCodeQuad(Session& session, image::UnitBuffer& memory, std::size_t quad
 
 void FetchDataQuad(Session& session, std::span<std::uint16_t, 4> words) {
   std::uint16_t w[4] = {};
-  session.steps().FetchDataQuad(session.link, w);
+  session.steps().FetchDataQuad(session.link(), w);
   std::copy(w, w + 4, words.begin());
 }
 
@@ -188,18 +188,18 @@ void FetchDataQuad(Session& session, image::UnitBuffer& eeprom, std::size_t quad
 }
 
 void SetTablePointer(Session& session, std::uint32_t address, unsigned n) {
-  AppendWords(session.link, {MoveLiteral(address >> 16, 0), session.device.load_table_pointer,
-                             MoveLiteral(address & 0xFFFF, n)});
+  AppendWords(session.link(), {MoveLiteral(address >> 16, 0), session.device().load_table_pointer,
+                               MoveLiteral(address & 0xFFFF, n)});
 }
 
 void MoveQuadToRegisters(Session& session, QuadSource source, std::size_t quad) {
   const std::vector<std::uint16_t>& units =
-      source == QuadSource::kProgram ? session.image.program : session.image.executive;
+      source == QuadSource::kProgram ? session.image().program : session.image().executive;
   std::uint16_t u[8] = {};
   for (std::size_t i = 0; i < 8 && 8 * quad + i < units.size(); ++i) u[i] = units[8 * quad + i];
   std::uint16_t w[6];
   PackQuad(u, w);
-  for (unsigned n = 0; n < 6; ++n) session.link.AppendInstruction(MoveLiteral(w[n], n));
+  for (unsigned n = 0; n < 6; ++n) session.link().AppendInstruction(MoveLiteral(w[n], n));
 }
 
 void WriteCodeRow(Session& session, QuadSource source, std::uint32_t base, std::uint32_t first,
@@ -207,7 +207,7 @@ void WriteCodeRow(Session& session, QuadSource source, std::uint32_t base, std::
   const devices::FamilyForm& form = session.form();
   if (!form.self_timed()) LoadNvmcon(session, form.nvm.row_program);
   SetTablePointer(session, base + 2 * first, 7);
-  session.link.SendBatch();
+  session.link().SendBatch();
   for (std::uint32_t g = 0; g < row_instructions / 4; ++g) {
     MoveQuadToRegisters(session, source, first / 4 + g);
     LoadCodeLatches(session);

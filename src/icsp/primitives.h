@@ -105,36 +105,18 @@ void AppendWords(link::Link& link, std::initializer_list<std::uint32_t> words);
 void LoadNvmcon(Session& session, std::uint32_t value);
 
 // --- Steps, in the board's way for the session's firmware (see BoardSteps) ---
-inline void GotoResetVector100(Session& s) {
-  s.steps().GotoResetVector100(s.link);
-}
-inline void GotoResetVector200(Session& s) {
-  s.steps().GotoResetVector200(s.link);
-}
-inline void NvmUnlock(Session& s) {
-  s.steps().NvmUnlock(s.link);
-}
-inline void StartNvmWrite(Session& s) {
-  s.steps().StartNvmWrite(s.link);
-}
-inline void TimedNvmWrite(Session& s, int n) {
-  s.steps().TimedNvmWrite(s.link, n);
-}
-inline void PollNvmWrite(Session& s, int n) {
-  s.steps().PollNvmWrite(s.link, n);
-}
-inline void ReadCodeQuad(Session& s) {
-  s.steps().ReadCodeQuad(s.link);
-}
-inline void LoadCodeLatches(Session& s) {
-  s.steps().LoadCodeLatches(s.link);
-}
-inline void ReadDataQuad(Session& s) {
-  s.steps().ReadDataQuad(s.link);
-}
-inline void LoadDataLatches(Session& s) {
-  s.steps().LoadDataLatches(s.link);
-}
+// clang-format off
+inline void GotoResetVector100(Session& s) { s.steps().GotoResetVector100(s.link()); }
+inline void GotoResetVector200(Session& s) { s.steps().GotoResetVector200(s.link()); }
+inline void NvmUnlock(Session& s) { s.steps().NvmUnlock(s.link()); }
+inline void StartNvmWrite(Session& s) { s.steps().StartNvmWrite(s.link()); }
+inline void TimedNvmWrite(Session& s, int n) { s.steps().TimedNvmWrite(s.link(), n); }
+inline void PollNvmWrite(Session& s, int n) { s.steps().PollNvmWrite(s.link(), n); }
+inline void ReadCodeQuad(Session& s) { s.steps().ReadCodeQuad(s.link()); }
+inline void LoadCodeLatches(Session& s) { s.steps().LoadCodeLatches(s.link()); }
+inline void ReadDataQuad(Session& s) { s.steps().ReadDataQuad(s.link()); }
+inline void LoadDataLatches(Session& s) { s.steps().LoadDataLatches(s.link()); }
+// clang-format on
 // W0..W5 unpacked into `units`, or into quad `quad` of an image memory
 // (nothing past its end).
 void FetchCodeQuad(Session& session, std::span<std::uint16_t, 8> units);

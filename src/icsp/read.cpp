@@ -25,11 +25,12 @@ void ReadMemories(Session& session) {
     ExitIcsp(session);
   };
   in_mode(&ModeDriver::ReadProgram);
-  if (session.device.device.eeprom_bytes >= 1) in_mode(&ModeDriver::ReadEeprom);
+  if (session.device().device.eeprom_bytes >= 1) in_mode(&ModeDriver::ReadEeprom);
   const int units = session.form().executive.read_units;
   if (units >= 1) {
     EnterIcsp(session);
-    ReadCodeQuads(session, kExecutiveBase, units / 8, session.image.executive, "Reading:Exe Adr ");
+    ReadCodeQuads(session, kExecutiveBase, units / 8, session.image().executive,
+                  "Reading:Exe Adr ");
     ExitIcsp(session);
   }
   EnterIcsp(session);
@@ -45,39 +46,39 @@ void ReadDevice(Session& session, const std::string& output_dir) {
 
 void ReadDevice(Session& session, const ReadFiles& out) {
   const std::string br(report::kLineBreak);
-  session.image.Clear(session.device);
+  session.image().Clear(session.device());
   std::string files;
   if (!out.listing.empty()) files += br + "list file = " + out.listing;
   if (!out.hex.empty()) files += br + "hex file = " + out.hex;
-  const std::string start = image::TimeOfDay(session.reporter.clock());
+  const std::string start = image::TimeOfDay(session.reporter().clock());
 
   // Every memory is read before a file is touched: a read stopped on request
   // leaves no partial file behind (nor truncates an earlier one).
   PhaseScope phase(session, report::Phase::kReading);
-  const bool eeprom = session.device.device.eeprom_bytes >= 1;
+  const bool eeprom = session.device().device.eeprom_bytes >= 1;
   // A refused block, a failure or a stop ends the read with its report, and
   // no result file is written (nor an earlier one replaced) from a part
   // read only in part.
   ReadMemories(session);
   if (session.Ended()) {
-    if (session.link.failed()) session.ReportLinkFailure();
+    if (session.link().failed()) session.ReportLinkFailure();
     return;
   }
 
-  image::ListingWriter listing(out.directory, session.device, session.reporter, out.listing);
+  image::ListingWriter listing(out.directory, session.device(), session.reporter(), out.listing);
   if (!out.listing.empty()) {
-    listing.WriteFlash(session.image);
-    if (eeprom) listing.WriteData(session.image);
-    listing.WriteExecutive(session.image);
-    listing.WriteConfig(session.image, session.config_readback);
+    listing.WriteFlash(session.image());
+    if (eeprom) listing.WriteData(session.image());
+    listing.WriteExecutive(session.image());
+    listing.WriteConfig(session.image(), session.config_readback());
   } else {
     // The listing's copy of the words just read, which the image needs anyway.
-    std::copy(session.config_readback.begin(), session.config_readback.end(),
-              session.image.config.begin());
+    std::copy(session.config_readback().begin(), session.config_readback().end(),
+              session.image().config.begin());
   }
   const bool hex_written =
-      out.hex.empty() ||
-      image::WriteHexFile(out.directory, session.image, session.device, session.reporter, out.hex);
+      out.hex.empty() || image::WriteHexFile(out.directory, session.image(), session.device(),
+                                             session.reporter(), out.hex);
 
   // The writer has already reported a file it could not write; that report
   // stays the last word instead of a success message.
@@ -85,8 +86,8 @@ void ReadDevice(Session& session, const ReadFiles& out) {
     session.NoteOutcome(Outcome::kFileRejected);
     return;
   }
-  const std::string tail =
-      files + br + "Time=" + image::ElapsedTime(start, image::TimeOfDay(session.reporter.clock()));
+  const std::string tail = files + br + "Time=" +
+                           image::ElapsedTime(start, image::TimeOfDay(session.reporter().clock()));
   session.FinishWith(report::MessagePair{"Reading Successful!", "Reading 成功!"} + tail);
 }
 

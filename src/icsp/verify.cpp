@@ -24,20 +24,20 @@ constexpr std::uint32_t kBlankInstruction = 0xFFFFFF;
 
 bool Mismatch(Session& session, std::string_view tag, std::uint32_t address, std::uint16_t read,
               std::uint16_t expected, const report::Mismatch& typed) {
-  if (session.link.lost()) return false;
-  session.reporter.sink().ReportMismatch(typed);
+  if (session.link().lost()) return false;
+  session.reporter().sink().ReportMismatch(typed);
   const std::string detail = std::string(report::kLineBreak) + std::string(tag) +
                              image::Hex4(address) + ":" + image::Hex4(read) + "<-" +
                              image::Hex4(expected);
   session.NoteOutcome(Outcome::kProblem);
-  session.reporter.ReportError(
+  session.reporter().ReportError(
       report::MessagePair{"Error : Not match!", "ｴﾗｰ: 正しく書き込めません。"} + detail);
   return false;
 }
 
 void ShowStep(Session& session, std::string_view text, long step, long last, std::uint32_t shown) {
-  session.reporter.Progress(step, last);
-  session.reporter.ShowStatus(std::string(text) + image::Hex4(shown));
+  session.reporter().Progress(step, last);
+  session.reporter().ShowStatus(std::string(text) + image::Hex4(shown));
 }
 
 bool BeginStep(Session& session, std::string_view text, long step, long last, std::uint32_t shown,
@@ -71,7 +71,7 @@ bool VerifyCodeQuads(Session& session, std::uint32_t base, const std::vector<std
   std::array<std::uint16_t, 8> quad{};
   GotoResetVector(session);
   SetTablePointer(session, base, 6);
-  session.link.SendBatch();
+  session.link().SendBatch();
   for (long q = 0; q <= last_quad; ++q) {
     const std::uint32_t offset = 8 * static_cast<std::uint32_t>(q);
     if (!BeginStep(session, status_text, q, last_quad, offset, base + offset)) return false;
@@ -100,7 +100,7 @@ void ReadCodeQuads(Session& session, std::uint32_t base, long steps, image::Unit
                    std::string_view status_text) {
   GotoResetVector(session);
   SetTablePointer(session, base, 6);
-  session.link.SendBatch();
+  session.link().SendBatch();
   for (long r = 0; r < steps; ++r) {
     const std::uint32_t offset = 8 * static_cast<std::uint32_t>(r);
     if (!BeginStep(session, status_text, r, steps - 1, offset, base + offset)) break;

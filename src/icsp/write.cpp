@@ -21,7 +21,7 @@ enum class Region { kProgram, kEeprom };
 // a block.
 bool WriteRegion(Session& session, Region region) {
   bool accepted = true;
-  if (region == Region::kProgram && session.image.executive_present) {
+  if (region == Region::kProgram && session.image().executive_present) {
     EnterIcsp(session);
     WriteExecutive(session);
   } else {
@@ -37,7 +37,7 @@ bool WriteRegion(Session& session, Region region) {
 // `held_only`: the verify command compares only the words the file holds.
 bool VerifyRegion(Session& session, Region region, bool held_only = false) {
   bool matched = false;
-  if (region == Region::kProgram && session.image.executive_present) {
+  if (region == Region::kProgram && session.image().executive_present) {
     EnterIcsp(session);
     matched = VerifyExecutive(session);
   } else {
@@ -55,9 +55,9 @@ bool VerifyRegion(Session& session, Region region, bool held_only = false) {
 // The whole write, or (`whole_job` false) the executive's load as a step of
 // another operation, which must not end in the Write's success message.
 bool WriteImage(Session& session, bool whole_job) {
-  const std::string start = image::TimeOfDay(session.reporter.clock());
-  const bool executive = session.image.executive_present;
-  const bool eeprom = session.device.device.eeprom_bytes > 0 && !executive;
+  const std::string start = image::TimeOfDay(session.reporter().clock());
+  const bool executive = session.image().executive_present;
+  const bool eeprom = session.device().device.eeprom_bytes > 0 && !executive;
   // Putting the executive in place is one phase, its verification included.
   PhaseScope whole(session, executive ? std::optional(report::Phase::kExecutive) : std::nullopt);
   auto own_phase = [executive](report::Phase phase) {
@@ -66,7 +66,7 @@ bool WriteImage(Session& session, bool whole_job) {
   // A failure, a refused block or a stop ends the write with its report (or
   // the link failure's) as the last word, before anything else is written.
   auto ended = [&session] {
-    if (session.link.failed()) session.ReportLinkFailure();
+    if (session.link().failed()) session.ReportLinkFailure();
     return false;
   };
   {
@@ -93,13 +93,13 @@ bool WriteImage(Session& session, bool whole_job) {
   if (!matched || session.Ended()) return ended();
 
   const std::string time = std::string(report::kLineBreak) + "Time=" +
-                           image::ElapsedTime(start, image::TimeOfDay(session.reporter.clock()));
+                           image::ElapsedTime(start, image::TimeOfDay(session.reporter().clock()));
   const devices::ConfigForm& config = session.form().config;
   for (std::size_t k = 0; k < static_cast<std::size_t>(config.written); ++k) {
-    session.config_readback[k] = session.image.config[k] & config.value_mask;
-    if (!session.image.config_present[k]) continue;
+    session.config_readback()[k] = session.image().config[k] & config.value_mask;
+    if (!session.image().config_present[k]) continue;
     if (!session.ContinueAt("Writing:Configuration")) return ended();
-    session.reporter.ShowStatus("Writing:Configuration");
+    session.reporter().ShowStatus("Writing:Configuration");
     EnterIcsp(session);
     WriteConfigWord(session, static_cast<int>(k));
     ExitIcsp(session);
@@ -107,7 +107,7 @@ bool WriteImage(Session& session, bool whole_job) {
   if (!whole_job) {
     if (session.Ended()) return ended();
     // A step of the job, not its result: a console's summary replaces it.
-    session.reporter.ShowMessagePair(
+    session.reporter().ShowMessagePair(
         {"The programming executive is in place.", "ﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞを書き込みました。"});
     return true;
   }
@@ -126,8 +126,9 @@ bool LoadExecutive(Session& session) {
 }
 
 Outcome VerifyDevice(Session& session) {
-  const std::string start = image::TimeOfDay(session.reporter.clock());
-  const bool eeprom = session.device.device.eeprom_bytes > 0 && !session.image.executive_present;
+  const std::string start = image::TimeOfDay(session.reporter().clock());
+  const bool eeprom =
+      session.device().device.eeprom_bytes > 0 && !session.image().executive_present;
   bool matched = false;
   {
     PhaseScope verifying(session, report::Phase::kVerifying);
@@ -136,11 +137,11 @@ Outcome VerifyDevice(Session& session) {
   }
   if (!matched || session.Ended()) {
     // A lost link compared nothing: it must not end as a clean finding.
-    if (session.link.failed()) session.ReportLinkFailure();
+    if (session.link().failed()) session.ReportLinkFailure();
     return session.outcome();
   }
   const std::string time = std::string(report::kLineBreak) + "Time=" +
-                           image::ElapsedTime(start, image::TimeOfDay(session.reporter.clock()));
+                           image::ElapsedTime(start, image::TimeOfDay(session.reporter().clock()));
   session.FinishWith(report::MessagePair{"Verifying Successful!", "Verifying 成功!"} + time);
   return session.outcome();
 }
