@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "icsp/config_write.h"
+#include "icsp/erase_units.h"
 #include "icsp/executive_check.h"
 #include "icsp/kept_words.h"
 #include "icsp/operations.h"
@@ -16,38 +17,6 @@ namespace {
 
 constexpr std::size_t kLastRowUnit = 0x780;  // row 15 of executive memory, 0x800780 to 0x8007FE
 constexpr std::size_t kTailUnit = 0x7F0;
-
-void EraseArray(Session& session) {
-  const devices::FamilyForm& form = session.form();
-  const std::uint32_t tblpag = session.device().load_table_pointer;
-  if (form.self_timed()) {
-    GotoResetVector200(session);
-    // User memory, then executive memory where there is one: the erase takes
-    // the page of the last table write.
-    const std::uint32_t pages[] = {0x00u, kExecutivePage};
-    for (std::size_t p = 0; p < (form.executive.present ? 2u : 1u); ++p) {
-      AppendWords(session.link(),
-                  {MoveLiteral(form.nvm.bulk_erase, 10), kMovW10ToNvmcon, MoveLiteral(pages[p], 0),
-                   tblpag, MoveLiteral(0, 0), kTblwtlW0ToW0, kNop, kNop});
-      StartNvmWrite(session);
-      PollNvmWrite(session, 100);
-      PollNvmWrite(session, 100);
-    }
-    GotoResetVector200(session);
-    return;
-  }
-  GotoResetVector100(session);
-  AppendWords(session.link(), {MoveLiteral(form.nvm.config_write, 10), kMovW10ToNvmcon,
-                               MoveLiteral(0xF8, 0), tblpag, MoveLiteral(6, 7), kClrW6, kNop});
-  session.link().SendBatch();
-  // Chip erase, then executive memory, each behind its own unlock.
-  for (std::uint32_t nvmcon : {form.nvm.bulk_erase, form.nvm.executive_erase}) {
-    AppendWords(session.link(), {MoveLiteral(nvmcon, 10), kMovW10ToNvmcon});
-    NvmUnlock(session);
-    TimedNvmWrite(session, 100);
-  }
-  GotoResetVector100(session);
-}
 
 // Writes the last executive row back: blank except the six factory words
 // from 0x8007F4 that the executive check saved. The application ID at
@@ -123,7 +92,7 @@ Outcome BulkErase(Session& session) {
   // No stop between these: the words kept above go back right after.
   for (int i = 0; i < 3; ++i) {
     EnterIcsp(session);
-    EraseArray(session);
+    EraseFor(form).EraseChip(session);
     ExitIcsp(session);
     session.reporter().Pump();
   }

@@ -53,7 +53,6 @@ class Incremental {
   }
   // The first differing unit of an erase unit against the image, or -1.
   long Differs(std::uint32_t unit);
-  void EraseUnit(std::uint32_t unit);
   std::uint32_t EepromBase() const {
     return kEepromEnd - static_cast<std::uint32_t>(device_.eeprom_bytes);
   }
@@ -99,26 +98,6 @@ long Incremental::Differs(std::uint32_t unit) {
   return -1;
 }
 
-// The form's own erase of one unit, addressed by a dummy table write. The
-// part is in ICSP mode.
-void Incremental::EraseUnit(std::uint32_t unit) {
-  const std::uint32_t address = 2 * unit * rules_.unit_instructions;
-  GotoResetVector(s_);
-  LoadNvmcon(s_, rules_.erase_nvmcon);
-  AppendWords(s_.link(), {MoveLiteral(address >> 16, 0), s_.device().load_table_pointer,
-                          MoveLiteral(address & 0xFFFF, 0), kTblwtlW0ToW0, kNop, kNop});
-  if (rules_.timed_erase) {
-    FinishNvmWrite(s_, 100);  // an erase: up to 200 ms before WR may clear
-  } else {
-    StartNvmWrite(s_);
-    // A page erase takes up to 40 ms. The board's long-poll letter would wait
-    // 200 ms, so the waits are made here and only the polling is left to it.
-    for (int i = 0; i < 20; ++i) Wait(s_.link());
-    PollNvmWrite(s_, 1);
-    GotoResetVector200(s_);
-  }
-}
-
 bool Incremental::Program() {
   const std::uint32_t units =
       (static_cast<std::uint32_t>(device_.program_words) + rules_.unit_instructions - 1) /
@@ -147,8 +126,9 @@ bool Incremental::Program() {
   if (differing.empty() || s_.link().lost()) return !s_.link().lost();
   units_written_ = differing.size();
 
-  const UnitRewrite rewrite{differing, rules_.unit_instructions,
-                            [this](std::uint32_t u) { EraseUnit(u); }};
+  const UnitRewrite rewrite{differing, rules_.unit_instructions, [this](std::uint32_t u) {
+                              EraseFor(s_.form()).EraseUnit(s_, 2 * u * rules_.unit_instructions);
+                            }};
   if (!mode_.RewriteUnits(rewrite, phase)) return false;
 
   if (!s_.OptionChecked(report::Option::kVerifyAfterWriting)) return true;

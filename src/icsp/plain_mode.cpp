@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "icsp/erase_units.h"
 #include "icsp/mode_driver.h"
 #include "icsp/primitives.h"
 #include "icsp/verify.h"
@@ -10,8 +11,6 @@
 namespace quillon::icsp {
 
 namespace {
-
-constexpr std::uint32_t kEepromRowWords = 16;
 
 class PlainDriver final : public ModeDriver {
  public:
