@@ -12,7 +12,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -27,8 +26,8 @@
 
 #include "devices/selection.h"
 #include "full_size_hex.h"
+#include "icsp/mode_driver.h"
 #include "icsp/operations.h"
-#include "icsp/primitives.h"
 #include "icsp/session.h"
 #include "image/hex_record.h"
 #include "image/hex_writer.h"
@@ -165,24 +164,12 @@ void LoadChip(sim::Target& chip, const image::MemoryImage& img, std::int32_t cou
 // The covered instructions read back the way the engine reads (block reads
 // through the executive, or quads), for the "read the pages" yardstick.
 void ReadRange(icsp::Session& s, std::int32_t count) {
-  if (s.OptionChecked(report::Option::kEnhancedIcsp)) {
-    if (icsp::EnterEnhancedIcsp(s)) {
-      for (std::int32_t b = 0; b < (count + 63) / 64; ++b) {
-        icsp::ExecutiveReadCode(s, 128 * static_cast<std::uint32_t>(b));
-      }
-    }
-  } else {
-    icsp::EnterIcsp(s);
-    icsp::GotoResetVector(s);
-    std::array<std::uint16_t, 8> quad{};
-    for (std::int32_t q = 0; q < (count + 3) / 4; ++q) {
-      icsp::SetTablePointer(s, 8 * static_cast<std::uint32_t>(q), 6);
-      icsp::ReadCodeQuad(s);
-      icsp::FetchCodeQuad(s, quad);
-      icsp::GotoResetVector(s);
-    }
-  }
-  icsp::ExitIcsp(s);
+  icsp::ModeDriver& mode = s.OpenMode();
+  const auto instructions = static_cast<std::uint32_t>((count + 63) / 64 * 64);
+  std::vector<std::uint16_t> units(2 * instructions);
+  if (!mode.BeginReads()) return;
+  mode.ReadCode(0, static_cast<std::uint32_t>((count + 3) / 4 * 4), units.data());
+  mode.EndReads();
 }
 
 void FullWrite(Bench& b, const image::MemoryImage& file) {

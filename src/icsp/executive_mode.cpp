@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <span>
+#include <string>
 
 #include "icsp/mode_driver.h"
 #include "icsp/primitives.h"
 #include "icsp/verify.h"
+#include "image/formats.h"
 
 namespace quillon::icsp {
 
@@ -19,6 +21,89 @@ constexpr std::uint32_t kEepromRow = 16;
 std::uint32_t WholeInstruction(const std::uint16_t* units, std::uint32_t k) {
   k &= ~1u;
   return units[k] | static_cast<std::uint32_t>(units[k + 1] & 0xFF) << 16;
+}
+
+// Tests the answer header of the last reply (words 0 and 1): PASS for the
+// board command `command` (0x81 to 0x85). A FAIL or NACK, or an answer to
+// another command, is reported with the block's program address and noted as
+// a problem; a transfer that failed has been reported by the link. False in
+// every such case: the operation must stop.
+bool ExecutiveAnswered(Session& session, std::uint8_t command, std::uint32_t address) {
+  if (session.link().failed()) return false;
+  // Header word 0: status in bits 15..12 (1 PASS, 2 FAIL, 3 NACK), the
+  // executive's opcode (the low nibble of the board command) in bits 11..8.
+  const std::uint16_t header = session.link().ReplyWord(0);
+  if (header >> 12 == 1 && (header >> 8 & 0xF) == (command & 0xF)) return true;
+  session.NoteOutcome(Outcome::kProblem);
+  const std::string detail = std::string(report::kLineBreak) + "Adr " +
+                             image::Hex4(address >> 16).substr(2) + image::Hex4(address & 0xFFFF) +
+                             " Ans:" + image::Hex4(header);
+  report::MessagePair message =
+      report::MessagePair{"Error : the programming executive refused the block!",
+                          "ｴﾗｰ : ﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞがﾌﾞﾛｯｸを処理できません。"} +
+      detail;
+  // A write the executive failed on a part not erased first: most likely the
+  // flash there was not blank, which programming alone cannot change.
+  const bool write = command == link::cmd::kExecWriteCode || command == link::cmd::kExecWriteData;
+  if (write && header >> 12 == 2 && !session.OptionChecked(report::Option::kEraseBeforeWriting)) {
+    const std::string at = image::Hex4(address >> 16).substr(2) + image::Hex4(address & 0xFFFF);
+    message = message + report::kLineBreak +
+              report::MessagePair{"The part was not erased before writing: the flash at " + at +
+                                      " is likely not blank. Erase it first.",
+                                  "書き込み前に消去していません: " + at +
+                                      " のﾌﾗｯｼｭが空でない可能性があります。先に消去してください。"};
+  }
+  session.reporter().ReportError(message);
+  return false;
+}
+
+bool ExecutiveRead(Session& session, std::uint8_t command, std::uint32_t address,
+                   std::size_t words) {
+  session.link().SendCommand(command);
+  session.link().SendAddress24(address);
+  session.link().SendAddress24(64);
+  session.link().ReceiveReply(4);
+  session.link().StoreReplyWords(2);
+  // A refusal carries no data: reading on would only wait for bytes that
+  // never come.
+  if (!ExecutiveAnswered(session, command, address)) return false;
+  session.link().ReceiveReply(2 * words);
+  session.link().StoreReplyWords(words);
+  return !session.link().failed();
+}
+
+// 0x82: 64 instructions from a program address, left packed (96 words) in
+// link.words(). False, with the data left unread, when the answer is not a PASS.
+bool ExecutiveReadCode(Session& session, std::uint32_t address) {
+  return ExecutiveRead(session, link::cmd::kExecReadCode, address, 96);
+}
+
+// 0x81: 64 EEPROM words from a program address into link.words()[0..63].
+bool ExecutiveReadData(Session& session, std::uint32_t address) {
+  return ExecutiveRead(session, link::cmd::kExecReadData, address, 64);
+}
+
+// Unpacks `groups` packed six-word groups of link.words() into 8 units each.
+void UnpackLinkWords(const Session& session, std::size_t groups, std::uint16_t* units) {
+  for (std::size_t k = 0; k < groups; ++k) {
+    UnpackQuad(session.link().words().data() + 6 * k, units + 8 * k);
+  }
+}
+
+// 0x85: `row` instructions of the program image from instruction `first`,
+// packed, to their program address; false when the executive refused it.
+bool ExecutiveWriteCodeRow(Session& session, std::uint32_t first, std::uint32_t row) {
+  std::array<std::uint16_t, link::kLinkWordCount> block{};
+  for (std::uint32_t g = 0; g < row / 4; ++g) {
+    PackQuad(session.image().program.data() + 2 * first + 8 * g, block.data() + 6 * g);
+  }
+  session.link().SendCommand(link::cmd::kExecWriteCode);
+  session.link().SendAddress24(2 * first);
+  session.link().SendAddress24(row);
+  session.link().SendWordBlock(std::span<const std::uint16_t>(block.data(), 3 * row / 2));
+  session.link().ReceiveReply(4);
+  session.link().StoreReplyWords(2);
+  return ExecutiveAnswered(session, link::cmd::kExecWriteCode, 2 * first);
 }
 
 class ExecutiveDriver final : public ModeDriver {

@@ -80,24 +80,6 @@ void ExitIcsp(Session& session);
 // False (after "Error : Connect failed!") when the executive never answered.
 bool EnterEnhancedIcsp(Session& session);
 
-// --- Block exchanges with the programming executive ---
-// Tests the answer header of the last reply (words 0 and 1): PASS for the
-// board command `command` (0x81 to 0x85). A FAIL or NACK, or an answer to
-// another command, is reported with the block's program address and noted as
-// a problem; a transfer that failed has been reported by the link. False in
-// every such case: the operation must stop.
-bool ExecutiveAnswered(Session& session, std::uint8_t command, std::uint32_t address);
-// 0x82: 64 instructions from a program address, left packed (96 words) in
-// link.words(). False, with the data left unread, when the answer is not a PASS.
-bool ExecutiveReadCode(Session& session, std::uint32_t address);
-// 0x81: 64 EEPROM words from a program address into link.words()[0..63].
-bool ExecutiveReadData(Session& session, std::uint32_t address);
-// Unpacks `groups` packed six-word groups of link.words() into 8 units each.
-void UnpackLinkWords(const Session& session, std::size_t groups, std::uint16_t* units);
-// 0x85: `row` instructions of the program image from instruction `first`,
-// packed, to their program address; false when the executive refused it.
-bool ExecutiveWriteCodeRow(Session& session, std::uint32_t first, std::uint32_t row);
-
 // --- Batch building ---
 // Appends instruction words in order (nothing is sent).
 void AppendWords(link::Link& link, std::initializer_list<std::uint32_t> words);
