@@ -17,12 +17,6 @@ namespace {
 constexpr std::uint32_t kBlock = 64;  // instructions or EEPROM words of one read
 constexpr std::uint32_t kEepromRow = 16;
 
-// The whole instruction whose half is units[k].
-std::uint32_t WholeInstruction(const std::uint16_t* units, std::uint32_t k) {
-  k &= ~1u;
-  return units[k] | static_cast<std::uint32_t>(units[k + 1] & 0xFF) << 16;
-}
-
 // Tests the answer header of the last reply (words 0 and 1): PASS for the
 // board command `command` (0x81 to 0x85). A FAIL or NACK, or an answer to
 // another command, is reported with the block's program address and noted as

@@ -147,13 +147,11 @@ bool Incremental::Program() {
       const std::size_t k = static_cast<std::size_t>(at) - 2 * u * rules_.unit_instructions;
       const std::size_t first = k & ~std::size_t{1};
       const std::size_t want = static_cast<std::size_t>(at) & ~std::size_t{1};
-      const auto whole = [](const std::uint16_t* u) {
-        return u[0] | static_cast<std::uint32_t>(u[1] & 0xFF) << 16;
-      };
-      matched = Mismatch(s_, "Prg ", static_cast<std::uint32_t>(at), unit_[k],
-                         s_.image().program[static_cast<std::size_t>(at)],
-                         {report::Memory::kProgram, static_cast<std::uint32_t>(want),
-                          whole(&unit_[first]), whole(&s_.image().program[want])});
+      matched = Mismatch(
+          s_, "Prg ", static_cast<std::uint32_t>(at), unit_[k],
+          s_.image().program[static_cast<std::size_t>(at)],
+          {report::Memory::kProgram, static_cast<std::uint32_t>(want),
+           WholeInstruction(&unit_[first], 0), WholeInstruction(&s_.image().program[want], 0)});
     }
   }
   mode_.EndReads();

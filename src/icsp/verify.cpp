@@ -12,12 +12,6 @@ namespace quillon::icsp {
 
 namespace {
 
-// The whole instruction whose half is unit `unit` of `units`.
-std::uint32_t Instruction(const std::uint16_t* units, std::uint32_t unit) {
-  unit &= ~1u;
-  return units[unit] | static_cast<std::uint32_t>(units[unit + 1] & 0xFF) << 16;
-}
-
 constexpr std::uint32_t kBlankInstruction = 0xFFFFFF;
 
 }  // namespace
@@ -82,12 +76,12 @@ bool VerifyCodeQuads(Session& session, std::uint32_t base, const std::vector<std
     GotoResetVector(session);
     for (std::uint32_t k = 0; k < 8; ++k) {
       const std::uint16_t read = quad[k];
-      if (held_only && Instruction(units.data() + offset, k) == kBlankInstruction) continue;
+      if (held_only && WholeInstruction(units.data() + offset, k) == kBlankInstruction) continue;
       if (read != units[offset + k]) {
         const report::Mismatch typed{
             base >= kExecutiveBase ? report::Memory::kExecutive : report::Memory::kProgram,
-            base + ((offset + k) & ~1u), Instruction(quad.data(), k),
-            Instruction(units.data() + offset, k)};
+            base + ((offset + k) & ~1u), WholeInstruction(quad.data(), k),
+            WholeInstruction(units.data() + offset, k)};
         return Mismatch(session, tag, offset + k, read, units[offset + k], typed);
       }
     }

@@ -50,6 +50,11 @@ void ShowStep(Session& session, std::string_view text, long step, long last, std
 bool BeginStep(Session& session, std::string_view text, long step, long last, std::uint32_t shown,
                std::optional<std::uint32_t> address = std::nullopt);
 
+// The whole instruction whose half is units[unit].
+inline std::uint32_t WholeInstruction(const std::uint16_t* units, std::uint32_t unit) {
+  unit &= ~1u;
+  return units[unit] | static_cast<std::uint32_t>(units[unit + 1] & 0xFF) << 16;
+}
 // True when all `count` instructions from unit 2 * first are 0xFFFFFF.
 bool InstructionsBlank(const std::vector<std::uint16_t>& units, std::size_t first,
                        std::size_t count);
