@@ -6,37 +6,40 @@ namespace quillon::icsp {
 
 namespace {
 
+using link::Link;
+namespace cmd = link::cmd;
+
 // A letter goes out after whatever the batch holds.
-void Letter(link::Link& link, std::uint8_t letter) {
+void Letter(Link& link, std::uint8_t letter) {
   link.SendBatch();
   link.SendCommandAck(letter);
 }
 
 class BatchSteps final : public BoardSteps {
  public:
-  void GotoResetVector100(link::Link& link) const override {
+  void GotoResetVector100(Link& link) const override {
     AppendWords(link, {kNop, kGoto100, kGoto100, kNop});
     link.SendBatch();
   }
-  void GotoResetVector200(link::Link& link) const override {
+  void GotoResetVector200(Link& link) const override {
     AppendWords(link, {kGoto200, kGoto200, kNop});
     link.SendBatch();
   }
-  void NvmUnlock(link::Link& link) const override {
+  void NvmUnlock(Link& link) const override {
     AppendWords(link, {MoveLiteral(0x55, 8), kMovW8ToNvmkey, MoveLiteral(0xAA, 9), kMovW9ToNvmkey});
   }
-  void StartNvmWrite(link::Link& link) const override {
+  void StartNvmWrite(Link& link) const override {
     AppendWords(link, {kBsetNvmconWr, kNop, kNop, kNop, kNop});
     link.SendBatch();
   }
-  void TimedNvmWrite(link::Link& link, int n) const override {
+  void TimedNvmWrite(Link& link, int n) const override {
     AppendWords(link, {kBsetNvmconWr, kNop, kNop, kNop, kNop});
     link.SendBatch();
     for (int i = 0; i <= n; ++i) Wait(link);
     // The caller's next send (normally the reset-vector GOTO) carries these.
     AppendWords(link, {kBclrNvmconWr, kNop, kNop, kNop, kNop});
   }
-  void PollNvmWrite(link::Link& link, int n) const override {
+  void PollNvmWrite(Link& link, int n) const override {
     for (int i = 0; i < n; ++i) Wait(link);
     // A part that never clears WR is given up on silently after 101 polls.
     for (int polls = 1; polls <= 101; ++polls) {
@@ -46,7 +49,7 @@ class BatchSteps final : public BoardSteps {
       if ((nvmcon & 0x8000) == 0 || link.lost()) break;
     }
   }
-  void ReadCodeQuad(link::Link& link) const override {
+  void ReadCodeQuad(Link& link) const override {
     AppendWords(link, {kClrW7, kNop, kTblrdlW6ToW7, kNop, kNop, kTblrdhbW6IncToW7Inc, kNop, kNop,
                        kTblrdhbPreW6ToW7Inc, kNop, kNop, kTblrdlW6IncToW7Inc, kNop});
     link.SendBatch();
@@ -54,7 +57,7 @@ class BatchSteps final : public BoardSteps {
                        kTblrdhbPreW6ToW7Inc, kNop, kNop, kTblrdlW6IncToW7, kNop, kNop});
     link.SendBatch();
   }
-  void FetchCodeQuad(link::Link& link, std::uint16_t (&words)[6]) const override {
+  void FetchCodeQuad(Link& link, std::uint16_t (&words)[6]) const override {
     for (unsigned n = 0; n < 6; ++n) {
       if (n == 1) link.AppendInstruction(kNop);
       AppendWords(link, {MoveToVisi(n), kNop});
@@ -64,7 +67,7 @@ class BatchSteps final : public BoardSteps {
     link.AppendInstruction(kNop);
     link.SendBatch();
   }
-  void LoadCodeLatches(link::Link& link) const override {
+  void LoadCodeLatches(Link& link) const override {
     AppendWords(link, {kClrW6, kNop, kTblwtlW6IncToW7, kNop, kNop, kTblwthbW6IncToW7Inc, kNop, kNop,
                        kTblwthbW6IncToPreW7, kNop, kNop});
     link.SendBatch();
@@ -73,11 +76,11 @@ class BatchSteps final : public BoardSteps {
                kNop, kNop, kTblwthbW6IncToPreW7, kNop, kNop, kTblwtlW6IncToW7Inc, kNop, kNop});
     link.SendBatch();
   }
-  void ReadDataQuad(link::Link& link) const override {
+  void ReadDataQuad(Link& link) const override {
     AppendWords(link, {kClrW7, kNop});
     for (int i = 0; i < 4; ++i) AppendWords(link, {kTblrdlW6IncToW7Inc, kNop, kNop});
   }
-  void FetchDataQuad(link::Link& link, std::uint16_t (&words)[4]) const override {
+  void FetchDataQuad(Link& link, std::uint16_t (&words)[4]) const override {
     for (unsigned n = 0; n < 4; ++n) {
       AppendWords(link, {MoveToVisi(n), kNop});
       link.SendBatch();
@@ -85,7 +88,7 @@ class BatchSteps final : public BoardSteps {
       link.AppendInstruction(kNop);
     }
   }
-  void LoadDataLatches(link::Link& link) const override {
+  void LoadDataLatches(Link& link) const override {
     AppendWords(link, {kClrW6, kNop});
     for (int i = 0; i < 4; ++i) AppendWords(link, {kTblwtlW6IncToW7Inc, kNop, kNop});
     link.SendBatch();
@@ -94,44 +97,34 @@ class BatchSteps final : public BoardSteps {
 
 class LetterSteps final : public BoardSteps {
  public:
-  void GotoResetVector100(link::Link& link) const override {
-    Letter(link, link::cmd::kGotoResetVector100);
-  }
-  void GotoResetVector200(link::Link& link) const override {
-    Letter(link, link::cmd::kGotoResetVector200);
-  }
-  void NvmUnlock(link::Link& link) const override {
+  void GotoResetVector100(Link& link) const override { Letter(link, cmd::kGotoResetVector100); }
+  void GotoResetVector200(Link& link) const override { Letter(link, cmd::kGotoResetVector200); }
+  void NvmUnlock(Link& link) const override {
     // Deliberately ahead of anything pending: the board expects the NVMCON
     // set-up words to follow the unlock letter.
-    link.SendCommandAck(link::cmd::kNvmUnlock);
+    link.SendCommandAck(cmd::kNvmUnlock);
   }
-  void StartNvmWrite(link::Link& link) const override { Letter(link, link::cmd::kStartNvmWrite); }
-  void TimedNvmWrite(link::Link& link, int n) const override {
-    Letter(link, n == 1 ? link::cmd::kTimedNvmWrite1 : link::cmd::kTimedNvmWriteN);
+  void StartNvmWrite(Link& link) const override { Letter(link, cmd::kStartNvmWrite); }
+  void TimedNvmWrite(Link& link, int n) const override {
+    Letter(link, n == 1 ? cmd::kTimedNvmWrite1 : cmd::kTimedNvmWriteN);
   }
-  void PollNvmWrite(link::Link& link, int n) const override {
-    Letter(link, n == 1 ? link::cmd::kPollNvmWrite1 : link::cmd::kPollNvmWriteN);
+  void PollNvmWrite(Link& link, int n) const override {
+    Letter(link, n == 1 ? cmd::kPollNvmWrite1 : cmd::kPollNvmWriteN);
   }
-  void ReadCodeQuad(link::Link& link) const override { Letter(link, link::cmd::kReadCodeQuad); }
-  void FetchCodeQuad(link::Link& link, std::uint16_t (&words)[6]) const override {
-    Fetch(link, link::cmd::kFetchCodeQuad, words);
+  void ReadCodeQuad(Link& link) const override { Letter(link, cmd::kReadCodeQuad); }
+  void FetchCodeQuad(Link& link, std::uint16_t (&words)[6]) const override {
+    Fetch(link, cmd::kFetchCodeQuad, words);
   }
-  void LoadCodeLatches(link::Link& link) const override {
-    Letter(link, link::cmd::kLoadCodeLatches);
+  void LoadCodeLatches(Link& link) const override { Letter(link, cmd::kLoadCodeLatches); }
+  void ReadDataQuad(Link& link) const override { link.SendCommandAck(cmd::kReadDataQuad); }
+  void FetchDataQuad(Link& link, std::uint16_t (&words)[4]) const override {
+    Fetch(link, cmd::kFetchDataQuad, words);
   }
-  void ReadDataQuad(link::Link& link) const override {
-    link.SendCommandAck(link::cmd::kReadDataQuad);
-  }
-  void FetchDataQuad(link::Link& link, std::uint16_t (&words)[4]) const override {
-    Fetch(link, link::cmd::kFetchDataQuad, words);
-  }
-  void LoadDataLatches(link::Link& link) const override {
-    Letter(link, link::cmd::kLoadDataLatches);
-  }
+  void LoadDataLatches(Link& link) const override { Letter(link, cmd::kLoadDataLatches); }
 
  private:
   template <std::size_t N>
-  static void Fetch(link::Link& link, std::uint8_t letter, std::uint16_t (&words)[N]) {
+  static void Fetch(Link& link, std::uint8_t letter, std::uint16_t (&words)[N]) {
     link.SendBatch();
     link.SendCommand(letter);
     link.ReceiveReply(2 * N);
