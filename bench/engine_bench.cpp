@@ -40,8 +40,8 @@ Run Measure(const std::string& device, const Mode& mode, Operation operation) {
   config.firmware = mode.firmware;
   sim::SimPort port(config);
   icsp::Session session(port, reporter, options);
-  session.firmware_version = mode.firmware;
-  devices::SelectDevice(session.device, device, reporter);
+  session.set_firmware_version(mode.firmware);
+  devices::SelectDevice(session.device(), device, reporter);
   session.BeginOperation();
   const auto start = std::chrono::steady_clock::now();
   operation(session);
@@ -68,16 +68,17 @@ int main() {
     for (const Mode& mode : modes) {
       Print("read", device, mode,
             Measure(device, mode, [](icsp::Session& s) { icsp::ReadDevice(s, BENCH_OUTPUT_DIR); }));
-      Print("write", device, mode, Measure(device, mode, [](icsp::Session& s) {
-              // Every program word set: no row can be skipped as blank.
-              std::mt19937 random(7);
-              s.image.Clear(s.device);
-              const std::size_t units = 2 * static_cast<std::size_t>(s.device.device.program_words);
-              for (std::size_t u = 0; u < units; ++u) {
-                s.image.program[u] = static_cast<std::uint16_t>(u % 2 ? random() & 0xFF : random());
-              }
-              icsp::WriteDevice(s);
-            }));
+      Print(
+          "write", device, mode, Measure(device, mode, [](icsp::Session& s) {
+            // Every program word set: no row can be skipped as blank.
+            std::mt19937 random(7);
+            s.image().Clear(s.device());
+            const std::size_t units = 2 * static_cast<std::size_t>(s.device().device.program_words);
+            for (std::size_t u = 0; u < units; ++u) {
+              s.image().program[u] = static_cast<std::uint16_t>(u % 2 ? random() & 0xFF : random());
+            }
+            icsp::WriteDevice(s);
+          }));
     }
   }
   return 0;

@@ -26,8 +26,8 @@
 
 #include "devices/selection.h"
 #include "full_size_hex.h"
+#include "icsp/mode_driver.h"
 #include "icsp/operations.h"
-#include "icsp/primitives.h"
 #include "icsp/session.h"
 #include "image/hex_record.h"
 #include "image/hex_writer.h"
@@ -102,9 +102,9 @@ struct Bench {
         session(port, reporter, options),
         mode_(mode) {
     options.enhanced_icsp = mode.enhanced;
-    session.firmware_version = mode.firmware;
-    session.executive_dir = QUILLON_SOURCE_DIR "/examples/executive";
-    devices::SelectDevice(session.device, device, reporter);
+    session.set_firmware_version(mode.firmware);
+    session.set_executive_dir(QUILLON_SOURCE_DIR "/examples/executive");
+    devices::SelectDevice(session.device(), device, reporter);
   }
 
   Row Measure(const std::string& op, double payload, const std::function<void()>& steps) {
@@ -116,7 +116,7 @@ struct Bench {
     const double total = ThreadCpu() - t;
     const sim::Stats after = sim.board().stats();
     Row row{op,
-            std::string(session.device.device.name),
+            std::string(session.device().device.name),
             mode_.name,
             {},
             payload,
@@ -164,35 +164,24 @@ void LoadChip(sim::Target& chip, const image::MemoryImage& img, std::int32_t cou
 // The covered instructions read back the way the engine reads (block reads
 // through the executive, or quads), for the "read the pages" yardstick.
 void ReadRange(icsp::Session& s, std::int32_t count) {
-  if (s.OptionChecked(report::Option::kEnhancedIcsp)) {
-    if (icsp::EnterEnhancedIcsp(s)) {
-      for (std::int32_t b = 0; b < (count + 63) / 64; ++b) {
-        icsp::ExecutiveReadCode(s, 128 * static_cast<std::uint32_t>(b));
-      }
-    }
-  } else {
-    icsp::EnterIcsp(s);
-    icsp::GotoResetVector(s);
-    for (std::int32_t q = 0; q < (count + 3) / 4; ++q) {
-      icsp::SetTablePointer(s, 8 * static_cast<std::uint32_t>(q), 6);
-      icsp::ReadCodeQuad(s);
-      icsp::FetchCodeQuad(s, icsp::CodeDestination::kVerify);
-      icsp::GotoResetVector(s);
-    }
-  }
-  icsp::ExitIcsp(s);
+  icsp::ModeDriver& mode = s.OpenMode();
+  const auto instructions = static_cast<std::uint32_t>((count + 63) / 64 * 64);
+  std::vector<std::uint16_t> units(2 * instructions);
+  if (!mode.BeginReads()) return;
+  mode.ReadCode(0, static_cast<std::uint32_t>((count + 3) / 4 * 4), units.data());
+  mode.EndReads();
 }
 
 void FullWrite(Bench& b, const image::MemoryImage& file) {
   icsp::BulkErase(b.session);
   icsp::PrepareExecutive(b.session);
-  b.session.image = file;
+  b.session.image() = file;
   icsp::WriteDevice(b.session);
 }
 
 void IncrementalWrite(Bench& b, const image::MemoryImage& file) {
   icsp::PrepareExecutive(b.session);
-  b.session.image = file;
+  b.session.image() = file;
   icsp::WriteDeviceIncremental(b.session);
 }
 
@@ -202,9 +191,9 @@ std::vector<Row> PartRows(const std::string& device, const Mode& mode) {
   std::filesystem::create_directories(out);
   {
     Bench b(device, mode);
-    const devices::DeviceRecord& d = b.session.device.device;
+    const devices::DeviceRecord& d = b.session.device().device;
     const double p = d.program_words, e = d.eeprom_bytes / 2.0;
-    const image::MemoryImage file = RandomImage(b.session.device, d.program_words, 1, true);
+    const image::MemoryImage file = RandomImage(b.session.device(), d.program_words, 1, true);
     rows.push_back(b.Measure("erase", 0, [&] { icsp::BulkErase(b.session); }));
     rows.push_back(b.Measure("check", 3 * p + 2 * e, [&] {
       if (icsp::PrepareExecutive(b.session)) icsp::BlankCheck(b.session);
@@ -237,7 +226,7 @@ std::vector<Row> PartRows(const std::string& device, const Mode& mode) {
   };
   for (const Case& c : cases) {
     Bench b(device, mode);
-    const image::MemoryImage base = RandomImage(b.session.device, words, 2, false);
+    const image::MemoryImage base = RandomImage(b.session.device(), words, 2, false);
     if (std::string(c.op) == "write 64K") {
       rows.push_back(b.Measure(c.op, c.payload, [&] { FullWrite(b, base); }));
       continue;

@@ -27,7 +27,7 @@ Application::Application(View& window, SettingsStore& settings, SystemActions& s
     : Application(static_cast<StatusView&>(window), settings, port, clock, std::move(language)) {
   window_ = &window;
   system_ = &system;
-  session_.stop_request = &stop_flag_;
+  session_.set_stop_request(&stop_flag_);
 }
 
 Application::Application(StatusView& view, SettingsStore& settings, link::SerialPort& port,
@@ -36,7 +36,7 @@ Application::Application(StatusView& view, SettingsStore& settings, link::Serial
       settings_(settings),
       reporter_(view, clock, std::move(language)),
       session_(port, reporter_, view) {
-  session_.detection_listener = this;
+  session_.set_detection_listener(this);
 }
 
 void Application::Start() {
@@ -59,7 +59,7 @@ void Application::Start() {
   const std::string chip = LoadChip(settings_);
   if (!chip.empty()) {
     window.SelectDeviceName(chip);
-    devices::SelectDevice(session_.device, chip, reporter_);
+    devices::SelectDevice(session_.device(), chip, reporter_);
   }
 
   About();
@@ -132,7 +132,7 @@ void Application::DeviceListChanged() {
 }
 
 bool Application::ChooseDevice(const std::string& name) {
-  if (!devices::SelectDevice(session_.device, name, reporter_)) return false;
+  if (!devices::SelectDevice(session_.device(), name, reporter_)) return false;
   StoreChip(settings_, name);
   return true;
 }

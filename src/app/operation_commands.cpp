@@ -4,6 +4,7 @@
 #include "app/application.h"
 #include "app/ids.h"
 #include "icsp/kept_words.h"
+#include "icsp/mode_driver.h"
 #include "icsp/operations.h"
 
 namespace quillon::app {
@@ -15,10 +16,10 @@ bool Application::Connect() {
 
 bool Application::ConnectTo(const std::string& port_name) {
   port_name_ = port_name;
-  session_.port_name = port_name;
-  const link::ConnectResult result = link::Connect(session_.link, port_name);
+  session_.set_port_name(port_name);
+  const link::ConnectResult result = link::Connect(session_.link(), port_name);
   if (result.connected) {
-    session_.firmware_version = result.firmware_version;
+    session_.set_firmware_version(result.firmware_version);
     connected_ = true;
     view_.SetProgress(100);
     EnableControl(kConnectButton, false);
@@ -65,10 +66,10 @@ icsp::Outcome Application::RunOperation(std::string_view first_text,
   reporter_.ShowStatus(first_text);
   BeginOperationControls();
   if (system_ != nullptr) system_->BeginTimerResolution();
-  session_.link.OpenPort(port_name_);
+  session_.link().OpenPort(port_name_);
   session_.BeginOperation();
   steps();
-  session_.link.ClosePort();
+  session_.link().ClosePort();
   if (session_.stopped()) session_.ReportStopped();
   // A full bar under an error would read as done.
   if (window_ != nullptr && (session_.stopped() || session_.outcome() != icsp::Outcome::kOk)) {
@@ -120,13 +121,14 @@ bool Application::EraseAndWrite(image::MemoryImage& file) {
   // The erase takes the executive with it, so in the executive's mode its
   // file is loaded (and checked) before anything is erased.
   std::optional<image::MemoryImage> executive;
-  if (session_.UsesExecutive() && !icsp::LoadExecutiveFile(session_, executive.emplace())) {
+  if (session_.OpenMode().NeedsExecutive() &&
+      !icsp::LoadExecutiveFile(session_, executive.emplace())) {
     return false;
   }
   reporter_.ShowStatus("Erasing...");
   if (icsp::BulkErase(session_) != icsp::Outcome::kOk) return false;
   if (!icsp::PrepareExecutive(session_, executive ? &*executive : nullptr)) return false;
-  session_.image = std::move(file);
+  session_.image() = std::move(file);
   return icsp::WriteDevice(session_);
 }
 
@@ -150,7 +152,7 @@ icsp::Outcome Application::WriteFile(const std::string& path) {
       return;
     }
     if (!icsp::PrepareExecutive(session_)) return;
-    session_.image = std::move(file);
+    session_.image() = std::move(file);
     icsp::WriteDevice(session_);
   });
 }
@@ -160,7 +162,7 @@ icsp::Outcome Application::WriteFileIncremental(const std::string& path) {
     image::MemoryImage file;
     if (!icsp::LoadWriteFile(session_, path, file)) return;
     if (!icsp::PrepareExecutive(session_)) return;
-    session_.image = file;
+    session_.image() = file;
     if (icsp::WriteDeviceIncremental(session_) != icsp::IncrementalResult::kProtected) return;
     // Only a bulk erase lifts the protection; it takes the executive with it.
     EraseAndWrite(file);
@@ -189,7 +191,7 @@ icsp::Outcome Application::VerifyFile(const std::string& path) {
     image::MemoryImage file;
     if (!icsp::LoadWriteFile(session_, path, file)) return;
     if (!PrepareExecutive()) return;
-    session_.image = std::move(file);
+    session_.image() = std::move(file);
     icsp::VerifyDevice(session_);
   });
 }

@@ -61,13 +61,13 @@ report::MessagePair CloseQuestion() {
 // A part other than the selected one is never erased, read or written with
 // a program built for another.
 bool Application::ConfirmPart() {
-  if (!part_checks_ || !session_.device.selected) return true;
+  if (!part_checks_ || !session_.device().selected) return true;
   const icsp::DeviceIdReading reading = icsp::ReadDeviceId(session_);
-  if (session_.link.failed()) {
+  if (session_.link().failed()) {
     session_.FinishWith({});
     return false;
   }
-  const report::MessagePair refusal = WrongPartMessage(session_.device.device, reading);
+  const report::MessagePair refusal = WrongPartMessage(session_.device().device, reading);
   if (refusal.english.empty()) return true;
   reporter_.ReportError(refusal);
   session_.NoteOutcome(icsp::Outcome::kProblem);
@@ -77,27 +77,27 @@ bool Application::ConfirmPart() {
 // The erase would keep nothing of blank words, and the part's own are only
 // in the copy; the user decides before anything is erased.
 bool Application::OfferKeptCopy(report::MessagePair& note) {
-  icsp::KeptWordsStore* store = session_.kept_words_store;
+  icsp::KeptWordsStore* store = session_.kept_words_store();
   if (!part_checks_ || system_ == nullptr || store == nullptr) return true;
-  const devices::DeviceRecord& part = session_.device.device;
+  const devices::DeviceRecord& part = session_.device().device;
   const icsp::KeptArea area = icsp::KeptAreaOf(part);
   if (area.first == 0) return true;
-  const std::vector<std::string> kept = store->List(part.device_id, session_.port_name);
+  const std::vector<std::string> kept = store->List(part.device_id, session_.port_name());
   if (kept.empty()) return true;
   icsp::EnterIcsp(session_);
   icsp::ReadKeptArea(session_, area);
   icsp::ExitIcsp(session_);
-  if (session_.link.failed()) {
+  if (session_.link().failed()) {
     session_.FinishWith({});
     return false;
   }
-  const std::vector<std::uint16_t>& exe = session_.image.executive;
+  const std::vector<std::uint16_t>& exe = session_.image().executive;
   const std::size_t first = (area.first - icsp::kExecutiveBase) & ~std::size_t{1};
   for (std::size_t u = first; u < first + 2 * area.instructions; u += 2) {
     if (exe[u] != 0xFFFF || (exe[u + 1] & 0xFF) != 0xFF) return true;
   }
   if (!system_->Ask(reporter_.Pick(RestoreQuestion(area.what, kept.front())))) {
-    note = KeptCopyNote(area.what, kept.front(), session_.console_program);
+    note = KeptCopyNote(area.what, kept.front(), session_.console_program());
     return true;
   }
   icsp::RestoreKeptWords(session_, kept.front());

@@ -104,7 +104,7 @@ int ConfirmIdentity(Run& run, RunRecord& record) {
   const icsp::Outcome read = run.app.ReadDeviceId(reading);
   if (read != icsp::Outcome::kOk) return ExitCodeFor(read);
   const IdentityVerdict verdict =
-      CheckIdentity(run.app.session().device.device, reading, run.o.force);
+      CheckIdentity(run.app.session().device().device, reading, run.o.force);
   if (verdict.identity == Identity::kSelected) {
     record.identified = true;
     return kExitSuccess;
@@ -131,12 +131,13 @@ int PlaceSerial(Run& run, RunRecord& record, std::filesystem::path& with_serial)
   report::Reporter reporter(quiet, no_pause, nullptr);
   image::MemoryImage file;
   image::LoadSummary summary;
-  if (image::LoadHexFile(run.o.argument, file, session.device, reporter, &summary) !=
+  if (image::LoadHexFile(run.o.argument, file, session.device(), reporter, &summary) !=
       image::LoadResult::kLoaded) {
     return kExitSuccess;
   }
   const SerialPlan& plan = run.serials->plan();
-  if (const auto problem = SerialPlaceProblem(plan, session.device.device.program_words, summary)) {
+  if (const auto problem =
+          SerialPlaceProblem(plan, session.device().device.program_words, summary)) {
     run.Error(*problem);
     return kExitUsage;
   }
@@ -170,17 +171,17 @@ int RunOperation(Run& run, RunRecord& record) {
   if (o.command == Command::kConnect) return kExitSuccess;
   if (o.command == Command::kDetect) {
     const int code = ExitCodeFor(app.Detect());
-    record.identified = code == kExitSuccess && session.device.selected;
+    record.identified = code == kExitSuccess && session.device().selected;
     return code;
   }
   // The part is checked against the DeviceID in the file, not the selection.
   if (o.command == Command::kRestoreRow) return ExitCodeFor(app.RestoreRow(o.argument));
 
   if (NeedsPart(o.command)) {
-    if (!session.device.selected) {
+    if (!session.device().selected) {
       const icsp::Outcome detected = app.Detect();
       if (detected != icsp::Outcome::kOk) return ExitCodeFor(detected);
-      if (!session.device.selected) return kExitProblem;
+      if (!session.device().selected) return kExitProblem;
       record.identified = true;
     } else if (const int code = ConfirmIdentity(run, record); code != kExitSuccess) {
       return code;
@@ -190,14 +191,14 @@ int RunOperation(Run& run, RunRecord& record) {
       return kExitStopped;
     }
   }
-  const devices::DeviceRecord& part = session.device.device;
+  const devices::DeviceRecord& part = session.device().device;
   // The file's own words, whatever the operation left in the image.
   auto count_file = [&](const std::string& path) {
     report::NullSink quiet;
     report::ManualClock no_pause;
     report::Reporter reporter(quiet, no_pause, nullptr);
     image::MemoryImage file;
-    if (image::LoadHexFile(path, file, session.device, reporter) != image::LoadResult::kLoaded) {
+    if (image::LoadHexFile(path, file, session.device(), reporter) != image::LoadResult::kLoaded) {
       return;
     }
     record.counts =
@@ -210,7 +211,7 @@ int RunOperation(Run& run, RunRecord& record) {
       // into the session's image only.
       image::MemoryImage file;
       if (!icsp::LoadWriteFile(session, o.argument, file)) return kExitFileRejected;
-      session.image = std::move(file);
+      session.image() = std::move(file);
       count_file(o.argument);
       if (run.serials != nullptr) {
         std::filesystem::path unused;
@@ -239,9 +240,9 @@ int RunOperation(Run& run, RunRecord& record) {
         std::error_code ignored;
         std::filesystem::remove(with_serial, ignored);
       }
-      if (o.incremental && code == kExitSuccess && session.incremental_tally) {
-        const icsp::IncrementalTally& t = *session.incremental_tally;
-        UnitTally units = TouchedUnits(session.image, part);
+      if (o.incremental && code == kExitSuccess && session.incremental_tally()) {
+        const icsp::IncrementalTally& t = *session.incremental_tally();
+        UnitTally units = TouchedUnits(session.image(), part);
         units.compared = t.compared;
         units.written = t.written;
         units.eeprom_words = t.eeprom_words;
@@ -260,7 +261,7 @@ int RunOperation(Run& run, RunRecord& record) {
       const icsp::ReadFiles files = ReadFilesFor(o);
       int code = ExitCodeFor(app.ReadInto(files));
       if (code == kExitSuccess && !o.output.empty() && files.hex.empty() &&
-          !image::WriteProgramBinary(o.output, session.image, session.device, app.reporter())) {
+          !image::WriteProgramBinary(o.output, session.image(), session.device(), app.reporter())) {
         code = kExitFileRejected;
       }
       record.counts = WordCounts{part.program_words, part.eeprom_bytes / 2, 0};
@@ -281,13 +282,13 @@ int RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record,
   const std::uint16_t language = c.language;
   app::Application app(c.view, c.settings, port, c.clock, [language] { return language; });
   app.reporter().set_error_pause(false);  // a console keeps its errors on screen
-  app.session().executive_dir = o.exec_dir;
-  app.session().executive_missing_hint = {
-      "Give the folder that holds it with --exec-dir DIR, or program with plain ICSP: --icsp.",
-      "--exec-dir DIR でﾌｧｲﾙのあるﾌｫﾙﾀﾞを指定するか、--icsp で通常のICSPを使ってください。"};
-  app.session().kept_words_store = c.kept_words;
+  app.session().set_executive_dir(o.exec_dir);
+  app.session().set_executive_missing_hint(
+      {"Give the folder that holds it with --exec-dir DIR, or program with plain ICSP: --icsp.",
+       "--exec-dir DIR でﾌｧｲﾙのあるﾌｫﾙﾀﾞを指定するか、--icsp で通常のICSPを使ってください。"});
+  app.session().set_kept_words_store(c.kept_words);
 #ifdef _WIN32
-  app.session().console_program = "quillon-cli";
+  app.session().set_console_program("quillon-cli");
 #endif
 
   // An explicit device (-p, or the part a simulated board names) is chosen
@@ -300,7 +301,7 @@ int RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record,
   } else {
     const std::string chip = app::LoadChip(c.settings);
     if (!chip.empty() && devices::FindByName(chip) != nullptr) {
-      devices::SelectDevice(app.session().device, chip, app.reporter());
+      devices::SelectDevice(app.session().device(), chip, app.reporter());
     }
   }
 
@@ -314,14 +315,14 @@ int RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record,
   record.erase_first = o.dry_run && !o.no_erase;
   record.verified = o.dry_run && !o.no_verify;
   if (o.command == Command::kWrite || o.command == Command::kVerify) record.file = o.argument;
-  app.session().stop_request = c.stop_request;
+  app.session().set_stop_request(c.stop_request);
   int code = kExitLinkFailure;
   bool refused = false;
   if (app.ConnectTo(c.port_name)) {
     // Only a port with a board that answered is remembered: a mistyped -P
     // must not replace the working one.
     if (c.remember_port) c.settings.Store(app::kComSetting, RememberedPortName(c.port_name));
-    const std::uint16_t fw = app.session().firmware_version;
+    const std::uint16_t fw = app.session().firmware_version();
     record.firmware = std::to_string(fw >> 8) + "." + std::to_string(fw & 0xFF);
     Run run{o, app, c.view, language, c.stop_request, c.serials};
     code = RunOperation(run, record);
@@ -335,9 +336,9 @@ int RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record,
   }
   // A part that the socket refused must not become the next run's choice.
   if (refused && !device.empty()) c.settings.Store(app::kChipSetting, remembered_chip);
-  if (app.session().device.selected && !refused) {
-    record.part = std::string(devices::TrimBlanks(app.session().device.device.name));
-    record.device_id = app.session().device.device.device_id;
+  if (app.session().device().selected && !refused) {
+    record.part = std::string(devices::TrimBlanks(app.session().device().device.name));
+    record.device_id = app.session().device().device.device_id;
   }
   if (!record.file.empty() && (o.command != Command::kRead || code == kExitSuccess)) {
     record.sha256 = image::FileSha256Hex(record.file);

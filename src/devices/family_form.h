@@ -100,7 +100,11 @@ struct FamilyForm {
   std::uint16_t tblpag_address = 0x0032;
   WriteTiming timing = WriteTiming::kExternal;
   std::uint32_t row_instructions = 32;
-  std::uint32_t erase_unit_instructions = 32;  // the smallest erase of program memory
+  // The smallest erase of program memory and what a summary calls it (the
+  // engine's EraseStrategy for the form's timing erases it).
+  std::uint32_t erase_unit_instructions = 32;
+  std::string_view erase_unit_name = "row";
+  std::string_view erase_unit_name_ja = "行";
   NvmCodes nvm;
   ConfigForm config;
   EepromForm eeprom;
@@ -202,6 +206,8 @@ inline constexpr FamilyForm kFormDsPic33F{
     .timing = WriteTiming::kSelfTimed,
     .row_instructions = 64,
     .erase_unit_instructions = 512,
+    .erase_unit_name = "page",
+    .erase_unit_name_ja = "ページ",
     .nvm = kNvm33F,
     // Eight-bit registers; FGS: GWRP bit 0, GSS bits 2..1.
     .config = {.layout = ConfigLayout::kRegisters,
@@ -256,6 +262,8 @@ inline constexpr FamilyForm kFormPic24FJ{
     .timing = WriteTiming::kSelfTimed,
     .row_instructions = 64,
     .erase_unit_instructions = 512,
+    .erase_unit_name = "page",
+    .erase_unit_name_ja = "ページ",
     .nvm = kNvm24FJ,
     .config = kConfig24FJ,
     .eeprom = {},
@@ -273,6 +281,8 @@ inline constexpr FamilyForm kFormPic24FJ0054{
     .timing = WriteTiming::kSelfTimed,
     .row_instructions = 64,
     .erase_unit_instructions = 512,
+    .erase_unit_name = "page",
+    .erase_unit_name_ja = "ページ",
     .nvm = kNvm24FJ,
     .config = kConfig24FJ,
     .eeprom = {},
@@ -291,6 +301,8 @@ inline constexpr FamilyForm kFormPic24FKA{
     .timing = WriteTiming::kSelfTimed,
     .row_instructions = 32,
     .erase_unit_instructions = 128,  // four rows
+    .erase_unit_name = "row group",
+    .erase_unit_name_ja = "行グループ",
     .nvm = {.row_program = 0x4004,
             .bulk_erase = 0x4064,
             .config_write = 0x4004,

@@ -11,10 +11,10 @@ constexpr std::uint32_t kMovConfigPageToW0 = MoveLiteral(kConfigPage, 0);  // 0x
 constexpr std::uint32_t kTblrdlToW7 = kTblrdlW6IncToW7;                    // TBLRDL [W6++], [W7]
 
 void ReadConfig30F(Session& session) {
-  link::Link& link = session.link;
+  link::Link& link = session.link();
   GotoResetVector100(session);
   for (std::uint32_t w :
-       {kMovConfigPageToW0, session.device.load_table_pointer, kClrW6, kClrW7, kNop}) {
+       {kMovConfigPageToW0, session.device().load_table_pointer, kClrW6, kClrW7, kNop}) {
     link.AppendInstruction(w);
   }
   link.SendBatch();
@@ -23,7 +23,7 @@ void ReadConfig30F(Session& session) {
     for (std::uint32_t w : {kTblrdlToW7, kNop, kNop, MoveToVisi(0), kNop})
       link.AppendInstruction(w);
     link.SendBatch();
-    session.config_readback[i] = RegOut(session);
+    session.config_readback()[i] = RegOut(session.link());
     link.AppendInstruction(kNop);
     GotoResetVector100(session);
   }
@@ -31,33 +31,33 @@ void ReadConfig30F(Session& session) {
 
 // Reads straight into VISI: W7 holds its address.
 std::uint16_t ReadToVisi(Session& session) {
-  for (std::uint32_t w : {kTblrdlToW7, kNop, kNop}) session.link.AppendInstruction(w);
-  session.link.SendBatch();
-  return RegOut(session);
+  for (std::uint32_t w : {kTblrdlToW7, kNop, kNop}) session.link().AppendInstruction(w);
+  session.link().SendBatch();
+  return RegOut(session.link());
 }
 
 void ReadConfigPic24(Session& session) {
-  link::Link& link = session.link;
-  const devices::DeviceRecord& device = session.device.device;
+  link::Link& link = session.link();
+  const devices::DeviceRecord& device = session.device().device;
   GotoResetVector200(session);
   if (session.form().config.layout == devices::ConfigLayout::kFlashWords) {
     // Flash word 2 sits just below flash word 1, the last instruction.
     const std::uint32_t a = static_cast<std::uint32_t>(devices::FlashConfigAddress(device, 1));
-    for (std::uint32_t w : {MoveLiteral((a >> 16) & 0xFF, 0), session.device.load_table_pointer,
+    for (std::uint32_t w : {MoveLiteral((a >> 16) & 0xFF, 0), session.device().load_table_pointer,
                             MoveLiteral(a & 0xFFFF, 6), kMovVisiAddressToW7, kNop}) {
       link.AppendInstruction(w);
     }
     link.SendBatch();
-    session.config_readback[1] = ReadToVisi(session);
-    session.config_readback[0] = ReadToVisi(session);
+    session.config_readback()[1] = ReadToVisi(session);
+    session.config_readback()[0] = ReadToVisi(session);
   } else {
-    for (std::uint32_t w : {kMovConfigPageToW0, session.device.load_table_pointer, kClrW6,
+    for (std::uint32_t w : {kMovConfigPageToW0, session.device().load_table_pointer, kClrW6,
                             kMovVisiAddressToW7, kNop}) {
       link.AppendInstruction(w);
     }
     link.SendBatch();
     const std::size_t count = static_cast<std::size_t>(session.form().config.read);
-    for (std::size_t i = 0; i < count; ++i) session.config_readback[i] = ReadToVisi(session);
+    for (std::size_t i = 0; i < count; ++i) session.config_readback()[i] = ReadToVisi(session);
   }
   GotoResetVector200(session);
 }
@@ -73,7 +73,7 @@ void ReadConfigWords(Session& session) {
 }
 
 std::string ConfigText(const Session& session) {
-  const auto h = [&](std::size_t k) { return image::Hex4(session.config_readback[k]); };
+  const auto h = [&](std::size_t k) { return image::Hex4(session.config_readback()[k]); };
   const std::string br(report::kLineBreak);
   const devices::ConfigForm& form = session.form().config;
   if (form.layout == devices::ConfigLayout::kFlashWords) {

@@ -7,7 +7,7 @@
 
 namespace quillon::icsp {
 
-// Reads the selected part's configuration words into session.config_readback
+// Reads the selected part's configuration words into session.config_readback()
 // (as many entries as its form reads: registers from 0xF80000, or the two
 // flash words). The part must be in ICSP mode.
 void ReadConfigWords(Session& session);

@@ -20,34 +20,35 @@ constexpr std::uint16_t kNoAnswerAfter0C = 0xFFF7;
 // The DeviceID reads are always instruction batches, whatever the firmware:
 // the board letters assume a part already known.
 std::uint16_t ReadDeviceIdNew(Session& session, std::uint32_t load_table_pointer) {
-  link::Link& link = session.link;
-  AppendWords(session,
+  link::Link& link = session.link();
+  AppendWords(session.link(),
               {kGoto200, kGoto200, kNop, kMovDeviceIdPageToW0, load_table_pointer,
                MoveLiteral(0, 6), kMovVisiAddressToW7, kNop, kTblrdlW6IncToW7, kNop, kNop});
   link.SendBatch();
   link.AppendInstruction(kNop);
   link.SendBatch();
-  const std::uint16_t v = RegOut(session);
-  AppendWords(session, {kNop, kGoto200, kNop});
+  const std::uint16_t v = RegOut(session.link());
+  AppendWords(session.link(), {kNop, kGoto200, kNop});
   link.SendBatch();
   return v;
 }
 
 std::uint16_t ReadDeviceIdOld(Session& session, std::uint32_t load_table_pointer) {
-  link::Link& link = session.link;
-  AppendWords(session, {kNop, kGoto100, kGoto100, kNop, kMovDeviceIdPageToW0, load_table_pointer,
-                        kClrW6, kClrW7, kNop, kTblrdlW6IncToW7, kNop, kNop, MoveToVisi(0), kNop});
+  link::Link& link = session.link();
+  AppendWords(session.link(),
+              {kNop, kGoto100, kGoto100, kNop, kMovDeviceIdPageToW0, load_table_pointer, kClrW6,
+               kClrW7, kNop, kTblrdlW6IncToW7, kNop, kNop, MoveToVisi(0), kNop});
   link.SendBatch();
-  const std::uint16_t v = RegOut(session);
-  AppendWords(session, {kNop, kGoto100, kNop});
+  const std::uint16_t v = RegOut(session.link());
+  AppendWords(session.link(), {kNop, kGoto100, kNop});
   link.SendBatch();
   return v;
 }
 
 std::uint16_t AttemptNew(Session& session, std::uint32_t load_table_pointer) {
-  session.link.EnterIcsp(link::cmd::kEnterIcsp);
+  session.link().EnterIcsp(link::cmd::kEnterIcsp);
   const std::uint16_t v = ReadDeviceIdNew(session, load_table_pointer);
-  session.link.ExitIcsp();
+  session.link().ExitIcsp();
   return v;
 }
 
@@ -64,7 +65,7 @@ const devices::DeviceRecord* RowAfter0D(std::uint16_t v, std::uint32_t load_tabl
 
 DeviceIdReading ReadDeviceId(Session& session) {
   // The table pointer of the part selected so far (0x880190 before any).
-  const std::uint32_t current_pointer = session.device.load_table_pointer;
+  const std::uint32_t current_pointer = session.device().load_table_pointer;
   std::uint8_t entry = link::cmd::kEnterIcsp;
   std::uint16_t v = AttemptNew(session, current_pointer);
   // A part whose TBLPAG lives at the other address reads back something that
@@ -80,12 +81,12 @@ DeviceIdReading ReadDeviceId(Session& session) {
   }
   if (v > kNoAnswerAfter0D) {
     entry = link::cmd::kEnterIcsp30F;
-    session.link.EnterIcsp(entry);
+    session.link().EnterIcsp(entry);
     // Only dsPIC30F parts answer after 0x0C, and they all keep TBLPAG at
     // 0x0032: a pointer word of a part selected before would leave TBLPAG
     // alone and read program memory instead of the DeviceID.
     v = ReadDeviceIdOld(session, devices::kTablePointerAt0032);
-    session.link.ExitIcsp();
+    session.link().ExitIcsp();
     if (v > kNoAnswerAfter0C) return DeviceIdReading{false, v, entry, nullptr};
   }
   return DeviceIdReading{true, v, entry, devices::FindByDeviceIdAfterEntry(v, entry)};
@@ -95,7 +96,7 @@ void DetectDevice(Session& session) {
   const DeviceIdReading reading = ReadDeviceId(session);
   if (!reading.answered) {
     session.NoteOutcome(Outcome::kProblem);
-    session.reporter.ReportError({"Error : no DeviceID", "ｴﾗｰ :DeviceIDなし"});
+    session.reporter().ReportError({"Error : no DeviceID", "ｴﾗｰ :DeviceIDなし"});
     return;
   }
 
@@ -104,14 +105,14 @@ void DetectDevice(Session& session) {
   const devices::DeviceRecord* row = reading.row;
   if (row == nullptr) {
     session.NoteOutcome(Outcome::kProblem);
-    session.reporter.ReportError(
+    session.reporter().ReportError(
         report::MessagePair{"Error : unknown device", "ｴﾗｰ :未知のdevice"} + text);
     return;
   }
   const std::string name(row->name);
   text += br + "name=" + name + br + "socket=" + std::string(row->package_tag);
-  if (session.detection_listener != nullptr) session.detection_listener->DeviceDetected(name);
-  devices::SelectDevice(session.device, name, session.reporter);
+  if (session.detection_listener() != nullptr) session.detection_listener()->DeviceDetected(name);
+  devices::SelectDevice(session.device(), name, session.reporter());
 
   EnterIcsp(session);
   ReadConfigWords(session);

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "icsp/config_write.h"
+#include "icsp/erase_units.h"
 #include "icsp/executive_check.h"
 #include "icsp/kept_words.h"
 #include "icsp/operations.h"
@@ -17,60 +18,29 @@ namespace {
 constexpr std::size_t kLastRowUnit = 0x780;  // row 15 of executive memory, 0x800780 to 0x8007FE
 constexpr std::size_t kTailUnit = 0x7F0;
 
-void EraseArray(Session& session) {
-  const devices::FamilyForm& form = session.form();
-  const std::uint32_t tblpag = session.device.load_table_pointer;
-  if (form.self_timed()) {
-    GotoResetVector200(session);
-    // User memory, then executive memory where there is one: the erase takes
-    // the page of the last table write.
-    const std::uint32_t pages[] = {0x00u, kExecutivePage};
-    for (std::size_t p = 0; p < (form.executive.present ? 2u : 1u); ++p) {
-      AppendWords(session,
-                  {MoveLiteral(form.nvm.bulk_erase, 10), kMovW10ToNvmcon, MoveLiteral(pages[p], 0),
-                   tblpag, MoveLiteral(0, 0), kTblwtlW0ToW0, kNop, kNop});
-      StartNvmWrite(session);
-      PollNvmWrite(session, 100);
-      PollNvmWrite(session, 100);
-    }
-    GotoResetVector200(session);
-    return;
-  }
-  GotoResetVector100(session);
-  AppendWords(session, {MoveLiteral(form.nvm.config_write, 10), kMovW10ToNvmcon,
-                        MoveLiteral(0xF8, 0), tblpag, MoveLiteral(6, 7), kClrW6, kNop});
-  session.link.SendBatch();
-  // Chip erase, then executive memory, each behind its own unlock.
-  for (std::uint32_t nvmcon : {form.nvm.bulk_erase, form.nvm.executive_erase}) {
-    AppendWords(session, {MoveLiteral(nvmcon, 10), kMovW10ToNvmcon});
-    NvmUnlock(session);
-    TimedNvmWrite(session, 100);
-  }
-  GotoResetVector100(session);
-}
-
 // Writes the last executive row back: blank except the six factory words
 // from 0x8007F4 that the executive check saved. The application ID at
 // 0x8007F0 stays erased.
 void RestoreExecutiveRow(Session& session) {
   const devices::FamilyForm& form = session.form();
   if (form.executive.factory_words_from == 0) return;
-  const std::uint32_t tblpag = session.device.load_table_pointer;
+  const std::uint32_t tblpag = session.device().load_table_pointer;
   GotoResetVector200(session);
-  AppendWords(session, {MoveLiteral(form.nvm.row_program, 10), kMovW10ToNvmcon,
-                        MoveLiteral(kExecutivePage, 0), tblpag, MoveLiteral(0, 7), kNop});
-  session.link.SendBatch();
+  AppendWords(session.link(), {MoveLiteral(form.nvm.row_program, 10), kMovW10ToNvmcon,
+                               MoveLiteral(kExecutivePage, 0), tblpag, MoveLiteral(0, 7), kNop});
+  session.link().SendBatch();
 
-  std::vector<std::uint16_t>& exe = session.image.executive;
+  std::vector<std::uint16_t>& exe = session.image().executive;
   for (std::size_t u = kLastRowUnit; u < kLastRowUnit + 128; u += 2) {
     exe[u] = 0xFFFF;
     exe[u + 1] = 0x00FF;
   }
-  std::copy(session.executive_tail.begin() + 4, session.executive_tail.end(),
+  std::copy(session.executive_tail().begin() + 4, session.executive_tail().end(),
             exe.begin() + kTailUnit + 4);
 
-  AppendWords(session, {MoveLiteral(kExecutivePage, 0), tblpag, MoveLiteral(kLastRowUnit, 7)});
-  session.link.SendBatch();
+  AppendWords(session.link(),
+              {MoveLiteral(kExecutivePage, 0), tblpag, MoveLiteral(kLastRowUnit, 7)});
+  session.link().SendBatch();
   for (std::size_t g = 0; g < 16; ++g) {
     MoveQuadToRegisters(session, QuadSource::kExecutive, kLastRowUnit / 8 + g);
     LoadCodeLatches(session);
@@ -88,7 +58,7 @@ Outcome BulkErase(Session& session) {
   const devices::FamilyForm& form = session.form();
   // The part's own words go into a file before anything is erased: a link
   // lost before they are written back then leaves them recoverable.
-  const KeptArea area = KeptAreaOf(session.device.device);
+  const KeptArea area = KeptAreaOf(session.device().device);
   std::optional<KeptWords> kept;
   if (area.first != 0) {
     EnterIcsp(session);
@@ -103,7 +73,7 @@ Outcome BulkErase(Session& session) {
   }
 
   // From here on a failure leaves the part (partly) erased; the report says so.
-  session.erased = form.executive.present
+  session.erased() = form.executive.present
                        ? report::MessagePair{"program memory, configuration words and "
                                              "executive memory",
                                              "ﾌﾟﾛｸﾞﾗﾑﾒﾓﾘ、ｺﾝﾌｨｸﾞﾚｰｼｮﾝﾜｰﾄﾞ、"
@@ -113,7 +83,7 @@ Outcome BulkErase(Session& session) {
   if (!form.config.erased_by_bulk_erase) {
     EnterIcsp(session);
     for (int k = 0; k < form.config.written; ++k) {
-      session.config_readback[static_cast<std::size_t>(k)] = 0xFFFF;
+      session.config_readback()[static_cast<std::size_t>(k)] = 0xFFFF;
       WriteConfigWord(session, k);
     }
     ExitIcsp(session);
@@ -122,9 +92,9 @@ Outcome BulkErase(Session& session) {
   // No stop between these: the words kept above go back right after.
   for (int i = 0; i < 3; ++i) {
     EnterIcsp(session);
-    EraseArray(session);
+    EraseFor(form).EraseChip(session);
     ExitIcsp(session);
-    session.reporter.Pump();
+    session.reporter().Pump();
   }
 
   EnterIcsp(session);

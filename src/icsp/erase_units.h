@@ -1,7 +1,8 @@
-// What an incremental write needs to know of a part, taken from its family
-// form: the unit program memory is erased in, how EEPROM words are rewritten,
-// which configuration entries are compared and which of their bits count,
-// and where the part says that it is protected.
+// How a form erases. The sequences live in its EraseStrategy (with plain
+// ICSP, the part in ICSP mode); the codes, unit size and names in its form.
+// EraseUnitRules is what an incremental write needs to know besides: how
+// EEPROM words are rewritten, which configuration entries are compared and
+// which of their bits count, and where the part says that it is protected.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +12,22 @@
 #include "devices/catalogue.h"
 
 namespace quillon::icsp {
+
+class Session;
+
+class EraseStrategy {
+ public:
+  virtual ~EraseStrategy() = default;
+  // One pass of the bulk erase: program memory and executive memory (and
+  // what else the form's erase takes).
+  virtual void EraseChip(Session& session) const = 0;
+  // Executive memory as a whole, ahead of writing an executive into it.
+  virtual void EraseExecutive(Session& session) const = 0;
+  // The erase unit of program memory at program address `address`.
+  virtual void EraseUnit(Session& session, std::uint32_t address) const = 0;
+};
+// The externally timed form's strategy or the self-timed forms'.
+const EraseStrategy& EraseFor(const devices::FamilyForm& form);
 
 struct EraseUnitRules {
   std::uint32_t unit_instructions = 0;  // a page, a row or a group of rows

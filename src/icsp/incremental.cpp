@@ -9,6 +9,7 @@
 #include "icsp/config_words.h"
 #include "icsp/config_write.h"
 #include "icsp/erase_units.h"
+#include "icsp/mode_driver.h"
 #include "icsp/operations.h"
 #include "icsp/primitives.h"
 #include "icsp/verify.h"
@@ -17,9 +18,6 @@
 namespace quillon::icsp {
 
 namespace {
-
-constexpr std::uint32_t kBlockInstructions = 64;  // one executive read
-constexpr std::uint32_t kBlockWords = 64;
 
 report::MessagePair ProtectedMessage() {
   return {
@@ -33,12 +31,12 @@ class Incremental {
  public:
   explicit Incremental(Session& session)
       : s_(session),
-        device_(session.device.device),
-        rules_(EraseUnitRulesFor(session.device.device)),
-        enhanced_(session.UsesExecutive()) {}
+        device_(session.device().device),
+        rules_(EraseUnitRulesFor(session.device().device)),
+        mode_(session.OpenMode()) {}
 
   bool Protected() const {
-    const std::uint16_t v = s_.config_readback[rules_.protection_entry];
+    const std::uint16_t v = s_.config_readback()[rules_.protection_entry];
     return (v & rules_.protection_bits) != rules_.protection_bits;
   }
   void PlaceFlashConfigWords();
@@ -48,28 +46,6 @@ class Incremental {
   void Finish(const std::string& start);
 
  private:
-  // --- reading back, in the mode the options choose ---
-  // False (reported, programming mode left) when the executive never answered.
-  bool EnterReadMode() {
-    if (enhanced_) {
-      if (EnterEnhancedIcsp(s_)) return true;
-      ExitIcsp(s_);
-      return false;
-    }
-    EnterIcsp(s_);
-    GotoResetVector(s_);
-    return true;
-  }
-  void LeaveReadMode() {
-    if (!enhanced_ && s_.form().self_timed()) GotoResetVector200(s_);
-    ExitIcsp(s_);
-    cached_block_ = -1;
-  }
-  // Instructions [first, first + count) into `units` (two per instruction).
-  void ReadCode(std::uint32_t first, std::uint32_t count, std::uint16_t* units);
-  // EEPROM words [first, first + count) into `words`.
-  void ReadEeprom(std::uint32_t first, std::uint32_t count, std::uint16_t* words);
-
   std::uint32_t UnitLength(std::uint32_t unit) const {
     const std::uint32_t first = unit * rules_.unit_instructions;
     return std::min(rules_.unit_instructions,
@@ -77,8 +53,6 @@ class Incremental {
   }
   // The first differing unit of an erase unit against the image, or -1.
   long Differs(std::uint32_t unit);
-  void EraseUnit(std::uint32_t unit);
-  void WriteUnitRows(std::uint32_t unit);
   std::uint32_t EepromBase() const {
     return kEepromEnd - static_cast<std::uint32_t>(device_.eeprom_bytes);
   }
@@ -87,9 +61,8 @@ class Incremental {
   Session& s_;
   const devices::DeviceRecord& device_;
   const EraseUnitRules rules_;
-  const bool enhanced_;
-  long cached_block_ = -1;
-  std::vector<std::uint16_t> block_ = std::vector<std::uint16_t>(2 * kBlockInstructions);
+  // Chosen once: the whole write reads and writes in one mode.
+  ModeDriver& mode_;
   std::vector<std::uint16_t> unit_;  // one erase unit as read
 
   std::size_t units_compared_ = 0;
@@ -103,68 +76,13 @@ class Incremental {
 // word write of a full write would leave it (upper byte unprogrammed).
 void Incremental::PlaceFlashConfigWords() {
   if (rules_.config_registers != 0) return;
-  std::vector<std::uint16_t>& program = s_.image.program;
+  std::vector<std::uint16_t>& program = s_.image().program;
   for (int k = 0; k < 2; ++k) {
-    if (!s_.image.config_present[static_cast<std::size_t>(k)]) continue;
+    if (!s_.image().config_present[static_cast<std::size_t>(k)]) continue;
     const auto a = static_cast<std::size_t>(devices::FlashConfigAddress(device_, k));
     if (image::InstructionAt(program, a / 2) != 0xFFFFFF) continue;
-    program[a] = s_.image.config[static_cast<std::size_t>(k)];
+    program[a] = s_.image().config[static_cast<std::size_t>(k)];
     program[a + 1] = 0x00FF;
-  }
-}
-
-void Incremental::ReadCode(std::uint32_t first, std::uint32_t count, std::uint16_t* units) {
-  if (enhanced_) {
-    for (std::uint32_t i = first; i < first + count;) {
-      const long block = static_cast<long>(i / kBlockInstructions);
-      if (block != cached_block_) {
-        ExecutiveReadCode(s_, 2 * kBlockInstructions * static_cast<std::uint32_t>(block));
-        UnpackLinkWords(s_, kBlockInstructions / 4, block_.data());
-        cached_block_ = block;
-      }
-      const std::uint32_t end =
-          std::min(first + count, static_cast<std::uint32_t>(block + 1) * kBlockInstructions);
-      const std::uint32_t from = i - static_cast<std::uint32_t>(block) * kBlockInstructions;
-      std::copy_n(block_.begin() + 2 * from, 2 * (end - i), units + 2 * (i - first));
-      i = end;
-    }
-    return;
-  }
-  for (std::uint32_t q = 0; q < count / 4; ++q) {
-    SetTablePointer(s_, 2 * (first + 4 * q), 6);
-    ReadCodeQuad(s_);
-    FetchCodeQuad(s_, CodeDestination::kVerify);
-    GotoResetVector(s_);
-    std::copy_n(s_.verify_buffer.begin(), 8, units + 8 * q);
-  }
-}
-
-void Incremental::ReadEeprom(std::uint32_t first, std::uint32_t count, std::uint16_t* words) {
-  if (enhanced_) {
-    for (std::uint32_t i = first; i < first + count;) {
-      const long block = static_cast<long>(i / kBlockWords);
-      if (block != cached_block_) {
-        ExecutiveReadData(s_, EepromBase() + 2 * kBlockWords * static_cast<std::uint32_t>(block));
-        std::copy_n(s_.link.words().begin(), kBlockWords, block_.begin());
-        cached_block_ = block;
-      }
-      const std::uint32_t end =
-          std::min(first + count, static_cast<std::uint32_t>(block + 1) * kBlockWords);
-      const std::uint32_t from = i - static_cast<std::uint32_t>(block) * kBlockWords;
-      std::copy_n(block_.begin() + from, end - i, words + (i - first));
-      i = end;
-    }
-    return;
-  }
-  // The table reads advance W6 from quad to quad.
-  GotoResetVector(s_);
-  SetTablePointer(s_, EepromBase() + 2 * first, 6);
-  s_.link.SendBatch();
-  for (std::uint32_t q = 0; q < count / 4; ++q) {
-    ReadDataQuad(s_);
-    FetchDataQuad(s_, DataDestination::kVerify);
-    GotoResetVector(s_);
-    std::copy_n(s_.scratch_data_quad.begin(), 4, words + 4 * q);
   }
 }
 
@@ -172,54 +90,12 @@ long Incremental::Differs(std::uint32_t unit) {
   const std::uint32_t first = unit * rules_.unit_instructions;
   const std::uint32_t count = UnitLength(unit);
   unit_.resize(2 * count);
-  ReadCode(first, count, unit_.data());
-  const std::uint16_t* expected = s_.image.program.data() + 2 * first;
+  mode_.ReadCode(first, count, unit_.data());
+  const std::uint16_t* expected = s_.image().program.data() + 2 * first;
   for (std::uint32_t k = 0; k < 2 * count; ++k) {
     if (unit_[k] != expected[k]) return static_cast<long>(2 * first + k);
   }
   return -1;
-}
-
-// The form's own erase of one unit, addressed by a dummy table write. The
-// part is in ICSP mode.
-void Incremental::EraseUnit(std::uint32_t unit) {
-  const std::uint32_t address = 2 * unit * rules_.unit_instructions;
-  GotoResetVector(s_);
-  LoadNvmcon(s_, rules_.erase_nvmcon);
-  AppendWords(s_, {MoveLiteral(address >> 16, 0), s_.device.load_table_pointer,
-                   MoveLiteral(address & 0xFFFF, 0), kTblwtlW0ToW0, kNop, kNop});
-  if (rules_.timed_erase) {
-    FinishNvmWrite(s_, 100);  // an erase: up to 200 ms before WR may clear
-  } else {
-    StartNvmWrite(s_);
-    // A page erase takes up to 40 ms. The board's long-poll letter would wait
-    // 200 ms, so the waits are made here and only the polling is left to it.
-    for (int i = 0; i < 20; ++i) Wait(s_);
-    PollNvmWrite(s_, 1);
-    GotoResetVector200(s_);
-  }
-}
-
-// The unit's rows that are not blank; the erase has blanked the others.
-void Incremental::WriteUnitRows(std::uint32_t unit) {
-  const std::uint32_t row = rules_.row_instructions;
-  const std::uint32_t first = unit * rules_.unit_instructions;
-  const std::uint32_t end = first + UnitLength(unit);
-  if (!enhanced_ && !rules_.timed_erase) {
-    // The self-timed form keeps NVMCON between rows, but the erase changed it.
-    LoadNvmcon(s_, s_.form().nvm.row_program);
-    s_.link.SendBatch();
-  }
-  for (std::uint32_t r = first; r < end; r += row) {
-    if (InstructionsBlank(s_.image.program, r, row)) continue;
-    if (enhanced_) {
-      // A refused row has been reported and noted; the rest of the unit would
-      // only add to the damage.
-      if (!ExecutiveWriteCodeRow(s_, r, row)) return;
-    } else {
-      WriteCodeRow(s_, QuadSource::kProgram, 0, r, row);
-    }
-  }
 }
 
 bool Incremental::Program() {
@@ -228,7 +104,7 @@ bool Incremental::Program() {
       rules_.unit_instructions;
   std::vector<std::uint32_t> touched;
   for (std::uint32_t u = 0; u < units; ++u) {
-    if (!InstructionsBlank(s_.image.program, u * rules_.unit_instructions, UnitLength(u))) {
+    if (!InstructionsBlank(s_.image().program, u * rules_.unit_instructions, UnitLength(u))) {
       touched.push_back(u);
     }
   }
@@ -237,7 +113,7 @@ bool Incremental::Program() {
 
   std::vector<std::uint32_t> differing;
   std::optional<PhaseScope> phase(std::in_place, s_, report::Phase::kComparing);
-  if (!EnterReadMode()) return false;
+  if (!mode_.BeginReads()) return false;
   for (std::size_t i = 0; i < touched.size(); ++i) {
     const std::uint32_t u = touched[i];
     if (!BeginStep(s_, "Comparing:Prg Adr ", static_cast<long>(i),
@@ -246,48 +122,19 @@ bool Incremental::Program() {
     }
     if (Differs(u) >= 0) differing.push_back(u);
   }
-  LeaveReadMode();
-  if (differing.empty() || s_.link.lost()) return !s_.link.lost();
+  mode_.EndReads();
+  if (differing.empty() || s_.link().lost()) return !s_.link().lost();
   units_written_ = differing.size();
 
-  // Without the executive each unit is erased and written in one step.
-  phase.reset();
-  phase.emplace(s_, enhanced_ ? report::Phase::kErasing : report::Phase::kWriting);
-  EnterIcsp(s_);
-  for (std::size_t i = 0; i < differing.size(); ++i) {
-    const std::uint32_t u = differing[i];
-    const long last = static_cast<long>(differing.size()) - 1;
-    // With the executive the units are programmed after all are erased, so
-    // a stop on request is taken only between whole units of the batch path.
-    if (enhanced_) {
-      ShowStep(s_, "Erasing:Prg Adr ", static_cast<long>(i), last, u * rules_.unit_instructions);
-    } else if (!BeginStep(s_, "Erasing:Prg Adr ", static_cast<long>(i), last,
-                          u * rules_.unit_instructions)) {
-      return false;
-    }
-    EraseUnit(u);
-    if (!enhanced_) WriteUnitRows(u);
-  }
-  ExitIcsp(s_);
-  if (enhanced_) {
-    phase.reset();
-    phase.emplace(s_, report::Phase::kWriting);
-    if (!EnterEnhancedIcsp(s_)) {
-      ExitIcsp(s_);
-      return false;
-    }
-    for (std::size_t i = 0; i < differing.size() && !s_.Ended(); ++i) {
-      ShowStep(s_, "Writing:Prg Adr ", static_cast<long>(i),
-               static_cast<long>(differing.size()) - 1, differing[i] * rules_.unit_instructions);
-      WriteUnitRows(differing[i]);
-    }
-    ExitIcsp(s_);
-  }
+  const UnitRewrite rewrite{differing, rules_.unit_instructions, [this](std::uint32_t u) {
+                              EraseFor(s_.form()).EraseUnit(s_, 2 * u * rules_.unit_instructions);
+                            }};
+  if (!mode_.RewriteUnits(rewrite, phase)) return false;
 
   if (!s_.OptionChecked(report::Option::kVerifyAfterWriting)) return true;
   phase.reset();
   phase.emplace(s_, report::Phase::kVerifying);
-  if (!EnterReadMode()) return false;
+  if (!mode_.BeginReads()) return false;
   bool matched = true;
   for (std::size_t i = 0; i < differing.size() && matched; ++i) {
     const std::uint32_t u = differing[i];
@@ -300,17 +147,15 @@ bool Incremental::Program() {
       const std::size_t k = static_cast<std::size_t>(at) - 2 * u * rules_.unit_instructions;
       const std::size_t first = k & ~std::size_t{1};
       const std::size_t want = static_cast<std::size_t>(at) & ~std::size_t{1};
-      const auto whole = [](const std::uint16_t* u) {
-        return u[0] | static_cast<std::uint32_t>(u[1] & 0xFF) << 16;
-      };
-      matched = Mismatch(s_, "Prg ", static_cast<std::uint32_t>(at), unit_[k],
-                         s_.image.program[static_cast<std::size_t>(at)],
-                         {report::Memory::kProgram, static_cast<std::uint32_t>(want),
-                          whole(&unit_[first]), whole(&s_.image.program[want])});
+      matched = Mismatch(
+          s_, "Prg ", static_cast<std::uint32_t>(at), unit_[k],
+          s_.image().program[static_cast<std::size_t>(at)],
+          {report::Memory::kProgram, static_cast<std::uint32_t>(want),
+           WholeInstruction(&unit_[first], 0), WholeInstruction(&s_.image().program[want], 0)});
     }
   }
-  LeaveReadMode();
-  return matched && !s_.link.lost();
+  mode_.EndReads();
+  return matched && !s_.link().lost();
 }
 
 void Incremental::RewriteEepromWord(std::uint32_t word, std::uint16_t value) {
@@ -324,7 +169,7 @@ void Incremental::RewriteEepromWord(std::uint32_t word, std::uint16_t value) {
     GotoResetVector(s_);
     LoadNvmcon(s_, erasing ? rules_.eeprom_word_erase : rules_.eeprom_word_write);
     SetTablePointer(s_, address, 7);
-    AppendWords(s_, {MoveLiteral(value, 6), kTblwtlW6ToW7, kNop, kNop});
+    AppendWords(s_.link(), {MoveLiteral(value, 6), kTblwtlW6ToW7, kNop, kNop});
     FinishNvmWrite(s_, erasing ? 100 : 1);
   }
 }
@@ -333,7 +178,7 @@ void Incremental::RewriteEepromWord(std::uint32_t word, std::uint16_t value) {
 // word that differs is rewritten (words the file does not give are erased).
 bool Incremental::Eeprom() {
   if (device_.eeprom_bytes <= 0) return true;
-  const std::vector<std::uint16_t>& image = s_.image.eeprom;
+  const std::vector<std::uint16_t>& image = s_.image().eeprom;
   const auto rows = static_cast<std::uint32_t>(device_.eeprom_bytes) / 2 / kEepromRowWords;
   std::vector<std::uint32_t> touched;
   for (std::uint32_t r = 0; r < rows; ++r) {
@@ -353,7 +198,7 @@ bool Incremental::Eeprom() {
                      static_cast<long>(touched.size()) - 1, 2 * first)) {
         return;
       }
-      ReadEeprom(first, kEepromRowWords, words);
+      mode_.ReadEepromWords(first, kEepromRowWords, words);
       for (std::uint32_t k = 0; k < kEepromRowWords; ++k) {
         if (words[k] != image[first + k]) out.push_back({first + k, words[k]});
       }
@@ -361,10 +206,10 @@ bool Incremental::Eeprom() {
   };
   std::vector<Found> differing;
   std::optional<PhaseScope> phase(std::in_place, s_, report::Phase::kComparing);
-  if (!EnterReadMode()) return false;
+  if (!mode_.BeginReads()) return false;
   differing_words(differing);
-  LeaveReadMode();
-  if (differing.empty() || s_.link.lost()) return !s_.link.lost() && !s_.stopped();
+  mode_.EndReads();
+  if (differing.empty() || s_.link().lost()) return !s_.link().lost() && !s_.stopped();
   eeprom_written_ = differing.size();
 
   phase.reset();
@@ -384,13 +229,14 @@ bool Incremental::Eeprom() {
   std::vector<Found> still;
   phase.reset();
   phase.emplace(s_, report::Phase::kVerifying);
-  if (!EnterReadMode()) return false;
+  if (!mode_.BeginReads()) return false;
   differing_words(still);
-  LeaveReadMode();
-  if (s_.link.lost()) return false;
+  mode_.EndReads();
+  if (s_.link().lost()) return false;
   if (still.empty()) return true;
   // Byte offsets from the start of the EEPROM, as the batch verification shows.
-  const std::uint32_t base = kEepromEnd - static_cast<std::uint32_t>(s_.device.device.eeprom_bytes);
+  const std::uint32_t base =
+      kEepromEnd - static_cast<std::uint32_t>(s_.device().device.eeprom_bytes);
   return Mismatch(s_, "Eep ", 2 * still.front().word, still.front().read, image[still.front().word],
                   {report::Memory::kEeprom, base + 2 * still.front().word, still.front().read,
                    image[still.front().word]});
@@ -399,10 +245,10 @@ bool Incremental::Eeprom() {
 void Incremental::Config() {
   for (int k = 0; k < rules_.config_registers; ++k) {
     const auto i = static_cast<std::size_t>(k);
-    if (!s_.image.config_present[i]) continue;
-    if (((s_.config_readback[i] ^ s_.image.config[i]) & rules_.config_mask) == 0) continue;
-    s_.reporter.ShowStatus("Writing:Configuration");
-    s_.config_readback[i] = s_.image.config[i];
+    if (!s_.image().config_present[i]) continue;
+    if (((s_.config_readback()[i] ^ s_.image().config[i]) & rules_.config_mask) == 0) continue;
+    s_.reporter().ShowStatus("Writing:Configuration");
+    s_.config_readback()[i] = s_.image().config[i];
     EnterIcsp(s_);
     WriteConfigWord(s_, k);
     ExitIcsp(s_);
@@ -413,12 +259,12 @@ void Incremental::Config() {
 void Incremental::Finish(const std::string& start) {
   const std::string br(report::kLineBreak);
   const std::string time =
-      br + "Time=" + image::ElapsedTime(start, image::TimeOfDay(s_.reporter.clock()));
+      br + "Time=" + image::ElapsedTime(start, image::TimeOfDay(s_.reporter().clock()));
   const std::string compared = std::to_string(units_compared_) + " " +
                                std::string(rules_.unit_name) + (units_compared_ == 1 ? "" : "s");
   const std::string compared_ja =
       std::string(rules_.unit_name_ja) + " " + std::to_string(units_compared_) + " 個を比較";
-  s_.incremental_tally = IncrementalTally{
+  s_.incremental_tally() = IncrementalTally{
       rules_.unit_name, static_cast<long>(units_compared_), static_cast<long>(units_written_),
       static_cast<long>(eeprom_written_), static_cast<long>(config_written_)};
   if (units_written_ + eeprom_written_ + config_written_ == 0) {
@@ -443,27 +289,27 @@ void Incremental::Finish(const std::string& start) {
 
 IncrementalResult WriteDeviceIncremental(Session& session) {
   // An executive file goes into executive memory as a whole, as ever.
-  if (session.image.executive_present) {
+  if (session.image().executive_present) {
     WriteDevice(session);
     return IncrementalResult::kFinished;
   }
-  const std::string start = image::TimeOfDay(session.reporter.clock());
-  session.incremental_tally.reset();
+  const std::string start = image::TimeOfDay(session.reporter().clock());
+  session.incremental_tally().reset();
   Incremental incremental(session);
   EnterIcsp(session);
   ReadConfigWords(session);
   ExitIcsp(session);
-  if (session.link.failed()) {
+  if (session.link().failed()) {
     session.ReportLinkFailure();
     return IncrementalResult::kFinished;
   }
   if (incremental.Protected()) {
-    session.reporter.ShowNotice(ProtectedMessage());
+    session.reporter().ShowNotice(ProtectedMessage());
     return IncrementalResult::kProtected;
   }
   incremental.PlaceFlashConfigWords();
   if (!incremental.Program() || !incremental.Eeprom()) {
-    if (session.link.failed()) session.ReportLinkFailure();
+    if (session.link().failed()) session.ReportLinkFailure();
     return IncrementalResult::kFinished;
   }
   incremental.Config();

@@ -37,11 +37,11 @@ std::optional<std::uint32_t> ParseHex(std::string_view text) {
 
 KeptWords FromImage(const Session& session, const KeptArea& area) {
   KeptWords words;
-  words.device_id = session.device.device.device_id;
-  words.device = std::string(session.device.device.name);
-  words.port = session.port_name;
+  words.device_id = session.device().device.device_id;
+  words.device = std::string(session.device().device.name);
+  words.port = session.port_name();
   words.first = area.first;
-  const std::vector<std::uint16_t>& exe = session.image.executive;
+  const std::vector<std::uint16_t>& exe = session.image().executive;
   for (std::uint32_t i = 0; i < area.instructions; ++i) {
     const std::size_t u = UnitOf(area.first) + 2 * i;
     words.instructions.push_back(exe[u] | static_cast<std::uint32_t>(exe[u + 1] & 0xFF) << 16);
@@ -55,12 +55,12 @@ report::MessagePair Named(const KeptArea& area) {
 }
 
 report::MessagePair RestoreHint(const Session& session, const std::string& file) {
-  const std::string command = session.console_program + " restore-row " + file;
+  const std::string command = session.console_program() + " restore-row " + file;
   return {"Put them back with: " + command, "次のｺﾏﾝﾄﾞで書き戻せます: " + command};
 }
 
 void Refuse(Session& session, const report::MessagePair& message, Outcome outcome) {
-  session.reporter.ReportError(message);
+  session.reporter().ReportError(message);
   session.NoteOutcome(outcome);
 }
 
@@ -148,11 +148,11 @@ void ReadKeptArea(Session& session, const KeptArea& area) {
   const std::size_t last_quad = (UnitOf(area.first) + 2 * area.instructions - 1) / 8;
   GotoResetVector(session);
   SetTablePointer(session, kExecutiveBase, 6);
-  session.link.SendBatch();
+  session.link().SendBatch();
   for (std::size_t q = first_quad; q <= last_quad; ++q) {
     SetTablePointer(session, kExecutiveBase + 8 * static_cast<std::uint32_t>(q), 6);
     ReadCodeQuad(session);
-    FetchCodeQuad(session, CodeDestination::kExecutive, q);
+    FetchCodeQuad(session, session.image().executive, q);
     GotoResetVector(session);
   }
 }
@@ -162,7 +162,7 @@ void WriteKeptArea(Session& session, const KeptWords& words) {
   const auto row = static_cast<std::uint32_t>(form.executive.row_instructions);
   const std::uint32_t first = (words.first - kExecutiveBase) / 2;
   const std::uint32_t row_first = first & ~(row - 1);
-  std::vector<std::uint16_t>& exe = session.image.executive;
+  std::vector<std::uint16_t>& exe = session.image().executive;
   for (std::uint32_t i = row_first; i < row_first + row; ++i) {
     exe[2 * i] = 0xFFFF;
     exe[2 * i + 1] = 0x00FF;
@@ -178,12 +178,12 @@ void WriteKeptArea(Session& session, const KeptWords& words) {
 }
 
 std::optional<KeptWords> KeepBeforeErase(Session& session) {
-  const KeptArea area = KeptAreaOf(session.device.device);
+  const KeptArea area = KeptAreaOf(session.device().device);
   const report::MessagePair what = Named(area);
   if (session.Ended()) {
-    if (!session.link.failed()) return {};  // stopped: the frame says where
+    if (!session.link().failed()) return {};  // stopped: the frame says where
     // "Nothing was erased" only while it is true.
-    if (!session.erased.english.empty()) {
+    if (!session.erased().english.empty()) {
       session.ReportLinkFailure();
       return {};
     }
@@ -193,15 +193,15 @@ std::optional<KeptWords> KeepBeforeErase(Session& session) {
     return {};
   }
   const KeptWords words = FromImage(session, area);
-  KeptWordsStore* store = session.kept_words_store;
+  KeptWordsStore* store = session.kept_words_store();
   // Kept once per operation: a write erases, then may put an executive in.
-  if (store == nullptr || !session.kept_words_file.empty()) return words;
+  if (store == nullptr || !session.kept_words_file().empty()) return words;
   if (words.Blank()) {
     // Nothing to lose, and a good copy kept earlier must stay the newest.
     // Only this port's own copies: another board's part has other words.
     const std::vector<std::string> kept = store->List(words.device_id, words.port);
     if (!kept.empty()) {
-      session.reporter.ShowNotice(
+      session.reporter().ShowNotice(
           report::MessagePair{
               "The part's " + what.english + " are blank. Kept copy: " + kept.front() + ". ",
               what.japanese + " は空です。保存済みのｺﾋﾟｰ: " + kept.front() + "。"} +
@@ -223,14 +223,14 @@ std::optional<KeptWords> KeepBeforeErase(Session& session) {
         Outcome::kWordsNotKept);
     return {};
   }
-  session.kept_words_file = file;
+  session.kept_words_file() = file;
   return words;
 }
 
 void RestoreKeptWords(Session& session, const std::string& name) {
   std::optional<KeptWords> words;
-  if (session.kept_words_store != nullptr) {
-    if (const std::optional<std::string> text = session.kept_words_store->Load(name)) {
+  if (session.kept_words_store() != nullptr) {
+    if (const std::optional<std::string> text = session.kept_words_store()->Load(name)) {
       words = ParseKeptWords(*text);
     }
   }
@@ -242,7 +242,7 @@ void RestoreKeptWords(Session& session, const std::string& name) {
     return;
   }
   const DeviceIdReading reading = ReadDeviceId(session);
-  if (session.link.failed()) return session.FinishWith({});
+  if (session.link().failed()) return session.FinishWith({});
   const std::string kept_id = image::Hex4(words->device_id);
   const std::string part_id = image::Hex4(reading.value);
   if (reading.NoTarget() || reading.value != words->device_id || reading.row == nullptr ||
@@ -256,8 +256,8 @@ void RestoreKeptWords(Session& session, const std::string& name) {
            Outcome::kProblem);
     return;
   }
-  if (session.device.device.name != reading.row->name) {
-    devices::SelectDevice(session.device, reading.row->name, session.reporter);
+  if (session.device().device.name != reading.row->name) {
+    devices::SelectDevice(session.device(), reading.row->name, session.reporter());
   }
   const KeptArea area = KeptAreaOf(*reading.row);
   const report::MessagePair what = Named(area);
@@ -265,11 +265,11 @@ void RestoreKeptWords(Session& session, const std::string& name) {
   EnterIcsp(session);
   ReadKeptArea(session, area);
   ExitIcsp(session);
-  if (session.link.failed()) return session.FinishWith({});
+  if (session.link().failed()) return session.FinishWith({});
   const KeptWords before = FromImage(session, area);
   if (before.instructions == words->instructions) {
-    session.reporter.ShowMessagePair({"The part already holds these " + what.english + ".",
-                                      "ﾃﾞﾊﾞｲｽにはすでにこの " + what.japanese + " があります。"});
+    session.reporter().ShowMessagePair({"The part already holds these " + what.english + ".",
+                                        "ﾃﾞﾊﾞｲｽにはすでにこの " + what.japanese + " があります。"});
     return;
   }
   if (!before.Blank()) {
@@ -287,7 +287,7 @@ void RestoreKeptWords(Session& session, const std::string& name) {
   WriteKeptArea(session, *words);
   ReadKeptArea(session, area);
   ExitIcsp(session);
-  if (session.link.failed()) return session.FinishWith({});
+  if (session.link().failed()) return session.FinishWith({});
   if (FromImage(session, area).instructions != words->instructions) {
     Refuse(session,
            {"Error : Not match! The " + what.english + " read back differ from " + name,

@@ -31,20 +31,20 @@ report::MessagePair ExecutiveLeftMessage() {
 
 image::LoadResult LoadHexFile(Session& session, const std::string& path) {
   const image::LoadResult result =
-      image::LoadHexFile(path, session.image, session.device, session.reporter);
+      image::LoadHexFile(path, session.image(), session.device(), session.reporter());
   if (result != image::LoadResult::kLoaded) session.NoteOutcome(Outcome::kFileRejected);
   return result;
 }
 
 bool LoadWriteFile(Session& session, const std::string& path, image::MemoryImage& file) {
   auto reject = [&session](const report::MessagePair& why) {
-    session.reporter.ReportError(why);
+    session.reporter().ReportError(why);
     session.NoteOutcome(Outcome::kFileRejected);
     return false;
   };
   image::LoadSummary summary;
   const image::LoadResult result =
-      image::LoadHexFile(path, file, session.device, session.reporter, &summary);
+      image::LoadHexFile(path, file, session.device(), session.reporter(), &summary);
   if (result != image::LoadResult::kLoaded) {
     session.NoteOutcome(Outcome::kFileRejected);
     return false;
@@ -53,8 +53,8 @@ bool LoadWriteFile(Session& session, const std::string& path, image::MemoryImage
   // without its end record may have lost its tail on the way.
   if (summary.spans.empty()) return reject(NoDataMessage() + report::kLineBreak + path);
   if (!summary.end_record) return reject(NoEndRecordMessage() + report::kLineBreak + path);
-  if (!session.device.selected) return reject(NoPartMessage());
-  const devices::DeviceRecord& part = session.device.device;
+  if (!session.device().selected) return reject(NoPartMessage());
+  const devices::DeviceRecord& part = session.device().device;
   if (const auto address = FirstAddressThePartCannotHold(part, file, summary)) {
     return reject(CannotHoldMessage(*address, part.name));
   }
@@ -63,7 +63,7 @@ bool LoadWriteFile(Session& session, const std::string& path, image::MemoryImage
   // the part's own business (Enhanced ICSP puts one there when needed).
   if (file.executive_present && HoldsProgramData(summary)) {
     file.executive_present = false;
-    session.reporter.ShowNotice(ExecutiveLeftMessage());
+    session.reporter().ShowNotice(ExecutiveLeftMessage());
   }
   return true;
 }

@@ -36,7 +36,7 @@ Outcome BlankCheck(Session& session);
 
 // With "Enhanced ICSP" checked, puts a programming executive into the part
 // when none is there: `executive_file` when given (loaded beforehand with
-// LoadExecutiveFile), else the family's file in session.executive_dir.
+// LoadExecutiveFile), else the family's file in session.executive_dir().
 // Returns false when it needed an executive file and could not load it, or
 // the executive's write failed.
 bool PrepareExecutive(Session& session, const image::MemoryImage* executive_file = nullptr);

@@ -7,6 +7,7 @@
 
 #include "icsp/executive_check.h"
 #include "icsp/kept_words.h"
+#include "icsp/mode_driver.h"
 #include "icsp/operations.h"
 #include "icsp/primitives.h"
 #include "image/hex_loader.h"
@@ -23,12 +24,12 @@ report::MessagePair NotFoundMessage(const Session& session, const std::string& p
       report::MessagePair{"Error : programming executive file not found!",
                           "ｴﾗｰ : ﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞのﾌｧｲﾙがありません。"} +
       report::kLineBreak + path;
-  if (session.executive_missing_hint.english.empty()) return message;
-  const std::string folder = session.executive_dir.empty() ? "." : session.executive_dir;
+  if (session.executive_missing_hint().english.empty()) return message;
+  const std::string folder = session.executive_dir().empty() ? "." : session.executive_dir();
   return message + report::kLineBreak +
          report::MessagePair{"Looked in the folder " + folder + ". ",
                              "探したﾌｫﾙﾀﾞ: " + folder + "。"} +
-         session.executive_missing_hint;
+         session.executive_missing_hint();
 }
 
 report::MessagePair RejectedMessage(const std::string& path) {
@@ -44,18 +45,18 @@ report::MessagePair RejectedMessage(const std::string& path) {
 // blank, partial or foreign image into the part and call that a success.
 bool LoadExecutiveFile(Session& session, image::MemoryImage& executive) {
   const std::string path =
-      image::JoinPath(session.executive_dir, std::string(session.form().executive.file));
+      image::JoinPath(session.executive_dir(), std::string(session.form().executive.file));
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error)) {
-    session.reporter.ReportError(NotFoundMessage(session, path));
+    session.reporter().ReportError(NotFoundMessage(session, path));
     session.NoteOutcome(Outcome::kFileRejected);
     return false;
   }
   image::LoadSummary summary;
   const image::LoadResult result =
-      image::LoadHexFile(path, executive, session.device, session.reporter, &summary);
+      image::LoadHexFile(path, executive, session.device(), session.reporter(), &summary);
   if (result != image::LoadResult::kLoaded || !executive.executive_present || !summary.end_record) {
-    session.reporter.ReportError(RejectedMessage(path));
+    session.reporter().ReportError(RejectedMessage(path));
     session.NoteOutcome(Outcome::kFileRejected);
     return false;
   }
@@ -63,11 +64,11 @@ bool LoadExecutiveFile(Session& session, image::MemoryImage& executive) {
 }
 
 bool PrepareExecutive(Session& session, const image::MemoryImage* executive_file) {
-  if (!session.UsesExecutive()) return true;
+  if (!session.OpenMode().NeedsExecutive()) return true;
   // A failure ends the operation here with its one report (a stop: the
   // operation frame says where it ended).
   auto ended = [&session] {
-    if (session.link.failed()) session.ReportLinkFailure();
+    if (session.link().failed()) session.ReportLinkFailure();
     return false;
   };
   // A stop asked for during an earlier phase is honoured before this one.
@@ -76,7 +77,7 @@ bool PrepareExecutive(Session& session, const image::MemoryImage* executive_file
   const bool present = CheckExecutive(session);
   // The check has read the factory words already; unit ID words are read here.
   const bool unit_ids = session.form().executive.unit_id_from != 0;
-  if (!present && unit_ids) ReadKeptArea(session, KeptAreaOf(session.device.device));
+  if (!present && unit_ids) ReadKeptArea(session, KeptAreaOf(session.device().device));
   ExitIcsp(session);
   if (session.Ended()) return ended();
   if (present) return true;
@@ -86,19 +87,19 @@ bool PrepareExecutive(Session& session, const image::MemoryImage* executive_file
   const std::optional<KeptWords> kept = KeepBeforeErase(session);
   if (!kept) return false;
   if (executive_file != nullptr) {
-    session.image = *executive_file;
-  } else if (!LoadExecutiveFile(session, session.image)) {
+    session.image() = *executive_file;
+  } else if (!LoadExecutiveFile(session, session.image())) {
     return false;
   }
   if (session.form().executive.factory_words_from != 0) {
     // The factory words from 0x8007F4 keep what the part holds; the file
     // supplies the application ID before them.
-    std::copy(session.executive_tail.begin() + 4, session.executive_tail.end(),
-              session.image.executive.begin() + kTailUnit + 4);
+    std::copy(session.executive_tail().begin() + 4, session.executive_tail().end(),
+              session.image().executive.begin() + kTailUnit + 4);
   }
   // An executive that failed its write or verification cannot be trusted
   // with the blocks that follow.
-  if (session.erased.english.empty()) session.erased = {"executive memory", "ｴｸﾞｾﾞｸﾃｨﾌﾞﾒﾓﾘ"};
+  if (session.erased().english.empty()) session.erased() = {"executive memory", "ｴｸﾞｾﾞｸﾃｨﾌﾞﾒﾓﾘ"};
   if (!LoadExecutive(session)) return false;
   if (unit_ids && !kept->Blank()) {
     EnterIcsp(session);

@@ -1,12 +1,13 @@
-// The ICSP steps every device operation is assembled from. Each step either
-// appends 24-bit target instructions to the session's batch (board firmware
-// 1.0 and older) or sends the board's built-in letter for it (newer firmware).
-// The mode is read from the session at every call.
+// The ICSP steps every device operation is assembled from. The board steps
+// go through the session's BoardSteps (batches or letters, by the firmware),
+// read anew at every call.
 #pragma once
 
 #include <cstdint>
 #include <initializer_list>
+#include <span>
 
+#include "icsp/board_steps.h"
 #include "icsp/session.h"
 
 namespace quillon::icsp {
@@ -57,16 +58,6 @@ constexpr std::uint32_t MoveToVisi(unsigned n) {
   return 0x883C20u + n;
 }
 
-// --- Where the fetch steps put what they read ---
-enum class CodeDestination {
-  kVerify,     // session.verify_buffer units 0 to 7
-  kProgram,    // image.program units 8q to 8q+7
-  kExecutive,  // image.executive units 8q to 8q+7
-};
-enum class DataDestination {
-  kVerify,  // session.scratch_data_quad
-  kEeprom,  // image.eeprom units 4q to 4q+3
-};
 enum class QuadSource { kProgram, kExecutive };
 
 // --- The packed form of four instructions in six words (W0..W5, executive
@@ -77,11 +68,9 @@ void UnpackQuad(const std::uint16_t* words, std::uint16_t* units);
 
 // --- Board exchanges ---
 // REGOUT: 0x12 and its two-byte reply (VISI, high byte first).
-std::uint16_t RegOut(Session& session);
+std::uint16_t RegOut(link::Link& link);
 // The board's wait: 0x13 and its acknowledge.
-void Wait(Session& session);
-// link.words()[i] := reply word i of the last reply, for i < n.
-void StoreReplyWords(Session& session, std::size_t n);
+void Wait(link::Link& link);
 
 // --- Programming-mode frame, entry command by the selected part's family ---
 // After a failure or a stop request of the operation it enters nothing and
@@ -91,62 +80,37 @@ void ExitIcsp(Session& session);
 // False (after "Error : Connect failed!") when the executive never answered.
 bool EnterEnhancedIcsp(Session& session);
 
-// --- Block exchanges with the programming executive ---
-// Tests the answer header of the last reply (words 0 and 1): PASS for the
-// board command `command` (0x81 to 0x85). A FAIL or NACK, or an answer to
-// another command, is reported with the block's program address and noted as
-// a problem; a transfer that failed has been reported by the link. False in
-// every such case: the operation must stop.
-bool ExecutiveAnswered(Session& session, std::uint8_t command, std::uint32_t address);
-// 0x82: 64 instructions from a program address, left packed (96 words) in
-// link.words(). False, with the data left unread, when the answer is not a PASS.
-bool ExecutiveReadCode(Session& session, std::uint32_t address);
-// 0x81: 64 EEPROM words from a program address into link.words()[0..63].
-bool ExecutiveReadData(Session& session, std::uint32_t address);
-// Unpacks `groups` packed six-word groups of link.words() into 8 units each.
-void UnpackLinkWords(const Session& session, std::size_t groups, std::uint16_t* units);
-// 0x85: `row` instructions of the program image from instruction `first`,
-// packed, to their program address; false when the executive refused it.
-bool ExecutiveWriteCodeRow(Session& session, std::uint32_t first, std::uint32_t row);
-
 // --- Batch building ---
 // Appends instruction words in order (nothing is sent).
-void AppendWords(Session& session, std::initializer_list<std::uint32_t> words);
+void AppendWords(link::Link& link, std::initializer_list<std::uint32_t> words);
 // Appends MOV #value, W10; MOV W10, NVMCON.
 void LoadNvmcon(Session& session, std::uint32_t value);
 
-// --- Steps ---
-void GotoResetVector100(Session& session);
-void GotoResetVector200(Session& session);
-// The form for the selected part's family.
+// --- Steps, in the board's way for the session's firmware (see BoardSteps) ---
+// clang-format off
+inline void GotoResetVector100(Session& s) { s.steps().GotoResetVector100(s.link()); }
+inline void GotoResetVector200(Session& s) { s.steps().GotoResetVector200(s.link()); }
+inline void NvmUnlock(Session& s) { s.steps().NvmUnlock(s.link()); }
+inline void StartNvmWrite(Session& s) { s.steps().StartNvmWrite(s.link()); }
+inline void TimedNvmWrite(Session& s, int n) { s.steps().TimedNvmWrite(s.link(), n); }
+inline void PollNvmWrite(Session& s, int n) { s.steps().PollNvmWrite(s.link(), n); }
+inline void ReadCodeQuad(Session& s) { s.steps().ReadCodeQuad(s.link()); }
+inline void LoadCodeLatches(Session& s) { s.steps().LoadCodeLatches(s.link()); }
+inline void ReadDataQuad(Session& s) { s.steps().ReadDataQuad(s.link()); }
+inline void LoadDataLatches(Session& s) { s.steps().LoadDataLatches(s.link()); }
+// clang-format on
+// W0..W5 unpacked into `units`, or into quad `quad` of an image memory
+// (nothing past its end).
+void FetchCodeQuad(Session& session, std::span<std::uint16_t, 8> units);
+void FetchCodeQuad(Session& session, image::UnitBuffer& memory, std::size_t quad);
+// W0..W3 into `words` or quad `quad` of the EEPROM image.
+void FetchDataQuad(Session& session, std::span<std::uint16_t, 4> words);
+void FetchDataQuad(Session& session, image::UnitBuffer& eeprom, std::size_t quad);
+
+// The reset vector of the selected part's family.
 void GotoResetVector(Session& session);
 // The extra reset-vector exit the self-timed forms end their read loops with.
 void EndAtResetVector(Session& session);
-
-// NVMKEY unlock (dsPIC30F). Left pending in batch mode; in letter mode 'u'
-// goes out at once, ahead of anything pending.
-void NvmUnlock(Session& session);
-// Sets WR and lets the part time the write itself (dsPIC33F/PIC24).
-void StartNvmWrite(Session& session);
-// Sets WR, waits n + 1 times, leaves the WR clear pending (dsPIC30F).
-void TimedNvmWrite(Session& session, int n);
-// n waits, then polls WR through VISI, at most 101 times (dsPIC33F/PIC24).
-void PollNvmWrite(Session& session, int n);
-
-// Reads the quad at TBLPAG:W6 into W0..W5 (packed) and advances W6 by 8.
-void ReadCodeQuad(Session& session);
-// Brings W0..W5 to the host and unpacks them into the destination quad.
-void FetchCodeQuad(Session& session, CodeDestination destination, std::size_t quad = 0);
-// Writes W0..W5 (packed) into the latches at TBLPAG:W7 and advances W7 by 8.
-void LoadCodeLatches(Session& session);
-
-// Reads four EEPROM words at TBLPAG:W6 into W0..W3. Never sends in batch mode;
-// in letter mode its letter goes out without sending the pending batch.
-void ReadDataQuad(Session& session);
-// Brings W0..W3 to the host. The last NOP stays pending in batch mode.
-void FetchDataQuad(Session& session, DataDestination destination, std::size_t quad = 0);
-// Writes W0..W3 into the EEPROM latches at TBLPAG:W7 and advances W7 by 8.
-void LoadDataLatches(Session& session);
 
 // Appends the loads of TBLPAG and Wn (6 for reading, 7 for writing) with a
 // program address. Nothing is sent.

@@ -1,10 +1,19 @@
 #include "icsp/session.h"
 
+#include "icsp/board_steps.h"
+#include "icsp/mode_driver.h"
+
 namespace quillon::icsp {
 
 Session::Session(link::SerialPort& port, report::Reporter& reporter_in,
                  const report::OptionMarks& options_in)
-    : reporter(reporter_in), options(options_in), link(port, reporter_in) {}
+    : reporter_(reporter_in),
+      options_(options_in),
+      link_(port, reporter_in),
+      executive_driver_(MakeExecutiveDriver(*this)),
+      plain_driver_(MakePlainDriver(*this)) {}
+
+Session::~Session() = default;
 
 ProgrammingMode PlainModeFor(std::uint16_t firmware) {
   // Built-in board letters came after firmware 1.0.
@@ -18,27 +27,30 @@ ProgrammingMode ModeFor(const devices::FamilyForm& form, bool enhanced_option,
 }
 
 void Session::BeginOperation() {
-  link.BeginOperation();
+  link_.BeginOperation();
   outcome_ = Outcome::kOk;
   stopped_at_.clear();
   plain_icsp_said_ = false;
   failure_told_ = false;
-  kept_words_file.clear();
-  erased = {};
+  kept_words_file_.clear();
+  erased_ = {};
 }
 
-ProgrammingMode Session::Mode() const {
-  return ModeFor(form(), OptionChecked(report::Option::kEnhancedIcsp), firmware_version);
+const BoardSteps& Session::steps() const {
+  return StepsFor(firmware_version_);
 }
 
-bool Session::UsesExecutive() {
-  if (Mode() == ProgrammingMode::kExecutive) return true;
-  if (OptionChecked(report::Option::kEnhancedIcsp) && !plain_icsp_said_) {
-    plain_icsp_said_ = true;
-    reporter.ShowNotice({"No programming executive for this part: plain ICSP is used.",
-                         "このPICにはﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞがありません。通常のICSPを使います。"});
+ModeDriver& Session::OpenMode() {
+  const bool enhanced = OptionChecked(report::Option::kEnhancedIcsp);
+  if (ModeFor(form(), enhanced, firmware_version_) == ProgrammingMode::kExecutive) {
+    return *executive_driver_;
   }
-  return false;
+  if (enhanced && !plain_icsp_said_) {
+    plain_icsp_said_ = true;
+    reporter_.ShowNotice({"No programming executive for this part: plain ICSP is used.",
+                          "このPICにはﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞがありません。通常のICSPを使います。"});
+  }
+  return *plain_driver_;
 }
 
 void Session::NoteOutcome(Outcome outcome) {
@@ -64,20 +76,20 @@ void Session::NoteOutcome(Outcome outcome) {
 }
 
 Outcome Session::outcome() const {
-  return link.failed() ? Outcome::kLinkFailure : outcome_;
+  return link_.failed() ? Outcome::kLinkFailure : outcome_;
 }
 
 PhaseScope::PhaseScope(Session& session, std::optional<report::Phase> phase)
     : session_(session), phase_(phase) {
-  if (phase_) session_.reporter.sink().BeginPhase(*phase_);
+  if (phase_) session_.reporter().sink().BeginPhase(*phase_);
 }
 
 PhaseScope::~PhaseScope() {
   if (!phase_) return;
   if (session_.stopped()) {
-    session_.reporter.sink().StopPhase(*phase_);
+    session_.reporter().sink().StopPhase(*phase_);
   } else {
-    session_.reporter.sink().EndPhase(*phase_, session_.outcome() == Outcome::kOk);
+    session_.reporter().sink().EndPhase(*phase_, session_.outcome() == Outcome::kOk);
   }
 }
 
@@ -91,17 +103,17 @@ report::MessagePair Session::ErasedNote() const {
   auto add = [&note](const report::MessagePair& line) {
     note = note.english.empty() ? line : note + report::kLineBreak + line;
   };
-  if (!erased.english.empty()) {
-    add({"The erase had begun: " + erased.english + " may read blank.",
-         "消去を始めていました: " + erased.japanese + " は空になっている可能性があります。"});
+  if (!erased_.english.empty()) {
+    add({"The erase had begun: " + erased_.english + " may read blank.",
+         "消去を始めていました: " + erased_.japanese + " は空になっている可能性があります。"});
   }
-  if (!kept_words_file.empty()) {
-    add({"The part's words from executive memory were kept in " + kept_words_file +
-             " before erasing; if they read blank, put them back with: " + console_program +
-             " restore-row " + kept_words_file,
-         "消去の前にﾃﾞﾊﾞｲｽ固有のﾜｰﾄﾞを " + kept_words_file +
-             " に保存しました。空になっている場合は次のｺﾏﾝﾄﾞで書き戻せます: " + console_program +
-             " restore-row " + kept_words_file});
+  if (!kept_words_file_.empty()) {
+    add({"The part's words from executive memory were kept in " + kept_words_file_ +
+             " before erasing; if they read blank, put them back with: " + console_program_ +
+             " restore-row " + kept_words_file_,
+         "消去の前にﾃﾞﾊﾞｲｽ固有のﾜｰﾄﾞを " + kept_words_file_ +
+             " に保存しました。空になっている場合は次のｺﾏﾝﾄﾞで書き戻せます: " + console_program_ +
+             " restore-row " + kept_words_file_});
   }
   return note;
 }
@@ -110,28 +122,28 @@ void Session::ReportLinkFailure(const report::MessagePair& lead) {
   if (failure_told_) return;
   failure_told_ = true;
   const report::MessagePair note = ErasedNote();
-  reporter.ReportError(note.english.empty() ? lead : lead + report::kLineBreak + note);
+  reporter_.ReportError(note.english.empty() ? lead : lead + report::kLineBreak + note);
 }
 
 void Session::ReportStopped() {
   const report::MessagePair note = ErasedNote();
   const report::MessagePair stop = StoppedMessage(stopped_at_);
-  reporter.ReportError(note.english.empty() ? stop : stop + report::kLineBreak + note);
+  reporter_.ReportError(note.english.empty() ? stop : stop + report::kLineBreak + note);
 }
 
 void Session::Halt() {
-  link.DiscardBatch();
-  if (!link.lost()) link.ExitIcsp();
-  link.Stop();
+  link_.DiscardBatch();
+  if (!link_.lost()) link_.ExitIcsp();
+  link_.Stop();
 }
 
 void Session::FinishWith(const report::MessagePair& success) {
   // A stopped operation did not finish; the operation frame says where it ended.
   if (stopped()) return;
-  if (link.failed()) {
+  if (link_.failed()) {
     ReportLinkFailure();
   } else if (outcome_ == Outcome::kOk) {
-    reporter.ShowMessagePair(success);
+    reporter_.ShowMessagePair(success);
   }
   // Otherwise the finding's own report stays the last word.
 }
@@ -140,17 +152,17 @@ bool Session::ContinueAt(std::string_view step) {
   if (stopped()) return false;
   if (outcome() != Outcome::kOk) {
     // A failure on the way ends the operation here, not at its end.
-    if (!link.lost()) Halt();
+    if (!link_.lost()) Halt();
     return false;
   }
-  if (stop_request == nullptr || !stop_request->load()) return true;
+  if (stop_request_ == nullptr || !stop_request_->load()) return true;
   stopped_at_ = step;
   NoteOutcome(Outcome::kStopped);
   // The row before has been sent in full; what is still pending of it (a
   // write-enable clear) goes too, then the part leaves programming mode.
-  link.SendBatch();
-  link.ExitIcsp();
-  link.Stop();
+  link_.SendBatch();
+  link_.ExitIcsp();
+  link_.Stop();
   return false;
 }
 

@@ -6,9 +6,11 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "devices/selection.h"
@@ -45,6 +47,9 @@ ProgrammingMode ModeFor(const devices::FamilyForm& form, bool enhanced_option,
 
 // Told when detection has found a part (the GUI selects it in its list and
 // remembers it).
+class BoardSteps;
+class ModeDriver;
+
 class DetectionListener {
  public:
   virtual ~DetectionListener() = default;
@@ -66,57 +71,74 @@ report::MessagePair LinkFailureMessage();
 class Session {
  public:
   Session(link::SerialPort& port, report::Reporter& reporter, const report::OptionMarks& options);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
 
-  report::Reporter& reporter;
-  const report::OptionMarks& options;
-  link::Link link;
-  devices::Selection device;
-  image::MemoryImage image;
-  std::uint16_t firmware_version = 0;
-  DetectionListener* detection_listener = nullptr;
+  report::Reporter& reporter() const { return reporter_; }
+  link::Link& link() { return link_; }
+  const link::Link& link() const { return link_; }
+  devices::Selection& device() { return device_; }
+  const devices::Selection& device() const { return device_; }
+  image::MemoryImage& image() { return image_; }
+  const image::MemoryImage& image() const { return image_; }
+
+  // --- what the front-end sets ---
+  std::uint16_t firmware_version() const { return firmware_version_; }
+  void set_firmware_version(std::uint16_t version) { firmware_version_ = version; }
+  DetectionListener* detection_listener() const { return detection_listener_; }
+  void set_detection_listener(DetectionListener* listener) { detection_listener_ = listener; }
   // Where the executive files "pe.hex", "pe24f.hex", "pe33f.hex" are looked for.
-  std::string executive_dir;
+  const std::string& executive_dir() const { return executive_dir_; }
+  void set_executive_dir(std::string dir) { executive_dir_ = std::move(dir); }
   // What a front-end with other ways out adds when the file is missing
   // (the console's options); empty: nothing.
-  report::MessagePair executive_missing_hint;
+  const report::MessagePair& executive_missing_hint() const { return executive_missing_hint_; }
+  void set_executive_missing_hint(report::MessagePair hint) {
+    executive_missing_hint_ = std::move(hint);
+  }
   // Raised from outside (a signal handler) to stop the running operation at
   // the next row boundary; nullptr: never.
-  const std::atomic<bool>* stop_request = nullptr;
+  void set_stop_request(const std::atomic<bool>* request) { stop_request_ = request; }
   // Where the words a bulk erase takes are kept before it; nullptr: nowhere.
-  KeptWordsStore* kept_words_store = nullptr;
-  // The file this operation kept them in ("" none), named by a link failure.
-  std::string kept_words_file;
+  KeptWordsStore* kept_words_store() const { return kept_words_store_; }
+  void set_kept_words_store(KeptWordsStore* store) { kept_words_store_ = store; }
   // The port this session's part hangs on: kept copies belong to it.
-  std::string port_name;
+  const std::string& port_name() const { return port_name_; }
+  void set_port_name(std::string name) { port_name_ = std::move(name); }
+  // The console program the hints name for restore-row (quillon-cli on Windows).
+  const std::string& console_program() const { return console_program_; }
+  void set_console_program(std::string program) { console_program_ = std::move(program); }
+
+  // --- what an operation leaves ---
+  // The file this operation kept the part's words in ("" none), named by a
+  // link failure.
+  std::string& kept_words_file() { return kept_words_file_; }
   // What this operation has begun to erase (empty: nothing), named when the
   // operation then fails.
-  report::MessagePair erased;
-  // The console program the hints name for restore-row (quillon-cli on Windows).
-  std::string console_program = "quillon";
+  report::MessagePair& erased() { return erased_; }
   // Set when an incremental write ends in its result message.
-  std::optional<IncrementalTally> incremental_tally;
-
+  std::optional<IncrementalTally>& incremental_tally() { return incremental_tally_; }
   // Configuration words as last read from the part (entries 0 to 15).
-  std::array<std::uint16_t, 16> config_readback{};
-  // Read-back buffers of the engine.
-  image::UnitBuffer verify_buffer{0x80001};
-  std::array<std::uint16_t, 4> scratch_data_quad{};
-  std::array<std::uint16_t, 16> executive_tail{};
+  std::array<std::uint16_t, 16>& config_readback() { return config_readback_; }
+  const std::array<std::uint16_t, 16>& config_readback() const { return config_readback_; }
+  // The executive's last quads as the presence check read them (factory
+  // words from the fifth unit on).
+  std::array<std::uint16_t, 16>& executive_tail() { return executive_tail_; }
 
   // The selected part's programming rules.
-  const devices::FamilyForm& form() const { return devices::Form(device.device); }
-  // The mode of the operation, read anew at every call (the window's option
-  // may change while an operation runs).
-  ProgrammingMode Mode() const;
-  // Mode() is kExecutive. With "Enhanced ICSP" checked on a part without
-  // an executive, the first call of an operation says that plain ICSP is used.
-  bool UsesExecutive();
-
-  // The plain steps use the board's letters (above firmware 1.0).
-  bool UsesBoardLetters() const {
-    return PlainModeFor(firmware_version) == ProgrammingMode::kPlainLetters;
-  }
-  bool OptionChecked(report::Option option) const { return options.IsChecked(option); }
+  const devices::FamilyForm& form() const { return devices::Form(device_.device); }
+  // The mode an operation uses from here: the "Enhanced ICSP" option, the
+  // part's form and the firmware decide, read anew at every call (the
+  // window's option may change while an operation runs). With the option
+  // checked on a part without an executive, the first call of an operation
+  // says that plain ICSP is used.
+  ModeDriver& OpenMode();
+  // Plain ICSP, for steps that never use the executive.
+  ModeDriver& PlainMode() { return *plain_driver_; }
+  // The plain steps in the board's way (batches or letters, by firmware).
+  const BoardSteps& steps() const;
+  bool OptionChecked(report::Option option) const { return options_.IsChecked(option); }
 
   // --- operation outcome ---
   // Starts a new operation: clears the link's failure marks and the outcome.
@@ -154,6 +176,26 @@ class Session {
   // What had been erased and where the kept words are; empty when neither.
   report::MessagePair ErasedNote() const;
 
+  report::Reporter& reporter_;
+  const report::OptionMarks& options_;
+  link::Link link_;
+  devices::Selection device_;
+  image::MemoryImage image_;
+  std::uint16_t firmware_version_ = 0;
+  DetectionListener* detection_listener_ = nullptr;
+  std::string executive_dir_;
+  report::MessagePair executive_missing_hint_;
+  const std::atomic<bool>* stop_request_ = nullptr;
+  KeptWordsStore* kept_words_store_ = nullptr;
+  std::string kept_words_file_;
+  std::string port_name_;
+  report::MessagePair erased_;
+  std::string console_program_ = "quillon";
+  std::optional<IncrementalTally> incremental_tally_;
+  std::array<std::uint16_t, 16> config_readback_{};
+  std::array<std::uint16_t, 16> executive_tail_{};
+  std::unique_ptr<ModeDriver> executive_driver_;
+  std::unique_ptr<ModeDriver> plain_driver_;
   Outcome outcome_ = Outcome::kOk;
   std::string stopped_at_;
   bool plain_icsp_said_ = false;

@@ -10,28 +10,28 @@
 #include <vector>
 
 #include "icsp/session.h"
+#include "image/memory_image.h"
 
 namespace quillon::icsp {
 
-// Each returns true when every compared unit matched. A mismatch is reported
-// ("Error : Not match!" with the region tag, address, value read and value
-// expected) and notes Outcome::kProblem. With the link lost the buffers hold
-// stale bytes, so nothing is reported and the result is false.
+// Verification returns true when every compared unit matched. A mismatch is
+// reported ("Error : Not match!" with the region tag, address, value read
+// and value expected) and notes Outcome::kProblem. With the link lost the
+// buffers hold stale bytes, so nothing is reported and the result is false.
+// Blank quads of the image are not read; `held_only`: only the words the
+// file holds (not blank in the image) are compared, not the blank rest of
+// their quad or block. The part is in ICSP mode.
 //
-// Batch paths: the part is in ICSP mode. Executive paths: the executive runs.
-// `held_only`: only the words the file holds (not blank in the image) are
-// compared, not the blank rest of their quad or block.
-bool VerifyProgramIcsp(Session& session, bool held_only = false);
-bool VerifyProgramEnhanced(Session& session, bool held_only = false);
-bool VerifyEepromIcsp(Session& session, bool held_only = false);
-bool VerifyEepromEnhanced(Session& session, bool held_only = false);
-
 // Quads 0 to `last_quad` of a code region from program address `base`,
 // compared with `units` (laid out like the image, unit = offset from base).
 // Shared by program and executive memory.
 bool VerifyCodeQuads(Session& session, std::uint32_t base, const std::vector<std::uint16_t>& units,
                      long last_quad, std::string_view status_text, std::string_view tag,
                      bool held_only = false);
+// Reads `steps` quads of a code region from program address `base` into
+// `into` (unit = offset from base), one step each.
+void ReadCodeQuads(Session& session, std::uint32_t base, long steps, image::UnitBuffer& into,
+                   std::string_view status_text);
 
 // Reports the first differing unit ("Error : Not match!" + tag, address,
 // value read, value expected) and notes Outcome::kProblem; when the link is
@@ -50,6 +50,11 @@ void ShowStep(Session& session, std::string_view text, long step, long last, std
 bool BeginStep(Session& session, std::string_view text, long step, long last, std::uint32_t shown,
                std::optional<std::uint32_t> address = std::nullopt);
 
+// The whole instruction whose half is units[unit].
+inline std::uint32_t WholeInstruction(const std::uint16_t* units, std::uint32_t unit) {
+  unit &= ~1u;
+  return units[unit] | static_cast<std::uint32_t>(units[unit + 1] & 0xFF) << 16;
+}
 // True when all `count` instructions from unit 2 * first are 0xFFFFFF.
 bool InstructionsBlank(const std::vector<std::uint16_t>& units, std::size_t first,
                        std::size_t count);

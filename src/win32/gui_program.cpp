@@ -37,8 +37,8 @@ int RunGui(HINSTANCE instance) {
   report::SystemClock clock;
   app::Application application(window, settings, system, port, clock, &SystemLanguage);
   app::KeptWordsDirectory kept_words(KeptWordsPath());
-  application.session().kept_words_store = &kept_words;
-  application.session().console_program = "quillon-cli";
+  application.session().set_kept_words_store(&kept_words);
+  application.session().set_console_program("quillon-cli");
   application.set_part_checks(true);
 
   MainWindow::Hooks hooks;

@@ -25,7 +25,7 @@ TEST_F(AppTest, SuccessfulConnectUnlocksTheOperations) {
   EXPECT_EQ(ControlStates(), "DDE EEEEE");
   EXPECT_EQ(view.last_status(), "connected!\r\nfirmware=1.2");
   EXPECT_EQ(view.progress, 100);
-  EXPECT_EQ(app->session().firmware_version, 258);
+  EXPECT_EQ(app->session().firmware_version(), 258);
   EXPECT_EQ(app->port_name(), "COM4");
   EXPECT_TRUE(app->connected());
   EXPECT_EQ(port.opens, 1);
@@ -41,7 +41,7 @@ TEST_F(AppTest, FailedConnectKeepsTheStartUpStateAndVersion) {
   EXPECT_EQ(view.last_status(), "disconnected!");
   EXPECT_EQ(view.kinds.back(), report::StatusKind::kError);
   EXPECT_EQ(EventsSince(mark).front(), "open COM3");
-  EXPECT_EQ(app->session().firmware_version, 0);
+  EXPECT_EQ(app->session().firmware_version(), 0);
   EXPECT_FALSE(app->connected());
 
   // A one-byte reply is no answer either.

@@ -82,8 +82,8 @@ TEST_F(SimAppTest, PlainIcspPreparesNothing) {
   twin_view.marks[report::Option::kEnhancedIcsp] = false;
   report::Reporter reporter(twin_view, clock, nullptr);
   icsp::Session session(twin_port, reporter, twin_view);
-  session.firmware_version = app->session().firmware_version;
-  ASSERT_TRUE(devices::SelectDevice(session.device, "dsPIC30F4013", reporter));
+  session.set_firmware_version(app->session().firmware_version());
+  ASSERT_TRUE(devices::SelectDevice(session.device(), "dsPIC30F4013", reporter));
   twin_port.wire.clear();
   session.BeginOperation();
   icsp::BlankCheck(session);
@@ -207,7 +207,7 @@ TEST_F(SimAppTest, MissingExecutiveFileSkipsTheSteps) {
   const fs::path empty =
       fs::temp_directory_path() / ("quillon_app_noexec_" + std::to_string(::getpid()));
   fs::create_directories(empty);
-  app->session().executive_dir = empty.string();
+  app->session().set_executive_dir(empty.string());
 
   EXPECT_EQ(app->Read(empty.string()), icsp::Outcome::kFileRejected);
   EXPECT_FALSE(fs::exists(empty / "$Quill$.hex"));
@@ -231,7 +231,7 @@ TEST_F(SimAppTest, WriteThatCannotGoAheadLeavesThePartUntouched) {
   const fs::path dir =
       fs::temp_directory_path() / ("quillon_untouched_" + std::to_string(::getpid()));
   fs::create_directories(dir);
-  app->session().executive_dir = dir.string();  // no executive file there
+  app->session().set_executive_dir(dir.string());  // no executive file there
   const std::string good = ":0400000000000000FC\n:00000001FF\n";
   const std::pair<const char*, std::string> files[] = {
       {"Error : not HEX file!", ":0400000000000000FC\nnot a record\n:00000001FF\n"},
@@ -266,7 +266,7 @@ class SimKaAppTest : public SimAppTest {
 
 TEST_F(SimKaAppTest, WriteNeedsNoExecutiveFile) {
   ASSERT_TRUE(app->ChooseDevice("PIC24F16KA101"));
-  app->session().executive_dir = (fs::temp_directory_path() / "quillon_no_such_dir").string();
+  app->session().set_executive_dir((fs::temp_directory_path() / "quillon_no_such_dir").string());
   view.marks[report::Option::kEraseBeforeWriting] = true;
   view.marks[report::Option::kEnhancedIcsp] = true;
   const fs::path path = fs::temp_directory_path() / ("quillon_ka_" + std::to_string(::getpid()));
@@ -283,7 +283,7 @@ TEST_F(SimAppTest, ReadFileWritesBackAsAClone) {
   sim::Target& chip = sim->target();
   const fs::path dir = fs::temp_directory_path() / ("quillon_clone_" + std::to_string(::getpid()));
   test_support::WriteExecutiveFiles(dir);
-  app->session().executive_dir = dir.string();
+  app->session().set_executive_dir(dir.string());
   chip.SetProgram(0x7FFE, 0x00ABCD);
   chip.SetEeprom(0x7FFFFE, 0x4321);
   chip.SetConfig(1, 0x803F);
@@ -326,7 +326,7 @@ class WindowChecksTest : public SimAppTest {
     app->set_part_checks(true);
     EXPECT_TRUE(app->ChooseDevice("dsPIC30F4013"));
     view.marks[report::Option::kEnhancedIcsp] = false;
-    app->session().kept_words_store = &store;
+    app->session().set_kept_words_store(&store);
     file = (fs::temp_directory_path() / ("quillon_checks_" + std::to_string(::getpid()) + ".hex"))
                .string();
     std::ofstream(file) << ":040000005634120060\n:00000001FF\n";
@@ -361,7 +361,7 @@ TEST_F(WrongPartTest, EveryOperationIsRefusedNamingBothParts) {
         << view.last_status();
     EXPECT_EQ(chip.Program(0x0100), 0x123456u);
     EXPECT_EQ(view.progress, 0);
-    EXPECT_EQ(app->session().device.device.name, "dsPIC30F4013");
+    EXPECT_EQ(app->session().device().device.name, "dsPIC30F4013");
   }
   EXPECT_TRUE(fs::is_empty(out));
   fs::remove_all(out);

@@ -37,7 +37,7 @@ TEST_F(AppTest, StartUpStateWithoutStoredSettings) {
   EXPECT_EQ(view.com_ports.back(), "COM9");
   EXPECT_EQ(view.com_index, 0);
   EXPECT_EQ(view.device_selection, "");
-  EXPECT_FALSE(app->session().device.selected);
+  EXPECT_FALSE(app->session().device().selected);
   EXPECT_EQ(view.progress, 0);
   EXPECT_EQ(clock.ElapsedMs(), 0);
 }
@@ -46,15 +46,15 @@ TEST_F(AppTest, StoredDeviceIsSelectedButTheListStaysDisabled) {
   settings.values["CHIP"] = "PIC24HJ12GP201";
   app->Start();
   EXPECT_EQ(view.device_selection, "PIC24HJ12GP201");
-  EXPECT_TRUE(app->session().device.selected);
-  EXPECT_EQ(app->session().device.name, "PIC24HJ12GP201");
+  EXPECT_TRUE(app->session().device().selected);
+  EXPECT_EQ(app->session().device().name, "PIC24HJ12GP201");
   EXPECT_FALSE(view.Enabled(kDeviceList));
 }
 
 TEST_F(AppTest, UnknownStoredDeviceIsReportedThenAboutIsShown) {
   settings.values["CHIP"] = "dsPIC99X";
   app->Start();
-  EXPECT_FALSE(app->session().device.selected);
+  EXPECT_FALSE(app->session().device().selected);
   ASSERT_GE(view.statuses.size(), 2u);
   EXPECT_EQ(view.statuses[view.statuses.size() - 2], "Please select PIC type.");
   EXPECT_EQ(clock.ElapsedMs(), 1000);
@@ -107,13 +107,13 @@ TEST_F(AppTest, ChoosingADeviceSelectsAndStoresOnlyKnownNames) {
   app->Dispatch(kDeviceList, kSelectionChange);
   EXPECT_EQ(settings.values["CHIP"], "dsPIC30F3011");
   EXPECT_EQ(view.last_status(), "Socket 40a");
-  EXPECT_EQ(app->session().device.name, "dsPIC30F3011");
+  EXPECT_EQ(app->session().device().name, "dsPIC30F3011");
 
   const int stores = settings.stores;
   EXPECT_FALSE(app->ChooseDevice("dspic30f3011"));
   EXPECT_EQ(settings.stores, stores);
   EXPECT_EQ(view.last_status(), "Please select PIC type.");
-  EXPECT_EQ(app->session().device.name, "dsPIC30F3011");
+  EXPECT_EQ(app->session().device().name, "dsPIC30F3011");
 }
 
 TEST_F(AppTest, OptionItemsToggle) {

@@ -207,7 +207,7 @@ class FaultMatrix : public ::testing::Test {
     view.marks[report::Option::kEnhancedIcsp] = mode.enhanced;
     app::Application app(view, settings, system, port, clock, nullptr);
     app.Start();
-    app.session().executive_dir = kExecDir;
+    app.session().set_executive_dir(kExecDir);
     app.ChooseDevice(kDevice);
     if (fault) Arm(sim.board(), fault->kind, strike);
     std::ostringstream trace;
@@ -392,7 +392,7 @@ struct HostRig {
     app.Start();
     app.ChooseDevice(kDevice);
     EXPECT_TRUE(app.ConnectTo("sim"));
-    app.session().kept_words_store = &store;
+    app.session().set_kept_words_store(&store);
   }
   sim::Target& chip() { return sim.board().target(); }
   bool UnitIdsIntact() {
@@ -440,13 +440,13 @@ TEST_F(FaultMatrix, HostSideFailuresLeaveThePartWhole) {
   auto stop_in = [&](report::Phase phase, int writes_in) {
     return [&, phase, writes_in](HostRig& r) {
       std::atomic<bool> stop{false};
-      r.app.session().stop_request = &stop;
+      r.app.session().set_stop_request(&stop);
       int writes = 0;
       r.port.hook = [&r, &stop, &writes, phase, writes_in] {
         if (r.view.current == phase && ++writes == writes_in) stop = true;
       };
       const icsp::Outcome outcome = r.app.WriteFile(hex);
-      r.app.session().stop_request = nullptr;
+      r.app.session().set_stop_request(nullptr);
       return outcome;
     };
   };
@@ -488,7 +488,7 @@ TEST_F(FaultMatrix, HostSideFailuresLeaveThePartWhole) {
       {"executive file removed after it was loaded",
        true,
        [&](HostRig& r) {
-         r.app.session().executive_dir = exec_copy.string();
+         r.app.session().set_executive_dir(exec_copy.string());
          r.view.on_begin = [&](report::Phase p) {
            if (p == report::Phase::kErasing) fs::remove_all(exec_copy);
          };
@@ -499,7 +499,7 @@ TEST_F(FaultMatrix, HostSideFailuresLeaveThePartWhole) {
       {"executive file removed before a read needs it",
        false,
        [&](HostRig& r) {
-         r.app.session().executive_dir = (dir / "gone").string();
+         r.app.session().set_executive_dir((dir / "gone").string());
          return r.app.Read(dir.string());
        },
        icsp::Outcome::kFileRejected,
@@ -530,7 +530,7 @@ TEST_F(FaultMatrix, HostSideFailuresLeaveThePartWhole) {
     fs::remove_all(dir / "rows");
     HostRig rig(c.executive_in_part);
     rig.store = app::KeptWordsDirectory(dir / "rows");
-    rig.app.session().executive_dir = kExecDir;
+    rig.app.session().set_executive_dir(kExecDir);
     const icsp::Outcome outcome = c.run(rig);
     EXPECT_EQ(outcome, c.outcome) << rig.view.last_status();
     EXPECT_FALSE(rig.sim.board().protocol_fault()) << rig.sim.board().fault_text();
@@ -582,7 +582,7 @@ TEST_F(FaultMatrix, ALinkLostAfterTheEraseBeganNamesWhatWasErasedAndTheCopy) {
   {
     HostRig clean(true);
     clean.store = app::KeptWordsDirectory(dir / "rows-clean");
-    clean.app.session().executive_dir = kExecDir;
+    clean.app.session().set_executive_dir(kExecDir);
     const std::uint64_t start = clean.sim.board().stats().exchanges;
     ASSERT_EQ(clean.app.WriteFile(hex), icsp::Outcome::kOk) << clean.view.last_status();
     total = clean.sim.board().stats().exchanges - start;
@@ -592,7 +592,7 @@ TEST_F(FaultMatrix, ALinkLostAfterTheEraseBeganNamesWhatWasErasedAndTheCopy) {
     SCOPED_TRACE("silent after " + std::to_string(k));
     HostRig r(true);
     r.store = app::KeptWordsDirectory(dir / ("rows-" + std::to_string(k)));
-    r.app.session().executive_dir = kExecDir;
+    r.app.session().set_executive_dir(kExecDir);
     r.sim.board().faults().silent_after = r.sim.board().stats().exchanges + k;
     EXPECT_EQ(r.app.WriteFile(hex), icsp::Outcome::kLinkFailure);
     int failures = 0;

@@ -45,7 +45,7 @@ TEST(BlankCheckSim, BlankChipsPassOnEveryPath) {
           << device << " path " << static_cast<int>(path);
       EXPECT_TRUE(sim->Errors().empty()) << device << ": " << sim->Errors().front();
       EXPECT_EQ(sim->session.outcome(), Outcome::kOk);
-      const bool has_eeprom = sim->session.device.device.eeprom_bytes > 0;
+      const bool has_eeprom = sim->session.device().device.eeprom_bytes > 0;
       EXPECT_EQ(RoutineStartingWith(*sim, "Checking:Dat Adr ").empty(), !has_eeprom) << device;
     }
   }
@@ -90,7 +90,7 @@ class PlantedWordTest : public ::testing::TestWithParam<Planted> {};
 TEST_P(PlantedWordTest, FirstNonBlankWordIsReportedExactly) {
   const Planted p = GetParam();
   auto sim = BlankChip(p.device, p.path);
-  const devices::DeviceRecord& d = sim->session.device.device;
+  const devices::DeviceRecord& d = sim->session.device().device;
   if (p.where == Planted::kProgram) {
     sim->target().SetProgram(p.address, p.value);
   } else {

@@ -39,7 +39,7 @@ TEST_F(ConfigWireTest, FlashWordsAtTheTopOfProgramMemory) {
 
 TEST_F(ConfigWireTest, RegistersOfTheDsPic30FormOneResetEach) {
   Select("dsPIC30F4011");
-  session.firmware_version = 0x0102;
+  session.set_firmware_version(0x0102);
   for (std::uint16_t i = 0; i < 16; ++i)
     board.regout.push_back(static_cast<std::uint16_t>(0x100 + i));
   ReadConfigWords(session);
@@ -52,7 +52,7 @@ TEST_F(ConfigWireTest, RegistersOfTheDsPic30FormOneResetEach) {
   EXPECT_EQ(port.writes[3], Bytes{0x12});
   EXPECT_EQ(port.writes[4], BatchPacket({0}));
   EXPECT_EQ(port.writes[5], Bytes{0x70});
-  EXPECT_EQ(session.config_readback[15], 0x10F);
+  EXPECT_EQ(session.config_readback()[15], 0x10F);
   EXPECT_EQ(ConfigText(session),
             "\r\nconfig1=0100 config5=0104\r\nconfig2=0101 config6=0105"
             "\r\nconfig3=0102 config7=0106\r\nconfig4=0103 config8=0107");
@@ -107,22 +107,22 @@ TEST_P(CheckExecutiveTest, LooksAtTheIdentificationWord) {
   ASSERT_TRUE(sim.SelectSimulated());
   sim.target().FillRandom(3);
   sim.target().SetExecutive(c.id_address, c.id);
-  sim.session.executive_tail.fill(0x5555);
+  sim.session.executive_tail().fill(0x5555);
   EnterIcsp(sim.session);
   EXPECT_EQ(CheckExecutive(sim.session), c.present);
   ExitIcsp(sim.session);
-  const bool pic24 = devices::Form(sim.session.device.device).self_timed();
+  const bool pic24 = devices::Form(sim.session.device().device).self_timed();
   const std::uint32_t first_quad = pic24 ? 254 : 182;
   for (std::uint32_t unit = 8 * first_quad; unit < 8 * first_quad + 16; unit += 2) {
     const std::uint32_t word = sim.target().Executive(0x800000 + unit);
-    EXPECT_EQ(sim.session.image.executive[unit], word & 0xFFFF) << unit;
-    EXPECT_EQ(sim.session.image.executive[unit + 1], word >> 16) << unit;
+    EXPECT_EQ(sim.session.image().executive[unit], word & 0xFFFF) << unit;
+    EXPECT_EQ(sim.session.image().executive[unit + 1], word >> 16) << unit;
   }
   if (pic24) {
-    EXPECT_TRUE(std::equal(sim.session.executive_tail.begin(), sim.session.executive_tail.end(),
-                           sim.session.image.executive.begin() + 0x7F0));
+    EXPECT_TRUE(std::equal(sim.session.executive_tail().begin(), sim.session.executive_tail().end(),
+                           sim.session.image().executive.begin() + 0x7F0));
   } else {
-    EXPECT_EQ(sim.session.executive_tail[0], 0x5555);  // the dsPIC30F form leaves it alone
+    EXPECT_EQ(sim.session.executive_tail()[0], 0x5555);  // the dsPIC30F form leaves it alone
   }
   EXPECT_FALSE(sim.port.board().protocol_fault()) << sim.port.board().fault_text();
 }

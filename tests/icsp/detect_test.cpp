@@ -27,7 +27,7 @@ class RecordingListener : public DetectionListener {
 class DetectWireTest : public ScriptedSessionTest {};
 
 TEST_F(DetectWireTest, ReadsTheDeviceIdWithBatchesWhateverTheFirmware) {
-  session.firmware_version = 0x0102;
+  session.set_firmware_version(0x0102);
   board.regout = {0x1234};
   DetectDevice(session);
   ASSERT_GE(port.writes.size(), 6u);
@@ -43,7 +43,7 @@ TEST_F(DetectWireTest, ReadsTheDeviceIdWithBatchesWhateverTheFirmware) {
   for (const Bytes& w : port.writes) EXPECT_NE(w, Bytes{0x0C});
   EXPECT_EQ(Errors(), std::vector<std::string>{"Error : unknown device\r\ndevice=1234"});
   EXPECT_EQ(session.outcome(), Outcome::kProblem);
-  EXPECT_FALSE(session.device.selected);
+  EXPECT_FALSE(session.device().selected);
 }
 
 TEST_F(DetectWireTest, NoAnswerAfter0DFallsBackTo0C) {
@@ -51,7 +51,7 @@ TEST_F(DetectWireTest, NoAnswerAfter0DFallsBackTo0C) {
   board.regout = {65509,  0xFFFF, 0x0101, 0xC703, 0x803F, 0x87B3,
                   0x310F, 0x330F, 0x0007, 0xC003, 0x0000};
   RecordingListener listener;
-  session.detection_listener = &listener;
+  session.set_detection_listener(&listener);
   DetectDevice(session);
   // The dsPIC30F read, then the configuration read of the part it found.
   EXPECT_EQ(std::count(port.writes.begin(), port.writes.end(), Bytes{0x0C}), 2);
@@ -63,7 +63,7 @@ TEST_F(DetectWireTest, NoAnswerAfter0DFallsBackTo0C) {
             "\r\nconfig1=C703 config5=330F\r\nconfig2=803F config6=0007"
             "\r\nconfig3=87B3 config7=C003\r\nconfig4=310F config8=0000");
   EXPECT_EQ(listener.names, std::vector<std::string>{"dsPIC30F4011"});
-  EXPECT_EQ(session.device.device.name, "dsPIC30F4011");
+  EXPECT_EQ(session.device().device.name, "dsPIC30F4011");
   EXPECT_EQ(session.outcome(), Outcome::kOk);
 }
 
@@ -90,12 +90,12 @@ TEST_F(DetectWireTest, ValuesAtTheNoAnswerLimits) {
 TEST_F(DetectWireTest, SharedDeviceIdGoesToThePartThatEnteredThatWay) {
   board.regout = {0x00C1};
   DetectDevice(session);
-  EXPECT_EQ(session.device.device.name, "dsPIC33FJ64GP206");
+  EXPECT_EQ(session.device().device.name, "dsPIC33FJ64GP206");
 
   Clear();
   board.regout = {0xFFFF, 0xFFFF, 0x00C1};
   DetectDevice(session);
-  EXPECT_EQ(session.device.device.name, "dsPIC30F3012");
+  EXPECT_EQ(session.device().device.name, "dsPIC30F3012");
 }
 
 TEST_F(DetectWireTest, RetryThroughTheOtherTablePointerOnlyBelievesPartsThatUseIt) {
@@ -110,7 +110,7 @@ TEST_F(DetectWireTest, RetryThroughTheOtherTablePointerOnlyBelievesPartsThatUseI
   Clear();
   board.regout = {0x0000, 0x410E};
   DetectDevice(session);
-  EXPECT_EQ(session.device.device.name, "PIC24FJ256DA210");
+  EXPECT_EQ(session.device().device.name, "PIC24FJ256DA210");
 }
 
 // --- against the simulated chip ---
@@ -127,9 +127,9 @@ TEST_P(DetectSimTest, EveryCataloguePartIsDetectedAsItself) {
       ASSERT_TRUE(sim.Select(selected_before));
     }
     RecordingListener listener;
-    sim.session.detection_listener = &listener;
+    sim.session.set_detection_listener(&listener);
     DetectDevice(sim.session);
-    ASSERT_EQ(sim.session.device.device.name, row.name) << sim.sink.last_text();
+    ASSERT_EQ(sim.session.device().device.name, row.name) << sim.sink.last_text();
     EXPECT_EQ(listener.names, std::vector<std::string>{std::string(row.name)});
     EXPECT_TRUE(sim.sink.last_text().starts_with("Detecting Successful!\r\ndevice="))
         << row.name << ": " << sim.sink.last_text();
@@ -149,12 +149,12 @@ TEST(DetectSim, DetectsATablePointerVariantWhateverWasSelectedBefore) {
   sim.target().SetProgram(0, 0x040200);  // what the misdirected read sees
   ASSERT_TRUE(sim.Select("dsPIC30F4011"));
   DetectDevice(sim.session);
-  EXPECT_EQ(sim.session.device.device.name, "PIC24FJ128GA310");
+  EXPECT_EQ(sim.session.device().device.name, "PIC24FJ128GA310");
 
   SimSession other(BoardFor("dsPIC33FJ128GP206"));
   ASSERT_TRUE(other.Select("PIC24FJ256DA210"));
   DetectDevice(other.session);
-  EXPECT_EQ(other.session.device.device.name, "dsPIC33FJ128GP206");
+  EXPECT_EQ(other.session.device().device.name, "dsPIC33FJ128GP206");
 }
 
 TEST(DetectSim, ShowsTheConfigurationWordsOfTheFoundPart) {
@@ -173,7 +173,7 @@ TEST(DetectSim, NoChipAndUnknownChipAreReportedNotSelected) {
   ASSERT_TRUE(empty.Select("PIC24HJ12GP201"));
   DetectDevice(empty.session);
   EXPECT_EQ(empty.Errors(), std::vector<std::string>{"Error : no DeviceID"});
-  EXPECT_EQ(empty.session.device.device.name, "PIC24HJ12GP201");
+  EXPECT_EQ(empty.session.device().device.name, "PIC24HJ12GP201");
   EXPECT_EQ(empty.session.outcome(), Outcome::kProblem);
 
   sim::BoardConfig odd = BoardFor("dsPIC33FJ12GP201");
@@ -181,7 +181,7 @@ TEST(DetectSim, NoChipAndUnknownChipAreReportedNotSelected) {
   SimSession unknown(odd);
   DetectDevice(unknown.session);
   EXPECT_EQ(unknown.Errors(), std::vector<std::string>{"Error : unknown device\r\ndevice=0ABC"});
-  EXPECT_FALSE(unknown.session.device.selected);
+  EXPECT_FALSE(unknown.session.device().selected);
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ TEST_P(EraseSimTest, LeavesMemoriesAndConfigurationBlankAndKeepsFactoryWords) {
   SimSession sim(test_support::BoardFor(GetParam().device, GetParam().firmware));
   ASSERT_TRUE(sim.SelectSimulated());
   sim::Target& chip = sim.target();
-  const devices::DeviceRecord& d = sim.session.device.device;
+  const devices::DeviceRecord& d = sim.session.device().device;
   chip.FillRandom(11);
   std::mt19937 random(5);
   for (int k = 0; k < sim::kConfigRegisters; ++k) {

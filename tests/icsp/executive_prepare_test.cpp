@@ -29,7 +29,7 @@ std::unique_ptr<SimSession> WithoutExecutive(const std::string& device, const st
   auto sim = std::make_unique<SimSession>(
       test_support::BoardFor(device, test_support::kFirmware12, /*executive=*/false));
   sim->options.enhanced_icsp = true;
-  sim->session.executive_dir = dir;
+  sim->session.set_executive_dir(dir);
   EXPECT_TRUE(sim->SelectSimulated());
   return sim;
 }
@@ -72,7 +72,7 @@ TEST(PrepareExecutive, CheckWriteAndReadWorkThroughTheExecutiveItPutsThere) {
 
     ReadDevice(session, FreshDir("exec_read").string());
     EXPECT_TRUE(sim->sink.last_text().starts_with("Reading Successful!")) << sim->sink.last_text();
-    EXPECT_EQ(image::InstructionAt(session.image.program, 0x100), 0x123456u);
+    EXPECT_EQ(image::InstructionAt(session.image().program, 0x100), 0x123456u);
     EXPECT_TRUE(sim->Errors().empty()) << sim->Errors().front();
     EXPECT_EQ(session.outcome(), Outcome::kOk);
     EXPECT_FALSE(sim->port.board().protocol_fault()) << sim->port.board().fault_text();
@@ -93,7 +93,7 @@ TEST(PrepareExecutive, ReplacesOldExecutiveMemoryAndKeepsUserMemory) {
     chip.FillRandom(21);
     chip.SetExecutive(chip.application_id_address(), 0x001234);
     const std::vector<std::uint16_t> program_before = ChipProgram(chip);
-    const devices::DeviceRecord& d = sim->session.device.device;
+    const devices::DeviceRecord& d = sim->session.device().device;
     const devices::ExecutiveForm& extent = devices::Form(d).executive;
     const std::size_t units =
         2 * static_cast<std::size_t>(extent.write_rows * extent.row_instructions);
@@ -102,8 +102,8 @@ TEST(PrepareExecutive, ReplacesOldExecutiveMemoryAndKeepsUserMemory) {
     image::MemoryImage expected;
     for (const test_support::ExecutiveFile& file : test_support::kExecutiveFiles) {
       if (file.name != devices::Form(d).executive.file) continue;
-      ASSERT_EQ(image::LoadHexText(test_support::ExecutiveHex(file), expected, sim->session.device,
-                                   *sim->reporter),
+      ASSERT_EQ(image::LoadHexText(test_support::ExecutiveHex(file), expected,
+                                   sim->session.device(), *sim->reporter),
                 image::LoadResult::kLoaded);
     }
     if (devices::Form(d).self_timed()) {
@@ -171,7 +171,7 @@ TEST(PrepareExecutive, NeedsNoFileWhenAnExecutiveAnswersOrTheOptionIsOff) {
   // 0x00CB counts on a dsPIC33F although "pe33f.hex" is not looked at.
   SimSession present(test_support::BoardFor("dsPIC33FJ06GS101"));
   present.options.enhanced_icsp = true;
-  present.session.executive_dir = "/nonexistent";
+  present.session.set_executive_dir("/nonexistent");
   ASSERT_TRUE(present.SelectSimulated());
   EXPECT_TRUE(PrepareExecutive(present.session));
   EXPECT_TRUE(present.sink.entries.empty());
@@ -186,8 +186,8 @@ TEST(VerifyExecutive, MismatchNamesTheOffsetFrom0x800000) {
   SimSession sim(test_support::BoardFor("dsPIC30F2010", test_support::kFirmware10));
   ASSERT_TRUE(sim.SelectSimulated());
   sim.port.board().SetStuckBits(0x800018, 0x00FFFF, 0x001234);
-  image::MemoryImage& img = sim.session.image;
-  img.Clear(sim.session.device);
+  image::MemoryImage& img = sim.session.image();
+  img.Clear(sim.session.device());
   img.executive_present = true;
   img.executive[0x18] = 0x5678;
   img.executive[0x19] = 0x0000;

@@ -31,7 +31,7 @@ class IncrementalTest : public ::testing::TestWithParam<Case> {
         c.device, c.mode == Mode::kBatch ? test_support::kFirmware10 : test_support::kFirmware12));
     sim->options.enhanced_icsp = c.mode == Mode::kEnhanced;
     ASSERT_TRUE(sim->SelectSimulated());
-    rules = EraseUnitRulesFor(sim->session.device.device);
+    rules = EraseUnitRulesFor(sim->session.device().device);
     unit = rules.unit_instructions;
     executive = ChipExecutive(sim->target(), 0x1000);
   }
@@ -39,12 +39,12 @@ class IncrementalTest : public ::testing::TestWithParam<Case> {
   // The file: units 0 and 2 partly given, a few EEPROM words, registers.
   image::MemoryImage File(std::uint16_t salt) {
     image::MemoryImage img;
-    img.Clear(sim->session.device);
+    img.Clear(sim->session.device());
     for (std::uint32_t i : {0u, 1u, 5u, 2 * unit + 3, 2 * unit + unit / 2 + 3}) {
       img.program[2 * i] = static_cast<std::uint16_t>(0x1000 * salt + i);
       img.program[2 * i + 1] = 0x0012;
     }
-    if (sim->session.device.device.eeprom_bytes > 0) {
+    if (sim->session.device().device.eeprom_bytes > 0) {
       img.eeprom[3] = static_cast<std::uint16_t>(0xA500 + salt);
       img.eeprom[40] = 0x0000;
     }
@@ -62,7 +62,7 @@ class IncrementalTest : public ::testing::TestWithParam<Case> {
   void Write(const image::MemoryImage& img, const std::string& last) {
     sim->sink.entries.clear();
     sim->session.BeginOperation();
-    sim->session.image = img;
+    sim->session.image() = img;
     EXPECT_EQ(WriteDeviceIncremental(sim->session), IncrementalResult::kFinished);
     EXPECT_TRUE(sim->Errors().empty()) << sim->Errors().front();
     EXPECT_FALSE(sim->port.board().protocol_fault()) << sim->port.board().fault_text();
@@ -93,7 +93,7 @@ class IncrementalTest : public ::testing::TestWithParam<Case> {
 
 TEST_P(IncrementalTest, WritesOnlyWhatDiffers) {
   sim::Target& chip = sim->target();
-  const bool eeprom = sim->session.device.device.eeprom_bytes > 0;
+  const bool eeprom = sim->session.device().device.eeprom_bytes > 0;
   const std::uint32_t base = 0x800000 - static_cast<std::uint32_t>(chip.device().eeprom_bytes);
   const int registers = rules.config_registers;
   // A blank part: both units written, the EEPROM words given, the registers
@@ -140,7 +140,7 @@ TEST_P(IncrementalTest, WritesOnlyWhatDiffers) {
     third.config_present[0] = true;
     third.program[top + 1] = 0x00FF;
     sim->sink.entries.clear();
-    sim->session.image = third;
+    sim->session.image() = third;
     sim->session.BeginOperation();
     WriteDeviceIncremental(sim->session);
     EXPECT_TRUE(
@@ -180,7 +180,7 @@ TEST(IncrementalProtected, LeavesThePartAndSaysSo) {
     SCOPED_TRACE(device);
     SimSession sim(test_support::BoardFor(device));
     ASSERT_TRUE(sim.SelectSimulated());
-    const EraseUnitRules rules = EraseUnitRulesFor(sim.session.device.device);
+    const EraseUnitRules rules = EraseUnitRulesFor(sim.session.device().device);
     sim::Target& chip = sim.target();
     const std::uint16_t cleared = static_cast<std::uint16_t>(0xFFFF & ~rules.protection_bits);
     if (rules.config_registers > 0) {
@@ -190,8 +190,8 @@ TEST(IncrementalProtected, LeavesThePartAndSaysSo) {
                       0xFF0000u | static_cast<std::uint16_t>(0xFFFF & ~0x2000));
     }
     chip.SetProgram(0, 0x00ABCD);
-    sim.session.image.Clear(sim.session.device);
-    sim.session.image.program[0] = 0x1111;
+    sim.session.image().Clear(sim.session.device());
+    sim.session.image().program[0] = 0x1111;
     const int operations = chip.completed_operations();
     EXPECT_EQ(WriteDeviceIncremental(sim.session), IncrementalResult::kProtected);
     EXPECT_TRUE(sim.sink.last_text().starts_with("The part is code- or write-protected"));
@@ -208,8 +208,8 @@ TEST(IncrementalVerify, StuckBitsAreAMismatch) {
     sim.options.enhanced_icsp = enhanced;
     ASSERT_TRUE(sim.SelectSimulated());
     sim.target().SetStuckBits(0x0404, 0x000001, 0x000000);
-    image::MemoryImage& img = sim.session.image;
-    img.Clear(sim.session.device);
+    image::MemoryImage& img = sim.session.image();
+    img.Clear(sim.session.device());
     img.program[0x404] = 0x0013;
     img.program[0x405] = 0x0000;
     img.config[3] = 0x00C7;
@@ -232,9 +232,9 @@ TEST(IncrementalStop, LeavesWholeUnits) {
   SimSession sim(test_support::BoardFor("dsPIC33FJ06GS101"));
   ASSERT_TRUE(sim.SelectSimulated());
   std::atomic<bool> stop{true};
-  sim.session.stop_request = &stop;
-  sim.session.image.Clear(sim.session.device);
-  sim.session.image.program[0] = 0x1111;
+  sim.session.set_stop_request(&stop);
+  sim.session.image().Clear(sim.session.device());
+  sim.session.image().program[0] = 0x1111;
   const int operations = sim.target().completed_operations();
   EXPECT_EQ(WriteDeviceIncremental(sim.session), IncrementalResult::kFinished);
   EXPECT_EQ(sim.session.outcome(), Outcome::kStopped);

@@ -45,10 +45,10 @@ class FakeStore : public KeptWordsStore {
 struct Kept : SimSession {
   explicit Kept(const char* device, bool executive = true)
       : SimSession(test_support::BoardFor(device, test_support::kFirmware12, executive)) {
-    session.kept_words_store = &store;
+    session.set_kept_words_store(&store);
     EXPECT_TRUE(SelectSimulated());
     target().FillRandom(7);
-    area = KeptAreaOf(session.device.device);
+    area = KeptAreaOf(session.device().device);
     before = OnChip();
   }
   std::vector<std::uint32_t> OnChip() {
@@ -129,7 +129,7 @@ TEST(KeptWordsTest, PuttingAnExecutiveInKeepsThemToo) {
     }
     f.before = f.OnChip();
     f.options.enhanced_icsp = true;
-    f.session.executive_dir = files.string();
+    f.session.set_executive_dir(files.string());
     ASSERT_TRUE(PrepareExecutive(f.session));
     EXPECT_EQ(f.OnChip(), f.before);
     EXPECT_EQ(f.store.files.size(), 1u);
@@ -153,7 +153,7 @@ TEST(KeptWordsTest, NothingErasedWhenTheWordsCannotBeKept) {
 // never offered it.
 TEST(KeptWordsTest, ABlankAreaKeepsTheGoodCopyNewestAndNamesIt) {
   Kept f("PIC24HJ12GP201");
-  f.session.port_name = "/dev/ttyUSB0";
+  f.session.set_port_name("/dev/ttyUSB0");
   BulkErase(f.session);
   ASSERT_EQ(f.store.files.size(), 1u);
   const std::string good = f.store.files.begin()->first;
@@ -168,11 +168,11 @@ TEST(KeptWordsTest, ABlankAreaKeepsTheGoodCopyNewestAndNamesIt) {
     }
     return named;
   };
-  f.session.port_name = "/dev/ttyUSB1";
+  f.session.set_port_name("/dev/ttyUSB1");
   f.Reconnect();
   BulkErase(f.session);
   EXPECT_FALSE(offered());
-  f.session.port_name = "/dev/ttyUSB0";
+  f.session.set_port_name("/dev/ttyUSB0");
   f.Reconnect();
   BulkErase(f.session);
   EXPECT_EQ(f.store.files.size(), 1u);
@@ -185,7 +185,7 @@ TEST(KeptWordsTest, ABlankAreaKeepsTheGoodCopyNewestAndNamesIt) {
 TEST(KeptWordsTest, RestoreRowRefusesAnotherPartOtherWordsAndForeignFiles) {
   Kept f("PIC24HJ12GP201");
   KeptWords words;
-  words.device_id = f.session.device.device.device_id;
+  words.device_id = f.session.device().device.device_id;
   words.device = "PIC24HJ12GP201";
   words.first = f.area.first;
   words.instructions = f.before;

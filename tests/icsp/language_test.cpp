@@ -54,8 +54,8 @@ TEST_P(EngineLanguage, OperationResults) {
   BlankCheck(chip->session);
   ExpectLastStartsWith(*chip, {"Checking Successful!", "Checking 成功!"});
 
-  chip->session.image.Clear(chip->session.device);
-  chip->session.image.program[0x100] = 0x1234;
+  chip->session.image().Clear(chip->session.device());
+  chip->session.image().program[0x100] = 0x1234;
   WriteDevice(chip->session);
   ExpectLastStartsWith(*chip, {"Writing Successful!", "Writing 成功!"});
 
@@ -76,11 +76,11 @@ TEST_P(EngineLanguage, Findings) {
   // Programming over old data leaves the AND of both: a mismatch. Each
   // finding ends its operation, so each runs as one of its own.
   chip->session.BeginOperation();
-  chip->session.image.Clear(chip->session.device);
-  chip->session.image.program[0x200] = 0xFFFF;
-  chip->session.image.program[0x201] = 0x00FF;
+  chip->session.image().Clear(chip->session.device());
+  chip->session.image().program[0x200] = 0xFFFF;
+  chip->session.image().program[0x201] = 0x00FF;
   chip->target().SetProgram(0x0200, 0x000000);
-  chip->session.image.program[0x202] = 0x0001;
+  chip->session.image().program[0x202] = 0x0001;
   WriteDevice(chip->session);
   ExpectLastStartsWith(*chip, {"Error : Not match!", "ｴﾗｰ: 正しく書き込めません。"});
 
@@ -88,13 +88,13 @@ TEST_P(EngineLanguage, Findings) {
   chip->options.enhanced_icsp = true;
   chip->session.BeginOperation();
   chip->target().SetStuckBits(0x0200, 0x000001, 0x000001);
-  chip->session.image.Clear(chip->session.device);
-  chip->session.image.program[0x200] = 0x0000;
+  chip->session.image().Clear(chip->session.device());
+  chip->session.image().program[0x200] = 0x0000;
   WriteDevice(chip->session);
   ExpectLastStartsWith(*chip, {"Error : the programming executive refused the block!",
                                "ｴﾗｰ : ﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞがﾌﾞﾛｯｸを処理できません。"});
 
-  EXPECT_FALSE(devices::SelectDevice(chip->session.device, "dspic30f2010", *chip->reporter));
+  EXPECT_FALSE(devices::SelectDevice(chip->session.device(), "dspic30f2010", *chip->reporter));
   ExpectLastStartsWith(*chip, {"Please select PIC type.", "PIC typeを選択してください。"});
 }
 
@@ -103,12 +103,12 @@ TEST_P(EngineLanguage, Findings) {
 // on a part not erased first says the flash is likely not blank.
 TEST_P(EngineLanguage, FailuresSayWhatToDo) {
   auto chip = Chip();
-  chip->session.executive_dir = "/nonexistent-quillon";
+  chip->session.set_executive_dir("/nonexistent-quillon");
   image::MemoryImage executive;
   EXPECT_FALSE(LoadExecutiveFile(chip->session, executive));
   EXPECT_EQ(chip->sink.last_text().find("/nonexistent-quillon/pe.hex"),
             chip->sink.last_text().size() - 27);  // the window's text ends with the path
-  chip->session.executive_missing_hint = {"use --exec-dir or --icsp", "--exec-dir か --icsp"};
+  chip->session.set_executive_missing_hint({"use --exec-dir or --icsp", "--exec-dir か --icsp"});
   EXPECT_FALSE(LoadExecutiveFile(chip->session, executive));
   const std::string hint =
       GetParam() == 0x0411 ? "探したﾌｫﾙﾀﾞ: /nonexistent-quillon。--exec-dir か --icsp"
@@ -120,9 +120,9 @@ TEST_P(EngineLanguage, FailuresSayWhatToDo) {
     chip->options.enhanced_icsp = true;
     chip->options.erase_before_writing = erase_first;
     chip->target().SetProgram(0x0200, 0x000000);
-    chip->session.image.Clear(chip->session.device);
-    chip->session.image.program[0x200] = 0x3456;
-    chip->session.image.program[0x201] = 0x0012;
+    chip->session.image().Clear(chip->session.device());
+    chip->session.image().program[0x200] = 0x3456;
+    chip->session.image().program[0x201] = 0x0012;
     WriteDevice(chip->session);
     const std::string note =
         Expected({"The part was not erased before writing: the flash at 000200",
@@ -174,12 +174,13 @@ TEST_P(EngineLanguage, DetectionFailures) {
 
 TEST_P(EngineLanguage, HexLoader) {
   auto chip = Chip();
-  image::LoadHexText(":10000000", chip->session.image, chip->session.device, *chip->reporter);
+  image::LoadHexText(":10000000", chip->session.image(), chip->session.device(), *chip->reporter);
   ExpectLastStartsWith(*chip, {"Error : not HEX file!", "ｴﾗｰ : HEX ﾌｧｲﾙではありません。"});
-  image::LoadHexText(":0200000000FF00\n", chip->session.image, chip->session.device,
+  image::LoadHexText(":0200000000FF00\n", chip->session.image(), chip->session.device(),
                      *chip->reporter);
   ExpectLastStartsWith(*chip, {"Error : check sum error!", "ｴﾗｰ : ﾁｪｯｸ･ｻﾑが正しくありません。"});
-  image::LoadHexText(":00000001FF\n", chip->session.image, chip->session.device, *chip->reporter);
+  image::LoadHexText(":00000001FF\n", chip->session.image(), chip->session.device(),
+                     *chip->reporter);
   ExpectLastStartsWith(*chip, {"Loading Successful!", "Loading成功!"});
 }
 

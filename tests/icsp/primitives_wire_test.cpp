@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 
 #include "icsp/primitives.h"
 #include "scripted_board.h"
@@ -13,28 +14,28 @@ const Bytes kRegOutCmd{link::cmd::kRegOut};
 
 class PrimitivesTest : public ScriptedSessionTest {
  protected:
-  void Letters() { session.firmware_version = 0x0102; }
+  void Letters() { session.set_firmware_version(0x0102); }
 };
 
 TEST_F(PrimitivesTest, ResetVectorSwitchesToLettersAbove256) {
-  session.firmware_version = 256;
+  session.set_firmware_version(256);
   GotoResetVector200(session);
   ASSERT_EQ(port.writes.size(), 1u);
   EXPECT_EQ(port.writes[0], BatchPacket({0x040200, 0x040200, 0x000000}));
 
   Clear();
-  session.firmware_version = 257;
+  session.set_firmware_version(257);
   GotoResetVector200(session);
   EXPECT_EQ(port.writes, std::vector<Bytes>{{0x71}});
 
   // Pending words go out first, then the letter.
   Clear();
-  session.link.AppendInstruction(0x123456);
+  session.link().AppendInstruction(0x123456);
   GotoResetVector100(session);
   EXPECT_EQ(port.writes, (std::vector<Bytes>{BatchPacket({0x123456}), {0x70}}));
 
   Clear();
-  session.firmware_version = 256;
+  session.set_firmware_version(256);
   GotoResetVector100(session);
   EXPECT_EQ(port.writes, std::vector<Bytes>{BatchPacket({N, 0x040100, 0x040100, N})});
 }
@@ -43,7 +44,7 @@ TEST_F(PrimitivesTest, TimedWriteWaitsOnceMoreThanAskedAndLeavesTheClearPending)
   TimedNvmWrite(session, 1);
   EXPECT_EQ(port.writes,
             (std::vector<Bytes>{BatchPacket({0xA8E761, N, N, N, N}), kWaitCommand, kWaitCommand}));
-  EXPECT_EQ(session.link.PendingInstructions(), 5u);
+  EXPECT_EQ(session.link().PendingInstructions(), 5u);
   GotoResetVector100(session);
   EXPECT_EQ(WordsOf(port.writes.back()),
             (std::vector<std::uint32_t>{0xA9E761, N, N, N, N, N, 0x040100, 0x040100, N}));
@@ -63,7 +64,7 @@ TEST_F(PrimitivesTest, LettersForOneAndForAnyOtherCount) {
   PollNvmWrite(session, 10);
   PollNvmWrite(session, 100);
   EXPECT_EQ(port.writes, (std::vector<Bytes>{{0x76}, {0x77}, {0x77}, {0x79}, {0x7A}, {0x7A}}));
-  EXPECT_EQ(session.link.PendingInstructions(), 0u);
+  EXPECT_EQ(session.link().PendingInstructions(), 0u);
 }
 
 TEST_F(PrimitivesTest, PollStopsWhenWriteBitClearsOrAfter101Polls) {
@@ -89,26 +90,26 @@ TEST_F(PrimitivesTest, PollStopsWhenWriteBitClearsOrAfter101Polls) {
 TEST_F(PrimitivesTest, FetchCodeQuadUnpacksTheTwelveLetterBytes) {
   Letters();
   board.fetch_reply = {0x12, 0x34, 0xAB, 0xCD, 0x56, 0x78, 0x9A, 0xBC, 0x00, 0xEF, 0x44, 0x55};
-  FetchCodeQuad(session, CodeDestination::kProgram, 3);
+  FetchCodeQuad(session, session.image().program, 3);
   EXPECT_EQ(port.writes, std::vector<Bytes>{{0x74}});
   EXPECT_EQ(port.read_sizes.back(), 12u);
   const std::vector<std::uint16_t> expected{0x1234, 0xCD, 0x5678, 0xAB, 0x9ABC, 0xEF, 0x4455, 0x00};
-  EXPECT_EQ(std::vector<std::uint16_t>(session.image.program.begin() + 24,
-                                       session.image.program.begin() + 32),
+  EXPECT_EQ(std::vector<std::uint16_t>(session.image().program.begin() + 24,
+                                       session.image().program.begin() + 32),
             expected);
-  EXPECT_EQ(session.image.program[23], 0);
+  EXPECT_EQ(session.image().program[23], 0);
 
-  FetchCodeQuad(session, CodeDestination::kExecutive, 255);
-  EXPECT_EQ(session.image.executive[0x7F8], 0x1234);
-  FetchCodeQuad(session, CodeDestination::kVerify);
-  EXPECT_EQ(
-      std::vector<std::uint16_t>(session.verify_buffer.begin(), session.verify_buffer.begin() + 8),
-      expected);
+  FetchCodeQuad(session, session.image().executive, 255);
+  EXPECT_EQ(session.image().executive[0x7F8], 0x1234);
+  std::array<std::uint16_t, 8> quad{};
+  FetchCodeQuad(session, quad);
+  EXPECT_EQ(std::vector<std::uint16_t>(quad.begin(), quad.end()), expected);
 }
 
 TEST_F(PrimitivesTest, FetchCodeQuadInBatchesReadsSixRegisters) {
   board.regout = {0x1234, 0xABCD, 0x5678, 0x9ABC, 0x00EF, 0x4455};
-  FetchCodeQuad(session, CodeDestination::kVerify);
+  std::array<std::uint16_t, 8> quad{};
+  FetchCodeQuad(session, quad);
   const std::vector<Bytes> expected{BatchPacket({0x883C20, N}),
                                     kRegOutCmd,
                                     BatchPacket({N, 0x883C21, N}),
@@ -123,14 +124,13 @@ TEST_F(PrimitivesTest, FetchCodeQuadInBatchesReadsSixRegisters) {
                                     kRegOutCmd,
                                     BatchPacket({N})};
   EXPECT_EQ(port.writes, expected);
-  EXPECT_EQ(
-      std::vector<std::uint16_t>(session.verify_buffer.begin(), session.verify_buffer.begin() + 8),
-      (std::vector<std::uint16_t>{0x1234, 0xCD, 0x5678, 0xAB, 0x9ABC, 0xEF, 0x4455, 0x00}));
+  EXPECT_EQ(std::vector<std::uint16_t>(quad.begin(), quad.end()),
+            (std::vector<std::uint16_t>{0x1234, 0xCD, 0x5678, 0xAB, 0x9ABC, 0xEF, 0x4455, 0x00}));
 }
 
 TEST_F(PrimitivesTest, UnlockAndTimedWriteShareOnePacketAfterTheCallersWords) {
-  session.link.AppendInstruction(MoveLiteral(0x4008, 10));
-  session.link.AppendInstruction(kMovW10ToNvmcon);
+  session.link().AppendInstruction(MoveLiteral(0x4008, 10));
+  session.link().AppendInstruction(kMovW10ToNvmcon);
   NvmUnlock(session);
   TimedNvmWrite(session, 1);
   ASSERT_EQ(port.writes.size(), 3u);
@@ -139,10 +139,10 @@ TEST_F(PrimitivesTest, UnlockAndTimedWriteShareOnePacketAfterTheCallersWords) {
 
   // Letter mode: 'u' goes ahead of the set-up words, which precede 'v'.
   Clear();
-  session.link.DiscardBatch();
+  session.link().DiscardBatch();
   Letters();
-  session.link.AppendInstruction(MoveLiteral(0x4008, 10));
-  session.link.AppendInstruction(kMovW10ToNvmcon);
+  session.link().AppendInstruction(MoveLiteral(0x4008, 10));
+  session.link().AppendInstruction(kMovW10ToNvmcon);
   NvmUnlock(session);
   TimedNvmWrite(session, 1);
   EXPECT_EQ(port.writes,
@@ -153,31 +153,32 @@ TEST_F(PrimitivesTest, DataQuadStepsLeaveTheirWordsPending) {
   SetTablePointer(session, 0x7FFC00, 6);
   ReadDataQuad(session);
   EXPECT_TRUE(port.writes.empty());
-  EXPECT_EQ(session.link.PendingInstructions(), 3u + 14u);
+  EXPECT_EQ(session.link().PendingInstructions(), 3u + 14u);
   board.regout = {0x1111, 0x2222, 0x3333, 0x4444};
-  FetchDataQuad(session, DataDestination::kEeprom, 2);
+  FetchDataQuad(session, session.image().eeprom, 2);
   ASSERT_EQ(port.writes.size(), 8u);
   const std::vector<std::uint32_t> first = WordsOf(port.writes[0]);
   EXPECT_EQ(std::vector<std::uint32_t>(first.begin(), first.begin() + 5),
             (std::vector<std::uint32_t>{0x2007F0, 0x880190, 0x2FC006, 0xEB0380, N}));
   EXPECT_EQ(first.size(), 3u + 14u + 2u);
   EXPECT_EQ(port.writes[2], BatchPacket({N, 0x883C21, N}));
-  EXPECT_EQ(session.link.PendingInstructions(), 1u);  // the last NOP
-  EXPECT_EQ(std::vector<std::uint16_t>(session.image.eeprom.begin() + 8,
-                                       session.image.eeprom.begin() + 12),
+  EXPECT_EQ(session.link().PendingInstructions(), 1u);  // the last NOP
+  EXPECT_EQ(std::vector<std::uint16_t>(session.image().eeprom.begin() + 8,
+                                       session.image().eeprom.begin() + 12),
             (std::vector<std::uint16_t>{0x1111, 0x2222, 0x3333, 0x4444}));
 
   // Letter mode: '{' goes out at once, without the pending words.
   Clear();
-  session.link.DiscardBatch();
+  session.link().DiscardBatch();
   Letters();
   SetTablePointer(session, 0x7FFC00, 6);
   ReadDataQuad(session);
   board.fetch_reply = {0, 1, 0, 2, 0, 3, 0, 4, 0, 0, 0, 0};
-  FetchDataQuad(session, DataDestination::kVerify);
+  std::array<std::uint16_t, 4> words{};
+  FetchDataQuad(session, words);
   EXPECT_EQ(port.writes,
             (std::vector<Bytes>{{0x7B}, BatchPacket({0x2007F0, 0x880190, 0x2FC006}), {0x7C}}));
-  EXPECT_EQ(session.scratch_data_quad, (std::array<std::uint16_t, 4>{1, 2, 3, 4}));
+  EXPECT_EQ(words, (std::array<std::uint16_t, 4>{1, 2, 3, 4}));
 }
 
 TEST_F(PrimitivesTest, CodeQuadReadAndLatchLoadSendTwoGroups) {
@@ -207,7 +208,7 @@ TEST_F(PrimitivesTest, CodeQuadReadAndLatchLoadSendTwoGroups) {
 
 TEST_F(PrimitivesTest, QuadGoesIntoRegistersInPackedForm) {
   const std::uint16_t quad[8] = {0x1234, 0xCD, 0x5678, 0xAB, 0x9ABC, 0xEF, 0x4455, 0x00};
-  std::copy(std::begin(quad), std::end(quad), session.image.executive.begin() + 16);
+  std::copy(std::begin(quad), std::end(quad), session.image().executive.begin() + 16);
   MoveQuadToRegisters(session, QuadSource::kExecutive, 2);
   LoadCodeLatches(session);
   const std::vector<std::uint32_t> words = WordsOf(port.writes[0]);
@@ -221,7 +222,7 @@ TEST_F(PrimitivesTest, QuadGoesIntoRegistersInPackedForm) {
 TEST_F(PrimitivesTest, TablePointerFollowsTheSelectedPart) {
   Select("PIC24FJ256DA210");
   SetTablePointer(session, 0x012345, 7);
-  session.link.SendBatch();
+  session.link().SendBatch();
   EXPECT_EQ(port.writes[0], BatchPacket({0x200010, 0x8802A0, 0x223457}));
 }
 

@@ -45,7 +45,7 @@ TEST_P(ReadSimTest, ImageListingAndHexFileEqualTheChip) {
   sim.options.enhanced_icsp = c.mode == Mode::kEnhanced;
   ASSERT_TRUE(sim.SelectSimulated());
   sim::Target& chip = sim.target();
-  const devices::DeviceRecord& d = sim.session.device.device;
+  const devices::DeviceRecord& d = sim.session.device().device;
   chip.FillRandom(static_cast<std::uint32_t>(std::hash<std::string>{}(c.device)));
   std::mt19937 random(7);
   for (int k = 0; k < sim::kConfigRegisters; ++k) {
@@ -66,7 +66,7 @@ TEST_P(ReadSimTest, ImageListingAndHexFileEqualTheChip) {
   EXPECT_EQ(sim.session.outcome(), Outcome::kOk);
 
   // The image.
-  const image::MemoryImage& img = sim.session.image;
+  const image::MemoryImage& img = sim.session.image();
   const std::size_t program_units = 2 * static_cast<std::size_t>(d.program_words);
   const std::size_t eeprom_words = static_cast<std::size_t>(d.eeprom_bytes) / 2;
   const int exec_units = devices::Form(d).executive.read_units;
@@ -113,7 +113,7 @@ TEST_P(ReadSimTest, ImageListingAndHexFileEqualTheChip) {
 
   // The HEX file loads back into the same image.
   image::MemoryImage loaded;
-  ASSERT_EQ(image::LoadHexFile((dir / image::kHexName).string(), loaded, sim.session.device,
+  ASSERT_EQ(image::LoadHexFile((dir / image::kHexName).string(), loaded, sim.session.device(),
                                *sim.reporter),
             image::LoadResult::kLoaded);
   EXPECT_EQ(FirstDifference("hex program", Slice(loaded.program, program_units),
@@ -199,7 +199,7 @@ TEST_F(ReadWireTest, EepromTablePointerIsSetOnceBelowExecutiveMemory) {
 TEST_F(ReadWireTest, FilesThatCannotBeWrittenAreNotCalledASuccess) {
   Select("PIC24HJ12GP201");
   options.enhanced_icsp = false;
-  session.firmware_version = 0x0102;
+  session.set_firmware_version(0x0102);
   ReadDevice(session, (FreshDir("read_unwritable") / "missing" / "dir").string());
   ASSERT_FALSE(Errors().empty());
   EXPECT_EQ(sink.last_text(), Errors().back());
@@ -222,8 +222,8 @@ TEST(ReadSim, WrongEntryOrNoChipReadsAllOnesAndStillWritesTheFiles) {
     ReadDevice(sim->session, dir.string());
     EXPECT_TRUE(std::filesystem::exists(dir / image::kListingName));
     EXPECT_TRUE(std::filesystem::exists(dir / image::kHexName));
-    EXPECT_EQ(sim->session.image.program[0], 0xFFFF);
-    EXPECT_EQ(sim->session.image.program[1], 0xFF);
+    EXPECT_EQ(sim->session.image().program[0], 0xFFFF);
+    EXPECT_EQ(sim->session.image().program[1], 0xFF);
     EXPECT_TRUE(sim->Errors().empty());
   }
 }
@@ -241,7 +241,7 @@ TEST(ReadSim, NoExecutiveAnsweringIsAFailureNotASuccess) {
   EXPECT_EQ(sim.sink.last_text(), report::Pick(LinkFailureMessage(), report::kEnglishLangId));
   EXPECT_EQ(sim.session.outcome(), Outcome::kLinkFailure);
   // The block reads were skipped, not filled with stale bytes.
-  EXPECT_EQ(sim.session.image.program[0], 0xFFFF);
+  EXPECT_EQ(sim.session.image().program[0], 0xFFFF);
 }
 
 }  // namespace

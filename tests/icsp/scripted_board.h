@@ -92,11 +92,11 @@ class ScriptedSessionTest : public ::testing::Test {
   ScriptedSessionTest() {
     port.clock = &sink.clock;
     port.responder = [this](const Bytes& w) { return board.Answer(w); };
-    session.firmware_version = 0x0100;
+    session.set_firmware_version(0x0100);
   }
 
   void Select(const std::string& name) {
-    ASSERT_TRUE(devices::SelectDevice(session.device, name, *reporter));
+    ASSERT_TRUE(devices::SelectDevice(session.device(), name, *reporter));
     sink.entries.clear();
     port.writes.clear();
   }

@@ -52,9 +52,9 @@ std::unique_ptr<SimSession> SessionFor(const std::string& device, Mode mode) {
 // Random program memory and EEPROM with the second row left blank, and
 // configuration words where the part's layout keeps them.
 void FillRandomImage(Session& session, std::uint32_t seed) {
-  const devices::DeviceRecord& d = session.device.device;
-  image::MemoryImage& img = session.image;
-  img.Clear(session.device);
+  const devices::DeviceRecord& d = session.device().device;
+  image::MemoryImage& img = session.image();
+  img.Clear(session.device());
   std::mt19937 random(seed);
   for (std::int32_t i = 0; i < d.program_words; ++i) {
     if (i >= 64 && i < 128) continue;
@@ -87,8 +87,8 @@ class WriteSimTest : public ::testing::TestWithParam<WriteCase> {};
 // and reads it back in the same mode.
 void WriteVerifyAndReadBack(SimSession& sim, Mode mode) {
   Session& session = sim.session;
-  const devices::DeviceRecord& d = session.device.device;
-  const image::MemoryImage written = session.image;
+  const devices::DeviceRecord& d = session.device().device;
+  const image::MemoryImage written = session.image();
 
   WriteDevice(session);
   ASSERT_TRUE(sim.Errors().empty()) << sim.Errors().front();
@@ -134,21 +134,21 @@ void WriteVerifyAndReadBack(SimSession& sim, Mode mode) {
   session.BeginOperation();
   ReadDevice(session, dir.string());
   EXPECT_TRUE(sim.Errors().empty());
-  EXPECT_EQ(FirstDifference("read program", Slice(session.image.program, program_units),
+  EXPECT_EQ(FirstDifference("read program", Slice(session.image().program, program_units),
                             Slice(written.program, program_units)),
             "");
-  EXPECT_EQ(FirstDifference("read eeprom", Slice(session.image.eeprom, eeprom_words),
+  EXPECT_EQ(FirstDifference("read eeprom", Slice(session.image().eeprom, eeprom_words),
                             Slice(written.eeprom, eeprom_words)),
             "");
   std::vector<std::uint16_t> read_config;
-  for (std::size_t k : entries) read_config.push_back(session.config_readback[k]);
+  for (std::size_t k : entries) read_config.push_back(session.config_readback()[k]);
   EXPECT_EQ(FirstDifference("read config", read_config, expected_config), "");
 }
 
 TEST_P(WriteSimTest, ChipEqualsImageAndReadsBack) {
   const WriteCase c = GetParam();
   auto sim = SessionFor(c.device, c.mode);
-  FillRandomImage(sim->session, static_cast<std::uint32_t>(sim->session.device.device.device_id));
+  FillRandomImage(sim->session, static_cast<std::uint32_t>(sim->session.device().device.device_id));
   WriteVerifyAndReadBack(*sim, c.mode);
 }
 
@@ -180,9 +180,9 @@ INSTANTIATE_TEST_SUITE_P(FamilyFormsAndModes, WriteSimTest, ::testing::ValuesIn(
 // A sparse image: a few random program words, EEPROM words and configuration
 // words, the rest blank.
 void FillSparseImage(Session& session, std::mt19937& random) {
-  const devices::DeviceRecord& d = session.device.device;
-  image::MemoryImage& img = session.image;
-  img.Clear(session.device);
+  const devices::DeviceRecord& d = session.device().device;
+  image::MemoryImage& img = session.image();
+  img.Clear(session.device());
   for (int n = 1 + static_cast<int>(random() % 48); n > 0; --n) {
     const std::size_t i = random() % static_cast<std::uint32_t>(d.program_words);
     img.program[2 * i] = static_cast<std::uint16_t>(random());
@@ -270,8 +270,8 @@ TEST(WriteOverProgrammedChip, FirstMismatchStopsBeforeConfiguration) {
       chip.SetConfig(0, 0xC0DE);
       chip.SetProgram(0x0100, 0x00FFFF);
       chip.SetEeprom(0x7FFC00 + 2 * 5, 0x0000);
-      image::MemoryImage& img = sim->session.image;
-      img.Clear(sim->session.device);
+      image::MemoryImage& img = sim->session.image();
+      img.Clear(sim->session.device());
       if (program_differs) {
         img.program[0x100] = 0xFFFF;
         img.program[0x101] = 0x0012;
@@ -294,8 +294,8 @@ TEST(WriteOverProgrammedChip, JapaneseMismatchText) {
   auto sim = SessionFor("dsPIC33FJ06GS101", Mode::kLetters);
   sim->sink.lang = report::kJapaneseLangId;
   sim->target().SetProgram(0x0200, 0x000000);
-  sim->session.image.Clear(sim->session.device);
-  sim->session.image.program[0x200] = 0x5678;
+  sim->session.image().Clear(sim->session.device());
+  sim->session.image().program[0x200] = 0x5678;
   WriteDevice(sim->session);
   EXPECT_EQ(sim->sink.last_text(), "ｴﾗｰ: 正しく書き込めません。\r\nPrg 0200:0000<-5678");
 }
@@ -344,7 +344,7 @@ TEST(WriteKa, RealFileInEveryBoardMode) {
       BulkErase(session);
       ASSERT_TRUE(PrepareExecutive(session));
       ASSERT_EQ(LoadHexFile(session, file.string()), image::LoadResult::kLoaded);
-      const image::MemoryImage loaded = session.image;
+      const image::MemoryImage loaded = session.image();
       EXPECT_EQ(loaded.config_present,
                 (std::array<bool, 18>{true, false, true, true, true, true, true, true, true}));
       WriteDevice(session);
@@ -366,18 +366,18 @@ TEST(WriteKa, RealFileInEveryBoardMode) {
       ReadDevice(session, dir.string());
       EXPECT_TRUE(sim->sink.last_text().starts_with("Reading Successful!"))
           << sim->sink.last_text();
-      const image::MemoryImage read = session.image;
+      const image::MemoryImage read = session.image();
       ASSERT_EQ(LoadHexFile(session, (dir / image::kHexName).string()), image::LoadResult::kLoaded);
-      EXPECT_EQ(FirstDifference("reloaded program", Slice(session.image.program, 2 * 5632),
+      EXPECT_EQ(FirstDifference("reloaded program", Slice(session.image().program, 2 * 5632),
                                 Slice(loaded.program, 2 * 5632)),
                 "");
-      EXPECT_EQ(FirstDifference("reloaded eeprom", Slice(session.image.eeprom, 256),
+      EXPECT_EQ(FirstDifference("reloaded eeprom", Slice(session.image().eeprom, 256),
                                 Slice(loaded.eeprom, 256)),
                 "");
       for (int k = 0; k < 9; ++k) {
-        EXPECT_EQ(session.image.config[k], read.config[k]) << k;
+        EXPECT_EQ(session.image().config[k], read.config[k]) << k;
         if (loaded.config_present[k]) {
-          EXPECT_EQ(session.image.config[k], loaded.config[k]) << k;
+          EXPECT_EQ(session.image().config[k], loaded.config[k]) << k;
         }
       }
     }

@@ -52,7 +52,7 @@ class WriteWireTest : public ScriptedSessionTest {
 
 TEST_F(WriteWireTest, Dspic30fConfigWordIsOnePacketOfNineteenWords) {
   Select("dsPIC30F4011");
-  session.config_readback[3] = 0xABCD;
+  session.config_readback()[3] = 0xABCD;
   WriteConfigWord(session, 3);
   ASSERT_GE(port.writes.size(), 5u);
   EXPECT_EQ(port.writes[0], BatchPacket({N, 0x040100, 0x040100, N}));
@@ -120,8 +120,8 @@ TEST_F(WriteWireTest, Dspic30fEraseRunsThreeTimesInItsOwnIcspFrames) {
 
 TEST_F(WriteWireTest, Dspic30fExecutiveWriteErasesWithTheEraseWaitThenWritesEveryRow) {
   Select("dsPIC30F4011");
-  session.image.Clear(session.device);
-  session.image.executive_present = true;
+  session.image().Clear(session.device());
+  session.image().executive_present = true;
   WriteDevice(session);
   std::vector<std::string> rows;
   for (int r = 0; r <= 22; ++r) rows.push_back(image::Hex4(32 * r));
@@ -146,8 +146,8 @@ TEST_F(WriteWireTest, Dspic30fExecutiveWriteErasesWithTheEraseWaitThenWritesEver
 
 TEST_F(WriteWireTest, Pic24ExecutiveErasesSelectEachExecutivePage) {
   Select("dsPIC33FJ256GP710");
-  session.image.Clear(session.device);
-  session.image.executive_present = true;
+  session.image().Clear(session.device());
+  session.image().executive_present = true;
   WriteDevice(session);
   ASSERT_EQ(PacketsWith(0x24042A).size(), 1u);  // NVMCON 0x4042, loaded once
   const auto erases = PacketsWith(0xBB0800);
@@ -162,8 +162,8 @@ TEST_F(WriteWireTest, Pic24ExecutiveErasesSelectEachExecutivePage) {
 
 TEST_F(WriteWireTest, LastRowOfTheLargestPartShowsFourDigitsOnly) {
   Select("dsPIC33FJ256GP710");
-  session.image.Clear(session.device);
-  session.image.program[2 * 0x155C0] = 0x1234;  // instruction 0x155C0, program address 0x2AB80
+  session.image().Clear(session.device());
+  session.image().program[2 * 0x155C0] = 0x1234;  // instruction 0x155C0, program address 0x2AB80
   WriteDevice(session);
   const auto rows = StatusesStarting("Writing:Prg Adr ");
   ASSERT_EQ(rows.size(), 1368u);
@@ -179,9 +179,9 @@ TEST_F(WriteWireTest, LastRowOfTheLargestPartShowsFourDigitsOnly) {
 
 TEST_F(WriteWireTest, EepromRowsSitAtTheEndOfTheEepromWindow) {
   Select("dsPIC30F2010");  // 1024 bytes: 0x7FFC00 to 0x7FFFFF
-  session.image.Clear(session.device);
-  session.image.eeprom[0] = 0x1111;
-  session.image.eeprom[16 * 31 + 15] = 0x2222;
+  session.image().Clear(session.device());
+  session.image().eeprom[0] = 0x1111;
+  session.image().eeprom[16 * 31 + 15] = 0x2222;
   WriteDevice(session);
   const auto rows = PacketsWith(0x24005A);  // MOV #0x4005, W10
   ASSERT_EQ(rows.size(), 2u);
@@ -211,12 +211,12 @@ TEST_F(WriteWireTest, EepromRowsSitAtTheEndOfTheEepromWindow) {
 TEST_F(WriteWireTest, ExecutiveRowsCarryAddressCountAndPackedWords) {
   Select("dsPIC30F2010");
   options.enhanced_icsp = true;
-  session.image.Clear(session.device);
+  session.image().Clear(session.device());
   // Instructions 0x123456 and 0xABCDEF at the start of row 1 (address 0x40).
-  session.image.program[0x40] = 0x3456;
-  session.image.program[0x41] = 0x12;
-  session.image.program[0x42] = 0xCDEF;
-  session.image.program[0x43] = 0xAB;
+  session.image().program[0x40] = 0x3456;
+  session.image().program[0x41] = 0x12;
+  session.image().program[0x42] = 0xCDEF;
+  session.image().program[0x43] = 0xAB;
   WriteDevice(session);
   const auto at =
       std::find(port.writes.begin(), port.writes.end(), Bytes{link::cmd::kExecWriteCode});
@@ -242,8 +242,8 @@ TEST_F(WriteWireTest, ExecutiveAnswersOtherThanPassEndTheOperation) {
   board.regout_default = 0x00BB;
   const std::string dir = (std::filesystem::temp_directory_path() / "quillon_refused").string();
   auto write = [this](std::size_t unit, bool eeprom) {
-    session.image.Clear(session.device);
-    (eeprom ? session.image.eeprom : session.image.program)[unit] = 0x1234;
+    session.image().Clear(session.device());
+    (eeprom ? session.image().eeprom : session.image().program)[unit] = 0x1234;
     WriteDevice(session);
   };
   const std::tuple<std::function<void()>, int, const char*> operations[] = {

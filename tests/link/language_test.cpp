@@ -47,7 +47,7 @@ TEST_P(LinkLanguage, ExecutiveAndLinkFailure) {
   report::FixedOptions options;
   icsp::Session session{port, *reporter, options};
   session.BeginOperation();
-  EnterEnhanced(session.link, 0);
+  EnterEnhanced(session.link(), 0);
   session.FinishWith({"Writing Successful!", "Writing 成功!"});
   const report::MessagePair failure = icsp::LinkFailureMessage();
   EXPECT_THAT(Errors(), ElementsAre(Text("Error : Connect failed!", "ｴﾗｰ : 接続失敗!"),

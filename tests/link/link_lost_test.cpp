@@ -123,8 +123,8 @@ class SessionFinish : public ::testing::Test {
 TEST_F(SessionFinish, SuccessTextOnlyWhenTheLinkHeld) {
   port.responder = [](const Bytes&) { return Bytes{0x00}; };
   session.BeginOperation();
-  session.link.EnterIcsp(cmd::kEnterIcsp);
-  session.link.ExitIcsp();
+  session.link().EnterIcsp(cmd::kEnterIcsp);
+  session.link().ExitIcsp();
   session.FinishWith(success);
   EXPECT_EQ(sink.last_text(), "Reading Successful!");
   EXPECT_EQ(session.outcome(), icsp::Outcome::kOk);
@@ -132,7 +132,7 @@ TEST_F(SessionFinish, SuccessTextOnlyWhenTheLinkHeld) {
 
 TEST_F(SessionFinish, LostLinkReplacesTheSuccessText) {
   session.BeginOperation();
-  ReadLikeSequence(session.link, 100);
+  ReadLikeSequence(session.link(), 100);
   session.FinishWith(success);
   EXPECT_THAT(sink.texts(), ElementsAre("Receiving timeout!", "Error : Receiving",
                                         icsp::LinkFailureMessage().english));
@@ -142,7 +142,7 @@ TEST_F(SessionFinish, LostLinkReplacesTheSuccessText) {
   // The next operation starts clean.
   port.responder = [](const Bytes&) { return Bytes{0x00}; };
   session.BeginOperation();
-  session.link.ExitIcsp();
+  session.link().ExitIcsp();
   session.FinishWith(success);
   EXPECT_EQ(sink.last_text(), "Reading Successful!");
 }
@@ -152,7 +152,7 @@ TEST_F(SessionFinish, ExecutiveThatNeverStartsIsAFailure) {
     return w[0] == cmd::kExecSanity ? Bytes{0, 0, 0, 0} : Bytes{0x00};
   };
   session.BeginOperation();
-  EnterEnhanced(session.link, 1);
+  EnterEnhanced(session.link(), 1);
   session.FinishWith(success);
   EXPECT_THAT(sink.texts(),
               ElementsAre("Error : Connect failed!", icsp::LinkFailureMessage().english));

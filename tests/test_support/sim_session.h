@@ -41,13 +41,13 @@ class SimSession {
   // The host believes the firmware version the board reports.
   explicit SimSession(const sim::BoardConfig& config) : port(config) {
     options.enhanced_icsp = false;
-    session.firmware_version = config.firmware;
+    session.set_firmware_version(config.firmware);
     session.BeginOperation();
   }
 
   // Selects a part the way the device list does; the socket text is dropped.
   bool Select(const std::string& name) {
-    const bool ok = devices::SelectDevice(session.device, name, *reporter);
+    const bool ok = devices::SelectDevice(session.device(), name, *reporter);
     sink.entries.clear();
     return ok;
   }

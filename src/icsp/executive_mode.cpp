@@ -1,0 +1,330 @@
+// Through the programming executive: blocks of 64 instructions or EEPROM
+// words read, rows and EEPROM rows written, each answered by the executive.
+#include <algorithm>
+#include <array>
+#include <span>
+#include <string>
+
+#include "icsp/mode_driver.h"
+#include "icsp/primitives.h"
+#include "icsp/verify.h"
+#include "image/formats.h"
+
+namespace quillon::icsp {
+
+namespace {
+
+constexpr std::uint32_t kBlock = 64;  // instructions or EEPROM words of one read
+constexpr std::uint32_t kEepromRow = 16;
+
+// Tests the answer header of the last reply (words 0 and 1): PASS for the
+// board command `command` (0x81 to 0x85). A FAIL or NACK, or an answer to
+// another command, is reported with the block's program address and noted as
+// a problem; a transfer that failed has been reported by the link. False in
+// every such case: the operation must stop.
+bool ExecutiveAnswered(Session& session, std::uint8_t command, std::uint32_t address) {
+  if (session.link().failed()) return false;
+  // Header word 0: status in bits 15..12 (1 PASS, 2 FAIL, 3 NACK), the
+  // executive's opcode (the low nibble of the board command) in bits 11..8.
+  const std::uint16_t header = session.link().ReplyWord(0);
+  if (header >> 12 == 1 && (header >> 8 & 0xF) == (command & 0xF)) return true;
+  session.NoteOutcome(Outcome::kProblem);
+  const std::string detail = std::string(report::kLineBreak) + "Adr " +
+                             image::Hex4(address >> 16).substr(2) + image::Hex4(address & 0xFFFF) +
+                             " Ans:" + image::Hex4(header);
+  report::MessagePair message =
+      report::MessagePair{"Error : the programming executive refused the block!",
+                          "ｴﾗｰ : ﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞがﾌﾞﾛｯｸを処理できません。"} +
+      detail;
+  // A write the executive failed on a part not erased first: most likely the
+  // flash there was not blank, which programming alone cannot change.
+  const bool write = command == link::cmd::kExecWriteCode || command == link::cmd::kExecWriteData;
+  if (write && header >> 12 == 2 && !session.OptionChecked(report::Option::kEraseBeforeWriting)) {
+    const std::string at = image::Hex4(address >> 16).substr(2) + image::Hex4(address & 0xFFFF);
+    message = message + report::kLineBreak +
+              report::MessagePair{"The part was not erased before writing: the flash at " + at +
+                                      " is likely not blank. Erase it first.",
+                                  "書き込み前に消去していません: " + at +
+                                      " のﾌﾗｯｼｭが空でない可能性があります。先に消去してください。"};
+  }
+  session.reporter().ReportError(message);
+  return false;
+}
+
+bool ExecutiveRead(Session& session, std::uint8_t command, std::uint32_t address,
+                   std::size_t words) {
+  session.link().SendCommand(command);
+  session.link().SendAddress24(address);
+  session.link().SendAddress24(64);
+  session.link().ReceiveReply(4);
+  session.link().StoreReplyWords(2);
+  // A refusal carries no data: reading on would only wait for bytes that
+  // never come.
+  if (!ExecutiveAnswered(session, command, address)) return false;
+  session.link().ReceiveReply(2 * words);
+  session.link().StoreReplyWords(words);
+  return !session.link().failed();
+}
+
+// 0x82: 64 instructions from a program address, left packed (96 words) in
+// link.words(). False, with the data left unread, when the answer is not a PASS.
+bool ExecutiveReadCode(Session& session, std::uint32_t address) {
+  return ExecutiveRead(session, link::cmd::kExecReadCode, address, 96);
+}
+
+// 0x81: 64 EEPROM words from a program address into link.words()[0..63].
+bool ExecutiveReadData(Session& session, std::uint32_t address) {
+  return ExecutiveRead(session, link::cmd::kExecReadData, address, 64);
+}
+
+// Unpacks `groups` packed six-word groups of link.words() into 8 units each.
+void UnpackLinkWords(const Session& session, std::size_t groups, std::uint16_t* units) {
+  for (std::size_t k = 0; k < groups; ++k) {
+    UnpackQuad(session.link().words().data() + 6 * k, units + 8 * k);
+  }
+}
+
+// 0x85: `row` instructions of the program image from instruction `first`,
+// packed, to their program address; false when the executive refused it.
+bool ExecutiveWriteCodeRow(Session& session, std::uint32_t first, std::uint32_t row) {
+  std::array<std::uint16_t, link::kLinkWordCount> block{};
+  for (std::uint32_t g = 0; g < row / 4; ++g) {
+    PackQuad(session.image().program.data() + 2 * first + 8 * g, block.data() + 6 * g);
+  }
+  session.link().SendCommand(link::cmd::kExecWriteCode);
+  session.link().SendAddress24(2 * first);
+  session.link().SendAddress24(row);
+  session.link().SendWordBlock(std::span<const std::uint16_t>(block.data(), 3 * row / 2));
+  session.link().ReceiveReply(4);
+  session.link().StoreReplyWords(2);
+  return ExecutiveAnswered(session, link::cmd::kExecWriteCode, 2 * first);
+}
+
+class ExecutiveDriver final : public ModeDriver {
+ public:
+  using ModeDriver::ModeDriver;
+
+  bool NeedsExecutive() const override { return true; }
+  bool Enter() override { return EnterEnhancedIcsp(s_); }
+
+  bool BeginReads() override {
+    cached_block_ = -1;
+    if (EnterEnhancedIcsp(s_)) return true;
+    ExitIcsp(s_);
+    return false;
+  }
+  void EndReads() override {
+    ExitIcsp(s_);
+    cached_block_ = -1;
+  }
+
+  bool WriteEeprom() override {
+    const long last = device().eeprom_bytes / 32 - 1;
+    for (long r = 0; r <= last; ++r) {
+      const std::uint32_t first = kEepromRow * static_cast<std::uint32_t>(r);
+      // Word offsets here, byte offsets on the batch path.
+      if (!BeginStep(s_, "Writing:Dat Adr ", r, last, first, EepromBase() + 2 * first)) break;
+      if (WordsBlank(s_.image().eeprom, first, kEepromRow)) continue;
+      s_.link().SendCommand(link::cmd::kExecWriteData);
+      s_.link().SendAddress24(EepromBase() + 2 * first);
+      s_.link().SendWordBlock(
+          std::span<const std::uint16_t>(s_.image().eeprom.data() + first, kEepromRow));
+      s_.link().ReceiveReply(4);
+      s_.link().StoreReplyWords(2);
+      if (!ExecutiveAnswered(s_, link::cmd::kExecWriteData, EepromBase() + 2 * first)) return false;
+    }
+    return true;
+  }
+  bool VerifyProgram(bool held_only) override {
+    // 64-instruction blocks on every family, although dsPIC30F rows are written
+    // 32 at a time.
+    const long last = device().program_words / 64 - 1;
+    const std::vector<std::uint16_t>& expected = s_.image().program;
+    for (long r = 0; r <= last; ++r) {
+      const std::uint32_t address = 128 * static_cast<std::uint32_t>(r);
+      if (!BeginStep(s_, "Verifying:Prg Adr ", r, last, address / 2, address)) return false;
+      if (InstructionsBlank(expected, address / 2, 64)) continue;
+      if (!ExecutiveReadCode(s_, address)) return false;
+      UnpackLinkWords(s_, 16, block_.data());
+      const std::uint16_t* want = expected.data() + address;
+      for (std::uint32_t k = 0; k < 128; ++k) {
+        if (held_only && WholeInstruction(want, k) == 0xFFFFFF) continue;
+        if (block_[k] != want[k]) {
+          const report::Mismatch typed{report::Memory::kProgram, (address + k) & ~1u,
+                                       WholeInstruction(block_.data(), k),
+                                       WholeInstruction(want, k)};
+          return Mismatch(s_, "Prg ", address + k, block_[k], want[k], typed);
+        }
+      }
+    }
+    return true;
+  }
+  bool VerifyEeprom(bool held_only) override {
+    const long last = device().eeprom_bytes / 128 - 1;
+    const std::vector<std::uint16_t>& expected = s_.image().eeprom;
+    for (long b = 0; b <= last; ++b) {
+      const std::uint32_t first = 64 * static_cast<std::uint32_t>(b);
+      if (!BeginStep(s_, "Verifying:Dat Adr ", b, last, first, EepromBase() + 2 * first)) {
+        return false;
+      }
+      if (WordsBlank(expected, first, 64)) continue;
+      if (!ExecutiveReadData(s_, EepromBase() + 2 * first)) return false;
+      for (std::uint32_t k = 0; k < 64; ++k) {
+        const std::uint16_t read = s_.link().words()[k];
+        if (held_only && expected[first + k] == 0xFFFF) continue;
+        // Block addresses are word offsets.
+        if (read != expected[first + k]) {
+          return Mismatch(
+              s_, "Eep ", first + k, read, expected[first + k],
+              {report::Memory::kEeprom, EepromBase() + 2 * (first + k), read, expected[first + k]});
+        }
+      }
+    }
+    return true;
+  }
+  void ReadProgram() override {
+    const long blocks = device().program_words / 64;
+    for (long b = 0; b < blocks; ++b) {
+      // The status shows the block's first instruction number, not its address.
+      if (!BeginStep(s_, "Reading:Prg Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b),
+                     128 * static_cast<std::uint32_t>(b))) {
+        break;
+      }
+      // A refused block is reported; the rest of the image stays blank.
+      if (!ExecutiveReadCode(s_, 128 * static_cast<std::uint32_t>(b))) return;
+      UnpackLinkWords(s_, 16, s_.image().program.data() + 128 * b);
+    }
+  }
+  void ReadEeprom() override {
+    const long blocks = device().eeprom_bytes / 128;
+    for (long b = 0; b < blocks; ++b) {
+      const std::uint32_t at = EepromBase() + 128 * static_cast<std::uint32_t>(b);
+      if (!BeginStep(s_, "Reading:Dat Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b),
+                     at)) {
+        break;
+      }
+      if (!ExecutiveReadData(s_, at)) return;
+      std::copy_n(s_.link().words().begin(), 64, s_.image().eeprom.begin() + 64 * b);
+    }
+  }
+  Scan CheckProgram(NotBlankWord& found) override {
+    const long blocks = device().program_words / 64;
+    for (long b = 0; b < blocks; ++b) {
+      const std::uint32_t address = 128 * static_cast<std::uint32_t>(b);
+      if (!BeginStep(s_, "Checking:Prg Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b),
+                     address)) {
+        return Scan::kIncomplete;
+      }
+      if (!ExecutiveReadCode(s_, address)) return Scan::kIncomplete;
+      UnpackLinkWords(s_, 16, block_.data());
+      for (std::uint32_t i = 0; i < 64; ++i) {
+        const std::uint32_t read = WholeInstruction(block_.data(), 2 * i);
+        // Both halves of an instruction are reported at its even address here.
+        if (block_[2 * i] != 0xFFFF) {
+          found = {address + 2 * i, block_[2 * i], address + 2 * i, read};
+          return Scan::kNotBlank;
+        }
+        if (block_[2 * i + 1] != 0xFF) {
+          found = {address + 2 * i, block_[2 * i + 1], address + 2 * i, read};
+          return Scan::kNotBlank;
+        }
+      }
+    }
+    return Scan::kBlank;
+  }
+  Scan CheckEeprom(NotBlankWord& found) override {
+    const long blocks = device().eeprom_bytes / 128;
+    for (long b = 0; b < blocks; ++b) {
+      const std::uint32_t first_word = 64 * static_cast<std::uint32_t>(b);
+      if (!BeginStep(s_, "Checking:Dat Adr ", b, blocks - 1, first_word,
+                     EepromBase() + 2 * first_word) ||
+          !ExecutiveReadData(s_, EepromBase() + 128 * static_cast<std::uint32_t>(b))) {
+        return Scan::kIncomplete;
+      }
+      for (std::uint32_t k = 0; k < 64; ++k) {
+        const std::uint16_t word = s_.link().words()[k];
+        if (word != 0xFFFF) {
+          found = {first_word + k, word, EepromBase() + 2 * (first_word + k), word};
+          return Scan::kNotBlank;
+        }
+      }
+    }
+    return Scan::kBlank;
+  }
+  void ReadCode(std::uint32_t first, std::uint32_t count, std::uint16_t* units) override {
+    ReadCached(first, count, units, 2, [this](std::uint32_t block) {
+      ExecutiveReadCode(s_, 2 * kBlock * block);
+      UnpackLinkWords(s_, kBlock / 4, block_.data());
+    });
+  }
+  void ReadEepromWords(std::uint32_t first, std::uint32_t count, std::uint16_t* words) override {
+    ReadCached(first, count, words, 1, [this](std::uint32_t block) {
+      ExecutiveReadData(s_, EepromBase() + 2 * kBlock * block);
+      std::copy_n(s_.link().words().begin(), kBlock, block_.begin());
+    });
+  }
+  // Every unit is erased with plain ICSP first, then the executive writes the
+  // rows; a stop on request is taken only before the erase begins.
+  bool RewriteUnits(const UnitRewrite& rewrite, std::optional<PhaseScope>& phase) override {
+    const long last = static_cast<long>(rewrite.units.size()) - 1;
+    phase.reset();
+    phase.emplace(s_, report::Phase::kErasing);
+    EnterIcsp(s_);
+    for (long i = 0; i <= last; ++i) {
+      const std::uint32_t u = rewrite.units[static_cast<std::size_t>(i)];
+      ShowStep(s_, "Erasing:Prg Adr ", i, last, u * rewrite.unit_instructions);
+      rewrite.erase(u);
+    }
+    ExitIcsp(s_);
+    phase.reset();
+    phase.emplace(s_, report::Phase::kWriting);
+    if (!EnterEnhancedIcsp(s_)) {
+      ExitIcsp(s_);
+      return false;
+    }
+    for (long i = 0; i <= last && !s_.Ended(); ++i) {
+      const std::uint32_t u = rewrite.units[static_cast<std::size_t>(i)];
+      ShowStep(s_, "Writing:Prg Adr ", i, last, u * rewrite.unit_instructions);
+      WriteUnitRows(rewrite, u);
+    }
+    ExitIcsp(s_);
+    return true;
+  }
+
+ protected:
+  void BeginRows() override {}
+  bool WriteRow(std::uint32_t first, std::uint32_t row) override {
+    return ExecutiveWriteCodeRow(s_, first, row);
+  }
+
+ private:
+  // Copies [first, first + count) of blocks read whole (units per item: 2
+  // for instructions, 1 for words), each block read once while reads last.
+  template <typename ReadBlock>
+  void ReadCached(std::uint32_t first, std::uint32_t count, std::uint16_t* out, std::uint32_t per,
+                  ReadBlock read_block) {
+    for (std::uint32_t i = first; i < first + count;) {
+      const long block = static_cast<long>(i / kBlock);
+      if (block != cached_block_) {
+        read_block(static_cast<std::uint32_t>(block));
+        cached_block_ = block;
+      }
+      const std::uint32_t end =
+          std::min(first + count, static_cast<std::uint32_t>(block + 1) * kBlock);
+      const std::uint32_t from = i - static_cast<std::uint32_t>(block) * kBlock;
+      std::copy_n(block_.begin() + per * from, per * (end - i), out + per * (i - first));
+      i = end;
+    }
+  }
+
+  long cached_block_ = -1;
+  std::array<std::uint16_t, 2 * kBlock> block_{};
+};
+
+}  // namespace
+
+std::unique_ptr<ModeDriver> MakeExecutiveDriver(Session& session) {
+  return std::make_unique<ExecutiveDriver>(session);
+}
+
+}  // namespace quillon::icsp
