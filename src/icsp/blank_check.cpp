@@ -72,11 +72,11 @@ CheckResult BlankChecker::NotBlank(std::string_view label, std::uint32_t shown, 
                                    const report::Mismatch& typed) {
   // With the link gone the buffers hold stale bytes, not the part's contents.
   if (s_.link.lost()) return CheckResult::kIncomplete;
-  s_.reporter.sink().ReportMismatch(typed);
   const std::string detail = std::string(report::kLineBreak) + std::string(label) +
                              image::Hex4(shown) + " Dat:" + image::Hex4(value) + config_text_;
   s_.NoteOutcome(Outcome::kProblem);
-  s_.reporter.ReportError(report::MessagePair{"Not blank!", "ブランクではありません。"} + detail);
+  s_.reporter.ReportMismatch(
+      typed, report::MessagePair{"Not blank!", "ブランクではありません。"} + detail);
   return CheckResult::kNotBlank;
 }
 
