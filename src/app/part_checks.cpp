@@ -69,7 +69,7 @@ bool Application::ConfirmPart() {
   }
   const report::MessagePair refusal = WrongPartMessage(session_.device().device, reading);
   if (refusal.english.empty()) return true;
-  reporter_.ReportError(refusal);
+  reporter_.ReportError(refusal, report::FailureKind::kPart);
   session_.NoteOutcome(icsp::Outcome::kProblem);
   return false;
 }

@@ -1,7 +1,6 @@
 #include "cli/console_view.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 
@@ -64,15 +63,6 @@ report::MessagePair MemoryName(report::Memory memory) {
 std::string Seconds(std::int64_t ms) {
   char text[32];
   std::snprintf(text, sizeof text, "%.2f s", static_cast<double>(ms) / 1000.0);
-  return text;
-}
-
-// Per-row texts are a fixed text followed by the step's hexadecimal address;
-// the fixed part tells one loop from the next.
-std::string_view LoopKey(std::string_view text) {
-  while (!text.empty() && std::isxdigit(static_cast<unsigned char>(text.back()))) {
-    text.remove_suffix(1);
-  }
   return text;
 }
 
@@ -154,9 +144,43 @@ std::string ConsoleText(std::string_view text) {
   return out;
 }
 
-bool IsPortErrorText(std::string_view text) {
-  const std::size_t at = text.find(" Error=");
-  return at != std::string_view::npos && at > 0 && text.find('\n') == std::string_view::npos;
+std::string FailureText(const report::Failure& failure, std::uint16_t language) {
+  if (failure.mismatch) return MismatchText(*failure.mismatch, language);
+  return std::string(failure.text);
+}
+
+void PhaseBar::Begin(report::Phase phase, std::int64_t now_ms) {
+  *this = PhaseBar();
+  phase_ = phase;
+  start_ms_ = now_ms;
+  end_ms_ = now_ms;
+  running_ = true;
+}
+
+bool PhaseBar::Set(int percent) {
+  if (!running() || percent == percent_) return false;
+  percent_ = percent;
+  return true;
+}
+
+void PhaseBar::End(bool ok, bool stopped, std::int64_t now_ms) {
+  if (!running()) return;
+  if (ok && !stopped) percent_ = 100;
+  running_ = false;
+  ok_ = ok;
+  stopped_ = stopped;
+  end_ms_ = now_ms;
+}
+
+std::string PhaseBar::Line(std::int64_t now_ms, std::uint16_t language) {
+  if (!phase_) return {};
+  // An ended phase keeps the time it took.
+  const std::int64_t elapsed = (running_ ? now_ms : end_ms_) - start_ms_;
+  if (running_) {
+    return PhaseLine(*phase_, percent_, elapsed, true, true, language, left_.At(percent_, elapsed));
+  }
+  return PhaseLine(*phase_, percent_, elapsed, false, ok_ || stopped_, language) +
+         (stopped_ ? StoppedTag(language) : "");
 }
 
 ConsoleView::ConsoleView(std::ostream& out, std::ostream& err, Verbosity verbosity,
@@ -169,49 +193,41 @@ ConsoleView::ConsoleView(std::ostream& out, std::ostream& err, Verbosity verbosi
       now_ms_(now_ms ? std::move(now_ms) : MsClock(SteadyMs)) {}
 
 void ConsoleView::ShowStatus(std::string_view text, report::StatusKind kind) {
-  if (kind == report::StatusKind::kRoutine && IsPortErrorText(text)) {
-    kind = report::StatusKind::kError;
-  }
-  const bool is_error = kind == report::StatusKind::kError;
-  // The engine's coded mismatch text gives way to the readable one.
-  std::string readable;
-  if (is_error && !pending_mismatch_.empty()) {
-    readable = std::move(pending_mismatch_);
-    pending_mismatch_.clear();
-    text = readable;
-  }
+  if (kind == report::StatusKind::kError) return ShowError(text);
   if (kind == report::StatusKind::kNotice) {
     if (verbosity_ != Verbosity::kQuiet) Print(err_, text);
     return;
   }
-  if (kind == report::StatusKind::kResult && !results_shown_) return;
-  if (kind != report::StatusKind::kRoutine) {
+  if (kind == report::StatusKind::kResult) {
+    if (!results_shown_) return;
     final_text_ = ConsoleText(text);
-    final_is_error_ = is_error;
+    final_is_error_ = false;
   }
-  switch (verbosity_) {
-    case Verbosity::kQuiet:
-      return;
-    case Verbosity::kNormal:
-      if (kind == report::StatusKind::kRoutine) return;
-      break;
-    case Verbosity::kVerbose:
-      if (kind == report::StatusKind::kRoutine) {
-        // Step texts ("Erasing...") always show; a loop's texts a few a second.
-        const std::int64_t now = now_ms_();
-        const std::string key(LoopKey(text));
-        if (key == last_routine_key_ && now - last_routine_ms_ < kRoutineIntervalMs) return;
-        last_routine_ms_ = now;
-        last_routine_key_ = key;
-      }
-      break;
+  if (verbosity_ == Verbosity::kQuiet) return;
+  if (verbosity_ == Verbosity::kNormal && report::IsRoutine(kind)) return;
+  if (kind == report::StatusKind::kStep) {
+    // A loop's first step shows; its others a few a second.
+    const std::int64_t now = now_ms_();
+    if (!loop_begun_ && now - last_step_ms_ < kRoutineIntervalMs) return;
+    loop_begun_ = false;
+    last_step_ms_ = now;
+  } else {
+    loop_begun_ = true;  // a step text ("Erasing...") comes before a loop
   }
-  if (is_error && phase_ && !phase_closed_) {
-    // The phase's line first, so that the error stays the last word.
-    PrintPhaseLine(false);
-    phase_closed_ = true;
-  }
-  Print(is_error ? err_ : out_, text);
+  Print(out_, text);
+}
+
+void ConsoleView::ShowFailure(const report::Failure& failure) {
+  ShowError(FailureText(failure, language_));
+}
+
+void ConsoleView::ShowError(std::string_view text) {
+  final_text_ = ConsoleText(text);
+  final_is_error_ = true;
+  if (verbosity_ == Verbosity::kQuiet) return;
+  // The phase's line first, so that the error stays the last word.
+  if (bar_.running()) ClosePhase(false, false);
+  Print(err_, text);
 }
 
 void ConsoleView::Print(std::ostream& stream, std::string_view text) {
@@ -222,75 +238,48 @@ void ConsoleView::Print(std::ostream& stream, std::string_view text) {
 
 void ConsoleView::BeginPhase(report::Phase phase) {
   ClearIndicator();
-  phase_ = phase;
-  phase_start_ms_ = now_ms_();
-  phase_percent_ = 0;
-  phase_closed_ = false;
-  time_left_.Reset();
+  bar_.Begin(phase, now_ms_());
   DrawPhase();
 }
 
 void ConsoleView::EndPhase(report::Phase phase, bool ok) {
-  if (!phase_ || *phase_ != phase) return;
-  if (!phase_closed_) {
-    if (ok) phase_percent_ = 100;
-    PrintPhaseLine(ok);
-  }
-  phase_.reset();
-  phase_closed_ = false;
+  if (bar_.phase() == phase) ClosePhase(ok, false);
 }
 
 // Stopped on request is not a failure: the line says which it was.
 void ConsoleView::StopPhase(report::Phase phase) {
-  if (!phase_ || *phase_ != phase) return;
-  if (!phase_closed_ && phase_lines_) {
-    if (show_progress_) err_ << '\r' << std::string(kLineWidth, ' ') << '\r';
-    err_ << PhaseLine(*phase_, phase_percent_, now_ms_() - phase_start_ms_, false, true, language_)
-         << StoppedTag(language_) << '\n';
-    err_.flush();
-    indicator_shown_ = false;
-  }
-  phase_.reset();
-  phase_closed_ = false;
+  if (bar_.phase() == phase) ClosePhase(true, true);
 }
 
-void ConsoleView::PrintPhaseLine(bool ok) {
+void ConsoleView::ClosePhase(bool ok, bool stopped) {
+  if (!bar_.running()) return;
+  bar_.End(ok, stopped, now_ms_());
   if (!phase_lines_) return;
-  const std::string line =
-      PhaseLine(*phase_, phase_percent_, now_ms_() - phase_start_ms_, false, ok, language_);
   // On a terminal the bar drawn so far becomes the phase's line.
   if (show_progress_) err_ << '\r' << std::string(kLineWidth, ' ') << '\r';
-  err_ << line << '\n';
+  err_ << bar_.Line(now_ms_(), language_) << '\n';
   err_.flush();
   indicator_shown_ = false;
 }
 
 void ConsoleView::DrawPhase() {
-  if (!show_progress_ || !phase_) return;
+  if (!show_progress_ || !bar_.running()) return;
   phase_drawn_ms_ = now_ms_();
-  const std::int64_t elapsed = phase_drawn_ms_ - phase_start_ms_;
-  err_ << '\r'
-       << Padded(PhaseLine(*phase_, phase_percent_, elapsed, true, true, language_,
-                           time_left_.At(phase_percent_, elapsed)));
+  err_ << '\r' << Padded(bar_.Line(phase_drawn_ms_, language_));
   err_.flush();
   indicator_shown_ = true;
 }
 
-void ConsoleView::ReportMismatch(const report::Mismatch& mismatch) {
-  pending_mismatch_ = MismatchText(mismatch, language_);
-}
-
-void ConsoleView::SetProgress(int percent) {
-  if (phase_) {
-    if (phase_closed_) return;
-    // A phase with several loops shows each loop's share; the bar may start
-    // again within the phase, but the label says where the work is.
-    const bool changed = percent != phase_percent_;
-    phase_percent_ = percent;
-    if (changed || now_ms_() - phase_drawn_ms_ >= kRedrawIntervalMs) DrawPhase();
+void ConsoleView::ShowProgress(long done, long total) {
+  if (done == 0) loop_begun_ = true;
+  // A phase with several loops shows each loop's share; the bar may start
+  // again within the phase, but the label says where the work is. Progress
+  // outside a phase (loading a file) draws no bar: one without a label would
+  // say nothing of what it measures.
+  const bool changed = bar_.Set(report::ProgressPercent(done, total));
+  if (bar_.running() && (changed || now_ms_() - phase_drawn_ms_ >= kRedrawIntervalMs)) {
+    DrawPhase();
   }
-  // Progress outside a phase (loading a file, a step of its own) draws no
-  // bar: one without a label would say nothing of what it measures.
 }
 
 void ConsoleView::ClearIndicator() {

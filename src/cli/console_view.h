@@ -47,9 +47,32 @@ class TimeLeft {
 // "verification failed at program address 0x000000: read 0x000100, ..."
 std::string MismatchText(const report::Mismatch& mismatch, std::uint16_t language);
 
-// Port-level error texts ("open Error=2 (...)", "CreateFile Error=5") reach
-// the view as plain status texts; the console shows them as errors.
-bool IsPortErrorText(std::string_view text);
+// A failure as the console words it: a difference in readable terms,
+// everything else in the engine's own text.
+std::string FailureText(const report::Failure& failure, std::uint16_t language);
+
+// One phase's bar, as the single view draws it and each port of a gang.
+class PhaseBar {
+ public:
+  void Begin(report::Phase phase, std::int64_t now_ms);
+  // Ignored outside a running phase; false when nothing changed.
+  bool Set(int percent);
+  void End(bool ok, bool stopped, std::int64_t now_ms);
+  // The bar as drawn now: running with the time left, or how it ended.
+  std::string Line(std::int64_t now_ms, std::uint16_t language);
+  bool running() const { return phase_ && running_; }
+  const std::optional<report::Phase>& phase() const { return phase_; }
+
+ private:
+  std::optional<report::Phase> phase_;
+  int percent_ = 0;
+  std::int64_t start_ms_ = 0;
+  std::int64_t end_ms_ = 0;
+  bool running_ = false;
+  bool ok_ = true;
+  bool stopped_ = false;
+  TimeLeft left_;
+};
 
 // Milliseconds of the steady clock: the console's default time source.
 std::int64_t SteadyMs();
@@ -63,11 +86,13 @@ class ConsoleView : public app::StatusView {
               MsClock now_ms = nullptr);
 
   void ShowStatus(std::string_view text, report::StatusKind kind) override;
-  void SetProgress(int percent) override;
+  void ShowFailure(const report::Failure& failure) override;
+  // The console draws from the counts alone.
+  void SetProgress(int) override {}
+  void ShowProgress(long done, long total) override;
   void BeginPhase(report::Phase phase) override;
   void EndPhase(report::Phase phase, bool ok) override;
   void StopPhase(report::Phase phase) override;
-  void ReportMismatch(const report::Mismatch& mismatch) override;
   // Quiet mode prints the last result or error here; the indicator is cleared.
   void Finish();
 
@@ -80,9 +105,11 @@ class ConsoleView : public app::StatusView {
 
  private:
   void Print(std::ostream& stream, std::string_view text);
+  void ShowError(std::string_view text);
   void ClearIndicator();
   void DrawPhase();
-  void PrintPhaseLine(bool ok);
+  // The phase ends: its line replaces the bar.
+  void ClosePhase(bool ok, bool stopped);
 
   std::ostream& out_;
   std::ostream& err_;
@@ -92,19 +119,14 @@ class ConsoleView : public app::StatusView {
   MsClock now_ms_;
   bool results_shown_ = true;
   std::uint16_t language_ = 0x0409;
-  std::optional<report::Phase> phase_;
-  std::int64_t phase_start_ms_ = 0;
+  PhaseBar bar_;
   std::int64_t phase_drawn_ms_ = 0;
-  TimeLeft time_left_;
-  int phase_percent_ = 0;
-  bool phase_closed_ = false;  // its line already printed, ahead of an error
-  std::string pending_mismatch_;
   report::FixedOptions marks_;
   std::string final_text_;
   bool final_is_error_ = false;
   bool indicator_shown_ = false;
-  std::int64_t last_routine_ms_ = 0;
-  std::string last_routine_key_;
+  std::int64_t last_step_ms_ = 0;
+  bool loop_begun_ = true;  // the next step text is a loop's first
 };
 
 }  // namespace quillon::cli

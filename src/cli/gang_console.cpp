@@ -76,12 +76,8 @@ void GangConsole::ShortenLabels() {
 std::string GangConsole::LineOf(Row& row) {
   std::string line = PadTo(row.label, port_width_) + "  ";
   if (!row.ending.empty()) return line + row.ending;
-  if (!row.phase) return line + report::Pick({"connecting", "接続中"}, language_);
-  const std::int64_t elapsed = now_ms_() - row.start_ms;
-  return line +
-         PhaseLine(*row.phase, row.percent, elapsed, row.running, row.ok, language_,
-                   row.left.At(row.percent, elapsed)) +
-         (row.stopped ? StoppedTag(language_) : "");
+  if (!row.bar.phase()) return line + report::Pick({"connecting", "接続中"}, language_);
+  return line + row.bar.Line(now_ms_(), language_);
 }
 
 void GangConsole::Erase() {
@@ -114,33 +110,20 @@ void GangConsole::Draw(bool force) {
 
 void GangConsole::BeginPhase(std::size_t row, report::Phase phase) {
   std::lock_guard lock(mutex_);
-  Row& r = rows_[row];
-  r.phase = phase;
-  r.percent = 0;
-  r.start_ms = now_ms_();
-  r.running = true;
-  r.ok = true;
-  r.left.Reset();
-  r.stopped = false;
+  rows_[row].bar.Begin(phase, now_ms_());
   Draw(true);
 }
 
 void GangConsole::Progress(std::size_t row, int percent) {
   std::lock_guard lock(mutex_);
-  Row& r = rows_[row];
-  if (!r.phase || !r.running || r.percent == percent) return;
-  r.percent = percent;
-  Draw(false);
+  if (rows_[row].bar.Set(percent)) Draw(false);
 }
 
 void GangConsole::EndPhase(std::size_t row, report::Phase phase, bool ok, bool stopped) {
   std::lock_guard lock(mutex_);
   Row& r = rows_[row];
-  if (!r.phase || *r.phase != phase || !r.running) return;
-  if (ok && !stopped) r.percent = 100;
-  r.stopped = stopped;
-  r.running = false;
-  r.ok = ok;
+  if (r.bar.phase() != phase || !r.bar.running()) return;
+  r.bar.End(ok, stopped, now_ms_());
   if (on_terminal_) {
     Draw(true);
   } else if (!quiet_) {
@@ -175,24 +158,14 @@ void GangConsole::Finish() {
 }
 
 void GangPortView::ShowStatus(std::string_view text, report::StatusKind kind) {
-  if (kind == report::StatusKind::kRoutine && IsPortErrorText(text)) {
-    kind = report::StatusKind::kError;
-  }
   // Results are the table's business; notices and errors are shown.
-  if (kind == report::StatusKind::kError) {
-    if (!pending_mismatch_.empty()) {
-      console_.Message(row_, pending_mismatch_);
-      pending_mismatch_.clear();
-      return;
-    }
-    console_.Message(row_, text);
-  } else if (kind == report::StatusKind::kNotice) {
+  if (kind == report::StatusKind::kError || kind == report::StatusKind::kNotice) {
     console_.Message(row_, text);
   }
 }
 
-void GangPortView::ReportMismatch(const report::Mismatch& mismatch) {
-  pending_mismatch_ = MismatchText(mismatch, console_.language());
+void GangPortView::ShowFailure(const report::Failure& failure) {
+  console_.Message(row_, FailureText(failure, console_.language()));
 }
 
 void WriteGangTable(const std::vector<RunRecord>& records, std::uint16_t language,

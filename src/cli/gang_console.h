@@ -14,6 +14,7 @@
 #include "app/front_end.h"
 #include "cli/console_view.h"
 #include "cli/run_record.h"
+#include "report/reporter.h"
 #include "report/status_sink.h"
 
 namespace quillon::cli {
@@ -41,13 +42,7 @@ class GangConsole {
   struct Row {
     std::string port;
     std::string label;  // the port on its progress line
-    std::optional<report::Phase> phase;
-    int percent = 0;
-    std::int64_t start_ms = 0;
-    bool running = false;
-    bool ok = true;
-    TimeLeft left;
-    bool stopped = false;
+    PhaseBar bar;
     std::string ending;  // once the session is over
   };
   void ShortenLabels();
@@ -73,11 +68,14 @@ class GangPortView : public app::StatusView {
   GangPortView(GangConsole& console, std::size_t row) : console_(console), row_(row) {}
 
   void ShowStatus(std::string_view text, report::StatusKind kind) override;
-  void SetProgress(int percent) override { console_.Progress(row_, percent); }
+  void ShowFailure(const report::Failure& failure) override;
+  void SetProgress(int) override {}
+  void ShowProgress(long done, long total) override {
+    console_.Progress(row_, report::ProgressPercent(done, total));
+  }
   void BeginPhase(report::Phase phase) override { console_.BeginPhase(row_, phase); }
   void EndPhase(report::Phase phase, bool ok) override { console_.EndPhase(row_, phase, ok); }
   void StopPhase(report::Phase phase) override { console_.EndPhase(row_, phase, true, true); }
-  void ReportMismatch(const report::Mismatch& mismatch) override;
 
   bool IsChecked(report::Option option) const override { return marks_.IsChecked(option); }
   report::FixedOptions& marks() { return marks_; }
@@ -86,7 +84,6 @@ class GangPortView : public app::StatusView {
   GangConsole& console_;
   std::size_t row_;
   report::FixedOptions marks_;
-  std::string pending_mismatch_;
 };
 
 // The table after the run: port, part, serial number, result, seconds.

@@ -9,7 +9,8 @@ bool SelectDevice(Selection& selection, std::string_view name, report::Reporter&
     // word: one of the parts with TBLPAG at 0x0054 driven through 0x0032
     // would have its memory read and written at the wrong page.
     selection.load_table_pointer = Form(selection.device).load_table_pointer();
-    reporter.ReportError({"Please select PIC type.", "PIC typeを選択してください。"});
+    reporter.ReportError({"Please select PIC type.", "PIC typeを選択してください。"},
+                         report::FailureKind::kPart);
     return false;
   }
   selection.selected = true;

@@ -35,14 +35,14 @@ class BlankChecker {
 Scan BlankChecker::NotBlank(bool eeprom, const NotBlankWord& found) {
   // With the link gone the buffers hold stale bytes, not the part's contents.
   if (s_.link().lost()) return Scan::kIncomplete;
-  s_.reporter().sink().ReportMismatch({eeprom ? report::Memory::kEeprom : report::Memory::kProgram,
-                                       found.address, found.read, eeprom ? 0xFFFFu : 0xFFFFFFu,
-                                       report::Comparison::kBlankCheck});
   const std::string detail = std::string(report::kLineBreak) + (eeprom ? "Eep:" : "Adr:") +
                              image::Hex4(found.shown) + " Dat:" + image::Hex4(found.value) +
                              config_text_;
   s_.NoteOutcome(Outcome::kProblem);
-  s_.reporter().ReportError(report::MessagePair{"Not blank!", "ブランクではありません。"} + detail);
+  s_.reporter().ReportMismatch(
+      {eeprom ? report::Memory::kEeprom : report::Memory::kProgram, found.address, found.read,
+       eeprom ? 0xFFFFu : 0xFFFFFFu, report::Comparison::kBlankCheck},
+      report::MessagePair{"Not blank!", "ブランクではありません。"} + detail);
   return Scan::kNotBlank;
 }
 

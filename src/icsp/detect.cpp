@@ -96,7 +96,8 @@ void DetectDevice(Session& session) {
   const DeviceIdReading reading = ReadDeviceId(session);
   if (!reading.answered) {
     session.NoteOutcome(Outcome::kProblem);
-    session.reporter().ReportError({"Error : no DeviceID", "ｴﾗｰ :DeviceIDなし"});
+    session.reporter().ReportError({"Error : no DeviceID", "ｴﾗｰ :DeviceIDなし"},
+                                   report::FailureKind::kPart);
     return;
   }
 
@@ -106,7 +107,8 @@ void DetectDevice(Session& session) {
   if (row == nullptr) {
     session.NoteOutcome(Outcome::kProblem);
     session.reporter().ReportError(
-        report::MessagePair{"Error : unknown device", "ｴﾗｰ :未知のdevice"} + text);
+        report::MessagePair{"Error : unknown device", "ｴﾗｰ :未知のdevice"} + text,
+        report::FailureKind::kPart);
     return;
   }
   const std::string name(row->name);

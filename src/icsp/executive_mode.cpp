@@ -47,7 +47,7 @@ bool ExecutiveAnswered(Session& session, std::uint8_t command, std::uint32_t add
                                   "書き込み前に消去していません: " + at +
                                       " のﾌﾗｯｼｭが空でない可能性があります。先に消去してください。"};
   }
-  session.reporter().ReportError(message);
+  session.reporter().ReportError(message, report::FailureKind::kRefused, address);
   return false;
 }
 

@@ -60,7 +60,10 @@ report::MessagePair RestoreHint(const Session& session, const std::string& file)
 }
 
 void Refuse(Session& session, const report::MessagePair& message, Outcome outcome) {
-  session.reporter().ReportError(message);
+  session.reporter().ReportError(message,
+                                 outcome == Outcome::kWordsNotKept   ? report::FailureKind::kNotKept
+                                 : outcome == Outcome::kFileRejected ? report::FailureKind::kFile
+                                                                     : report::FailureKind::kPart);
   session.NoteOutcome(outcome);
 }
 

@@ -38,7 +38,7 @@ image::LoadResult LoadHexFile(Session& session, const std::string& path) {
 
 bool LoadWriteFile(Session& session, const std::string& path, image::MemoryImage& file) {
   auto reject = [&session](const report::MessagePair& why) {
-    session.reporter().ReportError(why);
+    session.reporter().ReportError(why, report::FailureKind::kFile);
     session.NoteOutcome(Outcome::kFileRejected);
     return false;
   };

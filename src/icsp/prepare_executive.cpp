@@ -48,7 +48,7 @@ bool LoadExecutiveFile(Session& session, image::MemoryImage& executive) {
       image::JoinPath(session.executive_dir(), std::string(session.form().executive.file));
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error)) {
-    session.reporter().ReportError(NotFoundMessage(session, path));
+    session.reporter().ReportError(NotFoundMessage(session, path), report::FailureKind::kFile);
     session.NoteOutcome(Outcome::kFileRejected);
     return false;
   }
@@ -56,7 +56,7 @@ bool LoadExecutiveFile(Session& session, image::MemoryImage& executive) {
   const image::LoadResult result =
       image::LoadHexFile(path, executive, session.device(), session.reporter(), &summary);
   if (result != image::LoadResult::kLoaded || !executive.executive_present || !summary.end_record) {
-    session.reporter().ReportError(RejectedMessage(path));
+    session.reporter().ReportError(RejectedMessage(path), report::FailureKind::kFile);
     session.NoteOutcome(Outcome::kFileRejected);
     return false;
   }

@@ -122,13 +122,15 @@ void Session::ReportLinkFailure(const report::MessagePair& lead) {
   if (failure_told_) return;
   failure_told_ = true;
   const report::MessagePair note = ErasedNote();
-  reporter_.ReportError(note.english.empty() ? lead : lead + report::kLineBreak + note);
+  reporter_.ReportError(note.english.empty() ? lead : lead + report::kLineBreak + note,
+                        report::FailureKind::kLink);
 }
 
 void Session::ReportStopped() {
   const report::MessagePair note = ErasedNote();
   const report::MessagePair stop = StoppedMessage(stopped_at_);
-  reporter_.ReportError(note.english.empty() ? stop : stop + report::kLineBreak + note);
+  reporter_.ReportError(note.english.empty() ? stop : stop + report::kLineBreak + note,
+                        report::FailureKind::kStopped);
 }
 
 void Session::Halt() {

@@ -19,19 +19,18 @@ constexpr std::uint32_t kBlankInstruction = 0xFFFFFF;
 bool Mismatch(Session& session, std::string_view tag, std::uint32_t address, std::uint16_t read,
               std::uint16_t expected, const report::Mismatch& typed) {
   if (session.link().lost()) return false;
-  session.reporter().sink().ReportMismatch(typed);
   const std::string detail = std::string(report::kLineBreak) + std::string(tag) +
                              image::Hex4(address) + ":" + image::Hex4(read) + "<-" +
                              image::Hex4(expected);
   session.NoteOutcome(Outcome::kProblem);
-  session.reporter().ReportError(
-      report::MessagePair{"Error : Not match!", "ｴﾗｰ: 正しく書き込めません。"} + detail);
+  session.reporter().ReportMismatch(
+      typed, report::MessagePair{"Error : Not match!", "ｴﾗｰ: 正しく書き込めません。"} + detail);
   return false;
 }
 
 void ShowStep(Session& session, std::string_view text, long step, long last, std::uint32_t shown) {
   session.reporter().Progress(step, last);
-  session.reporter().ShowStatus(std::string(text) + image::Hex4(shown));
+  session.reporter().ShowStep(std::string(text) + image::Hex4(shown));
 }
 
 bool BeginStep(Session& session, std::string_view text, long step, long last, std::uint32_t shown,

@@ -129,11 +129,11 @@ LoadResult Loader::Run(std::string_view text) {
     while (end < text.size() && text[end] != '\r' && text[end] != '\n' && text[end] != '\0') ++end;
     const LineResult result = Line(text.substr(pos, end - pos));
     if (result == LineResult::kNotHex) {
-      reporter_.ReportError(NotHexMessage());
+      reporter_.ReportError(NotHexMessage(), report::FailureKind::kFile);
       return LoadResult::kNotHex;
     }
     if (result == LineResult::kChecksum) {
-      reporter_.ReportError(ChecksumMessage());
+      reporter_.ReportError(ChecksumMessage(), report::FailureKind::kFile);
       return LoadResult::kChecksum;
     }
     if (end >= text.size() || text[end] == '\0') break;  // a NUL ends the file
@@ -275,7 +275,7 @@ void Loader::StoreProgram() {
   std::int64_t index = std::int64_t{upper_} * 0x8000 + offset_;
   for (int i = 1; i <= LastUnit(); ++i, ++index) {
     if (index < 0 || index >= static_cast<std::int64_t>(MemoryImage::kProgramUnits)) continue;
-    reporter_.ShowStatus(program_status_.For(index));
+    reporter_.ShowStep(program_status_.For(index));
     Put(image_.program[static_cast<std::size_t>(index)], i);
   }
 }
@@ -287,7 +287,7 @@ void Loader::StoreEeprom() {
   std::int64_t index = (offset_ - (0x8000 - eeprom_bytes_)) / 2;  // truncates toward zero
   for (int i = 1; i <= LastUnit(); i += 2, ++index) {
     if (index < 0 || index >= static_cast<std::int64_t>(MemoryImage::kEepromUnits)) continue;
-    reporter_.ShowStatus(eeprom_status_.For(index));
+    reporter_.ShowStep(eeprom_status_.For(index));
     Put(image_.eeprom[static_cast<std::size_t>(index)], i);
   }
 }
@@ -298,7 +298,7 @@ void Loader::StoreExecutive() {
   std::int64_t index = offset_;
   for (int i = 1; i <= LastUnit(); ++i, ++index) {
     if (index >= static_cast<std::int64_t>(MemoryImage::kExecutiveUnits)) break;
-    reporter_.ShowStatus(executive_status_.For(std::int64_t{upper_} * 0x8000 + index));
+    reporter_.ShowStep(executive_status_.For(std::int64_t{upper_} * 0x8000 + index));
     Put(image_.executive[static_cast<std::size_t>(index)], i);
   }
 }
@@ -351,8 +351,9 @@ LoadResult LoadHexFile(std::string_view path, MemoryImage& image,
   std::string contents, reason;
   bool opened = false;
   if (!ReadWholeFile(trimmed, contents, opened, reason)) {
-    reporter.ReportError(opened ? CannotReadMessage(trimmed, reason)
-                                : CannotOpenMessage(trimmed, reason));
+    reporter.ReportError(
+        opened ? CannotReadMessage(trimmed, reason) : CannotOpenMessage(trimmed, reason),
+        report::FailureKind::kFile);
     return LoadResult::kCannotOpen;
   }
   return Loader(image, selection, reporter, summary).Run(contents);

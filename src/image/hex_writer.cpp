@@ -66,7 +66,7 @@ std::string ListingWriter::path() const {
 bool ListingWriter::Check() {
   if (ok_ && !out_) {
     ok_ = false;
-    reporter_.ReportError(CannotWriteMessage(path()));
+    reporter_.ReportError(CannotWriteMessage(path()), report::FailureKind::kFile);
   }
   return ok_;
 }
@@ -200,7 +200,7 @@ bool WriteHexFile(const std::string& directory, const MemoryImage& image,
     out.close();
   }
   if (!out) {
-    reporter.ReportError(CannotWriteMessage(path));
+    reporter.ReportError(CannotWriteMessage(path), report::FailureKind::kFile);
     return false;
   }
   return true;
@@ -218,7 +218,7 @@ bool WriteProgramBinary(const std::string& path, const MemoryImage& image,
   }
   out.close();
   if (!out) {
-    reporter.ReportError(CannotWriteMessage(path));
+    reporter.ReportError(CannotWriteMessage(path), report::FailureKind::kFile);
     return false;
   }
   return true;

@@ -20,17 +20,17 @@ constexpr std::size_t kMaxWordBlock = std::min<std::size_t>(255 / 2, kLinkWordCo
 Link::Link(SerialPort& port, report::Reporter& reporter) : port_(port), reporter_(reporter) {}
 
 void Link::OpenPort(const std::string& name) {
-  for (const std::string& error : port_.Open(name)) reporter_.ShowStatus(error);
+  for (const std::string& error : port_.Open(name)) reporter_.ReportPortError(error);
 }
 
 void Link::ClosePort() {
-  for (const std::string& error : port_.Close()) reporter_.ShowStatus(error);
+  for (const std::string& error : port_.Close()) reporter_.ReportPortError(error);
 }
 
 std::size_t Link::ReadPort(std::size_t n) {
   n = std::min(n, kBufferSize - 1);
   const Transfer t = port_.Read(receive_buffer_.data() + 1, n);
-  if (!t.error.empty()) reporter_.ShowStatus(t.error);
+  if (!t.error.empty()) reporter_.ReportPortError(t.error);
   const std::size_t count = std::min(t.count, n);
   receive_buffer_[0] = static_cast<std::uint8_t>(count % 256);
   return count;
@@ -39,7 +39,7 @@ std::size_t Link::ReadPort(std::size_t n) {
 std::size_t Link::WritePort(std::size_t n) {
   n = std::min(n, kBufferSize);
   const Transfer t = port_.Write(send_buffer_.data(), n);
-  if (!t.error.empty()) reporter_.ShowStatus(t.error);
+  if (!t.error.empty()) reporter_.ReportPortError(t.error);
   return std::min(t.count, n);
 }
 
@@ -55,16 +55,16 @@ void Link::BeginOperation() {
 }
 
 void Link::SendChecks(std::size_t written, std::size_t expected) {
-  if (written == 0) reporter_.ReportError(kSendingTimeout);
-  if (written < 1) reporter_.ReportError(kSendingError);
+  if (written == 0) reporter_.ReportError(kSendingTimeout, report::FailureKind::kLink);
+  if (written < 1) reporter_.ReportError(kSendingError, report::FailureKind::kLink);
   if (written < expected) failed_ = true;
   if (written == 0) lost_ = true;
 }
 
 void Link::ReceiveChecks(std::size_t received, std::size_t expected) {
-  if (received == 0) reporter_.ReportError(kReceivingTimeout);
+  if (received == 0) reporter_.ReportError(kReceivingTimeout, report::FailureKind::kLink);
   if (received < expected) {
-    reporter_.ReportError(kReceivingError);
+    reporter_.ReportError(kReceivingError, report::FailureKind::kLink);
     failed_ = true;
   }
   if (received == 0 && expected > 0) lost_ = true;
@@ -170,7 +170,7 @@ bool Link::EnterEnhancedIcsp(std::uint8_t icsp_entry, std::uint8_t enhanced_entr
   // An executive that never answers leaves every block reply stale: the
   // operation must not end with its success message.
   failed_ = true;
-  if (!Skip()) reporter_.ReportError(kConnectFailed);
+  if (!Skip()) reporter_.ReportError(kConnectFailed, report::FailureKind::kLink);
   return false;
 }
 

@@ -35,9 +35,26 @@ void Reporter::ShowNotice(const MessagePair& pair) {
   sink_.ShowStatus(Pick(pair), StatusKind::kNotice);
 }
 
-void Reporter::ReportError(const MessagePair& pair) {
-  sink_.ShowStatus(Pick(pair), StatusKind::kError);
+void Reporter::ShowStep(std::string_view text) {
+  sink_.ShowStatus(text, StatusKind::kStep);
+}
+
+void Reporter::ShowFailure(const Failure& failure) {
+  sink_.ShowFailure(failure);
   if (error_pause_) clock_.SleepMs(1000);
+}
+
+void Reporter::ReportError(const MessagePair& pair, FailureKind kind,
+                           std::optional<std::uint32_t> address) {
+  ShowFailure({kind, Pick(pair), address, std::nullopt});
+}
+
+void Reporter::ReportMismatch(const Mismatch& mismatch, const MessagePair& pair) {
+  ShowFailure({FailureKind::kMismatch, Pick(pair), mismatch.address, mismatch});
+}
+
+void Reporter::ReportPortError(std::string_view text) {
+  sink_.ShowFailure({FailureKind::kPort, text, std::nullopt, std::nullopt});
 }
 
 int ProgressPercent(long done, long total) {
@@ -46,8 +63,10 @@ int ProgressPercent(long done, long total) {
   return static_cast<int>(std::trunc(percent));
 }
 
-void Reporter::Progress(long done, long total) {
-  sink_.SetProgress(ProgressPercent(done, total));
+void Reporter::Progress(long done, long last) {
+  sink_.SetProgress(ProgressPercent(done, last));
+  // As counts: `done` steps behind, of `last + 1`.
+  sink_.ShowProgress(done, last + 1);
 }
 
 LocalTime SystemClock::Now() {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,13 +28,22 @@ class Reporter {
   void ShowMessagePair(const MessagePair& pair);
   // A text that is neither a step nor the result (StatusKind::kNotice).
   void ShowNotice(const MessagePair& pair);
+  // A loop's step text ("Writing:Prg Adr 0040"). No pause.
+  void ShowStep(std::string_view text);
   // A failure: shown, then the caller is held for one second (a window's
   // status line would otherwise be overwritten before it can be read).
-  void ReportError(const MessagePair& pair);
+  void ReportError(const MessagePair& pair, FailureKind kind,
+                   std::optional<std::uint32_t> address = std::nullopt);
+  // A difference a verification or blank check found, with its text.
+  void ReportMismatch(const Mismatch& mismatch, const MessagePair& pair);
+  // The port's own error text ("open Error=2 (...)"): the same in both
+  // languages and, as the window has always shown it, without a pause.
+  void ReportPortError(std::string_view text);
   // A console keeps every error on screen and needs no pause.
   void set_error_pause(bool pause) { error_pause_ = pause; }
-  // Progress bar at trunc(done / total * 100) in single precision.
-  void Progress(long done, long total);
+  // Step `done` of a loop whose last step is `last`: the bar at
+  // trunc(done / last * 100) in single precision, and the counts.
+  void Progress(long done, long last);
   void Pump() { sink_.Pump(); }
 
   const std::string& Pick(const MessagePair& pair) const;
@@ -41,6 +51,8 @@ class Reporter {
   Clock& clock() { return clock_; }
 
  private:
+  void ShowFailure(const Failure& failure);
+
   StatusSink& sink_;
   Clock& clock_;
   LanguageSource language_;

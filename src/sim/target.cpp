@@ -180,6 +180,7 @@ bool Target::ProgramBlock(std::uint32_t address, const std::uint32_t* values, st
   const bool in_executive = address >= kExecutiveBase && end <= executive_end();
   if (count == 0 || !(in_program || in_eeprom || in_executive)) return false;
   for (std::uint32_t i = 0; i < count; ++i) ProgramCell(address + 2 * i, values[i]);
+  Count(in_eeprom ? NvmOp::kEepromRow : NvmOp::kRowProgram, address);
   Advance(in_eeprom ? timing_.timed_program_ns : timing_.row_program_ns);
   return true;
 }

@@ -129,6 +129,18 @@ class Target {
   // WR cleared too early, or an operation abandoned by leaving ICSP.
   int unfinished_operations() const { return unfinished_; }
   int completed_operations() const { return completed_; }
+  // What the memories went through, by where it landed: programming
+  // operations (a row, a word, an executive block), configuration writes and
+  // erases of any size.
+  struct Tally {
+    int program_writes = 0;
+    int eeprom_writes = 0;
+    int executive_writes = 0;
+    int config_writes = 0;
+    int erases = 0;
+    bool operator==(const Tally&) const = default;
+  };
+  const Tally& tally() const { return tally_; }
 
   // --- protocol faults (words or uses the chip cannot make sense of) ---
   bool protocol_fault() const { return !faults_.empty(); }
@@ -184,6 +196,7 @@ class Target {
   bool ConfigImplemented(std::uint32_t address) const;
   std::uint64_t Duration(NvmOp op) const;
   void Perform(NvmOp op);
+  void Count(NvmOp op, std::uint32_t address);
   void FinishSelfTimed();
   void SetNvmconWr(bool on);
   void ResetLatches();
@@ -243,6 +256,7 @@ class Target {
   std::uint64_t now_ns_ = 0;
   int unfinished_ = 0;
   int completed_ = 0;
+  Tally tally_;
   std::vector<std::string> faults_;
 };
 

@@ -208,8 +208,30 @@ void Target::FinishSelfTimed() {
   SetNvmconWr(false);
 }
 
+void Target::Count(NvmOp op, std::uint32_t address) {
+  switch (op) {
+    case NvmOp::kRowProgram:
+    case NvmOp::kWordProgram:
+    case NvmOp::kEepromWord:
+    case NvmOp::kEepromRow:
+    case NvmOp::kEepromWordReplace:
+      ++(InProgram(address)  ? tally_.program_writes
+         : InEeprom(address) ? tally_.eeprom_writes
+                             : tally_.executive_writes);
+      return;
+    case NvmOp::kConfig:
+      ++tally_.config_writes;
+      return;
+    case NvmOp::kNone:
+      return;
+    default:
+      ++tally_.erases;
+  }
+}
+
 void Target::Perform(NvmOp op) {
   const std::uint32_t address = op_address_ & 0xFFFFFE;
+  Count(op, address);
   auto latch = [this](std::uint32_t a) { return op_latches_[(a >> 1) & 63]; };
   switch (op) {
     case NvmOp::kRowProgram: {

@@ -11,7 +11,7 @@ std::optional<std::string> StatusThrottle::Paint(std::string text, std::uint64_t
 
 std::optional<std::string> StatusThrottle::Offer(std::string_view text, report::StatusKind kind,
                                                  std::uint64_t now_ms) {
-  if (kind != report::StatusKind::kRoutine || Due(now_ms)) return Paint(std::string(text), now_ms);
+  if (!report::IsRoutine(kind) || Due(now_ms)) return Paint(std::string(text), now_ms);
   pending_ = std::string(text);
   return std::nullopt;
 }

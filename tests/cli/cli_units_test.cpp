@@ -51,13 +51,9 @@ TEST(DeviceListing, PatternIsACaseInsensitiveSubstring) {
 
 // --- console view ---
 
-TEST(ConsoleTextTest, CrLfBecomesNewlineAndPortErrorsAreRecognised) {
+TEST(ConsoleTextTest, CrLfBecomesNewline) {
   EXPECT_EQ(ConsoleText("connected!\r\nfirmware=1.2"), "connected!\nfirmware=1.2");
   EXPECT_EQ(ConsoleText("a\rb"), "a\rb");
-  EXPECT_TRUE(IsPortErrorText("open Error=2 (No such file or directory)"));
-  EXPECT_TRUE(IsPortErrorText("CreateFile Error=5"));
-  EXPECT_FALSE(IsPortErrorText("Writing:Prg Adr 0040"));
-  EXPECT_FALSE(IsPortErrorText("Error=2"));
 }
 
 struct ViewRig {
@@ -72,7 +68,8 @@ TEST(ConsoleViewTest, NormalPrintsResultsAndErrorsAsTheyCome) {
   ViewRig rig(Verbosity::kNormal);
   rig.view.ShowStatus("Reading...", report::StatusKind::kRoutine);
   rig.view.ShowStatus("connected!\r\nfirmware=1.2", report::StatusKind::kResult);
-  rig.view.ShowStatus("open Error=2 (No such file or directory)", report::StatusKind::kRoutine);
+  rig.view.ShowFailure(
+      {report::FailureKind::kPort, "open Error=2 (No such file or directory)", {}, {}});
   rig.view.ShowStatus("受信タイムアウト", report::StatusKind::kError);
   rig.view.Finish();
   EXPECT_EQ(rig.out.str(), "connected!\nfirmware=1.2\n");
@@ -82,7 +79,7 @@ TEST(ConsoleViewTest, NormalPrintsResultsAndErrorsAsTheyCome) {
 TEST(ConsoleViewTest, QuietPrintsOnlyTheLastResultOrError) {
   ViewRig rig(Verbosity::kQuiet, /*progress=*/true);
   rig.view.ShowStatus("connected!", report::StatusKind::kResult);
-  rig.view.SetProgress(50);
+  rig.view.ShowProgress(50, 100);
   rig.view.ShowStatus("Not blank!", report::StatusKind::kError);
   rig.view.ShowStatus("Checking...", report::StatusKind::kRoutine);
   EXPECT_EQ(rig.out.str() + rig.err.str(), "");
@@ -96,7 +93,7 @@ TEST(ConsoleViewTest, VerboseThrottlesPerRowTextsButNeverResults) {
   rig.view.ShowStatus("Loading...", report::StatusKind::kRoutine);
   rig.view.ShowStatus("Erasing...", report::StatusKind::kRoutine);
   for (int i = 0; i < 100; ++i) {
-    rig.view.ShowStatus("Writing:Prg Adr " + std::to_string(i), report::StatusKind::kRoutine);
+    rig.view.ShowStatus("Writing:Prg Adr " + std::to_string(i), report::StatusKind::kStep);
     rig.now += 10;  // 100 texts in one second
   }
   rig.view.ShowStatus("Writing Successful!", report::StatusKind::kResult);
@@ -110,18 +107,18 @@ TEST(ConsoleViewTest, VerboseThrottlesPerRowTextsButNeverResults) {
 
 TEST(ConsoleViewTest, ProgressShowsOnlyAsAPhaseBarClearedBeforeText) {
   ViewRig rig(Verbosity::kNormal, /*progress=*/true);
-  rig.view.SetProgress(40);  // before any phase: no unlabelled bar
+  rig.view.ShowProgress(40, 100);  // before any phase: no unlabelled bar
   EXPECT_EQ(rig.err.str(), "");
   rig.view.BeginPhase(report::Phase::kReading);
-  rig.view.SetProgress(40);
-  rig.view.SetProgress(40);  // unchanged: not redrawn
+  rig.view.ShowProgress(40, 100);
+  rig.view.ShowProgress(40, 100);  // unchanged: not redrawn
   const std::string drawn = rig.err.str();
   EXPECT_EQ(std::count(drawn.begin(), drawn.end(), '\r'), 2);
   EXPECT_NE(drawn.find("Reading   | #########"), std::string::npos);
   rig.view.ShowStatus("Note", report::StatusKind::kNotice);
   EXPECT_TRUE(rig.err.str().ends_with("\rNote\n"));
   ViewRig off(Verbosity::kNormal, /*progress=*/false);
-  off.view.SetProgress(40);
+  off.view.ShowProgress(40, 100);
   EXPECT_EQ(off.err.str(), "");
 }
 
@@ -153,12 +150,12 @@ TEST(ConsoleViewTest, OnePhaseLineOnAPipeRedrawsOnATerminal) {
     ViewRig rig(Verbosity::kNormal, terminal);
     rig.view.BeginPhase(report::Phase::kWriting);
     for (int p = 0; p <= 100; p += 10) {
-      rig.view.SetProgress(p);
+      rig.view.ShowProgress(p, 100);
       rig.now += 300;
     }
     rig.view.EndPhase(report::Phase::kWriting, true);
     rig.view.BeginPhase(report::Phase::kVerifying);
-    rig.view.SetProgress(40);
+    rig.view.ShowProgress(40, 100);
     rig.view.EndPhase(report::Phase::kVerifying, false);
     const std::string err = rig.err.str();
     const std::string last_line = err.substr(err.rfind('\r') + 1);
@@ -180,12 +177,12 @@ TEST(ConsoleViewTest, OnePhaseLineOnAPipeRedrawsOnATerminal) {
 
 TEST(ConsoleViewTest, MismatchInReadableWordsReplacesTheCodedText) {
   ViewRig rig(Verbosity::kNormal);
-  rig.view.ReportMismatch({report::Memory::kProgram, 0, 0x000100, 0x005555});
-  rig.view.ShowStatus("Error : Not match!\r\nPrg 0000:0100<-5555", report::StatusKind::kError);
-  rig.view.ReportMismatch({report::Memory::kEeprom, 0x7FFC02, 0x12, 0xABCD});
+  const auto failure = [](const report::Mismatch& m) {
+    return report::Failure{report::FailureKind::kMismatch, "Error : Not match!", m.address, m};
+  };
+  rig.view.ShowFailure(failure({report::Memory::kProgram, 0, 0x000100, 0x005555}));
   rig.view.set_language(report::kJapaneseLangId);
-  rig.view.ReportMismatch({report::Memory::kProgram, 0x200, 1, 2});
-  rig.view.ShowStatus("x", report::StatusKind::kError);
+  rig.view.ShowFailure(failure({report::Memory::kProgram, 0x200, 1, 2}));
   EXPECT_EQ(rig.err.str(),
             "verification failed at program address 0x000000: read 0x000100, expected 0x005555\n"
             "検証失敗: プログラムメモリ 0x000200 番地: 読出値 0x000001, 期待値 0x000002\n");

@@ -27,9 +27,9 @@ std::unique_ptr<SimSession> BlankChip(const std::string& device, Path path) {
   return sim;
 }
 
-std::vector<std::string> RoutineStartingWith(const SimSession& sim, const std::string& prefix) {
+std::vector<std::string> StepsStartingWith(const SimSession& sim, const std::string& prefix) {
   std::vector<std::string> out;
-  for (const std::string& t : sim.sink.texts_of(report::StatusKind::kRoutine)) {
+  for (const std::string& t : sim.sink.texts_of(report::StatusKind::kStep)) {
     if (t.starts_with(prefix)) out.push_back(t);
   }
   return out;
@@ -46,7 +46,7 @@ TEST(BlankCheckSim, BlankChipsPassOnEveryPath) {
       EXPECT_TRUE(sim->Errors().empty()) << device << ": " << sim->Errors().front();
       EXPECT_EQ(sim->session.outcome(), Outcome::kOk);
       const bool has_eeprom = sim->session.device().device.eeprom_bytes > 0;
-      EXPECT_EQ(RoutineStartingWith(*sim, "Checking:Dat Adr ").empty(), !has_eeprom) << device;
+      EXPECT_EQ(StepsStartingWith(*sim, "Checking:Dat Adr ").empty(), !has_eeprom) << device;
     }
   }
   auto dspic30 = BlankChip("dsPIC30F2010", Path::kBatch);
@@ -54,10 +54,10 @@ TEST(BlankCheckSim, BlankChipsPassOnEveryPath) {
   EXPECT_EQ(dspic30->sink.last_text(),
             "Checking Successful!\r\nconfig1=FFFF config5=FFFF\r\nconfig2=FFFF config6=FFFF"
             "\r\nconfig3=FFFF config7=FFFF\r\nconfig4=FFFF config8=FFFF\r\nTime=00:00:00");
-  const std::vector<std::string> program = RoutineStartingWith(*dspic30, "Checking:Prg Adr ");
+  const std::vector<std::string> program = StepsStartingWith(*dspic30, "Checking:Prg Adr ");
   ASSERT_EQ(program.size(), 1024u);
   EXPECT_EQ(program.back(), "Checking:Prg Adr 1FF8");
-  EXPECT_EQ(RoutineStartingWith(*dspic30, "Checking:Dat Adr ").size(), 128u);
+  EXPECT_EQ(StepsStartingWith(*dspic30, "Checking:Dat Adr ").size(), 128u);
   EXPECT_EQ(dspic30->sink.progress.back(), 100);
 }
 
@@ -112,7 +112,7 @@ TEST_P(PlantedWordTest, FirstNonBlankWordIsReportedExactly) {
   EXPECT_EQ(m.read, p.value);
   EXPECT_EQ(sim->session.outcome(), Outcome::kProblem);
   if (p.where == Planted::kProgram) {
-    EXPECT_TRUE(RoutineStartingWith(*sim, "Checking:Dat Adr ").empty());
+    EXPECT_TRUE(StepsStartingWith(*sim, "Checking:Dat Adr ").empty());
   }
   EXPECT_FALSE(sim->port.board().protocol_fault()) << sim->port.board().fault_text();
 }

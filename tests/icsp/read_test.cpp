@@ -169,7 +169,7 @@ TEST_F(ReadWireTest, BlockReadsCarryAddressAndCount) {
   EXPECT_EQ(std::count(port.writes.begin(), port.writes.end(), Bytes{0x82}), 64);
 
   // Block reads show instruction numbers, batch reads addresses.
-  const std::vector<std::string> texts = sink.texts_of(report::StatusKind::kRoutine);
+  const std::vector<std::string> texts = sink.texts_of(report::StatusKind::kStep);
   EXPECT_NE(std::find(texts.begin(), texts.end(), "Reading:Prg Adr 0040"), texts.end());
   EXPECT_EQ(std::find(texts.begin(), texts.end(), "Reading:Prg Adr 0008"), texts.end());
   EXPECT_NE(std::find(texts.begin(), texts.end(), "Reading:Dat Adr 01C0"), texts.end());
@@ -186,7 +186,7 @@ TEST_F(ReadWireTest, EepromTablePointerIsSetOnceBelowExecutiveMemory) {
   ASSERT_NE(it, port.writes.end());
   EXPECT_EQ(*(it - 1), BatchPacket({0x040200, 0x040200, 0}));
   EXPECT_EQ(std::count(port.writes.begin(), port.writes.end(), start), 1);
-  const auto texts = sink.texts_of(report::StatusKind::kRoutine);
+  const auto texts = sink.texts_of(report::StatusKind::kStep);
   EXPECT_EQ(std::count_if(texts.begin(), texts.end(),
                           [](const std::string& t) { return t.starts_with("Reading:Dat Adr "); }),
             64);

@@ -20,6 +20,7 @@
 #include "chip_compare.h"
 #include "icsp/file_check.h"
 #include "icsp/operations.h"
+#include "icsp/write_plan.h"
 #include "image/hex_writer.h"
 #include "test_support/executive_files.h"
 #include "test_support/sim_session.h"
@@ -89,6 +90,11 @@ void WriteVerifyAndReadBack(SimSession& sim, Mode mode) {
   Session& session = sim.session;
   const devices::DeviceRecord& d = session.device().device;
   const image::MemoryImage written = session.image();
+  const WritePlan plan =
+      PlanWrite(d, written,
+                {.erase = false, .verify = true, .enhanced = mode == Mode::kEnhanced,
+                 .incremental = false, .firmware = session.firmware_version()});
+  const sim::Target::Tally before = sim.target().tally();
 
   WriteDevice(session);
   ASSERT_TRUE(sim.Errors().empty()) << sim.Errors().front();
@@ -98,6 +104,14 @@ void WriteVerifyAndReadBack(SimSession& sim, Mode mode) {
   EXPECT_EQ(session.outcome(), Outcome::kOk);
 
   const sim::Target& chip = sim.target();
+  // The plan's rows and words are what the chip went through.
+  const sim::Target::Tally& after = chip.tally();
+  const long config = std::ssize(plan.config_words);
+  EXPECT_EQ(after.program_writes - before.program_writes,
+            std::ssize(plan.program_rows) + (plan.config_in_flash ? config : 0));
+  EXPECT_EQ(after.eeprom_writes - before.eeprom_writes, std::ssize(plan.eeprom_writes));
+  EXPECT_EQ(after.config_writes - before.config_writes, plan.config_in_flash ? 0 : config);
+  EXPECT_EQ(after.erases, before.erases);
   const std::size_t program_units = 2 * static_cast<std::size_t>(d.program_words);
   const std::size_t eeprom_words = static_cast<std::size_t>(d.eeprom_bytes) / 2;
   EXPECT_EQ(FirstDifference("program", ChipProgram(chip), Slice(written.program, program_units)),

@@ -30,7 +30,7 @@ TEST(HexLoader, WorkedExampleFillsUnitsAndShowsEachAddress) {
   EXPECT_EQ(InstructionAt(b.image.program, 0), 0x040200u);
   EXPECT_EQ(b.image.program[7], 0x1F1E);
   EXPECT_EQ(b.image.program[8], 0xFFFF);  // untouched blank
-  const auto routine = b.sink.texts_of(StatusKind::kRoutine);
+  const auto routine = b.sink.texts_of(StatusKind::kStep);
   ASSERT_EQ(routine.size(), 8u);
   EXPECT_EQ(routine.front(), "Loading:Prg Adr 0000");
   EXPECT_EQ(routine.back(), "Loading:Prg Adr 0007");
@@ -107,7 +107,7 @@ TEST(HexLoader, EepromTakesTheLowHalvesFromTheDeviceStart) {
   EXPECT_EQ(big.image.eeprom[0], 0x0201);
   EXPECT_EQ(big.image.eeprom[1], 0x0403);
   EXPECT_EQ(big.image.eeprom[2047], 0x0605);
-  EXPECT_EQ(big.sink.texts_of(StatusKind::kRoutine).back(), "Loading:Dat Adr 07FF");
+  EXPECT_EQ(big.sink.texts_of(StatusKind::kStep).back(), "Loading:Dat Adr 07FF");
 
   Bench small("dsPIC30F4013");  // 1024 bytes: word 0 at 0x7FFC00, 511 at 0x7FFFFE
   EXPECT_EQ(small.Load(Upper(0xFF) + Data(0xF800, {7, 0, 0, 0}) + Data(0xFFFC, {8, 0, 0, 0})),
@@ -118,7 +118,7 @@ TEST(HexLoader, EepromTakesTheLowHalvesFromTheDeviceStart) {
   Bench none("dsPIC30F2011");  // no EEPROM: ignored
   EXPECT_EQ(none.Load(Upper(0xFF) + Data(0xFFFC, {8, 0, 0, 0})), LoadResult::kLoaded);
   EXPECT_EQ(none.image.eeprom[0], 0xFFFF);
-  EXPECT_TRUE(none.sink.texts_of(StatusKind::kRoutine).empty());
+  EXPECT_TRUE(none.sink.texts_of(StatusKind::kStep).empty());
 }
 
 TEST(HexLoader, ExecutiveMemoryMarksTheImage) {
@@ -128,7 +128,7 @@ TEST(HexLoader, ExecutiveMemoryMarksTheImage) {
   EXPECT_TRUE(b.image.executive_present);
   EXPECT_EQ(b.image.executive[8], 0x0201);
   EXPECT_EQ(b.image.executive[9], 0x0003);
-  EXPECT_EQ(b.sink.texts_of(StatusKind::kRoutine).front(), "Loading:Exe Adr 0008");
+  EXPECT_EQ(b.sink.texts_of(StatusKind::kStep).front(), "Loading:Exe Adr 0008");
 }
 
 TEST(HexLoader, ProgramLimitLooksAtTheRecordStartOnly) {

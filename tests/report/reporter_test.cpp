@@ -28,7 +28,8 @@ TEST(Reporter, ErrorsPauseOneSecondEachAndResultsDoNot) {
   auto reporter = sink.MakeReporter(kJapaneseLangId);
   reporter->ShowMessagePair({"Checking Successful!", "Checking 成功!"});
   EXPECT_EQ(sink.clock.ElapsedMs(), 0);
-  for (int i = 0; i < 3; ++i) reporter->ReportError({"Receiving timeout!", "受信タイムアウト"});
+  for (int i = 0; i < 3; ++i)
+    reporter->ReportError({"Receiving timeout!", "受信タイムアウト"}, FailureKind::kLink);
   EXPECT_EQ(sink.clock.ElapsedMs(), 3000);
   EXPECT_EQ(sink.last_text(), "受信タイムアウト");
   EXPECT_EQ(sink.entries.front().kind, StatusKind::kResult);
@@ -37,6 +38,26 @@ TEST(Reporter, ErrorsPauseOneSecondEachAndResultsDoNot) {
   sink.lang = kEnglishLangId;
   reporter->ShowMessagePair({"Checking Successful!", "Checking 成功!"});
   EXPECT_EQ(sink.last_text(), "Checking Successful!");
+}
+
+TEST(Reporter, FailuresCarryTheirKindAndPlace) {
+  test_support::RecordingSink sink;
+  auto reporter = sink.MakeReporter();
+  // The port's own text: as plain status, without the pause.
+  reporter->ReportPortError("open Error=2 (No such file or directory)");
+  EXPECT_EQ(sink.clock.ElapsedMs(), 0);
+  EXPECT_EQ(sink.entries.back().kind, StatusKind::kRoutine);
+  const Mismatch m{Memory::kEeprom, 0x7FFC02, 0x12, 0xABCD};
+  reporter->ReportMismatch(m, {"Error : Not match!", "ｴﾗｰ: 正しく書き込めません。"});
+  EXPECT_EQ(sink.clock.ElapsedMs(), 1000);
+  EXPECT_EQ(sink.failures, (std::vector{FailureKind::kPort, FailureKind::kMismatch}));
+  ASSERT_EQ(sink.mismatches.size(), 1u);
+  EXPECT_EQ(sink.mismatches[0].address, 0x7FFC02u);
+  // Steps 0 to 4 of a loop: the bar by the last index, the counts by steps.
+  for (long step = 0; step <= 4; ++step) reporter->Progress(step, 4);
+  EXPECT_EQ(sink.progress, (std::vector{0, 25, 50, 75, 100}));
+  EXPECT_EQ(sink.counts.front(), (std::pair{0L, 5L}));
+  EXPECT_EQ(sink.counts.back(), (std::pair{4L, 5L}));
 }
 
 TEST(Progress, SinglePrecisionTruncated) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "report/clock.h"
@@ -23,7 +24,12 @@ class RecordingSink : public report::StatusSink {
     entries.push_back({std::string(text), kind});
   }
   void SetProgress(int percent) override { progress.push_back(percent); }
-  void ReportMismatch(const report::Mismatch& m) override { mismatches.push_back(m); }
+  void ShowFailure(const report::Failure& f) override {
+    failures.push_back(f.kind);
+    if (f.mismatch) mismatches.push_back(*f.mismatch);
+    StatusSink::ShowFailure(f);
+  }
+  void ShowProgress(long done, long total) override { counts.push_back({done, total}); }
 
   std::unique_ptr<report::Reporter> MakeReporter(std::uint16_t lang_id = report::kEnglishLangId) {
     lang = lang_id;
@@ -47,6 +53,8 @@ class RecordingSink : public report::StatusSink {
   std::vector<Entry> entries;
   std::vector<int> progress;
   std::vector<report::Mismatch> mismatches;
+  std::vector<report::FailureKind> failures;
+  std::vector<std::pair<long, long>> counts;
   report::ManualClock clock;
   std::uint16_t lang = report::kEnglishLangId;
 };
