@@ -39,6 +39,4 @@ struct PortContext {
 int RunOnPort(const PortContext& context, link::SerialPort& port, RunRecord& record,
               const std::function<void()>& selected = nullptr);
 
-bool EndsWithIgnoringCase(std::string_view text, std::string_view tail);
-
 }  // namespace quillon::cli

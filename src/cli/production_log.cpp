@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "cli/durable_file.h"
+#include "app/durable_file.h"
 
 namespace quillon::cli {
 
@@ -46,11 +46,11 @@ std::string LogLine(const RunRecord& r, std::string_view time_utc, std::string_v
 }
 
 ProductionLog::ProductionLog(std::filesystem::path path)
-    : path_(std::move(path)), host_(HostName()) {}
+    : path_(std::move(path)), host_(app::HostName()) {}
 
 bool ProductionLog::Append(const RunRecord& record, report::MessagePair& error) {
   std::string why;
-  if (AppendLineDurably(
+  if (app::AppendLineDurably(
           path_, LogLine(record, UtcTimestamp(std::chrono::system_clock::now()), host_), why)) {
     return true;
   }

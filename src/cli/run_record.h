@@ -63,6 +63,12 @@ inline bool SerialUsed(const RunRecord& record) {
   return record.exit_status == 0;
 }
 
+// "1208 program words, 16 EEPROM words[, 5 configuration words]".
+std::string CountsText(const WordCounts& counts, bool with_config, std::uint16_t language);
+// ", 16 EEPROM words" in either language; nothing for a count of none.
+std::string CountedText(long count, const char* english, const char* japanese,
+                        std::uint16_t language);
+
 // "dsPIC33FJ128GP802: wrote 1208 program words, 5 configuration words,
 // verified, 0.84 s"; "" for commands whose results say it all.
 std::string SummaryLine(const RunRecord& record, std::uint16_t language);

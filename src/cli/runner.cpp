@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -14,13 +12,12 @@
 #include <utility>
 #include <vector>
 
+#include "app/durable_file.h"
+#include "cli/command.h"
 #include "cli/console_view.h"
-#include "cli/device_listing.h"
-#include "cli/durable_file.h"
 #include "cli/exit_codes.h"
 #include "cli/gang_console.h"
 #include "cli/operation_guard.h"
-#include "cli/port_factory.h"
 #include "cli/port_session.h"
 #include "cli/production_log.h"
 #include "cli/run_record.h"
@@ -34,41 +31,6 @@
 namespace quillon::cli {
 namespace {
 
-int UsageError(Environment& env, const std::string& text) {
-  env.err << "quillon: " << text << '\n';
-  return kExitUsage;
-}
-
-int FileError(Environment& env, const report::MessagePair& text, std::uint16_t language) {
-  env.err << "quillon: " << report::Pick(text, language) << '\n';
-  return kExitFileRejected;
-}
-
-// The files `read` leaves.
-std::vector<std::string> ReadOutputs(const CliOptions& o) {
-  if (!o.output.empty()) {
-    return o.listing.empty() ? std::vector{o.output} : std::vector{o.output, o.listing};
-  }
-  return {o.listing.empty() ? image::JoinPath(o.argument, image::kListingName) : o.listing,
-          image::JoinPath(o.argument, image::kHexName)};
-}
-
-// Whether `path` can be written, by opening it as the read will: an
-// existing file for appending (its contents stay), a new one created and
-// removed again.
-bool CanWrite(const std::string& path, std::string& why) {
-  std::error_code ec;
-  const bool existed = std::filesystem::exists(path, ec);
-  std::FILE* file = std::fopen(path.c_str(), existed ? "ab" : "wb");
-  if (file == nullptr) {
-    why = std::strerror(errno);
-    return false;
-  }
-  std::fclose(file);
-  if (!existed) std::filesystem::remove(path, ec);
-  return true;
-}
-
 // Ordinary files, directories and disks are never a programmer board; the
 // port would open them read-write and write the board's commands into them.
 bool CannotBeAPort(const std::string& name) {
@@ -79,41 +41,6 @@ bool CannotBeAPort(const std::string& name) {
   using std::filesystem::file_type;
   return status.type() == file_type::regular || status.type() == file_type::directory ||
          status.type() == file_type::block;
-}
-
-int PrintPorts(Environment& env, std::uint16_t language, bool json) {
-  const std::vector<link::PortInfo> ports = env.list_ports ? env.list_ports() : ListPorts();
-  if (json) {
-    auto text_or_null = [](const std::string& text) {
-      return text.empty() ? std::string("null") : JsonString(text);
-    };
-    env.out << '[';
-    for (std::size_t i = 0; i < ports.size(); ++i) {
-      const link::PortInfo& p = ports[i];
-      env.out << (i == 0 ? "" : ",") << "{\"name\":" << JsonString(p.name)
-              << ",\"usb_id\":" << text_or_null(p.usb_id) << ",\"maker\":" << text_or_null(p.maker)
-              << ",\"product\":" << text_or_null(p.product)
-              << ",\"serial\":" << text_or_null(p.serial) << ",\"alias\":" << text_or_null(p.alias)
-              << '}';
-    }
-    env.out << "]\n";
-    return kExitSuccess;
-  }
-  if (ports.empty()) {
-    env.err << report::Pick({"no serial ports found", "シリアルポートが見つかりません"}, language)
-            << '\n';
-    return kExitSuccess;
-  }
-  for (const link::PortInfo& port : ports) {
-    env.out << port.name;
-    for (const std::string* field :
-         {&port.usb_id, &port.maker, &port.product, &port.serial, &port.alias}) {
-      if (field->empty()) continue;
-      env.out << "  " << (field == &port.serial ? "serial " : "") << *field;
-    }
-    env.out << '\n';
-  }
-  return kExitSuccess;
 }
 
 // "sim:DEVICE,..." with the part in the catalogue's spelling and the state
@@ -273,9 +200,8 @@ int RunSinglePort(Shared& s, const std::string& port_name, bool& answered) {
     // Connect and detect answer with the engine's texts; the operations with
     // a summary line of their own (and --json with its object).
     // Restore-row says what it found.
-    view.set_results_shown(!o.json &&
-                           (o.verbosity == Verbosity::kVerbose || o.command == Command::kConnect ||
-                            o.command == Command::kDetect || o.command == Command::kRestoreRow));
+    view.set_results_shown(
+        !o.json && (o.verbosity == Verbosity::kVerbose || CommandFor(o.command).d.shows_results));
   });
   view.Finish();
   record.exit_status = LogRecord(s.log, record, o, log_error);
@@ -366,21 +292,10 @@ int RunChecked(const CliOptions& given, Environment& env, bool& answered) {
   const std::uint16_t language = o.lang == "ja"   ? report::kJapaneseLangId
                                  : o.lang == "en" ? report::kEnglishLangId
                                                   : env.locale_language;
-  if (o.command == Command::kDevices) {
+  const ConsoleCommand& command = CommandFor(o.command);
+  if (!command.d.on_board) {
     answered = o.json;
-    if (ListDevices(o.argument, env.out, o.json) == 0 && !o.json) {
-      env.err << report::Pick({"quillon: no part matches \"" + o.argument +
-                                   "\" (quillon devices lists them all)",
-                               "quillon: \"" + o.argument +
-                                   "\" に該当する品種はありません (quillon devices で一覧を表示)"},
-                              language)
-              << '\n';
-    }
-    return kExitSuccess;
-  }
-  if (o.command == Command::kPorts) {
-    answered = o.json;
-    return PrintPorts(env, language, o.json);
+    return command.RunHere(o, env, language);
   }
 
   // Everything that can be refused without the board is refused before it
@@ -445,60 +360,8 @@ int RunChecked(const CliOptions& given, Environment& env, bool& answered) {
       return UsageError(env, "--exec-dir: no such directory: " + o.exec_dir);
     }
   }
-  if (o.command == Command::kRead && !o.argument.empty() &&
-      !std::filesystem::is_directory(o.argument)) {
-    return UsageError(env, "read: no such directory: " + o.argument);
-  }
-  for (const std::string* file : {&o.output, &o.listing, &o.log}) {
-    if (file->empty()) continue;
-    const std::string option = file == &o.output    ? "read -o"
-                               : file == &o.listing ? "read --listing"
-                                                    : "--log";
-    const std::filesystem::path parent = std::filesystem::path(*file).parent_path();
-    if (!parent.empty() && !std::filesystem::is_directory(parent)) {
-      return UsageError(env, option + ": no such directory: " + parent.string());
-    }
-    if (file != &o.log && std::filesystem::is_directory(*file)) {
-      return UsageError(env, report::Pick({option + ": " + *file + " is a directory",
-                                           option + ": " + *file + " はディレクトリです"},
-                                          language));
-    }
-  }
-  if (!o.output.empty() && !EndsWithIgnoringCase(o.output, ".hex") &&
-      !EndsWithIgnoringCase(o.output, ".bin")) {
-    return UsageError(env, "read -o: the file name must end in .hex or .bin: " + o.output);
-  }
-  if (o.command == Command::kRead) {
-    // Reading a whole part takes a while: a result that cannot be kept is
-    // found before it begins.
-    for (const std::string& file : ReadOutputs(o)) {
-      if (std::string why; !CanWrite(file, why)) {
-        return FileError(env,
-                         {"read: cannot write " + file + ": " + why,
-                          "read: " + file + " に書き込めません: " + why},
-                         language);
-      }
-    }
-  }
-  // Several ports write the same files side by side.
-  if (port_names.size() > 1 && o.command == Command::kRead) {
-    return UsageError(env, "read takes one -P port");
-  }
-  // A kept copy belongs to one part on one port.
-  if (port_names.size() > 1 && o.command == Command::kRestoreRow) {
-    return UsageError(env, "restore-row takes one -P port: a kept copy belongs to one part");
-  }
-  // The loader's own test, with the system's reason.
-  if (o.command == Command::kWrite || o.command == Command::kVerify ||
-      o.command == Command::kRestoreRow) {
-    if (const std::string why = image::UnreadableReason(o.argument); !why.empty()) {
-      const bool kept = o.command == Command::kRestoreRow;
-      return FileError(
-          env,
-          {(kept ? "cannot read kept file " : "cannot read HEX file ") + o.argument + ": " + why,
-           (kept ? "保存ファイル " : "HEX ファイル ") + o.argument + " を読めません: " + why},
-          language);
-    }
+  if (const int code = command.Check(o, env, port_names.size(), language); code != kExitSuccess) {
+    return code;
   }
   for (const std::string& name : port_names) {
     if (CannotBeAPort(name)) return UsageError(env, "not a serial port: " + name);
@@ -520,7 +383,7 @@ int RunChecked(const CliOptions& given, Environment& env, bool& answered) {
   std::optional<ProductionLog> log;
   if (!o.log.empty()) {
     // A log that cannot be written is found before any part is programmed.
-    if (std::string why; !o.dry_run && !AppendLineDurably(o.log, "", why)) {
+    if (std::string why; !o.dry_run && !app::AppendLineDurably(o.log, "", why)) {
       env.err << "quillon: --log: " << why << '\n';
       return kExitFileRejected;
     }
@@ -553,7 +416,7 @@ int RunCommand(const CliOptions& options, Environment& env) {
     RunRecord record;
     record.command = options.command;
     record.exit_status = code;
-    if (options.command == Command::kWrite || options.command == Command::kVerify) {
+    if (CommandFor(options.command).d.names_file) {
       record.file = options.argument;
       record.sha256 = image::FileSha256Hex(options.argument);
     }

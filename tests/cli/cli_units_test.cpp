@@ -5,11 +5,11 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/durable_file.h"
 #include "cli/cli_options.h"
 #include "cli/cli_test_support.h"
 #include "cli/console_view.h"
 #include "cli/device_listing.h"
-#include "cli/durable_file.h"
 #include "cli/exit_codes.h"
 #include "cli/gang_console.h"
 #include "cli/operation_guard.h"
@@ -490,8 +490,8 @@ TEST(SerialNumbersTest, TakenNumbersAreConsecutiveAcrossRunsAndNeverGuessed) {
   // The log only grows, by whole lines.
   std::string why;
   const auto log = dir / "log.jsonl";
-  ASSERT_TRUE(AppendLineDurably(log, "{\"a\":1}\n", why)) << why;
-  ASSERT_TRUE(AppendLineDurably(log, "{\"b\":2}\n", why)) << why;
+  ASSERT_TRUE(app::AppendLineDurably(log, "{\"a\":1}\n", why)) << why;
+  ASSERT_TRUE(app::AppendLineDurably(log, "{\"b\":2}\n", why)) << why;
   std::stringstream text;
   text << std::ifstream(log).rdbuf();  // closed before the folder goes
   EXPECT_EQ(text.str(), "{\"a\":1}\n{\"b\":2}\n");
