@@ -29,17 +29,16 @@ std::string_view CommandName(Command command) {
 
 bool PortRun::CountFile(const std::string& path, RunRecord& record,
                         image::MemoryImage* loaded) const {
-  icsp::Session& session = app.session();
   report::NullSink quiet;
   report::ManualClock no_pause;
   report::Reporter reporter(quiet, no_pause, nullptr);
   image::MemoryImage file;
-  if (image::LoadHexFile(path, file, session.device, reporter) != image::LoadResult::kLoaded) {
+  if (image::LoadHexFile(path, file, app.device(), reporter) != image::LoadResult::kLoaded) {
     return false;
   }
-  const devices::DeviceRecord& part = session.device.device;
+  const devices::DeviceRecord& part = app.device().device;
   record.counts =
-      CountImageWords(file, part.program_words, part.eeprom_bytes, session.form().config.written);
+      CountImageWords(file, part.program_words, part.eeprom_bytes, app.form().config.written);
   if (loaded != nullptr) *loaded = std::move(file);
   return true;
 }

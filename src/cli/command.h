@@ -10,7 +10,7 @@
 #include <span>
 #include <string>
 
-#include "app/application.h"
+#include "app/operation_runner.h"
 #include "cli/cli_options.h"
 #include "cli/exit_codes.h"
 #include "cli/run_record.h"
@@ -38,7 +38,7 @@ enum Group : unsigned {
 // What a command's run on one port has at hand once the board answered.
 struct PortRun {
   const CliOptions& o;
-  app::Application& app;
+  app::OperationRunner& app;
   app::StatusView& view;
   std::uint16_t language;
   const std::atomic<bool>* stop_request;

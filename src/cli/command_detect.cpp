@@ -16,7 +16,7 @@ class Detect final : public ConsoleCommand {
 
   int Run(PortRun& run, RunRecord& record) const override {
     const int code = ExitCodeFor(run.app.Detect());
-    record.identified = code == kExitSuccess && run.app.session().device.selected;
+    record.identified = code == kExitSuccess && run.app.device().selected;
     return code;
   }
 };

@@ -115,14 +115,14 @@ class Read final : public ConsoleCommand {
 
   int Run(PortRun& run, RunRecord& record) const override {
     const CliOptions& o = run.o;
-    icsp::Session& session = run.app.session();
     const icsp::ReadFiles files = ReadFilesFor(o);
     int code = ExitCodeFor(run.app.ReadInto(files));
     if (code == kExitSuccess && !o.output.empty() && files.hex.empty() &&
-        !image::WriteProgramBinary(o.output, session.image, session.device, run.app.reporter())) {
+        !image::WriteProgramBinary(o.output, run.app.image(), run.app.device(),
+                                   run.app.reporter())) {
       code = kExitFileRejected;
     }
-    const devices::DeviceRecord& part = session.device.device;
+    const devices::DeviceRecord& part = run.app.device().device;
     record.counts = WordCounts{part.program_words, part.eeprom_bytes / 2, 0};
     record.file = !o.output.empty() ? o.output : image::JoinPath(files.directory, files.hex);
     return code;

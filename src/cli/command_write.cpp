@@ -33,18 +33,18 @@ UnitTally TouchedUnits(const image::MemoryImage& file, const devices::DeviceReco
 // the number it would get). A file that does not load takes no number: the
 // write refuses it itself.
 int PlaceSerial(PortRun& run, RunRecord& record, std::filesystem::path& with_serial) {
-  icsp::Session& session = run.app.session();
+  const devices::Selection& device = run.app.device();
   report::NullSink quiet;
   report::ManualClock no_pause;
   report::Reporter reporter(quiet, no_pause, nullptr);
   image::MemoryImage file;
   image::LoadSummary summary;
-  if (image::LoadHexFile(run.o.argument, file, session.device, reporter, &summary) !=
+  if (image::LoadHexFile(run.o.argument, file, device, reporter, &summary) !=
       image::LoadResult::kLoaded) {
     return kExitSuccess;
   }
   const SerialPlan& plan = run.serials->plan();
-  if (const auto problem = SerialPlaceProblem(plan, session.device.device.program_words, summary)) {
+  if (const auto problem = SerialPlaceProblem(plan, device.device.program_words, summary)) {
     run.Error(*problem);
     return kExitUsage;
   }
@@ -167,16 +167,15 @@ class Write final : public ConsoleCommand {
   }
 
  private:
-  // The write's own file checks (data, end record, room in the part), into
-  // the session's image only.
+  // The write's own file checks (data, end record, room in the part),
+  // touching nothing.
   static int DryRun(PortRun& run, RunRecord& record) {
-    icsp::Session& session = run.app.session();
-    image::MemoryImage file;
-    if (!icsp::LoadWriteFile(session, run.o.argument, file)) return kExitFileRejected;
-    session.image = std::move(file);
+    if (image::MemoryImage file; !run.app.CheckWriteFile(run.o.argument, file)) {
+      return kExitFileRejected;
+    }
     if (image::MemoryImage loaded;
         run.CountFile(run.o.argument, record, &loaded) && run.o.incremental) {
-      record.units = TouchedUnits(loaded, session.device.device);
+      record.units = TouchedUnits(loaded, run.app.device().device);
     }
     if (run.serials == nullptr) return kExitSuccess;
     std::filesystem::path unused;
@@ -185,7 +184,6 @@ class Write final : public ConsoleCommand {
 
   static int Program(PortRun& run, RunRecord& record) {
     const CliOptions& o = run.o;
-    icsp::Session& session = run.app.session();
     std::filesystem::path with_serial;
     if (run.serials != nullptr) {
       if (const int code = PlaceSerial(run, record, with_serial); code != kExitSuccess) {
@@ -200,9 +198,9 @@ class Write final : public ConsoleCommand {
       std::error_code ignored;
       std::filesystem::remove(with_serial, ignored);
     }
-    if (o.incremental && code == kExitSuccess && session.incremental_tally) {
-      const icsp::IncrementalTally& t = *session.incremental_tally;
-      UnitTally units = TouchedUnits(session.image, session.device.device);
+    if (o.incremental && code == kExitSuccess && run.app.incremental_tally()) {
+      const icsp::IncrementalTally& t = *run.app.incremental_tally();
+      UnitTally units = TouchedUnits(run.app.image(), run.app.device().device);
       units.compared = t.compared;
       units.written = t.written;
       units.eeprom_words = t.eeprom_words;

@@ -1,7 +1,7 @@
 #include "cli/port_session.h"
 
-#include "app/application.h"
 #include "app/host.h"
+#include "app/operation_runner.h"
 #include "cli/command.h"
 #include "cli/operation_guard.h"
 #include "devices/catalogue.h"
@@ -24,16 +24,15 @@ int ConfirmIdentity(PortRun& run, RunRecord& record) {
   icsp::DeviceIdReading reading;
   const icsp::Outcome read = run.app.ReadDeviceId(reading);
   if (read != icsp::Outcome::kOk) return ExitCodeFor(read);
-  const IdentityVerdict verdict =
-      CheckIdentity(run.app.session().device.device, reading, run.o.force);
-  if (verdict.identity == Identity::kSelected) {
+  const app::IdentityVerdict verdict = run.app.JudgeIdentity(reading);
+  if (verdict.identity == app::Identity::kSelected) {
     record.identified = true;
     return kExitSuccess;
   }
   run.Error(verdict.message);
   if (run.o.force) return kExitSuccess;
   run.identity_refused = true;
-  if (verdict.identity == Identity::kOtherPart) {
+  if (verdict.identity == app::Identity::kOtherPart) {
     record.identified = true;
     record.device_id = reading.value;
     if (reading.row != nullptr) record.part = std::string(devices::TrimBlanks(reading.row->name));
@@ -46,11 +45,11 @@ int ConfirmIdentity(PortRun& run, RunRecord& record) {
 int RunCommandOn(PortRun& run, RunRecord& record) {
   const ConsoleCommand& command = CommandFor(run.o.command);
   if (command.d.needs_part) {
-    app::Application& app = run.app;
-    if (!app.session().device.selected) {
+    app::OperationRunner& app = run.app;
+    if (!app.device().selected) {
       const icsp::Outcome detected = app.Detect();
       if (detected != icsp::Outcome::kOk) return ExitCodeFor(detected);
-      if (!app.session().device.selected) return kExitProblem;
+      if (!app.device().selected) return kExitProblem;
       record.identified = true;
     } else if (const int code = ConfirmIdentity(run, record); code != kExitSuccess) {
       return code;
@@ -70,14 +69,19 @@ int RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record,
   const CliOptions& o = c.o;
   const std::int64_t start_ms = c.now_ms();
   const std::uint16_t language = c.language;
-  app::Application app(c.view, c.settings, port, c.clock, [language] { return language; });
-  app.reporter().set_error_pause(false);  // a console keeps its errors on screen
-  app.session().executive_dir = o.exec_dir;
-  app.session().executive_missing_hint = {
-      "Give the folder that holds it with --exec-dir DIR, or program with plain ICSP: --icsp.",
-      "--exec-dir DIR でﾌｧｲﾙのあるﾌｫﾙﾀﾞを指定するか、--icsp で通常のICSPを使ってください。"};
-  app.session().kept_words_store = c.kept_words;
-  app.session().console_program = std::string(app::ConsoleProgramName());
+  app::OperationRunner app(c.view, c.settings, port, c.clock, [language] { return language; });
+  app.Configure({
+      .executive_dir = o.exec_dir,
+      .executive_missing_hint =
+          {"Give the folder that holds it with --exec-dir DIR, or program with plain ICSP: --icsp.",
+           "--exec-dir DIR でﾌｧｲﾙのあるﾌｫﾙﾀﾞを指定するか、--icsp で通常のICSPを使ってください。"},
+      .kept_words = c.kept_words,
+      .console_program = std::string(app::ConsoleProgramName()),
+      .stop_request = c.stop_request,
+      .error_pause = false,  // a console keeps its errors on screen
+      .identity_wording = app::IdentityWording::kConsole,
+      .identity_forced = o.force,
+  });
 
   // An explicit device (-p, or the part a simulated board names) is chosen
   // and remembered; otherwise the remembered one is used when the catalogue
@@ -89,7 +93,7 @@ int RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record,
   } else {
     const std::string chip = app::LoadChip(c.settings);
     if (!chip.empty() && devices::FindByName(chip) != nullptr) {
-      devices::SelectDevice(app.session().device, chip, app.reporter());
+      app.ChooseDevice(chip, false);
     }
   }
 
@@ -103,14 +107,13 @@ int RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record,
   record.erase_first = o.dry_run && !o.no_erase;
   record.verified = o.dry_run && !o.no_verify;
   if (CommandFor(o.command).d.names_file) record.file = o.argument;
-  app.session().stop_request = c.stop_request;
   int code = kExitLinkFailure;
   bool refused = false;
   if (app.ConnectTo(c.port_name)) {
     // Only a port with a board that answered is remembered: a mistyped -P
     // must not replace the working one.
     if (c.remember_port) c.settings.Store(app::kComSetting, app::RememberedPortName(c.port_name));
-    const std::uint16_t fw = app.session().firmware_version;
+    const std::uint16_t fw = app.firmware_version();
     record.firmware = std::to_string(fw >> 8) + "." + std::to_string(fw & 0xFF);
     PortRun run{o, app, c.view, language, c.stop_request, c.serials};
     code = RunCommandOn(run, record);
@@ -124,9 +127,9 @@ int RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record,
   }
   // A part that the socket refused must not become the next run's choice.
   if (refused && !device.empty()) c.settings.Store(app::kChipSetting, remembered_chip);
-  if (app.session().device.selected && !refused) {
-    record.part = std::string(devices::TrimBlanks(app.session().device.device.name));
-    record.device_id = app.session().device.device.device_id;
+  if (app.device().selected && !refused) {
+    record.part = std::string(devices::TrimBlanks(app.device().device.name));
+    record.device_id = app.device().device.device_id;
   }
   if (!record.file.empty() && (o.command != Command::kRead || code == kExitSuccess)) {
     record.sha256 = image::FileSha256Hex(record.file);

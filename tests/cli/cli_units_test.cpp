@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "app/durable_file.h"
+#include "app/identity.h"
 #include "cli/cli_options.h"
 #include "cli/cli_test_support.h"
 #include "cli/console_view.h"
@@ -346,10 +347,11 @@ TEST(CommandLine, HelpDocumentsTheExitCodes) {
 
 TEST(OperationGuard, UnknownOrZeroDeviceIdAndPortErrors) {
   const devices::DeviceRecord& selected = *devices::FindByName("dsPIC30F4013");
-  IdentityVerdict v = CheckIdentity(selected, {true, 0x1234, 0x0D, nullptr}, false);
+  app::IdentityVerdict v =
+      app::JudgeIdentity(selected, {true, 0x1234, 0x0D, nullptr}, app::IdentityWording::kConsole);
   EXPECT_NE(v.message.english.find("answers is DeviceID 1234, not"), std::string::npos);
-  v = CheckIdentity(selected, {true, 0x0000, 0x0D, nullptr}, false);
-  EXPECT_EQ(v.identity, Identity::kNoTarget);
+  v = app::JudgeIdentity(selected, {true, 0x0000, 0x0D, nullptr}, app::IdentityWording::kConsole);
+  EXPECT_EQ(v.identity, app::Identity::kNoTarget);
   EXPECT_EQ(CannotOpenMessage("COM7", "CreateFile Error=2").english,
             "quillon: cannot open COM7: CreateFile Error=2");
   // Lacking permission, the message says how to get it; Windows' Error=13 is another error.
