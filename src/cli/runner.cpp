@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/connection.h"
 #include "app/durable_file.h"
 #include "cli/command.h"
 #include "cli/console_view.h"
@@ -172,7 +173,8 @@ int RunSinglePort(Shared& s, const std::string& port_name, bool& answered) {
   auto log_error = [&](const report::MessagePair& why) {
     env.err << "quillon: " << report::Pick(why, s.language) << '\n';
   };
-  if (const std::vector<std::string> errors = port->Open(port_name); !errors.empty()) {
+  app::Connection connection(*port);
+  if (const std::vector<std::string> errors = connection.Open(port_name); !errors.empty()) {
     env.err << report::Pick(CannotOpenMessage(port_name, errors.front()), s.language) << '\n';
     RunRecord record;
     record.command = o.command;
@@ -181,7 +183,6 @@ int RunSinglePort(Shared& s, const std::string& port_name, bool& answered) {
     record.exit_status = kExitLinkFailure;
     return LogRecord(s.log, record, o, log_error);
   }
-  port->Close();
   answered = true;
 
   ConsoleView view(env.out, env.err, o.verbosity, env.progress_on_terminal, env.now_ms);
@@ -196,7 +197,7 @@ int RunSinglePort(Shared& s, const std::string& port_name, bool& answered) {
   // The socket the selection names comes again with detection; only the
   // step texts show it.
   view.set_results_shown(o.verbosity == Verbosity::kVerbose);
-  RunOnPort(context, *port, record, [&view, &o] {
+  RunOnPort(context, connection, record, [&view, &o] {
     // Connect and detect answer with the engine's texts; the operations with
     // a summary line of their own (and --json with its object).
     // Restore-row says what it found.
@@ -242,20 +243,21 @@ int RunGang(Shared& s, const std::vector<std::string>& port_names) {
       const std::unique_ptr<report::Clock> own_clock = env.make_clock ? env.make_clock() : nullptr;
       std::string port_error;
       const std::unique_ptr<link::SerialPort> port = env.make_port(name, port_error);
+      std::optional<app::Connection> connection;
+      if (port) connection.emplace(*port);
       if (!port) {
         error({"cannot use this port" + (port_error.empty() ? "" : ": " + port_error),
                "このポートは使えません" + (port_error.empty() ? "" : ": " + port_error)});
-      } else if (const std::vector<std::string> errors = port->Open(name); !errors.empty()) {
+      } else if (const std::vector<std::string> errors = connection->Open(name); !errors.empty()) {
         error(CannotOpenMessage(name, errors.front()));
       } else {
-        port->Close();
         const PortContext context{
             o,         name,       settings,         own_clock ? *own_clock : env.clock,
             view,      s.language, env.stop_request, kept ? &*kept : nullptr,
             s.serials,
             false,  // a list of ports is never remembered
             s.now_ms};
-        RunOnPort(context, *port, record);
+        RunOnPort(context, *connection, record);
       }
     } catch (const std::exception& e) {
       // One session's failure must not end the others (an exception leaving
