@@ -301,7 +301,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
   }
   RunRecord record;
   record.command_known = false;
-  record.exit_status = kExitUsage;
+  record.exit_status = Result::kUsage;
   for (auto a = args.begin() + 1; a < end && !record.command_known; ++a) {
     for (const ConsoleCommand* command : Commands()) {
       if (*a == command->d.name) {

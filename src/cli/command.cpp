@@ -43,19 +43,19 @@ bool PortRun::CountFile(const std::string& path, RunRecord& record,
   return true;
 }
 
-int UsageError(Environment& env, const std::string& text) {
+Result UsageError(Environment& env, const std::string& text) {
   env.err << "quillon: " << text << '\n';
-  return kExitUsage;
+  return Result::kUsage;
 }
 
-int FileError(Environment& env, const report::MessagePair& text, std::uint16_t language) {
+Result FileError(Environment& env, const report::MessagePair& text, std::uint16_t language) {
   env.err << "quillon: " << report::Pick(text, language) << '\n';
-  return kExitFileRejected;
+  return Result::kFileRejected;
 }
 
-int CheckReadable(Environment& env, const std::string& path, bool kept, std::uint16_t language) {
+Result CheckReadable(Environment& env, const std::string& path, bool kept, std::uint16_t language) {
   const std::string why = image::UnreadableReason(path);
-  if (why.empty()) return kExitSuccess;
+  if (why.empty()) return Result::kOk;
   return FileError(env,
                    {(kept ? "cannot read kept file " : "cannot read HEX file ") + path + ": " + why,
                     (kept ? "保存ファイル " : "HEX ファイル ") + path + " を読めません: " + why},

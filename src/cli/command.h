@@ -78,18 +78,18 @@ class ConsoleCommand {
 
   // Why the parsed command line cannot be run, or "".
   virtual std::string Refusal(const CliOptions&) const { return ""; }
-  // Before any board is touched: kExitSuccess, or the status once the
+  // Before any board is touched: Result::kOk, or the status once the
   // reason is printed.
-  virtual int Check(const CliOptions&, Environment&, std::size_t /*port_count*/,
-                    std::uint16_t /*language*/) const {
-    return kExitSuccess;
+  virtual Result Check(const CliOptions&, Environment&, std::size_t /*port_count*/,
+                       std::uint16_t /*language*/) const {
+    return Result::kOk;
   }
   // A command without a board; `answered`: standard output carries its JSON.
-  virtual int RunHere(const CliOptions&, Environment&, std::uint16_t /*language*/) const {
-    return kExitSuccess;
+  virtual Result RunHere(const CliOptions&, Environment&, std::uint16_t /*language*/) const {
+    return Result::kOk;
   }
   // On the board, after Connect (and the identity check).
-  virtual int Run(PortRun&, RunRecord&) const { return kExitSuccess; }
+  virtual Result Run(PortRun&, RunRecord&) const { return Result::kOk; }
   // What the summary line says after "PART: ", or "" for no summary.
   virtual std::string Summary(const RunRecord&, std::uint16_t /*language*/) const { return ""; }
   // Fields of its own in the JSON object.
@@ -114,9 +114,9 @@ const ConsoleCommand& ReadCommand();
 const ConsoleCommand& RestoreRowCommand();
 
 // Prints "quillon: TEXT" and gives the status; for the checks.
-int UsageError(Environment& env, const std::string& text);
-int FileError(Environment& env, const report::MessagePair& text, std::uint16_t language);
+Result UsageError(Environment& env, const std::string& text);
+Result FileError(Environment& env, const report::MessagePair& text, std::uint16_t language);
 // Refuses a file the loader cannot read, with the system's reason.
-int CheckReadable(Environment& env, const std::string& path, bool kept, std::uint16_t language);
+Result CheckReadable(Environment& env, const std::string& path, bool kept, std::uint16_t language);
 
 }  // namespace quillon::cli

@@ -13,7 +13,7 @@ class Check final : public ConsoleCommand {
                         .help = "Blank-check program memory and data EEPROM",
                         .needs_part = true}) {}
 
-  int Run(PortRun& run, RunRecord&) const override { return ExitCodeFor(run.app.Check()); }
+  Result Run(PortRun& run, RunRecord&) const override { return ResultFor(run.app.Check()); }
 
   std::string Summary(const RunRecord&, std::uint16_t language) const override {
     return report::Pick({"blank", "ブランク"}, language);

@@ -14,9 +14,9 @@ class Detect final : public ConsoleCommand {
                                 "configuration words",
                         .shows_results = true}) {}
 
-  int Run(PortRun& run, RunRecord& record) const override {
-    const int code = ExitCodeFor(run.app.Detect());
-    record.identified = code == kExitSuccess && run.app.device().selected;
+  Result Run(PortRun& run, RunRecord& record) const override {
+    const Result code = ResultFor(run.app.Detect());
+    record.identified = code == Result::kOk && run.app.device().selected;
     return code;
   }
 };

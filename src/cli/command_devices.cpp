@@ -17,7 +17,7 @@ class Devices final : public ConsoleCommand {
                         .argument_help = "Part of a device name",
                         .on_board = false}) {}
 
-  int RunHere(const CliOptions& o, Environment& env, std::uint16_t language) const override {
+  Result RunHere(const CliOptions& o, Environment& env, std::uint16_t language) const override {
     if (ListDevices(o.argument, env.out, o.json) == 0 && !o.json) {
       env.err << report::Pick({"quillon: no part matches \"" + o.argument +
                                    "\" (quillon devices lists them all)",
@@ -26,7 +26,7 @@ class Devices final : public ConsoleCommand {
                               language)
               << '\n';
     }
-    return kExitSuccess;
+    return Result::kOk;
   }
 };
 

@@ -15,8 +15,8 @@ class Erase final : public ConsoleCommand {
                         .help = "Bulk-erase the part",
                         .needs_part = true}) {}
 
-  int Run(PortRun& run, RunRecord&) const override {
-    return run.o.dry_run ? kExitSuccess : ExitCodeFor(run.app.Erase());
+  Result Run(PortRun& run, RunRecord&) const override {
+    return run.o.dry_run ? Result::kOk : ResultFor(run.app.Erase());
   }
 
   std::string Summary(const RunRecord& r, std::uint16_t language) const override {

@@ -15,7 +15,7 @@ class Ports final : public ConsoleCommand {
                                 "and serial number where the system knows them",
                         .on_board = false}) {}
 
-  int RunHere(const CliOptions& o, Environment& env, std::uint16_t language) const override {
+  Result RunHere(const CliOptions& o, Environment& env, std::uint16_t language) const override {
     const std::vector<link::PortInfo> ports =
         env.list_ports ? env.list_ports() : app::ListSerialPorts();
     if (o.json) {
@@ -33,12 +33,12 @@ class Ports final : public ConsoleCommand {
                 << ",\"alias\":" << text_or_null(p.alias) << '}';
       }
       env.out << "]\n";
-      return kExitSuccess;
+      return Result::kOk;
     }
     if (ports.empty()) {
       env.err << report::Pick({"no serial ports found", "シリアルポートが見つかりません"}, language)
               << '\n';
-      return kExitSuccess;
+      return Result::kOk;
     }
     for (const link::PortInfo& port : ports) {
       env.out << port.name;
@@ -49,7 +49,7 @@ class Ports final : public ConsoleCommand {
       }
       env.out << '\n';
     }
-    return kExitSuccess;
+    return Result::kOk;
   }
 };
 

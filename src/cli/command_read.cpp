@@ -76,8 +76,8 @@ class Read final : public ConsoleCommand {
                                                     : "";
   }
 
-  int Check(const CliOptions& o, Environment& env, std::size_t port_count,
-            std::uint16_t language) const override {
+  Result Check(const CliOptions& o, Environment& env, std::size_t port_count,
+               std::uint16_t language) const override {
     if (!o.argument.empty() && !std::filesystem::is_directory(o.argument)) {
       return UsageError(env, "read: no such directory: " + o.argument);
     }
@@ -110,17 +110,17 @@ class Read final : public ConsoleCommand {
     }
     // Several ports would write the same files side by side.
     if (port_count > 1) return UsageError(env, "read takes one -P port");
-    return kExitSuccess;
+    return Result::kOk;
   }
 
-  int Run(PortRun& run, RunRecord& record) const override {
+  Result Run(PortRun& run, RunRecord& record) const override {
     const CliOptions& o = run.o;
     const icsp::ReadFiles files = ReadFilesFor(o);
-    int code = ExitCodeFor(run.app.ReadInto(files));
-    if (code == kExitSuccess && !o.output.empty() && files.hex.empty() &&
+    Result code = ResultFor(run.app.ReadInto(files));
+    if (code == Result::kOk && !o.output.empty() && files.hex.empty() &&
         !image::WriteProgramBinary(o.output, run.app.image(), run.app.device(),
                                    run.app.reporter())) {
-      code = kExitFileRejected;
+      code = Result::kFileRejected;
     }
     const devices::DeviceRecord& part = run.app.device().device;
     record.counts = WordCounts{part.program_words, part.eeprom_bytes / 2, 0};

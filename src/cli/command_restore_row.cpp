@@ -20,8 +20,8 @@ class RestoreRow final : public ConsoleCommand {
                         .argument_required = true,
                         .shows_results = true}) {}
 
-  int Check(const CliOptions& o, Environment& env, std::size_t port_count,
-            std::uint16_t language) const override {
+  Result Check(const CliOptions& o, Environment& env, std::size_t port_count,
+               std::uint16_t language) const override {
     // A kept copy belongs to one part on one port.
     if (port_count > 1) {
       return UsageError(env, "restore-row takes one -P port: a kept copy belongs to one part");
@@ -29,8 +29,8 @@ class RestoreRow final : public ConsoleCommand {
     return CheckReadable(env, o.argument, true, language);
   }
 
-  int Run(PortRun& run, RunRecord&) const override {
-    return ExitCodeFor(run.app.RestoreRow(run.o.argument));
+  Result Run(PortRun& run, RunRecord&) const override {
+    return ResultFor(run.app.RestoreRow(run.o.argument));
   }
 };
 

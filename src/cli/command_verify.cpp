@@ -18,13 +18,13 @@ class Verify final : public ConsoleCommand {
                         .needs_part = true,
                         .names_file = true}) {}
 
-  int Check(const CliOptions& o, Environment& env, std::size_t,
-            std::uint16_t language) const override {
+  Result Check(const CliOptions& o, Environment& env, std::size_t,
+               std::uint16_t language) const override {
     return CheckReadable(env, o.argument, false, language);
   }
 
-  int Run(PortRun& run, RunRecord& record) const override {
-    const int code = ExitCodeFor(run.app.VerifyFile(run.o.argument));
+  Result Run(PortRun& run, RunRecord& record) const override {
+    const Result code = ResultFor(run.app.VerifyFile(run.o.argument));
     run.CountFile(run.o.argument, record);
     return code;
   }

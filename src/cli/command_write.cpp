@@ -32,7 +32,7 @@ UnitTally TouchedUnits(const image::MemoryImage& file, const devices::DeviceReco
 // and writes the file with it into `with_serial` (a dry run only looks at
 // the number it would get). A file that does not load takes no number: the
 // write refuses it itself.
-int PlaceSerial(PortRun& run, RunRecord& record, std::filesystem::path& with_serial) {
+Result PlaceSerial(PortRun& run, RunRecord& record, std::filesystem::path& with_serial) {
   const devices::Selection& device = run.app.device();
   report::NullSink quiet;
   report::ManualClock no_pause;
@@ -41,22 +41,22 @@ int PlaceSerial(PortRun& run, RunRecord& record, std::filesystem::path& with_ser
   image::LoadSummary summary;
   if (image::LoadHexFile(run.o.argument, file, device, reporter, &summary) !=
       image::LoadResult::kLoaded) {
-    return kExitSuccess;
+    return Result::kOk;
   }
   const SerialPlan& plan = run.serials->plan();
   if (const auto problem = SerialPlaceProblem(plan, device.device.program_words, summary)) {
     run.Error(*problem);
-    return kExitUsage;
+    return Result::kUsage;
   }
   report::MessagePair error;
   const std::optional<std::uint64_t> number =
       run.o.dry_run ? run.serials->Peek(error) : run.serials->Take(error);
   if (!number) {
     run.Error(error);
-    return kExitFileRejected;
+    return Result::kFileRejected;
   }
   record.serial = number;
-  if (run.o.dry_run) return kExitSuccess;
+  if (run.o.dry_run) return Result::kOk;
   char name[64];
   std::snprintf(name, sizeof name, "quillon-serial-%06X-%llu.hex",
                 static_cast<unsigned>(plan.address), static_cast<unsigned long long>(*number));
@@ -65,9 +65,9 @@ int PlaceSerial(PortRun& run, RunRecord& record, std::filesystem::path& with_ser
   with_serial = run.serials->state().parent_path() / name;
   if (!WriteFileWithSerial(run.o.argument, plan, *number, with_serial)) {
     run.Error({"cannot write " + with_serial.string(), with_serial.string() + " に書けません"});
-    return kExitFileRejected;
+    return Result::kFileRejected;
   }
-  return kExitSuccess;
+  return Result::kOk;
 }
 
 std::string UnitsOf(const UnitTally& t, long n, std::uint16_t language) {
@@ -130,8 +130,8 @@ class Write final : public ConsoleCommand {
              .needs_part = true,
              .names_file = true}) {}
 
-  int Check(const CliOptions& o, Environment& env, std::size_t,
-            std::uint16_t language) const override {
+  Result Check(const CliOptions& o, Environment& env, std::size_t,
+               std::uint16_t language) const override {
     const std::filesystem::path parent = std::filesystem::path(o.log).parent_path();
     if (!o.log.empty() && !parent.empty() && !std::filesystem::is_directory(parent)) {
       return UsageError(env, "--log: no such directory: " + parent.string());
@@ -139,7 +139,7 @@ class Write final : public ConsoleCommand {
     return CheckReadable(env, o.argument, false, language);
   }
 
-  int Run(PortRun& run, RunRecord& record) const override {
+  Result Run(PortRun& run, RunRecord& record) const override {
     return run.o.dry_run ? DryRun(run, record) : Program(run, record);
   }
 
@@ -169,36 +169,36 @@ class Write final : public ConsoleCommand {
  private:
   // The write's own file checks (data, end record, room in the part),
   // touching nothing.
-  static int DryRun(PortRun& run, RunRecord& record) {
+  static Result DryRun(PortRun& run, RunRecord& record) {
     if (image::MemoryImage file; !run.app.CheckWriteFile(run.o.argument, file)) {
-      return kExitFileRejected;
+      return Result::kFileRejected;
     }
     if (image::MemoryImage loaded;
         run.CountFile(run.o.argument, record, &loaded) && run.o.incremental) {
       record.units = TouchedUnits(loaded, run.app.device().device);
     }
-    if (run.serials == nullptr) return kExitSuccess;
+    if (run.serials == nullptr) return Result::kOk;
     std::filesystem::path unused;
     return PlaceSerial(run, record, unused);
   }
 
-  static int Program(PortRun& run, RunRecord& record) {
+  static Result Program(PortRun& run, RunRecord& record) {
     const CliOptions& o = run.o;
     std::filesystem::path with_serial;
     if (run.serials != nullptr) {
-      if (const int code = PlaceSerial(run, record, with_serial); code != kExitSuccess) {
+      if (const Result code = PlaceSerial(run, record, with_serial); code != Result::kOk) {
         return code;
       }
     }
     const std::string path = with_serial.empty() ? o.argument : with_serial.string();
-    const int code =
-        ExitCodeFor(o.incremental ? run.app.WriteFileIncremental(path) : run.app.WriteFile(path));
+    const Result code =
+        ResultFor(o.incremental ? run.app.WriteFileIncremental(path) : run.app.WriteFile(path));
     run.CountFile(path, record);
     if (!with_serial.empty()) {
       std::error_code ignored;
       std::filesystem::remove(with_serial, ignored);
     }
-    if (o.incremental && code == kExitSuccess && run.app.incremental_tally()) {
+    if (o.incremental && code == Result::kOk && run.app.incremental_tally()) {
       const icsp::IncrementalTally& t = *run.app.incremental_tally();
       UnitTally units = TouchedUnits(run.app.image(), run.app.device().device);
       units.compared = t.compared;
@@ -207,7 +207,7 @@ class Write final : public ConsoleCommand {
       units.config_registers = t.config_registers;
       record.units = units;
     }
-    record.verified = code == kExitSuccess && !o.no_verify;
+    record.verified = code == Result::kOk && !o.no_verify;
     return code;
   }
 };

@@ -1,4 +1,4 @@
-// The tool's exit statuses, mapped from an operation's outcome in one place.
+// The tool's exit statuses and the results they are made from, in one place.
 #pragma once
 
 #include "icsp/session.h"
@@ -13,47 +13,71 @@ inline constexpr int kExitFileRejected = 4;  // HEX file rejected or unreadable
 inline constexpr int kExitWordsNotKept = 5;  // the part's own words could not be kept
 inline constexpr int kExitStopped = 130;     // Ctrl-C or SIGTERM: stopped at a safe point
 
-inline int ExitCodeFor(icsp::Outcome outcome) {
-  switch (outcome) {
-    case icsp::Outcome::kOk:
+// How a run ended. Only the process's entry point makes it a number
+// (ExitStatus); the JSON object and the log name it.
+enum class Result { kOk, kProblem, kUsage, kLinkFailure, kFileRejected, kWordsNotKept, kStopped };
+
+constexpr int ExitStatus(Result result) {
+  switch (result) {
+    case Result::kOk:
       return kExitSuccess;
-    case icsp::Outcome::kProblem:
+    case Result::kProblem:
       return kExitProblem;
-    case icsp::Outcome::kLinkFailure:
+    case Result::kUsage:
+      return kExitUsage;
+    case Result::kLinkFailure:
       return kExitLinkFailure;
-    case icsp::Outcome::kFileRejected:
+    case Result::kFileRejected:
       return kExitFileRejected;
-    case icsp::Outcome::kWordsNotKept:
+    case Result::kWordsNotKept:
       return kExitWordsNotKept;
-    case icsp::Outcome::kStopped:
+    case Result::kStopped:
       return kExitStopped;
   }
   return kExitProblem;
 }
 
-// Several ports end with the most severe of their statuses: a stop
-// request first (the operator asked), then what concerns the line rather
-// than one part (board or link, file, command line), then a part's problem.
-inline int Severity(int code) {
-  switch (code) {
-    case kExitSuccess:
+inline Result ResultFor(icsp::Outcome outcome) {
+  switch (outcome) {
+    case icsp::Outcome::kOk:
+      return Result::kOk;
+    case icsp::Outcome::kProblem:
+      return Result::kProblem;
+    case icsp::Outcome::kLinkFailure:
+      return Result::kLinkFailure;
+    case icsp::Outcome::kFileRejected:
+      return Result::kFileRejected;
+    case icsp::Outcome::kWordsNotKept:
+      return Result::kWordsNotKept;
+    case icsp::Outcome::kStopped:
+      return Result::kStopped;
+  }
+  return Result::kProblem;
+}
+
+// Several ports end with the most severe of their results: a stop request
+// first (the operator asked), then what concerns the line rather than one
+// part (board or link, file, command line), then a part's problem.
+inline int Severity(Result result) {
+  switch (result) {
+    case Result::kOk:
       return 0;
-    case kExitProblem:
+    case Result::kProblem:
       return 1;
-    case kExitUsage:
+    case Result::kUsage:
       return 2;
-    case kExitFileRejected:
-    case kExitWordsNotKept:
+    case Result::kFileRejected:
+    case Result::kWordsNotKept:
       return 3;
-    case kExitLinkFailure:
+    case Result::kLinkFailure:
       return 4;
-    case kExitStopped:
+    case Result::kStopped:
       return 6;
   }
   return 5;
 }
 
-inline int MostSevere(int a, int b) {
+inline Result MostSevere(Result a, Result b) {
   return Severity(b) > Severity(a) ? b : a;
 }
 

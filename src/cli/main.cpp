@@ -5,6 +5,7 @@
 
 #include "app/host.h"
 #include "cli/cli_options.h"
+#include "cli/exit_codes.h"
 #include "cli/runner.h"
 #include "report/clock.h"
 #include "sim/sim_port.h"
@@ -36,5 +37,5 @@ int main(int argc, char** argv) {
   env.kept_words = kept_words.get();
   env.make_clock = [] { return std::make_unique<report::SystemClock>(); };
   env.config_dir = app::ConfigDirectory();
-  return cli::RunCommand(*parsed.options, env);
+  return cli::ExitStatus(cli::RunCommand(*parsed.options, env));
 }

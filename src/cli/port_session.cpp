@@ -20,43 +20,43 @@ std::string SimulatedPart(const std::string& port_name) {
 // Before anything touches the part, the part that answers must be the one
 // selected (or remembered): a wrong part is never erased, read as blank or
 // written with a program built for another. A dry run checks the same.
-int ConfirmIdentity(PortRun& run, RunRecord& record) {
+Result ConfirmIdentity(PortRun& run, RunRecord& record) {
   icsp::DeviceIdReading reading;
   const icsp::Outcome read = run.app.ReadDeviceId(reading);
-  if (read != icsp::Outcome::kOk) return ExitCodeFor(read);
+  if (read != icsp::Outcome::kOk) return ResultFor(read);
   const app::IdentityVerdict verdict = run.app.JudgeIdentity(reading);
   if (verdict.identity == app::Identity::kSelected) {
     record.identified = true;
-    return kExitSuccess;
+    return Result::kOk;
   }
   run.Error(verdict.message);
-  if (run.o.force) return kExitSuccess;
+  if (run.o.force) return Result::kOk;
   run.identity_refused = true;
   if (verdict.identity == app::Identity::kOtherPart) {
     record.identified = true;
     record.device_id = reading.value;
     if (reading.row != nullptr) record.part = std::string(devices::TrimBlanks(reading.row->name));
   }
-  return kExitProblem;
+  return Result::kProblem;
 }
 
 // After a successful Connect: the part's identity when the command needs
 // it, then the command itself.
-int RunCommandOn(PortRun& run, RunRecord& record) {
+Result RunCommandOn(PortRun& run, RunRecord& record) {
   const ConsoleCommand& command = CommandFor(run.o.command);
   if (command.d.needs_part) {
     app::OperationRunner& app = run.app;
     if (!app.device().selected) {
       const icsp::Outcome detected = app.Detect();
-      if (detected != icsp::Outcome::kOk) return ExitCodeFor(detected);
-      if (!app.device().selected) return kExitProblem;
+      if (detected != icsp::Outcome::kOk) return ResultFor(detected);
+      if (!app.device().selected) return Result::kProblem;
       record.identified = true;
-    } else if (const int code = ConfirmIdentity(run, record); code != kExitSuccess) {
+    } else if (const Result code = ConfirmIdentity(run, record); code != Result::kOk) {
       return code;
     }
     if (run.StopRequested()) {
       run.Error(StoppedBeforeMessage(command.d.name));
-      return kExitStopped;
+      return Result::kStopped;
     }
   }
   return command.Run(run, record);
@@ -64,8 +64,8 @@ int RunCommandOn(PortRun& run, RunRecord& record) {
 
 }  // namespace
 
-int RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record,
-              const std::function<void()>& selected) {
+Result RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record,
+                 const std::function<void()>& selected) {
   const CliOptions& o = c.o;
   const std::int64_t start_ms = c.now_ms();
   const std::uint16_t language = c.language;
@@ -107,7 +107,7 @@ int RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record,
   record.erase_first = o.dry_run && !o.no_erase;
   record.verified = o.dry_run && !o.no_verify;
   if (CommandFor(o.command).d.names_file) record.file = o.argument;
-  int code = kExitLinkFailure;
+  Result code = Result::kLinkFailure;
   bool refused = false;
   if (app.ConnectTo(c.port_name)) {
     // Only a port with a board that answered is remembered: a mistyped -P
@@ -117,11 +117,11 @@ int RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record,
     record.firmware = std::to_string(fw >> 8) + "." + std::to_string(fw & 0xFF);
     PortRun run{o, app, c.view, language, c.stop_request, c.serials};
     code = RunCommandOn(run, record);
-    if (code == kExitSuccess && run.StopRequested()) {
+    if (code == Result::kOk && run.StopRequested()) {
       // Ctrl-C came too late to stop anything: say so, and still end as
       // interrupted so that a calling script stops too.
       run.Error(StoppedAfterMessage(CommandName(o.command)));
-      code = kExitStopped;
+      code = Result::kStopped;
     }
     refused = run.identity_refused;
   }
@@ -131,7 +131,7 @@ int RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record,
     record.part = std::string(devices::TrimBlanks(app.device().device.name));
     record.device_id = app.device().device.device_id;
   }
-  if (!record.file.empty() && (o.command != Command::kRead || code == kExitSuccess)) {
+  if (!record.file.empty() && (o.command != Command::kRead || code == Result::kOk)) {
     record.sha256 = image::FileSha256Hex(record.file);
   }
   record.elapsed_ms = c.now_ms() - start_ms;

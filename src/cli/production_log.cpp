@@ -40,8 +40,8 @@ std::string LogLine(const RunRecord& r, std::string_view time_utc, std::string_v
   std::snprintf(seconds, sizeof seconds, "%.2f", static_cast<double>(r.elapsed_ms) / 1000.0);
   line += ",\"operation\":" + JsonString(CommandName(r.command)) +
           ",\"result\":" + JsonString(ResultName(r.exit_status)) +
-          ",\"exit_status\":" + std::to_string(r.exit_status) + ",\"seconds\":" + seconds +
-          ",\"version\":" + JsonString(QUILLON_VERSION) + "}\n";
+          ",\"exit_status\":" + std::to_string(ExitStatus(r.exit_status)) +
+          ",\"seconds\":" + seconds + ",\"version\":" + JsonString(QUILLON_VERSION) + "}\n";
   return line;
 }
 

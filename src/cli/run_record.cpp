@@ -54,38 +54,42 @@ std::string JsonString(std::string_view text) {
   return out + "\"";
 }
 
-const char* ResultName(int exit_status) {
-  switch (exit_status) {
-    case kExitSuccess:
+const char* ResultName(Result result) {
+  switch (result) {
+    case Result::kOk:
       return "ok";
-    case kExitProblem:
+    case Result::kProblem:
       return "problem";
-    case kExitUsage:
+    case Result::kUsage:
       return "usage error";
-    case kExitLinkFailure:
+    case Result::kLinkFailure:
       return "link failure";
-    case kExitFileRejected:
+    case Result::kFileRejected:
       return "file rejected";
-    case kExitStopped:
+    case Result::kStopped:
       return "stopped";
+    case Result::kWordsNotKept:
+      break;
   }
   return "failed";
 }
 
-std::string ResultText(int exit_status, std::uint16_t language) {
-  switch (exit_status) {
-    case kExitSuccess:
+std::string ResultText(Result result, std::uint16_t language) {
+  switch (result) {
+    case Result::kOk:
       return report::Pick({"ok", "成功"}, language);
-    case kExitProblem:
+    case Result::kProblem:
       return report::Pick({"problem", "不良"}, language);
-    case kExitUsage:
+    case Result::kUsage:
       return report::Pick({"refused", "拒否"}, language);
-    case kExitLinkFailure:
+    case Result::kLinkFailure:
       return report::Pick({"link failure", "通信失敗"}, language);
-    case kExitFileRejected:
+    case Result::kFileRejected:
       return report::Pick({"file rejected", "ファイル不可"}, language);
-    case kExitStopped:
+    case Result::kStopped:
       return report::Pick({"stopped", "中断"}, language);
+    case Result::kWordsNotKept:
+      break;
   }
   return report::Pick({"failed", "失敗"}, language);
 }
@@ -102,7 +106,7 @@ WordCounts CountImageWords(const image::MemoryImage& image, long program_words, 
 }
 
 std::string SummaryLine(const RunRecord& r, std::uint16_t language) {
-  if (r.part.empty() || r.exit_status != kExitSuccess) return "";
+  if (r.part.empty() || r.exit_status != Result::kOk) return "";
   const std::string seconds = SecondsNumber(r.elapsed_ms);
   const std::string tail = report::Pick({", " + seconds + " s", ", " + seconds + " 秒"}, language);
   std::string what = CommandFor(r.command).Summary(r, language);
@@ -147,8 +151,8 @@ void WriteJson(const RunRecord& r, std::ostream& out, bool with_port) {
   if (r.serial) out << ",\"serial\":" << *r.serial;
   if (!r.file.empty()) out << ",\"file\":" << JsonString(r.file);
   out << ",\"sha256\":" << (r.sha256 ? JsonString(*r.sha256) : "null");
-  out << ",\"seconds\":" << SecondsNumber(r.elapsed_ms) << ",\"exit_status\":" << r.exit_status
-      << "}\n";
+  out << ",\"seconds\":" << SecondsNumber(r.elapsed_ms)
+      << ",\"exit_status\":" << ExitStatus(r.exit_status) << "}\n";
   out.flush();
 }
 

@@ -92,13 +92,13 @@ namespace {
 
 // The line's record of a part; a log that cannot take it turns a success
 // into a failure, since the part would go out unrecorded.
-int LogRecord(ProductionLog* log, const RunRecord& record, const CliOptions& o,
-              const std::function<void(const report::MessagePair&)>& error) {
+Result LogRecord(ProductionLog* log, const RunRecord& record, const CliOptions& o,
+                 const std::function<void(const report::MessagePair&)>& error) {
   if (log == nullptr || o.dry_run) return record.exit_status;
   report::MessagePair why;
   if (log->Append(record, why)) return record.exit_status;
   error(why);
-  return MostSevere(record.exit_status, kExitFileRejected);
+  return MostSevere(record.exit_status, Result::kFileRejected);
 }
 
 // The settings and the kept-words store, shared by the sessions of a gang.
@@ -159,7 +159,7 @@ struct Shared {
   ProductionLog* log;
 };
 
-int RunSinglePort(Shared& s, const std::string& port_name, bool& answered) {
+Result RunSinglePort(Shared& s, const std::string& port_name, bool& answered) {
   const CliOptions& o = s.o;
   Environment& env = s.env;
   std::string port_error;
@@ -180,7 +180,7 @@ int RunSinglePort(Shared& s, const std::string& port_name, bool& answered) {
     record.command = o.command;
     record.port = port_name;
     record.file = o.argument;
-    record.exit_status = kExitLinkFailure;
+    record.exit_status = Result::kLinkFailure;
     return LogRecord(s.log, record, o, log_error);
   }
   answered = true;
@@ -216,7 +216,7 @@ int RunSinglePort(Shared& s, const std::string& port_name, bool& answered) {
 
 // One session per port, side by side; no port's failure reaches another.
 // A stop request reaches all of them through the one flag they poll.
-int RunGang(Shared& s, const std::vector<std::string>& port_names) {
+Result RunGang(Shared& s, const std::vector<std::string>& port_names) {
   const CliOptions& o = s.o;
   Environment& env = s.env;
   GangConsole console(env.err, port_names, env.progress_on_terminal,
@@ -231,7 +231,7 @@ int RunGang(Shared& s, const std::vector<std::string>& port_names) {
     RunRecord& record = records[i];
     record.command = o.command;
     record.port = name;
-    record.exit_status = kExitLinkFailure;
+    record.exit_status = Result::kLinkFailure;
     GangPortView view(console, i);
     view.marks().erase_before_writing = !o.no_erase;
     view.marks().verify_after_writing = !o.no_verify;
@@ -263,7 +263,7 @@ int RunGang(Shared& s, const std::vector<std::string>& port_names) {
       // One session's failure must not end the others (an exception leaving
       // a thread would end the process).
       error({std::string("internal error: ") + e.what(), std::string("内部エラー: ") + e.what()});
-      record.exit_status = kExitLinkFailure;
+      record.exit_status = Result::kLinkFailure;
     }
     record.exit_status = LogRecord(s.log, record, o, error);
     console.Done(i, record.exit_status);
@@ -275,7 +275,7 @@ int RunGang(Shared& s, const std::vector<std::string>& port_names) {
   for (std::thread& thread : threads) thread.join();
   console.Finish();
 
-  int code = kExitSuccess;
+  Result code = Result::kOk;
   for (const RunRecord& record : records) {
     code = MostSevere(code, record.exit_status);
     if (o.json) WriteJson(record, env.out, true);
@@ -289,7 +289,7 @@ int RunGang(Shared& s, const std::vector<std::string>& port_names) {
 namespace {
 
 // `answered`: standard output already carries the run's JSON.
-int RunChecked(const CliOptions& given, Environment& env, bool& answered) {
+Result RunChecked(const CliOptions& given, Environment& env, bool& answered) {
   CliOptions o = given;
   const std::uint16_t language = o.lang == "ja"   ? report::kJapaneseLangId
                                  : o.lang == "en" ? report::kEnglishLangId
@@ -320,7 +320,7 @@ int RunChecked(const CliOptions& given, Environment& env, bool& answered) {
       return UsageError(
           env, report::Pick({"-P: the port name is empty", "-P: ポート名が空です"}, language));
     name = SimPortName(env, name);
-    if (name.empty()) return kExitUsage;
+    if (name.empty()) return Result::kUsage;
   }
   // Two sessions on one port would garble each other's commands; a link
   // (/dev/serial/by-id/...) names the device it points to.
@@ -362,7 +362,7 @@ int RunChecked(const CliOptions& given, Environment& env, bool& answered) {
       return UsageError(env, "--exec-dir: no such directory: " + o.exec_dir);
     }
   }
-  if (const int code = command.Check(o, env, port_names.size(), language); code != kExitSuccess) {
+  if (const Result code = command.Check(o, env, port_names.size(), language); code != Result::kOk) {
     return code;
   }
   for (const std::string& name : port_names) {
@@ -387,7 +387,7 @@ int RunChecked(const CliOptions& given, Environment& env, bool& answered) {
     // A log that cannot be written is found before any part is programmed.
     if (std::string why; !o.dry_run && !app::AppendLineDurably(o.log, "", why)) {
       env.err << "quillon: --log: " << why << '\n';
-      return kExitFileRejected;
+      return Result::kFileRejected;
     }
     log.emplace(o.log);
   }
@@ -411,9 +411,9 @@ int RunChecked(const CliOptions& given, Environment& env, bool& answered) {
 
 // Scripts get one JSON object for every run, also one that ended before
 // any operation began.
-int RunCommand(const CliOptions& options, Environment& env) {
+Result RunCommand(const CliOptions& options, Environment& env) {
   bool answered = false;
-  const int code = RunChecked(options, env, answered);
+  const Result code = RunChecked(options, env, answered);
   if (options.json && !answered) {
     RunRecord record;
     record.command = options.command;

@@ -207,7 +207,7 @@ TEST(GangConsoleTest, OneLinePerPortRedrawnTogetherOrOneLinePerPhaseEnd) {
                     report::kEnglishLangId, [&now] { return now; });
   drawn.BeginPhase(1, report::Phase::kWriting);
   drawn.Message(0, "Receiving timeout!");
-  drawn.Done(0, kExitLinkFailure);
+  drawn.Done(0, Result::kLinkFailure);
   EXPECT_EQ(
       terminal.str(),
       "\r...A1B2...  connecting\x1b[K\n\r...C3D4...  Writing   |                          |   "
@@ -225,7 +225,7 @@ TEST(GangConsoleTest, OneLinePerPortRedrawnTogetherOrOneLinePerPhaseEnd) {
   lines.Progress(1, 50);
   now = 20;
   lines.EndPhase(1, report::Phase::kErasing, true);
-  lines.Done(1, kExitSuccess);
+  lines.Done(1, Result::kOk);
   lines.Message(0, "Error : first\r\nsecond");  // every line of an error names its port
   lines.Finish();
   EXPECT_EQ(pipe.str(),
@@ -335,8 +335,9 @@ TEST(CommandLine, HelpDocumentsTheExitCodes) {
   EXPECT_NE(out.find("--force"), std::string::npos);
   EXPECT_NE(out.find("most\nsevere"), std::string::npos);
   // Several ports: the most severe status wins, in the documented order.
-  int code = kExitSuccess;
-  for (int next : {kExitProblem, kExitUsage, kExitFileRejected, kExitLinkFailure, kExitStopped}) {
+  Result code = Result::kOk;
+  for (Result next : {Result::kProblem, Result::kUsage, Result::kFileRejected, Result::kLinkFailure,
+                      Result::kStopped}) {
     EXPECT_EQ(MostSevere(code, next), next);
     EXPECT_EQ(MostSevere(next, code), next);
     code = next;
@@ -511,7 +512,7 @@ TEST(ProductionLogTest, OneLinePerPartWithTheSerialUsedOrSpoiled) {
   r.device_id = 0x0141;
   r.file = "app \"1\".hex";
   r.serial = 1005;
-  r.exit_status = kExitLinkFailure;
+  r.exit_status = Result::kLinkFailure;
   r.elapsed_ms = 1250;
   const std::string line = LogLine(r, "2026-12-07T19:01:05Z", "line-1");
   EXPECT_EQ(line,
@@ -520,7 +521,7 @@ TEST(ProductionLogTest, OneLinePerPartWithTheSerialUsedOrSpoiled) {
             "\"sha256\":null,\"serial\":1005,\"serial_status\":\"spoiled\",\"operation\":\"write\","
             "\"result\":\"link "
             "failure\",\"exit_status\":3,\"seconds\":1.25,\"version\":\"" QUILLON_VERSION "\"}\n");
-  r.exit_status = kExitSuccess;
+  r.exit_status = Result::kOk;
   EXPECT_NE(LogLine(r, "t", "h").find("\"serial_status\":\"used\""), std::string::npos);
 }
 

@@ -120,7 +120,7 @@ class RunnerTest : public ::testing::Test {
     env.kept_words = &kept;
     env.make_clock = [] { return std::make_unique<report::ManualClock>(); };
     env.config_dir = dir / "cfg";
-    return RunCommand(*parsed.options, env);
+    return ExitStatus(RunCommand(*parsed.options, env));
   }
 
   fs::path dir;
