@@ -68,7 +68,7 @@ class ConsoleCommand {
     const char* argument_help = nullptr;
     bool argument_required = false;
     bool on_board = true;        // false: answered here, no port (devices, ports)
-    bool needs_part = false;     // the part's identity is confirmed before the run
+    bool needs_part = false;     // the part is detected or its identity confirmed first
     bool names_file = false;     // the argument is the file written or compared
     bool shows_results = false;  // the engine's own texts are the answer
   };
@@ -78,13 +78,13 @@ class ConsoleCommand {
 
   // Why the parsed command line cannot be run, or "".
   virtual std::string Refusal(const CliOptions&) const { return ""; }
-  // Before any board is touched: Result::kOk, or the status once the
-  // reason is printed.
+  // Before any board is touched: kOk, or the result once the reason is
+  // printed.
   virtual Result Check(const CliOptions&, Environment&, std::size_t /*port_count*/,
                        std::uint16_t /*language*/) const {
     return Result::kOk;
   }
-  // A command without a board; `answered`: standard output carries its JSON.
+  // A command without a board; with --json its answer is the JSON.
   virtual Result RunHere(const CliOptions&, Environment&, std::uint16_t /*language*/) const {
     return Result::kOk;
   }

@@ -5,37 +5,29 @@
 
 namespace quillon::cli {
 
-inline constexpr int kExitSuccess = 0;
-inline constexpr int kExitProblem = 1;       // not blank, mismatch, unknown device, no DeviceID
-inline constexpr int kExitUsage = 2;         // bad command line, no port, unknown device name
-inline constexpr int kExitLinkFailure = 3;   // port or link failure, Connect failed
-inline constexpr int kExitFileRejected = 4;  // HEX file rejected or unreadable
-inline constexpr int kExitWordsNotKept = 5;  // the part's own words could not be kept
-inline constexpr int kExitStopped = 130;     // Ctrl-C or SIGTERM: stopped at a safe point
-
-// How a run ended. Only the process's entry point makes it a number
-// (ExitStatus); the JSON object and the log name it.
-enum class Result { kOk, kProblem, kUsage, kLinkFailure, kFileRejected, kWordsNotKept, kStopped };
+// How a run ended, valued as its exit status. Only the process's entry
+// point makes it a number (ExitStatus); the JSON object and the log name it.
+enum class Result {
+  kOk = 0,
+  kProblem = 1,       // not blank, mismatch, unknown device, no DeviceID
+  kUsage = 2,         // bad command line, no port, unknown device name
+  kLinkFailure = 3,   // port or link failure, Connect failed
+  kFileRejected = 4,  // HEX file rejected or unreadable
+  kWordsNotKept = 5,  // the part's own words could not be kept
+  kStopped = 130,     // Ctrl-C or SIGTERM: stopped at a safe point
+};
 
 constexpr int ExitStatus(Result result) {
-  switch (result) {
-    case Result::kOk:
-      return kExitSuccess;
-    case Result::kProblem:
-      return kExitProblem;
-    case Result::kUsage:
-      return kExitUsage;
-    case Result::kLinkFailure:
-      return kExitLinkFailure;
-    case Result::kFileRejected:
-      return kExitFileRejected;
-    case Result::kWordsNotKept:
-      return kExitWordsNotKept;
-    case Result::kStopped:
-      return kExitStopped;
-  }
-  return kExitProblem;
+  return static_cast<int>(result);
 }
+
+inline constexpr int kExitSuccess = ExitStatus(Result::kOk);
+inline constexpr int kExitProblem = ExitStatus(Result::kProblem);
+inline constexpr int kExitUsage = ExitStatus(Result::kUsage);
+inline constexpr int kExitLinkFailure = ExitStatus(Result::kLinkFailure);
+inline constexpr int kExitFileRejected = ExitStatus(Result::kFileRejected);
+inline constexpr int kExitWordsNotKept = ExitStatus(Result::kWordsNotKept);
+inline constexpr int kExitStopped = ExitStatus(Result::kStopped);
 
 inline Result ResultFor(icsp::Outcome outcome) {
   switch (outcome) {
