@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -24,8 +22,6 @@
 #include "cli/run_record.h"
 #include "cli/serial_numbers.h"
 #include "devices/catalogue.h"
-#include "image/hex_loader.h"
-#include "image/hex_writer.h"
 #include "image/sha256.h"
 #include "report/message.h"
 

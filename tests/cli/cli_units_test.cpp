@@ -3,12 +3,14 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "app/durable_file.h"
 #include "app/identity.h"
 #include "cli/cli_options.h"
 #include "cli/cli_test_support.h"
+#include "cli/command.h"
 #include "cli/console_view.h"
 #include "cli/device_listing.h"
 #include "cli/exit_codes.h"
@@ -243,6 +245,17 @@ ParseOutcome Parse(std::vector<std::string> args, std::string* out_text = nullpt
   if (out_text) *out_text = out.str();
   if (err_text) *err_text = err.str();
   return p;
+}
+
+// A command missing from the table would run as another one.
+TEST(CommandLine, EveryCommandIsRegisteredOnceUnderItsName) {
+  std::set<std::string_view> names;
+  for (int id = 0; id <= static_cast<int>(Command::kRestoreRow); ++id) {
+    const ConsoleCommand& command = CommandFor(static_cast<Command>(id));
+    EXPECT_EQ(static_cast<int>(command.d.id), id);
+    EXPECT_TRUE(names.insert(CommandName(command.d.id)).second) << command.d.name;
+  }
+  EXPECT_EQ(names.size(), Commands().size());
 }
 
 TEST(CommandLine, OptionsBeforeOrAfterTheCommand) {
