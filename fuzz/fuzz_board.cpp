@@ -113,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       options.argument = QUILLON_SOURCE_DIR "/examples/blink-dsPIC30F4013.hex";
     }
     if (command == Command::kRead) options.argument = WorkDir().string();
-    const int code = cli::RunCommand(options, env);
+    const int code = cli::ExitStatus(cli::RunCommand(options, env));
     if (code < cli::kExitSuccess || code > cli::kExitFileRejected) __builtin_trap();
   }
   return 0;

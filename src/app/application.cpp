@@ -3,7 +3,6 @@
 #include "app/ids.h"
 #include "app/part_checks.h"
 #include "devices/catalogue.h"
-#include "devices/selection.h"
 #include "report/message.h"
 
 namespace quillon::app {
@@ -23,25 +22,16 @@ std::string AboutText(const std::optional<std::string>& os_line) {
 
 Application::Application(View& window, SettingsStore& settings, SystemActions& system,
                          link::SerialPort& port, report::Clock& clock,
-                         report::LanguageSource language)
-    : Application(static_cast<StatusView&>(window), settings, port, clock, std::move(language)) {
-  window_ = &window;
-  system_ = &system;
-  session_.set_stop_request(&stop_flag_);
-}
-
-Application::Application(StatusView& view, SettingsStore& settings, link::SerialPort& port,
-                         report::Clock& clock, report::LanguageSource language)
-    : view_(view),
-      settings_(settings),
-      reporter_(view, clock, std::move(language)),
-      session_(port, reporter_, view) {
-  session_.set_detection_listener(this);
+                         report::LanguageSource language, RunnerSetup setup)
+    : OperationRunner(window, settings, port, clock, std::move(language)),
+      window_(window),
+      system_(system) {
+  setup.stop_request = &stop_flag_;
+  Configure(std::move(setup));
 }
 
 void Application::Start() {
-  if (window_ == nullptr) return;
-  View& window = *window_;
+  View& window = window_;
   for (int n = 1; n <= 9; ++n) window.AddComPort("COM" + std::to_string(n));
   window.SelectComIndex(0);
   const int stored_com = LoadCom(settings_);
@@ -59,15 +49,14 @@ void Application::Start() {
   const std::string chip = LoadChip(settings_);
   if (!chip.empty()) {
     window.SelectDeviceName(chip);
-    devices::SelectDevice(session_.device(), chip, reporter_);
+    ChooseDevice(chip, false);
   }
 
   About();
 }
 
 void Application::Dispatch(int command_id, int notification) {
-  if (window_ == nullptr) return;
-  View& window = *window_;
+  View& window = window_;
   switch (command_id) {
     case kComList:
       if (notification == kSelectionChange) ComSelected();
@@ -123,39 +112,79 @@ void Application::Dispatch(int command_id, int notification) {
 }
 
 void Application::ComSelected() {
-  const int index = window_ != nullptr ? window_->SelectedComIndex() : -1;
+  const int index = window_.SelectedComIndex();
   if (index >= 0) StoreCom(settings_, index + 1);
 }
 
+bool Application::Connect() {
+  return ConnectTo("COM" + std::to_string(window_.SelectedComIndex() + 1));
+}
+
+void Application::Connected(bool ok) {
+  window_.EnableControl(kConnectButton, !ok);
+  if (ok) SetOperationControls(true);
+  window_.EnableControl(kComList, !ok);
+  if (!ok) SetOperationControls(false);
+  window_.EnableControl(kDeviceList, ok);
+}
+
 void Application::DeviceListChanged() {
-  if (window_ != nullptr) ChooseDevice(window_->SelectedDeviceName());
+  ChooseDevice(window_.SelectedDeviceName());
 }
 
-bool Application::ChooseDevice(const std::string& name) {
-  if (!devices::SelectDevice(session_.device(), name, reporter_)) return false;
-  StoreChip(settings_, name);
-  return true;
+void Application::Detected(const std::string& name) {
+  window_.SelectDeviceName(name);
 }
 
-void Application::DeviceDetected(const std::string& name) {
-  if (window_ != nullptr) window_->SelectDeviceName(name);
-  StoreChip(settings_, name);
+void Application::Write() {
+  const std::string path = system_.ChooseHexFile();
+  if (path.empty()) return;
+  WriteFile(path);
+}
+
+void Application::SetOperationControls(bool enabled) {
+  for (int id = kDetectButton; id <= kReadButton; ++id) window_.EnableControl(id, enabled);
+}
+
+void Application::FrameOpening() {
+  running_ = true;
+  if (!close_pending_) stop_flag_ = false;
+}
+
+void Application::FrameOpened() {
+  window_.EnableControl(kConnectButton, false);
+  SetOperationControls(false);
+  window_.EnableControl(kDeviceList, false);
+  window_.Pump();
+  system_.BeginTimerResolution();
+}
+
+void Application::FrameClosed(bool failed) {
+  // A full bar under an error would read as done.
+  if (failed) window_.ResetProgress();
+  system_.EndTimerResolution();
+  window_.EnableControl(kConnectButton, false);
+  SetOperationControls(true);
+  window_.EnableControl(kDeviceList, true);
+  window_.Pump();
+  running_ = false;
+  // The user closed the window while it ran; the part is in a known state now.
+  if (close_pending_) system_.ExitProcess(0);
 }
 
 void Application::Update() {
-  const int index = window_ != nullptr ? window_->SelectedComIndex() : -1;
-  if (index < 0 || system_ == nullptr) return;
-  system_->Launch(std::string(kUpdateBatch),
-                  std::string(kUpdateParameters) + std::to_string(index + 1));
+  const int index = window_.SelectedComIndex();
+  if (index < 0) return;
+  system_.Launch(std::string(kUpdateBatch),
+                 std::string(kUpdateParameters) + std::to_string(index + 1));
 }
 
 void Application::WebHome() {
-  if (system_ != nullptr) system_->OpenWebPage(std::string(kWebAddress));
+  system_.OpenWebPage(std::string(kWebAddress));
 }
 
 void Application::About() {
-  view_.ShowStatus(AboutText(system_ != nullptr ? system_->OsVersionLine() : std::nullopt),
-                   report::StatusKind::kResult);
+  view_.ShowStatus(AboutText(system_.OsVersionLine()), report::StatusKind::kResult);
 }
 
 void Application::Exit() {
@@ -163,7 +192,7 @@ void Application::Exit() {
     AskToStopAndClose();
     return;
   }
-  if (system_ != nullptr) system_->ExitProcess(0);
+  system_.ExitProcess(0);
 }
 
 bool Application::MayClose() {
@@ -176,13 +205,13 @@ bool Application::MayClose() {
 // words; the operation stops where a stop is safe and the frame ends the
 // process.
 bool Application::AskToStopAndClose() {
-  if (close_pending_ || asking_ || system_ == nullptr) return close_pending_;
+  if (close_pending_ || asking_) return close_pending_;
   asking_ = true;
-  const bool stop = system_->Ask(reporter_.Pick(CloseQuestion()));
+  const bool stop = system_.Ask(reporter().Pick(CloseQuestion()));
   asking_ = false;
   // The operation may have ended while the question was open.
   if (stop && !running_) {
-    system_->ExitProcess(0);
+    system_.ExitProcess(0);
     return true;
   }
   if (stop) {

@@ -6,36 +6,8 @@
 #include "app/application.h"
 #include "icsp/kept_words.h"
 #include "icsp/primitives.h"
-#include "image/formats.h"
 
 namespace quillon::app {
-namespace {
-
-std::string Named(std::string_view name, std::uint16_t id) {
-  return std::string(devices::TrimBlanks(name)) + " (DeviceID " + image::Hex4(id) + ")";
-}
-
-}  // namespace
-
-report::MessagePair WrongPartMessage(const devices::DeviceRecord& selected,
-                                     const icsp::DeviceIdReading& reading) {
-  if (!reading.NoTarget() && reading.row != nullptr && reading.row->name == selected.name) {
-    return {};
-  }
-  const std::string wanted = Named(selected.name, selected.device_id);
-  if (reading.NoTarget()) {
-    return {"Error : no part answers (DeviceID " + image::Hex4(reading.value) + "); " + wanted +
-                " is selected. Nothing was done.",
-            "ｴﾗｰ : ﾃﾞﾊﾞｲｽが応答しません (DeviceID " + image::Hex4(reading.value) + ")。選択は " +
-                wanted + " です。何も実行していません。"};
-  }
-  const std::string found = reading.row != nullptr ? Named(reading.row->name, reading.value)
-                                                   : "DeviceID " + image::Hex4(reading.value);
-  return {"Error : the part in the socket is " + found + ", not the selected " + wanted +
-              ". Nothing was done. Detect selects the part in the socket.",
-          "ｴﾗｰ : ｿｹｯﾄのﾃﾞﾊﾞｲｽは " + found + " で、選択した " + wanted +
-              " ではありません。何も実行していません。Detect でｿｹｯﾄのﾃﾞﾊﾞｲｽを選択できます。"};
-}
 
 report::MessagePair RestoreQuestion(const report::MessagePair& what, const std::string& copy) {
   return {"The part's " + what.english + " are blank. A copy kept from it on this port: " + copy +
@@ -58,50 +30,42 @@ report::MessagePair CloseQuestion() {
           "処理の実行中です。次の区切りで中断して Quillon を終了しますか?"};
 }
 
-// A part other than the selected one is never erased, read or written with
-// a program built for another.
-bool Application::ConfirmPart() {
-  if (!part_checks_ || !session_.device().selected) return true;
-  const icsp::DeviceIdReading reading = icsp::ReadDeviceId(session_);
-  if (session_.link().failed()) {
-    session_.FinishWith({});
-    return false;
-  }
-  const report::MessagePair refusal = WrongPartMessage(session_.device().device, reading);
-  if (refusal.english.empty()) return true;
-  reporter_.ReportError(refusal, report::FailureKind::kPart);
-  session_.NoteOutcome(icsp::Outcome::kProblem);
-  return false;
-}
-
 // The erase would keep nothing of blank words, and the part's own are only
 // in the copy; the user decides before anything is erased.
-bool Application::OfferKeptCopy(report::MessagePair& note) {
-  icsp::KeptWordsStore* store = session_.kept_words_store();
-  if (!part_checks_ || system_ == nullptr || store == nullptr) return true;
-  const devices::DeviceRecord& part = session_.device().device;
+bool Application::BeforeWriteErases(report::MessagePair& note) {
+  icsp::Session& session = this->session();
+  icsp::KeptWordsStore* store = session.kept_words_store();
+  if (!setup_.confirm_part || store == nullptr) return true;
+  const devices::DeviceRecord& part = session.device().device;
   const icsp::KeptArea area = icsp::KeptAreaOf(part);
   if (area.first == 0) return true;
-  const std::vector<std::string> kept = store->List(part.device_id, session_.port_name());
+  const std::vector<std::string> kept = store->List(part.device_id, port_name());
   if (kept.empty()) return true;
-  icsp::EnterIcsp(session_);
-  icsp::ReadKeptArea(session_, area);
-  icsp::ExitIcsp(session_);
-  if (session_.link().failed()) {
-    session_.FinishWith({});
+  icsp::EnterIcsp(session);
+  icsp::ReadKeptArea(session, area);
+  icsp::ExitIcsp(session);
+  if (session.link().failed()) {
+    session.FinishWith({});
     return false;
   }
-  const std::vector<std::uint16_t>& exe = session_.image().executive;
+  const std::vector<std::uint16_t>& exe = session.image().executive;
   const std::size_t first = (area.first - icsp::kExecutiveBase) & ~std::size_t{1};
   for (std::size_t u = first; u < first + 2 * area.instructions; u += 2) {
     if (exe[u] != 0xFFFF || (exe[u + 1] & 0xFF) != 0xFF) return true;
   }
-  if (!system_->Ask(reporter_.Pick(RestoreQuestion(area.what, kept.front())))) {
-    note = KeptCopyNote(area.what, kept.front(), session_.console_program());
+  if (!system_.Ask(reporter().Pick(RestoreQuestion(area.what, kept.front())))) {
+    note = KeptCopyNote(area.what, kept.front(), setup_.console_program);
     return true;
   }
-  icsp::RestoreKeptWords(session_, kept.front());
-  return !session_.Ended();
+  icsp::RestoreKeptWords(session, kept.front());
+  return !session.Ended();
+}
+
+// The copy was not put back: where it is stays on the status.
+void Application::AfterWrite(const report::MessagePair& note) {
+  if (note.english.empty()) return;
+  view_.ShowStatus(window_.StatusText() + std::string(report::kLineBreak) + reporter().Pick(note),
+                   report::StatusKind::kNotice);
 }
 
 }  // namespace quillon::app

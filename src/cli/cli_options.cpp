@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "cli/command.h"
 #include "cli/exit_codes.h"
 #include "cli/man_page.h"
 #include "cli/run_record.h"
@@ -12,79 +13,6 @@
 
 namespace quillon::cli {
 namespace {
-
-// Which options a command takes; the help of each command lists exactly
-// these, and an option given before a command it does not apply to is
-// refused rather than silently ignored.
-enum Group : unsigned {
-  kBoard = 1,          // -P
-  kPart = 2,           // -p
-  kExecutive = 4,      // --exec-dir, --icsp
-  kWriting = 8,        // --no-erase, --no-verify
-  kDryRun = 16,        // -n
-  kReadFiles = 32,     // -o, --listing
-  kIdentity = 64,      // --force
-  kIncremental = 128,  // --incremental
-  kProduction = 256,   // --serial, --serial-state, --log
-};
-
-struct CommandRow {
-  Command id;
-  const char* name;
-  unsigned groups;
-  const char* help;
-  const char* argument;  // nullptr: none
-  const char* argument_help;
-  bool argument_required;
-};
-
-constexpr CommandRow kCommands[] = {
-    {Command::kDevices, "devices", 0,
-     "List the supported parts whose name contains PATTERN (any case): name, DeviceID, socket, "
-     "program words, EEPROM bytes, family",
-     "PATTERN", "Part of a device name", false},
-    {Command::kPorts, "ports", 0,
-     "List the serial ports present, with USB vendor:product, maker and serial number where the "
-     "system knows them",
-     nullptr, nullptr, false},
-    {Command::kConnect, "connect", kBoard | kPart, "Ask the board for its firmware version",
-     nullptr, nullptr, false},
-    {Command::kDetect, "detect", kBoard | kPart,
-     "Read the DeviceID, select the matching part and show its configuration words", nullptr,
-     nullptr, false},
-    // Erase takes the executive options too, so that one command line
-    // serves every operation of a script; they change nothing in an erase.
-    {Command::kErase, "erase", kBoard | kPart | kIdentity | kExecutive | kDryRun,
-     "Bulk-erase the part", nullptr, nullptr, false},
-    {Command::kCheck, "check", kBoard | kPart | kIdentity | kExecutive,
-     "Blank-check program memory and data EEPROM", nullptr, nullptr, false},
-    {Command::kWrite, "write",
-     kBoard | kPart | kIdentity | kExecutive | kWriting | kDryRun | kIncremental | kProduction,
-     "Program an Intel HEX file: erase, program memory, EEPROM, verification, configuration "
-     "words",
-     "FILE", "The Intel HEX file", true},
-    {Command::kVerify, "verify", kBoard | kPart | kIdentity | kExecutive,
-     "Compare the part with an Intel HEX file without writing; exit status 1 names the first "
-     "difference",
-     "FILE", "The Intel HEX file", true},
-    {Command::kRead, "read", kBoard | kPart | kIdentity | kExecutive | kReadFiles,
-     "Read every memory of the part: with -o into FILE, else into $Quill$.txt (listing) and "
-     "$Quill$.hex in DIR",
-     "DIR", "Output directory for $Quill$.txt and $Quill$.hex. Default: the current directory",
-     false},
-    // The part is checked against the DeviceID in the file, not the selection.
-    {Command::kRestoreRow, "restore-row", kBoard | kPart,
-     "Write the words an erase keeps (factory words, dsPIC30F unit ID words) back from FILE onto "
-     "the part they were kept from, where they read blank",
-     "FILE", "A kept file, as an erase named it", true},
-};
-
-const CommandRow& RowFor(Command command) {
-  for (const CommandRow& row : kCommands) {
-    if (row.id == command) return row;
-  }
-  return kCommands[0];
-}
 
 struct Flags {
   bool quiet = false;
@@ -203,7 +131,8 @@ struct Parser {
     cli.require_subcommand(1);
     cli.set_version_flag("--version", "quillon " QUILLON_VERSION_TEXT "\n" QUILLON_LICENSE_TEXT);
     global_options = AddOptions(cli, ~0u, o, f);
-    for (const CommandRow& row : kCommands) {
+    for (const ConsoleCommand* command : Commands()) {
+      const ConsoleCommand::Definition& row = command->d;
       CLI::App* sub = cli.add_subcommand(row.name, row.help);
       AddOptions(*sub, row.groups, o, f);
       if (row.argument != nullptr) {
@@ -251,40 +180,27 @@ std::string CommandWord(const std::vector<std::string>& args, const CLI::App& cl
 
 int UnknownCommand(const std::string& word, std::ostream& err) {
   err << "quillon: unknown command \"" << word << "\"";
-  const CommandRow* nearest = nullptr;
+  const ConsoleCommand* nearest = nullptr;
   std::size_t best = 3;  // more than two edits is no longer a typo
-  for (const CommandRow& row : kCommands) {
-    const std::size_t d = EditDistance(word, row.name);
+  for (const ConsoleCommand* command : Commands()) {
+    const std::size_t d = EditDistance(word, command->d.name);
     if (d < best) {
       best = d;
-      nearest = &row;
+      nearest = command;
     }
   }
-  if (nearest != nullptr) err << "; did you mean \"" << nearest->name << "\"?";
+  if (nearest != nullptr) err << "; did you mean \"" << nearest->d.name << "\"?";
   err << " (see: quillon --help)\n";
   return kExitUsage;
 }
-
-}  // namespace
-
-std::string_view CommandName(Command command) {
-  return RowFor(command).name;
-}
-
-bool NeedsPart(Command command) {
-  return command == Command::kErase || command == Command::kCheck || command == Command::kWrite ||
-         command == Command::kVerify || command == Command::kRead;
-}
-
-namespace {
 
 ParseOutcome Parse(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   Parser p;
   // CLI11 takes the arguments reversed, without the program name.
   std::vector<std::string> reversed(args.rbegin(), args.empty() ? args.rend() : args.rend() - 1);
   const std::string word = CommandWord(args, p.cli);
-  const bool known = std::any_of(std::begin(kCommands), std::end(kCommands),
-                                 [&word](const CommandRow& s) { return word == s.name; });
+  const bool known = std::any_of(Commands().begin(), Commands().end(),
+                                 [&word](const ConsoleCommand* c) { return word == c->d.name; });
   const bool asks = std::any_of(args.begin(), args.end(), [](const std::string& a) {
     return a == "-h" || a == "--help" || a == "--version";
   });
@@ -341,7 +257,7 @@ ParseOutcome Parse(const std::vector<std::string>& args, std::ostream& out, std:
     }
   }
   o.port = o.ports.empty() ? "" : o.ports.front();
-  const CommandRow& row = RowFor(o.command);
+  const ConsoleCommand::Definition& row = CommandFor(o.command).d;
   for (const auto& [option, group] : p.global_options) {
     if (option->count() > 0 && (row.groups & group) == 0) {
       err << "quillon: " << option->get_name(false, true) << " does not apply to " << row.name
@@ -361,8 +277,8 @@ ParseOutcome Parse(const std::vector<std::string>& args, std::ostream& out, std:
     err << "quillon: " << why << '\n';
     return {std::nullopt, kExitUsage};
   }
-  if (o.command == Command::kRead && !o.output.empty() && !o.argument.empty()) {
-    err << "quillon: read takes either -o FILE or DIR, not both\n";
+  if (const std::string refusal = CommandFor(o.command).Refusal(o); !refusal.empty()) {
+    err << "quillon: " << refusal << '\n';
     return {std::nullopt, kExitUsage};
   }
   o.verbosity = p.f.quiet     ? Verbosity::kQuiet
@@ -385,11 +301,11 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
   }
   RunRecord record;
   record.command_known = false;
-  record.exit_status = kExitUsage;
+  record.exit_status = Result::kUsage;
   for (auto a = args.begin() + 1; a < end && !record.command_known; ++a) {
-    for (const CommandRow& row : kCommands) {
-      if (*a == row.name) {
-        record.command = row.id;
+    for (const ConsoleCommand* command : Commands()) {
+      if (*a == command->d.name) {
+        record.command = command->d.id;
         record.command_known = true;
       }
     }

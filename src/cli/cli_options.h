@@ -31,9 +31,6 @@ enum class Command {
 
 std::string_view CommandName(Command command);
 
-// Commands that run on the board need a selected part.
-bool NeedsPart(Command command);
-
 struct CliOptions {
   Command command = Command::kDevices;
   std::string argument;            // PATTERN, FILE or DIR

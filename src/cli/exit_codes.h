@@ -1,59 +1,75 @@
-// The tool's exit statuses, mapped from an operation's outcome in one place.
+// The tool's exit statuses and the results they are made from, in one place.
 #pragma once
 
 #include "icsp/session.h"
 
 namespace quillon::cli {
 
-inline constexpr int kExitSuccess = 0;
-inline constexpr int kExitProblem = 1;       // not blank, mismatch, unknown device, no DeviceID
-inline constexpr int kExitUsage = 2;         // bad command line, no port, unknown device name
-inline constexpr int kExitLinkFailure = 3;   // port or link failure, Connect failed
-inline constexpr int kExitFileRejected = 4;  // HEX file rejected or unreadable
-inline constexpr int kExitWordsNotKept = 5;  // the part's own words could not be kept
-inline constexpr int kExitStopped = 130;     // Ctrl-C or SIGTERM: stopped at a safe point
+// How a run ended, valued as its exit status. Only the process's entry
+// point makes it a number (ExitStatus); the JSON object and the log name it.
+enum class Result {
+  kOk = 0,
+  kProblem = 1,       // not blank, mismatch, unknown device, no DeviceID
+  kUsage = 2,         // bad command line, no port, unknown device name
+  kLinkFailure = 3,   // port or link failure, Connect failed
+  kFileRejected = 4,  // HEX file rejected or unreadable
+  kWordsNotKept = 5,  // the part's own words could not be kept
+  kStopped = 130,     // Ctrl-C or SIGTERM: stopped at a safe point
+};
 
-inline int ExitCodeFor(icsp::Outcome outcome) {
-  switch (outcome) {
-    case icsp::Outcome::kOk:
-      return kExitSuccess;
-    case icsp::Outcome::kProblem:
-      return kExitProblem;
-    case icsp::Outcome::kLinkFailure:
-      return kExitLinkFailure;
-    case icsp::Outcome::kFileRejected:
-      return kExitFileRejected;
-    case icsp::Outcome::kWordsNotKept:
-      return kExitWordsNotKept;
-    case icsp::Outcome::kStopped:
-      return kExitStopped;
-  }
-  return kExitProblem;
+constexpr int ExitStatus(Result result) {
+  return static_cast<int>(result);
 }
 
-// Several ports end with the most severe of their statuses: a stop
-// request first (the operator asked), then what concerns the line rather
-// than one part (board or link, file, command line), then a part's problem.
-inline int Severity(int code) {
-  switch (code) {
-    case kExitSuccess:
+inline constexpr int kExitSuccess = ExitStatus(Result::kOk);
+inline constexpr int kExitProblem = ExitStatus(Result::kProblem);
+inline constexpr int kExitUsage = ExitStatus(Result::kUsage);
+inline constexpr int kExitLinkFailure = ExitStatus(Result::kLinkFailure);
+inline constexpr int kExitFileRejected = ExitStatus(Result::kFileRejected);
+inline constexpr int kExitWordsNotKept = ExitStatus(Result::kWordsNotKept);
+inline constexpr int kExitStopped = ExitStatus(Result::kStopped);
+
+inline Result ResultFor(icsp::Outcome outcome) {
+  switch (outcome) {
+    case icsp::Outcome::kOk:
+      return Result::kOk;
+    case icsp::Outcome::kProblem:
+      return Result::kProblem;
+    case icsp::Outcome::kLinkFailure:
+      return Result::kLinkFailure;
+    case icsp::Outcome::kFileRejected:
+      return Result::kFileRejected;
+    case icsp::Outcome::kWordsNotKept:
+      return Result::kWordsNotKept;
+    case icsp::Outcome::kStopped:
+      return Result::kStopped;
+  }
+  return Result::kProblem;
+}
+
+// Several ports end with the most severe of their results: a stop request
+// first (the operator asked), then what concerns the line rather than one
+// part (board or link, file, command line), then a part's problem.
+inline int Severity(Result result) {
+  switch (result) {
+    case Result::kOk:
       return 0;
-    case kExitProblem:
+    case Result::kProblem:
       return 1;
-    case kExitUsage:
+    case Result::kUsage:
       return 2;
-    case kExitFileRejected:
-    case kExitWordsNotKept:
+    case Result::kFileRejected:
+    case Result::kWordsNotKept:
       return 3;
-    case kExitLinkFailure:
+    case Result::kLinkFailure:
       return 4;
-    case kExitStopped:
+    case Result::kStopped:
       return 6;
   }
   return 5;
 }
 
-inline int MostSevere(int a, int b) {
+inline Result MostSevere(Result a, Result b) {
   return Severity(b) > Severity(a) ? b : a;
 }
 

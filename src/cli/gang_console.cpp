@@ -146,9 +146,9 @@ void GangConsole::Message(std::size_t row, std::string_view text) {
   Draw(true);
 }
 
-void GangConsole::Done(std::size_t row, int exit_status) {
+void GangConsole::Done(std::size_t row, Result result) {
   std::lock_guard lock(mutex_);
-  rows_[row].ending = ResultText(exit_status, language_);
+  rows_[row].ending = ResultText(result, language_);
   Draw(true);
 }
 

@@ -32,7 +32,7 @@ class GangConsole {
   // An error or notice of one port, on a line of its own.
   void Message(std::size_t row, std::string_view text);
   // The port's session is over; its line says how it ended.
-  void Done(std::size_t row, int exit_status);
+  void Done(std::size_t row, Result result);
   // The last state of every line stays on screen.
   void Finish();
 

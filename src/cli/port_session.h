@@ -36,9 +36,7 @@ struct PortContext {
 
 // From Connect to the record of what it did; the port is not yet open.
 // `selected` runs once the part is selected, before Connect.
-int RunOnPort(const PortContext& context, link::SerialPort& port, RunRecord& record,
-              const std::function<void()>& selected = nullptr);
-
-bool EndsWithIgnoringCase(std::string_view text, std::string_view tail);
+Result RunOnPort(const PortContext& context, link::SerialPort& port, RunRecord& record,
+                 const std::function<void()>& selected = nullptr);
 
 }  // namespace quillon::cli

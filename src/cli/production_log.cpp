@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "cli/durable_file.h"
+#include "app/durable_file.h"
 
 namespace quillon::cli {
 
@@ -40,17 +40,17 @@ std::string LogLine(const RunRecord& r, std::string_view time_utc, std::string_v
   std::snprintf(seconds, sizeof seconds, "%.2f", static_cast<double>(r.elapsed_ms) / 1000.0);
   line += ",\"operation\":" + JsonString(CommandName(r.command)) +
           ",\"result\":" + JsonString(ResultName(r.exit_status)) +
-          ",\"exit_status\":" + std::to_string(r.exit_status) + ",\"seconds\":" + seconds +
-          ",\"version\":" + JsonString(QUILLON_VERSION) + "}\n";
+          ",\"exit_status\":" + std::to_string(ExitStatus(r.exit_status)) +
+          ",\"seconds\":" + seconds + ",\"version\":" + JsonString(QUILLON_VERSION) + "}\n";
   return line;
 }
 
 ProductionLog::ProductionLog(std::filesystem::path path)
-    : path_(std::move(path)), host_(HostName()) {}
+    : path_(std::move(path)), host_(app::HostName()) {}
 
 bool ProductionLog::Append(const RunRecord& record, report::MessagePair& error) {
   std::string why;
-  if (AppendLineDurably(
+  if (app::AppendLineDurably(
           path_, LogLine(record, UtcTimestamp(std::chrono::system_clock::now()), host_), why)) {
     return true;
   }

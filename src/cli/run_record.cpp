@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/command.h"
 #include "cli/exit_codes.h"
 #include "image/formats.h"
 #include "report/message.h"
@@ -15,8 +16,10 @@ std::string SecondsNumber(std::int64_t ms) {
   return text;
 }
 
-// ", 16 EEPROM words" in either language; nothing for a memory with none.
-std::string Counted(long count, const char* english, const char* japanese, std::uint16_t language) {
+}  // namespace
+
+std::string CountedText(long count, const char* english, const char* japanese,
+                        std::uint16_t language) {
   if (count <= 0) return "";
   const std::string n = std::to_string(count);
   return report::Pick(
@@ -26,55 +29,12 @@ std::string Counted(long count, const char* english, const char* japanese, std::
 std::string CountsText(const WordCounts& c, bool with_config, std::uint16_t language) {
   const std::string n = std::to_string(c.program);
   std::string text = report::Pick({n + " program words", "プログラム " + n + " ワード"}, language);
-  text += Counted(c.eeprom, "EEPROM words", "EEPROM", language);
+  text += CountedText(c.eeprom, "EEPROM words", "EEPROM", language);
   if (with_config) {
-    text += Counted(c.config, "configuration words", "コンフィギュレーション", language);
+    text += CountedText(c.config, "configuration words", "コンフィギュレーション", language);
   }
   return text;
 }
-
-std::string UnitsOf(const UnitTally& t, long n, std::uint16_t language) {
-  return report::Pick({std::to_string(n) + " " + t.unit + (n == 1 ? "" : "s"),
-                       t.unit_ja + " " + std::to_string(n) + " 個"},
-                      language);
-}
-
-// "wrote 1 of 3 rows compared, 2 EEPROM words, verified"
-std::string UnitsText(const UnitTally& t, bool verified, std::uint16_t language) {
-  if (t.written + t.eeprom_words + t.config_registers == 0) {
-    return report::Pick(
-        {"already up to date: " + UnitsOf(t, t.compared, language) + " compared, none written",
-         "既に最新です: " + UnitsOf(t, t.compared, language) + "を比較、書き込みなし"},
-        language);
-  }
-  const std::string n = std::to_string(t.written);
-  return report::Pick({"wrote " + n + " of " + UnitsOf(t, t.compared, language) + " compared",
-                       UnitsOf(t, t.compared, language) + "を比較、" + n + " 個を書き込み"},
-                      language) +
-         Counted(t.eeprom_words, "EEPROM words", "EEPROM", language) +
-         Counted(t.config_registers, "configuration registers", "コンフィギュレーション",
-                 language) +
-         ", " +
-         report::Pick(verified ? report::MessagePair{"verified", "検証済み"}
-                               : report::MessagePair{"not verified", "検証なし"},
-                      language);
-}
-
-// "would compare 3 rows with the file's 7 program words, ... and write those
-// that differ, then verify; nothing was touched"
-std::string WouldCompareText(const UnitTally& t, const WordCounts& counts, bool verify,
-                             std::uint16_t language) {
-  return report::Pick(
-      {"would compare " + UnitsOf(t, t.compared, language) + " with the file's " +
-           CountsText(counts, true, language) + " and write those that differ" +
-           (verify ? ", then verify" : "") + "; nothing was touched",
-       UnitsOf(t, t.compared, language) + "をファイルの " + CountsText(counts, true, language) +
-           " と比較し、異なるものを書き込み予定" + (verify ? " (検証あり)" : "") +
-           "。何も変更していません"},
-      language);
-}
-
-}  // namespace
 
 std::string JsonString(std::string_view text) {
   std::string out = "\"";
@@ -94,38 +54,42 @@ std::string JsonString(std::string_view text) {
   return out + "\"";
 }
 
-const char* ResultName(int exit_status) {
-  switch (exit_status) {
-    case kExitSuccess:
+const char* ResultName(Result result) {
+  switch (result) {
+    case Result::kOk:
       return "ok";
-    case kExitProblem:
+    case Result::kProblem:
       return "problem";
-    case kExitUsage:
+    case Result::kUsage:
       return "usage error";
-    case kExitLinkFailure:
+    case Result::kLinkFailure:
       return "link failure";
-    case kExitFileRejected:
+    case Result::kFileRejected:
       return "file rejected";
-    case kExitStopped:
+    case Result::kStopped:
       return "stopped";
+    case Result::kWordsNotKept:
+      break;
   }
   return "failed";
 }
 
-std::string ResultText(int exit_status, std::uint16_t language) {
-  switch (exit_status) {
-    case kExitSuccess:
+std::string ResultText(Result result, std::uint16_t language) {
+  switch (result) {
+    case Result::kOk:
       return report::Pick({"ok", "成功"}, language);
-    case kExitProblem:
+    case Result::kProblem:
       return report::Pick({"problem", "不良"}, language);
-    case kExitUsage:
+    case Result::kUsage:
       return report::Pick({"refused", "拒否"}, language);
-    case kExitLinkFailure:
+    case Result::kLinkFailure:
       return report::Pick({"link failure", "通信失敗"}, language);
-    case kExitFileRejected:
+    case Result::kFileRejected:
       return report::Pick({"file rejected", "ファイル不可"}, language);
-    case kExitStopped:
+    case Result::kStopped:
       return report::Pick({"stopped", "中断"}, language);
+    case Result::kWordsNotKept:
+      break;
   }
   return report::Pick({"failed", "失敗"}, language);
 }
@@ -142,59 +106,11 @@ WordCounts CountImageWords(const image::MemoryImage& image, long program_words, 
 }
 
 std::string SummaryLine(const RunRecord& r, std::uint16_t language) {
-  if (r.part.empty() || r.exit_status != kExitSuccess) return "";
+  if (r.part.empty() || r.exit_status != Result::kOk) return "";
   const std::string seconds = SecondsNumber(r.elapsed_ms);
   const std::string tail = report::Pick({", " + seconds + " s", ", " + seconds + " 秒"}, language);
-  const WordCounts counts = r.counts.value_or(WordCounts{});
-  std::string what;
-  switch (r.command) {
-    case Command::kErase:
-      what = r.dry_run
-                 ? report::Pick({"would be erased (program memory, EEPROM, configuration "
-                                 "words); nothing was touched",
-                                 "消去の対象です (プログラム, EEPROM, コンフィギュレーション)。"
-                                 "何も変更していません"},
-                                language)
-                 : report::Pick({"erased", "消去完了"}, language);
-      break;
-    case Command::kCheck:
-      what = report::Pick({"blank", "ブランク"}, language);
-      break;
-    case Command::kWrite:
-      if (r.dry_run && r.units) {
-        what = WouldCompareText(*r.units, counts, r.verified, language);
-      } else if (r.dry_run) {
-        what = report::Pick(r.erase_first ? report::MessagePair{"would erase, then write ",
-                                                                "消去してから書き込み予定 "}
-                                          : report::MessagePair{"would write ", "書き込み予定 "},
-                            language) +
-               CountsText(counts, true, language) +
-               report::Pick(r.verified ? report::MessagePair{" and verify", " (検証あり)"}
-                                       : report::MessagePair{"", ""},
-                            language) +
-               report::Pick({"; nothing was touched", "。何も変更していません"}, language);
-      } else if (r.units) {
-        what = UnitsText(*r.units, r.verified, language);
-      } else {
-        what = report::Pick({"wrote ", "書き込み完了 "}, language) +
-               CountsText(counts, true, language) + ", " +
-               report::Pick(r.verified ? report::MessagePair{"verified", "検証済み"}
-                                       : report::MessagePair{"not verified", "検証なし"},
-                            language);
-      }
-      break;
-    case Command::kVerify:
-      what = report::Pick({"verified ", "一致 "}, language) + CountsText(counts, false, language) +
-             report::Pick({" against " + r.file, " (" + r.file + ")"}, language);
-      break;
-    case Command::kRead:
-      what = report::Pick({"read ", "読み出し完了 "}, language) +
-             CountsText(counts, false, language) +
-             (r.file.empty() ? "" : report::Pick({" into " + r.file, " → " + r.file}, language));
-      break;
-    default:
-      return "";
-  }
+  std::string what = CommandFor(r.command).Summary(r, language);
+  if (what.empty()) return "";
   if (r.serial) {
     const std::string n = std::to_string(*r.serial);
     what += r.dry_run
@@ -230,15 +146,13 @@ void WriteJson(const RunRecord& r, std::ostream& out, bool with_port) {
           << ",\"configuration_registers_rewritten\":" << r.units->config_registers;
     }
   }
-  if (r.command == Command::kWrite && !r.dry_run) {
-    out << ",\"verified\":" << (r.verified ? "true" : "false");
-  }
+  CommandFor(r.command).Json(r, out);
   if (with_port) out << ",\"port\":" << JsonString(r.port);
   if (r.serial) out << ",\"serial\":" << *r.serial;
   if (!r.file.empty()) out << ",\"file\":" << JsonString(r.file);
   out << ",\"sha256\":" << (r.sha256 ? JsonString(*r.sha256) : "null");
-  out << ",\"seconds\":" << SecondsNumber(r.elapsed_ms) << ",\"exit_status\":" << r.exit_status
-      << "}\n";
+  out << ",\"seconds\":" << SecondsNumber(r.elapsed_ms)
+      << ",\"exit_status\":" << ExitStatus(r.exit_status) << "}\n";
   out.flush();
 }
 

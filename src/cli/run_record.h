@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/cli_options.h"
+#include "cli/exit_codes.h"
 #include "image/memory_image.h"
 
 namespace quillon::cli {
@@ -52,7 +53,7 @@ struct RunRecord {
   std::string file;          // the image written, compared or read
   std::optional<std::string> sha256;
   std::int64_t elapsed_ms = 0;
-  int exit_status = 0;
+  Result exit_status = Result::kOk;
   std::string port;                     // with several ports: the one this record is of
   std::optional<std::uint64_t> serial;  // the serial number the part was given
 };
@@ -60,17 +61,23 @@ struct RunRecord {
 // A serial number was used when its part was programmed and verified;
 // otherwise it is spoiled (never handed out again).
 inline bool SerialUsed(const RunRecord& record) {
-  return record.exit_status == 0;
+  return record.exit_status == Result::kOk;
 }
+
+// "1208 program words, 16 EEPROM words[, 5 configuration words]".
+std::string CountsText(const WordCounts& counts, bool with_config, std::uint16_t language);
+// ", 16 EEPROM words" in either language; nothing for a count of none.
+std::string CountedText(long count, const char* english, const char* japanese,
+                        std::uint16_t language);
 
 // "dsPIC33FJ128GP802: wrote 1208 program words, 5 configuration words,
 // verified, 0.84 s"; "" for commands whose results say it all.
 std::string SummaryLine(const RunRecord& record, std::uint16_t language);
 
 // "ok", "link failure": the result as the JSON object names it.
-const char* ResultName(int exit_status);
+const char* ResultName(Result result);
 // The same for people, in either language.
-std::string ResultText(int exit_status, std::uint16_t language);
+std::string ResultText(Result result, std::uint16_t language);
 
 // `text` as a JSON string, quotes included.
 std::string JsonString(std::string_view text);

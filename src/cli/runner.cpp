@@ -2,10 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <chrono>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -14,60 +10,23 @@
 #include <utility>
 #include <vector>
 
+#include "app/connection.h"
+#include "app/durable_file.h"
+#include "cli/command.h"
 #include "cli/console_view.h"
-#include "cli/device_listing.h"
-#include "cli/durable_file.h"
 #include "cli/exit_codes.h"
 #include "cli/gang_console.h"
 #include "cli/operation_guard.h"
-#include "cli/port_factory.h"
 #include "cli/port_session.h"
 #include "cli/production_log.h"
 #include "cli/run_record.h"
 #include "cli/serial_numbers.h"
 #include "devices/catalogue.h"
-#include "image/hex_loader.h"
-#include "image/hex_writer.h"
 #include "image/sha256.h"
 #include "report/message.h"
 
 namespace quillon::cli {
 namespace {
-
-int UsageError(Environment& env, const std::string& text) {
-  env.err << "quillon: " << text << '\n';
-  return kExitUsage;
-}
-
-int FileError(Environment& env, const report::MessagePair& text, std::uint16_t language) {
-  env.err << "quillon: " << report::Pick(text, language) << '\n';
-  return kExitFileRejected;
-}
-
-// The files `read` leaves.
-std::vector<std::string> ReadOutputs(const CliOptions& o) {
-  if (!o.output.empty()) {
-    return o.listing.empty() ? std::vector{o.output} : std::vector{o.output, o.listing};
-  }
-  return {o.listing.empty() ? image::JoinPath(o.argument, image::kListingName) : o.listing,
-          image::JoinPath(o.argument, image::kHexName)};
-}
-
-// Whether `path` can be written, by opening it as the read will: an
-// existing file for appending (its contents stay), a new one created and
-// removed again.
-bool CanWrite(const std::string& path, std::string& why) {
-  std::error_code ec;
-  const bool existed = std::filesystem::exists(path, ec);
-  std::FILE* file = std::fopen(path.c_str(), existed ? "ab" : "wb");
-  if (file == nullptr) {
-    why = std::strerror(errno);
-    return false;
-  }
-  std::fclose(file);
-  if (!existed) std::filesystem::remove(path, ec);
-  return true;
-}
 
 // Ordinary files, directories and disks are never a programmer board; the
 // port would open them read-write and write the board's commands into them.
@@ -79,41 +38,6 @@ bool CannotBeAPort(const std::string& name) {
   using std::filesystem::file_type;
   return status.type() == file_type::regular || status.type() == file_type::directory ||
          status.type() == file_type::block;
-}
-
-int PrintPorts(Environment& env, std::uint16_t language, bool json) {
-  const std::vector<link::PortInfo> ports = env.list_ports ? env.list_ports() : ListPorts();
-  if (json) {
-    auto text_or_null = [](const std::string& text) {
-      return text.empty() ? std::string("null") : JsonString(text);
-    };
-    env.out << '[';
-    for (std::size_t i = 0; i < ports.size(); ++i) {
-      const link::PortInfo& p = ports[i];
-      env.out << (i == 0 ? "" : ",") << "{\"name\":" << JsonString(p.name)
-              << ",\"usb_id\":" << text_or_null(p.usb_id) << ",\"maker\":" << text_or_null(p.maker)
-              << ",\"product\":" << text_or_null(p.product)
-              << ",\"serial\":" << text_or_null(p.serial) << ",\"alias\":" << text_or_null(p.alias)
-              << '}';
-    }
-    env.out << "]\n";
-    return kExitSuccess;
-  }
-  if (ports.empty()) {
-    env.err << report::Pick({"no serial ports found", "シリアルポートが見つかりません"}, language)
-            << '\n';
-    return kExitSuccess;
-  }
-  for (const link::PortInfo& port : ports) {
-    env.out << port.name;
-    for (const std::string* field :
-         {&port.usb_id, &port.maker, &port.product, &port.serial, &port.alias}) {
-      if (field->empty()) continue;
-      env.out << "  " << (field == &port.serial ? "serial " : "") << *field;
-    }
-    env.out << '\n';
-  }
-  return kExitSuccess;
 }
 
 // "sim:DEVICE,..." with the part in the catalogue's spelling and the state
@@ -164,13 +88,13 @@ namespace {
 
 // The line's record of a part; a log that cannot take it turns a success
 // into a failure, since the part would go out unrecorded.
-int LogRecord(ProductionLog* log, const RunRecord& record, const CliOptions& o,
-              const std::function<void(const report::MessagePair&)>& error) {
+Result LogRecord(ProductionLog* log, const RunRecord& record, const CliOptions& o,
+                 const std::function<void(const report::MessagePair&)>& error) {
   if (log == nullptr || o.dry_run) return record.exit_status;
   report::MessagePair why;
   if (log->Append(record, why)) return record.exit_status;
   error(why);
-  return MostSevere(record.exit_status, kExitFileRejected);
+  return MostSevere(record.exit_status, Result::kFileRejected);
 }
 
 // The settings and the kept-words store, shared by the sessions of a gang.
@@ -231,7 +155,7 @@ struct Shared {
   ProductionLog* log;
 };
 
-int RunSinglePort(Shared& s, const std::string& port_name, bool& answered) {
+Result RunSinglePort(Shared& s, const std::string& port_name, bool& answered) {
   const CliOptions& o = s.o;
   Environment& env = s.env;
   std::string port_error;
@@ -245,16 +169,16 @@ int RunSinglePort(Shared& s, const std::string& port_name, bool& answered) {
   auto log_error = [&](const report::MessagePair& why) {
     env.err << "quillon: " << report::Pick(why, s.language) << '\n';
   };
-  if (const std::vector<std::string> errors = port->Open(port_name); !errors.empty()) {
+  app::Connection connection(*port);
+  if (const std::vector<std::string> errors = connection.Open(port_name); !errors.empty()) {
     env.err << report::Pick(CannotOpenMessage(port_name, errors.front()), s.language) << '\n';
     RunRecord record;
     record.command = o.command;
     record.port = port_name;
     record.file = o.argument;
-    record.exit_status = kExitLinkFailure;
+    record.exit_status = Result::kLinkFailure;
     return LogRecord(s.log, record, o, log_error);
   }
-  port->Close();
   answered = true;
 
   ConsoleView view(env.out, env.err, o.verbosity, env.progress_on_terminal, env.now_ms);
@@ -269,13 +193,12 @@ int RunSinglePort(Shared& s, const std::string& port_name, bool& answered) {
   // The socket the selection names comes again with detection; only the
   // step texts show it.
   view.set_results_shown(o.verbosity == Verbosity::kVerbose);
-  RunOnPort(context, *port, record, [&view, &o] {
+  RunOnPort(context, connection, record, [&view, &o] {
     // Connect and detect answer with the engine's texts; the operations with
     // a summary line of their own (and --json with its object).
     // Restore-row says what it found.
-    view.set_results_shown(!o.json &&
-                           (o.verbosity == Verbosity::kVerbose || o.command == Command::kConnect ||
-                            o.command == Command::kDetect || o.command == Command::kRestoreRow));
+    view.set_results_shown(
+        !o.json && (o.verbosity == Verbosity::kVerbose || CommandFor(o.command).d.shows_results));
   });
   view.Finish();
   record.exit_status = LogRecord(s.log, record, o, log_error);
@@ -289,7 +212,7 @@ int RunSinglePort(Shared& s, const std::string& port_name, bool& answered) {
 
 // One session per port, side by side; no port's failure reaches another.
 // A stop request reaches all of them through the one flag they poll.
-int RunGang(Shared& s, const std::vector<std::string>& port_names) {
+Result RunGang(Shared& s, const std::vector<std::string>& port_names) {
   const CliOptions& o = s.o;
   Environment& env = s.env;
   GangConsole console(env.err, port_names, env.progress_on_terminal,
@@ -304,7 +227,7 @@ int RunGang(Shared& s, const std::vector<std::string>& port_names) {
     RunRecord& record = records[i];
     record.command = o.command;
     record.port = name;
-    record.exit_status = kExitLinkFailure;
+    record.exit_status = Result::kLinkFailure;
     GangPortView view(console, i);
     view.marks().erase_before_writing = !o.no_erase;
     view.marks().verify_after_writing = !o.no_verify;
@@ -316,26 +239,27 @@ int RunGang(Shared& s, const std::vector<std::string>& port_names) {
       const std::unique_ptr<report::Clock> own_clock = env.make_clock ? env.make_clock() : nullptr;
       std::string port_error;
       const std::unique_ptr<link::SerialPort> port = env.make_port(name, port_error);
+      std::optional<app::Connection> connection;
+      if (port) connection.emplace(*port);
       if (!port) {
         error({"cannot use this port" + (port_error.empty() ? "" : ": " + port_error),
                "このポートは使えません" + (port_error.empty() ? "" : ": " + port_error)});
-      } else if (const std::vector<std::string> errors = port->Open(name); !errors.empty()) {
+      } else if (const std::vector<std::string> errors = connection->Open(name); !errors.empty()) {
         error(CannotOpenMessage(name, errors.front()));
       } else {
-        port->Close();
         const PortContext context{
             o,         name,       settings,         own_clock ? *own_clock : env.clock,
             view,      s.language, env.stop_request, kept ? &*kept : nullptr,
             s.serials,
             false,  // a list of ports is never remembered
             s.now_ms};
-        RunOnPort(context, *port, record);
+        RunOnPort(context, *connection, record);
       }
     } catch (const std::exception& e) {
       // One session's failure must not end the others (an exception leaving
       // a thread would end the process).
       error({std::string("internal error: ") + e.what(), std::string("内部エラー: ") + e.what()});
-      record.exit_status = kExitLinkFailure;
+      record.exit_status = Result::kLinkFailure;
     }
     record.exit_status = LogRecord(s.log, record, o, error);
     console.Done(i, record.exit_status);
@@ -347,7 +271,7 @@ int RunGang(Shared& s, const std::vector<std::string>& port_names) {
   for (std::thread& thread : threads) thread.join();
   console.Finish();
 
-  int code = kExitSuccess;
+  Result code = Result::kOk;
   for (const RunRecord& record : records) {
     code = MostSevere(code, record.exit_status);
     if (o.json) WriteJson(record, env.out, true);
@@ -361,26 +285,15 @@ int RunGang(Shared& s, const std::vector<std::string>& port_names) {
 namespace {
 
 // `answered`: standard output already carries the run's JSON.
-int RunChecked(const CliOptions& given, Environment& env, bool& answered) {
+Result RunChecked(const CliOptions& given, Environment& env, bool& answered) {
   CliOptions o = given;
   const std::uint16_t language = o.lang == "ja"   ? report::kJapaneseLangId
                                  : o.lang == "en" ? report::kEnglishLangId
                                                   : env.locale_language;
-  if (o.command == Command::kDevices) {
+  const ConsoleCommand& command = CommandFor(o.command);
+  if (!command.d.on_board) {
     answered = o.json;
-    if (ListDevices(o.argument, env.out, o.json) == 0 && !o.json) {
-      env.err << report::Pick({"quillon: no part matches \"" + o.argument +
-                                   "\" (quillon devices lists them all)",
-                               "quillon: \"" + o.argument +
-                                   "\" に該当する品種はありません (quillon devices で一覧を表示)"},
-                              language)
-              << '\n';
-    }
-    return kExitSuccess;
-  }
-  if (o.command == Command::kPorts) {
-    answered = o.json;
-    return PrintPorts(env, language, o.json);
+    return command.RunHere(o, env, language);
   }
 
   // Everything that can be refused without the board is refused before it
@@ -403,7 +316,7 @@ int RunChecked(const CliOptions& given, Environment& env, bool& answered) {
       return UsageError(
           env, report::Pick({"-P: the port name is empty", "-P: ポート名が空です"}, language));
     name = SimPortName(env, name);
-    if (name.empty()) return kExitUsage;
+    if (name.empty()) return Result::kUsage;
   }
   // Two sessions on one port would garble each other's commands; a link
   // (/dev/serial/by-id/...) names the device it points to.
@@ -445,60 +358,8 @@ int RunChecked(const CliOptions& given, Environment& env, bool& answered) {
       return UsageError(env, "--exec-dir: no such directory: " + o.exec_dir);
     }
   }
-  if (o.command == Command::kRead && !o.argument.empty() &&
-      !std::filesystem::is_directory(o.argument)) {
-    return UsageError(env, "read: no such directory: " + o.argument);
-  }
-  for (const std::string* file : {&o.output, &o.listing, &o.log}) {
-    if (file->empty()) continue;
-    const std::string option = file == &o.output    ? "read -o"
-                               : file == &o.listing ? "read --listing"
-                                                    : "--log";
-    const std::filesystem::path parent = std::filesystem::path(*file).parent_path();
-    if (!parent.empty() && !std::filesystem::is_directory(parent)) {
-      return UsageError(env, option + ": no such directory: " + parent.string());
-    }
-    if (file != &o.log && std::filesystem::is_directory(*file)) {
-      return UsageError(env, report::Pick({option + ": " + *file + " is a directory",
-                                           option + ": " + *file + " はディレクトリです"},
-                                          language));
-    }
-  }
-  if (!o.output.empty() && !EndsWithIgnoringCase(o.output, ".hex") &&
-      !EndsWithIgnoringCase(o.output, ".bin")) {
-    return UsageError(env, "read -o: the file name must end in .hex or .bin: " + o.output);
-  }
-  if (o.command == Command::kRead) {
-    // Reading a whole part takes a while: a result that cannot be kept is
-    // found before it begins.
-    for (const std::string& file : ReadOutputs(o)) {
-      if (std::string why; !CanWrite(file, why)) {
-        return FileError(env,
-                         {"read: cannot write " + file + ": " + why,
-                          "read: " + file + " に書き込めません: " + why},
-                         language);
-      }
-    }
-  }
-  // Several ports write the same files side by side.
-  if (port_names.size() > 1 && o.command == Command::kRead) {
-    return UsageError(env, "read takes one -P port");
-  }
-  // A kept copy belongs to one part on one port.
-  if (port_names.size() > 1 && o.command == Command::kRestoreRow) {
-    return UsageError(env, "restore-row takes one -P port: a kept copy belongs to one part");
-  }
-  // The loader's own test, with the system's reason.
-  if (o.command == Command::kWrite || o.command == Command::kVerify ||
-      o.command == Command::kRestoreRow) {
-    if (const std::string why = image::UnreadableReason(o.argument); !why.empty()) {
-      const bool kept = o.command == Command::kRestoreRow;
-      return FileError(
-          env,
-          {(kept ? "cannot read kept file " : "cannot read HEX file ") + o.argument + ": " + why,
-           (kept ? "保存ファイル " : "HEX ファイル ") + o.argument + " を読めません: " + why},
-          language);
-    }
+  if (const Result code = command.Check(o, env, port_names.size(), language); code != Result::kOk) {
+    return code;
   }
   for (const std::string& name : port_names) {
     if (CannotBeAPort(name)) return UsageError(env, "not a serial port: " + name);
@@ -520,9 +381,9 @@ int RunChecked(const CliOptions& given, Environment& env, bool& answered) {
   std::optional<ProductionLog> log;
   if (!o.log.empty()) {
     // A log that cannot be written is found before any part is programmed.
-    if (std::string why; !o.dry_run && !AppendLineDurably(o.log, "", why)) {
+    if (std::string why; !o.dry_run && !app::AppendLineDurably(o.log, "", why)) {
       env.err << "quillon: --log: " << why << '\n';
-      return kExitFileRejected;
+      return Result::kFileRejected;
     }
     log.emplace(o.log);
   }
@@ -546,14 +407,14 @@ int RunChecked(const CliOptions& given, Environment& env, bool& answered) {
 
 // Scripts get one JSON object for every run, also one that ended before
 // any operation began.
-int RunCommand(const CliOptions& options, Environment& env) {
+Result RunCommand(const CliOptions& options, Environment& env) {
   bool answered = false;
-  const int code = RunChecked(options, env, answered);
+  const Result code = RunChecked(options, env, answered);
   if (options.json && !answered) {
     RunRecord record;
     record.command = options.command;
     record.exit_status = code;
-    if (options.command == Command::kWrite || options.command == Command::kVerify) {
+    if (CommandFor(options.command).d.names_file) {
       record.file = options.argument;
       record.sha256 = image::FileSha256Hex(options.argument);
     }

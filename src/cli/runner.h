@@ -51,6 +51,6 @@ inline constexpr std::string_view kSimExecDirSetting = "SIM_EXEC_DIR";
 std::string CanonicalPartName(std::string_view name);
 
 // The exit status of the run.
-int RunCommand(const CliOptions& options, Environment& env);
+Result RunCommand(const CliOptions& options, Environment& env);
 
 }  // namespace quillon::cli

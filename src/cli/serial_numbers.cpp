@@ -6,7 +6,7 @@
 #include <sstream>
 #include <vector>
 
-#include "cli/durable_file.h"
+#include "app/durable_file.h"
 
 namespace quillon::cli {
 namespace {
@@ -171,7 +171,7 @@ std::optional<std::uint64_t> SerialNumbers::Peek(report::MessagePair& error) {
 std::optional<std::uint64_t> SerialNumbers::Take(report::MessagePair& error) {
   std::lock_guard lock(mutex_);
   // Other processes on the same state wait for the take, not for the part.
-  const FileLock file_lock(state_.string() + ".lock");
+  const app::FileLock file_lock(state_.string() + ".lock");
   if (!file_lock.locked()) {
     error = {"cannot lock the serial number state " + state_.string(),
              "シリアル番号の状態ファイル " + state_.string() + " をロックできません"};
@@ -189,7 +189,7 @@ std::optional<std::uint64_t> SerialNumbers::Take(report::MessagePair& error) {
   // Past the last number the state still moves on, so the next take fails.
   const std::uint64_t next = after < *number ? ~0ull : after;
   std::string why;
-  if (!ReplaceFileDurably(state_, std::string(kNextKey) + std::to_string(next) + "\n", why)) {
+  if (!app::ReplaceFileDurably(state_, std::string(kNextKey) + std::to_string(next) + "\n", why)) {
     error = {"cannot write the serial number state: " + why,
              "シリアル番号の状態ファイルに書けません: " + why};
     return std::nullopt;

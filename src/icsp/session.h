@@ -119,6 +119,7 @@ class Session {
   report::MessagePair& erased() { return erased_; }
   // Set when an incremental write ends in its result message.
   std::optional<IncrementalTally>& incremental_tally() { return incremental_tally_; }
+  const std::optional<IncrementalTally>& incremental_tally() const { return incremental_tally_; }
   // Configuration words as last read from the part (entries 0 to 15).
   std::array<std::uint16_t, 16>& config_readback() { return config_readback_; }
   const std::array<std::uint16_t, 16>& config_readback() const { return config_readback_; }

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "app/application.h"
+#include "app/host.h"
 #include "app/kept_words_directory.h"
 #include "report/clock.h"
 #include "win32/main_window.h"
@@ -35,11 +36,13 @@ int RunGui(HINSTANCE instance) {
   Win32SystemActions system;
   Win32SerialPort port;
   report::SystemClock clock;
-  app::Application application(window, settings, system, port, clock, &SystemLanguage);
   app::KeptWordsDirectory kept_words(KeptWordsPath());
-  application.session().set_kept_words_store(&kept_words);
-  application.session().set_console_program("quillon-cli");
-  application.set_part_checks(true);
+  app::RunnerSetup setup;
+  setup.kept_words = &kept_words;
+  setup.console_program = std::string(app::ConsoleProgramName());
+  setup.confirm_part = true;
+  app::Application application(window, settings, system, port, clock, &SystemLanguage,
+                               std::move(setup));
 
   MainWindow::Hooks hooks;
   hooks.created = [&] {

@@ -3,13 +3,16 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
+#include "app/durable_file.h"
+#include "app/identity.h"
 #include "cli/cli_options.h"
 #include "cli/cli_test_support.h"
+#include "cli/command.h"
 #include "cli/console_view.h"
 #include "cli/device_listing.h"
-#include "cli/durable_file.h"
 #include "cli/exit_codes.h"
 #include "cli/gang_console.h"
 #include "cli/operation_guard.h"
@@ -203,7 +206,7 @@ TEST(GangConsoleTest, OneLinePerPortRedrawnTogetherOrOneLinePerPhaseEnd) {
                     report::kEnglishLangId, [&now] { return now; });
   drawn.BeginPhase(1, report::Phase::kWriting);
   drawn.Message(0, "Receiving timeout!");
-  drawn.Done(0, kExitLinkFailure);
+  drawn.Done(0, Result::kLinkFailure);
   EXPECT_EQ(
       terminal.str(),
       "\r...A1B2...  connecting\x1b[K\n\r...C3D4...  Writing   |                          |   "
@@ -221,7 +224,7 @@ TEST(GangConsoleTest, OneLinePerPortRedrawnTogetherOrOneLinePerPhaseEnd) {
   lines.Progress(1, 50);
   now = 20;
   lines.EndPhase(1, report::Phase::kErasing, true);
-  lines.Done(1, kExitSuccess);
+  lines.Done(1, Result::kOk);
   lines.Message(0, "Error : first\r\nsecond");  // every line of an error names its port
   lines.Finish();
   EXPECT_EQ(pipe.str(),
@@ -239,6 +242,17 @@ ParseOutcome Parse(std::vector<std::string> args, std::string* out_text = nullpt
   if (out_text) *out_text = out.str();
   if (err_text) *err_text = err.str();
   return p;
+}
+
+// A command missing from the table would run as another one.
+TEST(CommandLine, EveryCommandIsRegisteredOnceUnderItsName) {
+  std::set<std::string_view> names;
+  for (int id = 0; id <= static_cast<int>(Command::kRestoreRow); ++id) {
+    const ConsoleCommand& command = CommandFor(static_cast<Command>(id));
+    EXPECT_EQ(static_cast<int>(command.d.id), id);
+    EXPECT_TRUE(names.insert(CommandName(command.d.id)).second) << command.d.name;
+  }
+  EXPECT_EQ(names.size(), Commands().size());
 }
 
 TEST(CommandLine, OptionsBeforeOrAfterTheCommand) {
@@ -331,8 +345,9 @@ TEST(CommandLine, HelpDocumentsTheExitCodes) {
   EXPECT_NE(out.find("--force"), std::string::npos);
   EXPECT_NE(out.find("most\nsevere"), std::string::npos);
   // Several ports: the most severe status wins, in the documented order.
-  int code = kExitSuccess;
-  for (int next : {kExitProblem, kExitUsage, kExitFileRejected, kExitLinkFailure, kExitStopped}) {
+  Result code = Result::kOk;
+  for (Result next : {Result::kProblem, Result::kUsage, Result::kFileRejected, Result::kLinkFailure,
+                      Result::kStopped}) {
     EXPECT_EQ(MostSevere(code, next), next);
     EXPECT_EQ(MostSevere(next, code), next);
     code = next;
@@ -343,10 +358,11 @@ TEST(CommandLine, HelpDocumentsTheExitCodes) {
 
 TEST(OperationGuard, UnknownOrZeroDeviceIdAndPortErrors) {
   const devices::DeviceRecord& selected = *devices::FindByName("dsPIC30F4013");
-  IdentityVerdict v = CheckIdentity(selected, {true, 0x1234, 0x0D, nullptr}, false);
+  app::IdentityVerdict v =
+      app::JudgeIdentity(selected, {true, 0x1234, 0x0D, nullptr}, app::IdentityWording::kConsole);
   EXPECT_NE(v.message.english.find("answers is DeviceID 1234, not"), std::string::npos);
-  v = CheckIdentity(selected, {true, 0x0000, 0x0D, nullptr}, false);
-  EXPECT_EQ(v.identity, Identity::kNoTarget);
+  v = app::JudgeIdentity(selected, {true, 0x0000, 0x0D, nullptr}, app::IdentityWording::kConsole);
+  EXPECT_EQ(v.identity, app::Identity::kNoTarget);
   EXPECT_EQ(CannotOpenMessage("COM7", "CreateFile Error=2").english,
             "quillon: cannot open COM7: CreateFile Error=2");
   // Lacking permission, the message says how to get it; Windows' Error=13 is another error.
@@ -487,8 +503,8 @@ TEST(SerialNumbersTest, TakenNumbersAreConsecutiveAcrossRunsAndNeverGuessed) {
   // The log only grows, by whole lines.
   std::string why;
   const auto log = dir / "log.jsonl";
-  ASSERT_TRUE(AppendLineDurably(log, "{\"a\":1}\n", why)) << why;
-  ASSERT_TRUE(AppendLineDurably(log, "{\"b\":2}\n", why)) << why;
+  ASSERT_TRUE(app::AppendLineDurably(log, "{\"a\":1}\n", why)) << why;
+  ASSERT_TRUE(app::AppendLineDurably(log, "{\"b\":2}\n", why)) << why;
   std::stringstream text;
   text << std::ifstream(log).rdbuf();  // closed before the folder goes
   EXPECT_EQ(text.str(), "{\"a\":1}\n{\"b\":2}\n");
@@ -506,7 +522,7 @@ TEST(ProductionLogTest, OneLinePerPartWithTheSerialUsedOrSpoiled) {
   r.device_id = 0x0141;
   r.file = "app \"1\".hex";
   r.serial = 1005;
-  r.exit_status = kExitLinkFailure;
+  r.exit_status = Result::kLinkFailure;
   r.elapsed_ms = 1250;
   const std::string line = LogLine(r, "2026-12-07T19:01:05Z", "line-1");
   EXPECT_EQ(line,
@@ -515,7 +531,7 @@ TEST(ProductionLogTest, OneLinePerPartWithTheSerialUsedOrSpoiled) {
             "\"sha256\":null,\"serial\":1005,\"serial_status\":\"spoiled\",\"operation\":\"write\","
             "\"result\":\"link "
             "failure\",\"exit_status\":3,\"seconds\":1.25,\"version\":\"" QUILLON_VERSION "\"}\n");
-  r.exit_status = kExitSuccess;
+  r.exit_status = Result::kOk;
   EXPECT_NE(LogLine(r, "t", "h").find("\"serial_status\":\"used\""), std::string::npos);
 }
 

@@ -283,7 +283,7 @@ class FaultMatrix : public ::testing::Test {
                     },
                     report::kEnglishLangId};
     env.kept_words = kept;
-    const int code = RunCommand(options, env);
+    const int code = ExitStatus(RunCommand(options, env));
     return {code, sim.board().stats().exchanges};
   }
 
@@ -317,7 +317,7 @@ TEST_F(FaultMatrix, EveryOperationModeAndFault) {
         EXPECT_LT(run.seconds, clean.seconds + 30);
         EXPECT_FALSE(run.port_open);
         EXPECT_TRUE(run.controls_usable);
-        EXPECT_EQ(code, ExitCodeFor(run.outcome));
+        EXPECT_EQ(code, ExitStatus(ResultFor(run.outcome)));
         if (MustFail(fault, op, mode)) {
           EXPECT_NE(run.outcome, icsp::Outcome::kOk);
         }

@@ -40,14 +40,17 @@ class MapSettings : public app::SettingsStore {
   std::map<std::string, std::string> values;
 };
 
-// Hands the same simulated chip to every run, logs each one-byte command and
-// lets a test act before each write.
+// Hands the same simulated chip to every run, logs each one-byte command,
+// counts openings and lets a test act before each write.
 class SharedPort : public link::SerialPort {
  public:
   SharedPort(sim::SimPort& sim, std::vector<std::uint8_t>& commands,
-             std::function<void()>& before_write)
-      : sim_(sim), commands_(commands), before_write_(before_write) {}
-  std::vector<std::string> Open(const std::string& name) override { return sim_.Open(name); }
+             std::function<void()>& before_write, int& opens)
+      : sim_(sim), commands_(commands), before_write_(before_write), opens_(opens) {}
+  std::vector<std::string> Open(const std::string& name) override {
+    ++opens_;
+    return sim_.Open(name);
+  }
   std::vector<std::string> Close() override { return sim_.Close(); }
   link::Transfer Read(std::uint8_t* data, std::size_t n) override { return sim_.Read(data, n); }
   link::Transfer Write(const std::uint8_t* data, std::size_t n) override {
@@ -60,6 +63,7 @@ class SharedPort : public link::SerialPort {
   sim::SimPort& sim_;
   std::vector<std::uint8_t>& commands_;
   std::function<void()>& before_write_;
+  int& opens_;
 };
 
 // One board of several, used by one session only.
@@ -95,6 +99,7 @@ class RunnerTest : public ::testing::Test {
     args.insert(args.begin(), "quillon");
     out.str("");
     err.str("");
+    opens = 0;
     ParseOutcome parsed = ParseCommandLine(args, out, err);
     if (!parsed.options) return parsed.exit_code;
     Environment env{
@@ -107,7 +112,7 @@ class RunnerTest : public ::testing::Test {
           if (boards.contains(name)) return std::make_unique<BoardPort>(*boards.at(name));
           ports_made.push_back(name);
           if (name.starts_with("sim:BOGUS")) return nullptr;
-          return std::make_unique<SharedPort>(*sim, commands, before_write);
+          return std::make_unique<SharedPort>(*sim, commands, before_write, opens);
         },
         report::kEnglishLangId};
     env.stop_request = &stop;
@@ -115,7 +120,7 @@ class RunnerTest : public ::testing::Test {
     env.kept_words = &kept;
     env.make_clock = [] { return std::make_unique<report::ManualClock>(); };
     env.config_dir = dir / "cfg";
-    return RunCommand(*parsed.options, env);
+    return ExitStatus(RunCommand(*parsed.options, env));
   }
 
   fs::path dir;
@@ -127,6 +132,7 @@ class RunnerTest : public ::testing::Test {
   std::vector<std::string> ports_made;
   std::ostringstream out, err;
   std::function<void()> before_write;
+  int opens = 0;
   std::atomic<bool> stop{false};
 };
 
@@ -202,8 +208,11 @@ TEST_F(RunnerTest, WriteReadRoundTripAndCheckFindsTheData) {
             kExitSuccess)
       << err.str();
   EXPECT_NE(out.str().find("dsPIC30F4013: wrote "), std::string::npos);
+  // Connect, the identity check and the write share one opening of the port.
+  EXPECT_EQ(opens, 1);
 
   ASSERT_EQ(Run({"--exec-dir", kExecDir, "read", dir.string()}), kExitSuccess) << err.str();
+  EXPECT_EQ(opens, 1);
   EXPECT_TRUE(fs::exists(dir / "$Quill$.txt"));
   cli_test::ExpectSameProgram(hex, (dir / "$Quill$.hex").string(), "dsPIC30F4013");
 

@@ -1,13 +1,15 @@
 // Files a production line relies on after a crash or a power cut: a state
 // that is replaced whole and on disk before anything depends on it, and a
-// log that only ever grows by whole lines.
+// log that only ever grows by whole lines. Each platform library defines
+// these.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
 
-namespace quillon::cli {
+namespace quillon::app {
 
 // Writes `text` to a temporary file beside `path`, flushes it to disk,
 // renames it over `path` and flushes the directory: afterwards the file
@@ -33,14 +35,10 @@ class FileLock {
 
  private:
   bool locked_ = false;
-#ifdef _WIN32
-  void* handle_ = nullptr;
-#else
-  int fd_ = -1;
-#endif
+  std::intptr_t handle_ = -1;  // a descriptor, or a Windows HANDLE
 };
 
 // This computer's name, for the log; "" when the system does not say.
 std::string HostName();
 
-}  // namespace quillon::cli
+}  // namespace quillon::app
