@@ -118,13 +118,14 @@ class ExecutiveDriver final : public ModeDriver {
     cached_block_ = -1;
   }
 
-  bool WriteEeprom() override {
+  bool WriteEeprom(const std::vector<std::uint32_t>& writes) override {
     const long last = device().eeprom_bytes / 32 - 1;
+    std::size_t next = 0;
     for (long r = 0; r <= last; ++r) {
       const std::uint32_t first = kEepromRow * static_cast<std::uint32_t>(r);
       // Word offsets here, byte offsets on the batch path.
       if (!BeginStep(s_, "Writing:Dat Adr ", r, last, first, EepromBase() + 2 * first)) break;
-      if (WordsBlank(s_.image().eeprom, first, kEepromRow)) continue;
+      if (!Planned(writes, next, first)) continue;
       s_.link().SendCommand(link::cmd::kExecWriteData);
       s_.link().SendAddress24(EepromBase() + 2 * first);
       s_.link().SendWordBlock(

@@ -43,11 +43,12 @@ class ModeDriver {
   virtual bool Enter() = 0;
 
   // --- whole memories, each step a place to stop on request ---
-  // Writes: the image's rows that are not blank; false when the executive
-  // refused one. Verifies: see verify.h. Reads: into the image, a refused
+  // Writes: the image's rows the write's plan names (first instruction, or
+  // first EEPROM word, of each, in order); false when the executive refused
+  // one. Verifies: see verify.h. Reads: into the image, a refused
   // block leaving the rest blank. Checks: up to the first word not blank.
-  bool WriteProgram();
-  virtual bool WriteEeprom() = 0;
+  bool WriteProgram(const std::vector<std::uint32_t>& rows);
+  virtual bool WriteEeprom(const std::vector<std::uint32_t>& writes) = 0;
   virtual bool VerifyProgram(bool held_only) = 0;
   virtual bool VerifyEeprom(bool held_only) = 0;
   virtual void ReadProgram() = 0;
@@ -76,6 +77,12 @@ class ModeDriver {
   virtual bool WriteRow(std::uint32_t first, std::uint32_t row) = 0;
   // The rows of erase unit `unit` that are not blank.
   void WriteUnitRows(const UnitRewrite& rewrite, std::uint32_t unit);
+  // `first` is next in the planned, ascending `rows` (`next` walks them).
+  static bool Planned(const std::vector<std::uint32_t>& rows, std::size_t& next,
+                      std::uint32_t first) {
+    while (next < rows.size() && rows[next] < first) ++next;
+    return next < rows.size() && rows[next] == first;
+  }
 
   const devices::DeviceRecord& device() const { return s_.device().device; }
   std::uint32_t EepromBase() const {

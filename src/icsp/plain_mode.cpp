@@ -39,18 +39,19 @@ class PlainDriver final : public ModeDriver {
     ExitIcsp(s_);
   }
 
-  bool WriteEeprom() override {
+  bool WriteEeprom(const std::vector<std::uint32_t>& writes) override {
     if (s_.form().eeprom.write == devices::EepromWrite::kWord) {
-      WriteEepromWords();
+      WriteEepromWords(writes);
       return true;
     }
+    std::size_t next = 0;
     const long last = device().eeprom_bytes / 32 - 1;
     const std::vector<std::uint16_t>& eeprom = s_.image().eeprom;
     GotoResetVector100(s_);
     for (long r = 0; r <= last; ++r) {
       const std::uint32_t first = kEepromRowWords * static_cast<std::uint32_t>(r);
       if (!BeginStep(s_, "Writing:Dat Adr ", r, last, 2 * first, EepromBase() + 2 * first)) break;
-      if (WordsBlank(eeprom, first, kEepromRowWords)) continue;
+      if (!Planned(writes, next, first)) continue;
       LoadNvmcon(s_, s_.form().nvm.eeprom_write);
       SetTablePointer(s_, EepromBase() + 2 * first, 7);
       for (std::uint32_t g = 0; g < 4; ++g) {
@@ -218,9 +219,10 @@ class PlainDriver final : public ModeDriver {
     LoadNvmcon(s_, s_.form().nvm.row_program);
     s_.link().SendBatch();
   }
-  // One word per self-timed write; the write erases the word first, so every
-  // word the image holds goes out, blank or not.
-  void WriteEepromWords() {
+  // One word per self-timed write; the write erases the word first, so the
+  // plan sends every word the image holds, blank or not.
+  void WriteEepromWords(const std::vector<std::uint32_t>& writes) {
+    std::size_t next = 0;
     const long last = device().eeprom_bytes / 32 - 1;
     const std::vector<std::uint16_t>& eeprom = s_.image().eeprom;
     GotoResetVector(s_);
@@ -230,6 +232,7 @@ class PlainDriver final : public ModeDriver {
       const std::uint32_t first = kEepromRowWords * static_cast<std::uint32_t>(r);
       if (!BeginStep(s_, "Writing:Dat Adr ", r, last, 2 * first, EepromBase() + 2 * first)) break;
       for (std::uint32_t j = first; j < first + kEepromRowWords; ++j) {
+        if (!Planned(writes, next, j)) continue;
         SetTablePointer(s_, EepromBase() + 2 * j, 7);
         AppendWords(s_.link(), {MoveLiteral(eeprom[j], 6), kTblwtlW6ToW7, kNop, kNop});
         FinishNvmWrite(s_, 1);
@@ -243,15 +246,16 @@ class PlainDriver final : public ModeDriver {
 
 }  // namespace
 
-bool ModeDriver::WriteProgram() {
+bool ModeDriver::WriteProgram(const std::vector<std::uint32_t>& rows) {
   const std::uint32_t row = s_.form().row_instructions;
   const long last = device().program_words / static_cast<long>(row) - 1;
   BeginRows();
+  std::size_t next = 0;
   for (long r = 0; r <= last; ++r) {
     const std::uint32_t first = row * static_cast<std::uint32_t>(r);
     // Only the last four digits of the instruction number are shown.
     if (!BeginStep(s_, "Writing:Prg Adr ", r, last, first, 2 * first)) break;
-    if (InstructionsBlank(s_.image().program, first, row)) continue;
+    if (!Planned(rows, next, first)) continue;
     if (!WriteRow(first, row)) return false;
   }
   return true;

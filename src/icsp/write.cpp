@@ -1,5 +1,6 @@
 // Write: program (or executive) memory, data EEPROM, the optional
 // verification, then the configuration words the file supplied.
+#include <algorithm>
 #include <string>
 
 #include "icsp/config_write.h"
@@ -8,6 +9,7 @@
 #include "icsp/operations.h"
 #include "icsp/primitives.h"
 #include "icsp/verify.h"
+#include "icsp/write_plan.h"
 #include "image/formats.h"
 
 namespace quillon::icsp {
@@ -19,7 +21,7 @@ enum class Region { kProgram, kEeprom };
 // Programs one region in the mode the options choose now, or (an executive
 // image) executive memory with plain ICSP. False when the executive refused
 // a block.
-bool WriteRegion(Session& session, Region region) {
+bool WriteRegion(Session& session, Region region, const WritePlan& plan) {
   bool accepted = true;
   if (region == Region::kProgram && session.image().executive_present) {
     EnterIcsp(session);
@@ -28,7 +30,8 @@ bool WriteRegion(Session& session, Region region) {
     ModeDriver& mode = session.OpenMode();
     // Blocks sent to an executive that never answered would go nowhere.
     if (mode.Enter())
-      accepted = region == Region::kProgram ? mode.WriteProgram() : mode.WriteEeprom();
+      accepted = region == Region::kProgram ? mode.WriteProgram(plan.program_rows)
+                                            : mode.WriteEeprom(plan.eeprom_writes);
   }
   ExitIcsp(session);
   return accepted;
@@ -56,6 +59,9 @@ bool VerifyRegion(Session& session, Region region, bool held_only = false) {
 // another operation, which must not end in the Write's success message.
 bool WriteImage(Session& session, bool whole_job) {
   const std::string start = image::TimeOfDay(session.reporter().clock());
+  // What is written is decided here, once; a dry run prints the same plan.
+  const WritePlan plan =
+      PlanWrite(session.device().device, session.image(), ChoicesOf(session, false));
   const bool executive = session.image().executive_present;
   const bool eeprom = session.device().device.eeprom_bytes > 0 && !executive;
   // Putting the executive in place is one phase, its verification included.
@@ -71,8 +77,8 @@ bool WriteImage(Session& session, bool whole_job) {
   };
   {
     PhaseScope writing(session, own_phase(report::Phase::kWriting));
-    if (!WriteRegion(session, Region::kProgram)) return ended();
-    if (eeprom && !WriteRegion(session, Region::kEeprom)) return ended();
+    if (!WriteRegion(session, Region::kProgram, plan)) return ended();
+    if (eeprom && !WriteRegion(session, Region::kEeprom, plan)) return ended();
   }
   if (session.Ended()) return ended();
 
@@ -95,13 +101,14 @@ bool WriteImage(Session& session, bool whole_job) {
   const std::string time = std::string(report::kLineBreak) + "Time=" +
                            image::ElapsedTime(start, image::TimeOfDay(session.reporter().clock()));
   const devices::ConfigForm& config = session.form().config;
-  for (std::size_t k = 0; k < static_cast<std::size_t>(config.written); ++k) {
-    session.config_readback()[k] = session.image().config[k] & config.value_mask;
-    if (!session.image().config_present[k]) continue;
+  for (int k = 0; k < config.written; ++k) {
+    session.config_readback()[static_cast<std::size_t>(k)] =
+        session.image().config[static_cast<std::size_t>(k)] & config.value_mask;
+    if (!std::ranges::binary_search(plan.config_words, k)) continue;
     if (!session.ContinueAt("Writing:Configuration")) return ended();
     session.reporter().ShowStatus("Writing:Configuration");
     EnterIcsp(session);
-    WriteConfigWord(session, static_cast<int>(k));
+    WriteConfigWord(session, k);
     ExitIcsp(session);
   }
   if (!whole_job) {

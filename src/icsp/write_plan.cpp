@@ -1,18 +1,27 @@
 #include "icsp/write_plan.h"
 
+#include <algorithm>
+
+#include "icsp/erase_units.h"
 #include "icsp/verify.h"
 
 namespace quillon::icsp {
 
 namespace {
 
-constexpr std::uint32_t kPlannedEepromRow = 16;
-
 std::string Count(std::size_t n, std::string_view one, std::string_view many) {
   return std::to_string(n) + " " + std::string(n == 1 ? one : many);
 }
 
 }  // namespace
+
+WriteChoices ChoicesOf(const Session& session, bool incremental) {
+  return {.erase = session.OptionChecked(report::Option::kEraseBeforeWriting),
+          .verify = session.OptionChecked(report::Option::kVerifyAfterWriting),
+          .enhanced = session.OptionChecked(report::Option::kEnhancedIcsp),
+          .incremental = incremental,
+          .firmware = session.firmware_version()};
+}
 
 WritePlan PlanWrite(const devices::DeviceRecord& device, const image::MemoryImage& image,
                     const WriteChoices& choices) {
@@ -48,14 +57,24 @@ WritePlan PlanWrite(const devices::DeviceRecord& device, const image::MemoryImag
     // or not. Rows of sixteen go out only where the file holds data.
     const bool word_writes = form.eeprom.write == devices::EepromWrite::kWord &&
                              plan.mode != ProgrammingMode::kExecutive;
-    plan.eeprom_write_words = word_writes ? 1 : kPlannedEepromRow;
+    plan.eeprom_write_words = word_writes ? 1 : kEepromRowWords;
     for (std::uint32_t first = 0; first < eeprom_words; first += plan.eeprom_write_words) {
-      if (word_writes || !WordsBlank(image.eeprom, first, kPlannedEepromRow)) {
+      if (word_writes || !WordsBlank(image.eeprom, first, kEepromRowWords)) {
         plan.eeprom_writes.push_back(first);
       }
     }
   }
   plan.config_in_flash = form.config.layout == devices::ConfigLayout::kFlashWords;
+  if (plan.erase == EraseKind::kChangedUnits) {
+    const EraseUnitRules rules = EraseUnitRulesFor(device);
+    plan.unit_name = {std::string(rules.unit_name), std::string(rules.unit_name_ja)};
+    const auto words = static_cast<std::uint32_t>(device.program_words);
+    for (std::uint32_t first = 0; rules.unit_instructions > 0 && first < words;
+         first += rules.unit_instructions) {
+      const std::uint32_t count = std::min(words - first, rules.unit_instructions);
+      if (!InstructionsBlank(image.program, first, count)) ++plan.units_compared;
+    }
+  }
   for (int k = 0; k < form.config.written; ++k) {
     if (image.config_present[static_cast<std::size_t>(k)]) plan.config_words.push_back(k);
   }

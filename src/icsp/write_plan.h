@@ -52,7 +52,11 @@ struct WritePlan {
   // The incremental write: the erase units the file touches, compared
   // first; only those that differ are erased and programmed.
   long units_compared = 0;
+  report::MessagePair unit_name;  // "page", "row", "row group"
 };
+
+// The choices as the session's options and firmware stand now.
+WriteChoices ChoicesOf(const Session& session, bool incremental);
 
 WritePlan PlanWrite(const devices::DeviceRecord& device, const image::MemoryImage& image,
                     const WriteChoices& choices);
