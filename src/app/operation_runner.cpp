@@ -127,38 +127,54 @@ bool OperationRunner::EraseAndWrite(image::MemoryImage& file) {
   return icsp::WriteDevice(session_);
 }
 
+void OperationRunner::WriteLoaded(image::MemoryImage& file) {
+  if (!ConfirmPart()) return;
+  if (session_.OptionChecked(report::Option::kEraseBeforeWriting)) {
+    report::MessagePair note;
+    if (!BeforeWriteErases(note)) return;
+    EraseAndWrite(file);
+    AfterWrite(note);
+    return;
+  }
+  // The preparation says why it failed and notes the outcome; without
+  // the executive nothing that follows can be trusted.
+  if (!icsp::PrepareExecutive(session_)) return;
+  session_.image() = std::move(file);
+  icsp::WriteDevice(session_);
+}
+
+void OperationRunner::WriteLoadedIncrementally(image::MemoryImage& file) {
+  if (!icsp::PrepareExecutive(session_)) return;
+  session_.image() = file;
+  if (icsp::WriteDeviceIncremental(session_) != icsp::IncrementalResult::kProtected) return;
+  // Only a bulk erase lifts the protection; it takes the executive with it.
+  EraseAndWrite(file);
+}
+
+// Everything a write needs is loaded and checked before the part is
+// touched: a file that cannot be written must leave the part as it was.
 icsp::Outcome OperationRunner::WriteFile(const std::string& path) {
   return RunOperation("Loading...", [this, &path] {
-    // Everything the write needs is loaded and checked before the part is
-    // touched: a file that cannot be written must leave the part as it was.
     image::MemoryImage file;
-    if (!icsp::LoadWriteFile(session_, path, file)) return;
-    if (!ConfirmPart()) return;
-    if (session_.OptionChecked(report::Option::kEraseBeforeWriting)) {
-      report::MessagePair note;
-      if (!BeforeWriteErases(note)) return;
-      EraseAndWrite(file);
-      AfterWrite(note);
-      return;
-    }
-    // The preparation says why it failed and notes the outcome; without
-    // the executive nothing that follows can be trusted.
-    if (!icsp::PrepareExecutive(session_)) return;
-    session_.image() = std::move(file);
-    icsp::WriteDevice(session_);
+    if (icsp::LoadWriteFile(session_, path, file)) WriteLoaded(file);
   });
 }
 
 icsp::Outcome OperationRunner::WriteFileIncremental(const std::string& path) {
   return RunOperation("Loading...", [this, &path] {
     image::MemoryImage file;
-    if (!icsp::LoadWriteFile(session_, path, file)) return;
-    if (!icsp::PrepareExecutive(session_)) return;
-    session_.image() = file;
-    if (icsp::WriteDeviceIncremental(session_) != icsp::IncrementalResult::kProtected) return;
-    // Only a bulk erase lifts the protection; it takes the executive with it.
-    EraseAndWrite(file);
+    if (icsp::LoadWriteFile(session_, path, file)) WriteLoadedIncrementally(file);
   });
+}
+
+icsp::Outcome OperationRunner::WriteImage(image::MemoryImage file, bool incremental) {
+  return RunOperation("Loading...", [this, &file, incremental] {
+    incremental ? WriteLoadedIncrementally(file) : WriteLoaded(file);
+  });
+}
+
+icsp::WritePlan OperationRunner::PlanFor(const image::MemoryImage& file, bool incremental) const {
+  return icsp::PlanWrite(session_.device().device, file, icsp::ChoicesOf(session_, incremental));
 }
 
 icsp::Outcome OperationRunner::Read(const std::string& output_dir) {
@@ -188,8 +204,9 @@ icsp::Outcome OperationRunner::VerifyFile(const std::string& path) {
   });
 }
 
-bool OperationRunner::CheckWriteFile(const std::string& path, image::MemoryImage& file) {
-  return icsp::LoadWriteFile(session_, path, file);
+bool OperationRunner::CheckWriteFile(const std::string& path, image::MemoryImage& file,
+                                     image::LoadSummary* summary) {
+  return icsp::LoadWriteFile(session_, path, file, summary);
 }
 
 }  // namespace quillon::app

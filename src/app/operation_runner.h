@@ -14,6 +14,7 @@
 #include "icsp/kept_words.h"
 #include "icsp/operations.h"
 #include "icsp/session.h"
+#include "icsp/write_plan.h"
 #include "report/clock.h"
 #include "report/reporter.h"
 
@@ -69,6 +70,11 @@ class OperationRunner : private icsp::DetectionListener {
   // icsp::WriteDeviceIncremental). A protected part is erased and written in
   // full instead.
   icsp::Outcome WriteFileIncremental(const std::string& path);
+  // Writes a file loaded and checked with CheckWriteFile (and changed since,
+  // a serial number placed): as WriteFile, or as WriteFileIncremental.
+  icsp::Outcome WriteImage(image::MemoryImage file, bool incremental);
+  // What a write of `file` would do now, with the options as they stand.
+  icsp::WritePlan PlanFor(const image::MemoryImage& file, bool incremental) const;
   // Reads the device; the two output files go to `output_dir` ("" = current).
   icsp::Outcome Read(const std::string& output_dir = "");
   // Reads the device into the files named.
@@ -78,7 +84,8 @@ class OperationRunner : private icsp::DetectionListener {
   // Compares the part with a HEX file, writing nothing of it.
   icsp::Outcome VerifyFile(const std::string& path);
   // The checks a write makes of its file, touching nothing.
-  bool CheckWriteFile(const std::string& path, image::MemoryImage& file);
+  bool CheckWriteFile(const std::string& path, image::MemoryImage& file,
+                      image::LoadSummary* summary = nullptr);
 
   bool connected() const { return connected_; }
   const std::string& port_name() const { return port_name_; }
@@ -120,6 +127,8 @@ class OperationRunner : private icsp::DetectionListener {
   // Bulk erase, the executive back in place, then `file` written: false at
   // the first step that fails.
   bool EraseAndWrite(image::MemoryImage& file);
+  void WriteLoaded(image::MemoryImage& file);
+  void WriteLoadedIncrementally(image::MemoryImage& file);
 
   report::Reporter reporter_;
   icsp::Session session_;

@@ -5,46 +5,56 @@
 #include <filesystem>
 
 #include "cli/command.h"
-#include "icsp/erase_units.h"
+#include "icsp/write_plan.h"
 #include "image/hex_loader.h"
 
 namespace quillon::cli {
 namespace {
 
-// The erase units of program memory an incremental write of `file` compares.
-UnitTally TouchedUnits(const image::MemoryImage& file, const devices::DeviceRecord& part) {
-  const icsp::EraseUnitRules rules = icsp::EraseUnitRulesFor(part);
-  UnitTally units{std::string(rules.unit_name), std::string(rules.unit_name_ja)};
-  const auto words = static_cast<std::uint32_t>(part.program_words);
-  for (std::uint32_t first = 0; rules.unit_instructions > 0 && first < words;
-       first += rules.unit_instructions) {
-    for (std::uint32_t i = first; i < std::min(words, first + rules.unit_instructions); ++i) {
-      if (image::InstructionAt(file.program, i) != 0xFFFFFF) {
-        ++units.compared;
-        break;
-      }
-    }
-  }
+// The erase units an incremental write compares, as its plan counts them.
+UnitTally TouchedUnits(const icsp::WritePlan& plan) {
+  UnitTally units{plan.unit_name.english, plan.unit_name.japanese};
+  units.compared = plan.units_compared;
   return units;
 }
 
-// Checks that the serial number fits the part and the file, then takes one
-// and writes the file with it into `with_serial` (a dry run only looks at
-// the number it would get). A file that does not load takes no number: the
-// write refuses it itself.
-Result PlaceSerial(PortRun& run, RunRecord& record, std::filesystem::path& with_serial) {
-  const devices::Selection& device = run.app.device();
-  report::NullSink quiet;
-  report::ManualClock no_pause;
-  report::Reporter reporter(quiet, no_pause, nullptr);
-  image::MemoryImage file;
-  image::LoadSummary summary;
-  if (image::LoadHexFile(run.o.argument, file, device, reporter, &summary) !=
-      image::LoadResult::kLoaded) {
-    return Result::kOk;
+const char* EraseName(icsp::EraseKind erase) {
+  switch (erase) {
+    case icsp::EraseKind::kNone:
+      return "none";
+    case icsp::EraseKind::kBulk:
+      return "bulk";
+    case icsp::EraseKind::kChangedUnits:
+      return "changed units";
   }
+  return "";
+}
+
+// The plan's counts for scripts: what the chip goes through.
+std::string PlanJson(const icsp::WritePlan& p) {
+  return std::string("{\"erase\":\"") + EraseName(p.erase) + "\",\"mode\":\"" +
+         (p.mode == icsp::ProgrammingMode::kExecutive ? "executive" : "icsp") +
+         "\",\"program_rows\":" + std::to_string(p.program_rows.size()) +
+         ",\"row_instructions\":" + std::to_string(p.row_instructions) +
+         ",\"eeprom_writes\":" + std::to_string(p.eeprom_writes.size()) +
+         ",\"configuration_words\":" + std::to_string(p.config_words.size()) +
+         ",\"configuration_in_flash\":" + (p.config_in_flash ? "true" : "false") +
+         ",\"configuration_blanked\":" + std::to_string(p.config_blanked) +
+         ",\"verify\":" + (p.verify ? "true" : "false") +
+         (p.erase == icsp::EraseKind::kChangedUnits
+              ? ",\"units_compared\":" + std::to_string(p.units_compared)
+              : "") +
+         "}";
+}
+
+// Checks that the serial number fits the part and the file, then takes one
+// (a dry run only looks at the number it would get) and puts it into the
+// image the write programs and verifies.
+Result PlaceSerial(PortRun& run, RunRecord& record, image::MemoryImage& file,
+                   const image::LoadSummary& summary) {
   const SerialPlan& plan = run.serials->plan();
-  if (const auto problem = SerialPlaceProblem(plan, device.device.program_words, summary)) {
+  if (const auto problem =
+          SerialPlaceProblem(plan, run.app.device().device.program_words, summary)) {
     run.Error(*problem);
     return Result::kUsage;
   }
@@ -56,17 +66,7 @@ Result PlaceSerial(PortRun& run, RunRecord& record, std::filesystem::path& with_
     return Result::kFileRejected;
   }
   record.serial = number;
-  if (run.o.dry_run) return Result::kOk;
-  char name[64];
-  std::snprintf(name, sizeof name, "quillon-serial-%06X-%llu.hex",
-                static_cast<unsigned>(plan.address), static_cast<unsigned long long>(*number));
-  // Beside the state, not in a shared temporary directory, where another
-  // user could put a link under the foreseeable name.
-  with_serial = run.serials->state().parent_path() / name;
-  if (!WriteFileWithSerial(run.o.argument, plan, *number, with_serial)) {
-    run.Error({"cannot write " + with_serial.string(), with_serial.string() + " に書けません"});
-    return Result::kFileRejected;
-  }
+  PlaceSerialNumber(file, plan, *number);
   return Result::kOk;
 }
 
@@ -139,8 +139,43 @@ class Write final : public ConsoleCommand {
     return CheckReadable(env, o.argument, false, language);
   }
 
+  // The file is loaded and checked once, touching nothing; a serial number
+  // goes into its image; the plan says what the write does, and a dry run
+  // stops there.
   Result Run(PortRun& run, RunRecord& record) const override {
-    return run.o.dry_run ? DryRun(run, record) : Program(run, record);
+    image::MemoryImage file;
+    image::LoadSummary summary;
+    if (!run.app.CheckWriteFile(run.o.argument, file, &summary)) return Result::kFileRejected;
+    if (run.serials != nullptr) {
+      if (const Result code = PlaceSerial(run, record, file, summary); code != Result::kOk) {
+        return code;
+      }
+    }
+    const devices::DeviceRecord& part = run.app.device().device;
+    record.counts =
+        CountImageWords(file, part.program_words, part.eeprom_bytes, run.app.form().config.written);
+    const icsp::WritePlan plan = run.app.PlanFor(file, run.o.incremental);
+    record.plan = plan;
+    if (run.o.dry_run) {
+      if (run.o.incremental) record.units = TouchedUnits(plan);
+      run.view.ShowStatus(
+          report::Pick(report::MessagePair{"Plan: ", "計画: "} + icsp::DescribePlan(plan),
+                       run.language),
+          report::StatusKind::kNotice);
+      return Result::kOk;
+    }
+    const Result code = ResultFor(run.app.WriteImage(std::move(file), run.o.incremental));
+    if (run.o.incremental && code == Result::kOk && run.app.incremental_tally()) {
+      const icsp::IncrementalTally& t = *run.app.incremental_tally();
+      UnitTally units = TouchedUnits(plan);
+      units.compared = t.compared;
+      units.written = t.written;
+      units.eeprom_words = t.eeprom_words;
+      units.config_registers = t.config_registers;
+      record.units = units;
+    }
+    record.verified = code == Result::kOk && !run.o.no_verify;
+    return code;
   }
 
   std::string Summary(const RunRecord& r, std::uint16_t language) const override {
@@ -164,51 +199,7 @@ class Write final : public ConsoleCommand {
 
   void Json(const RunRecord& r, std::ostream& out) const override {
     if (!r.dry_run) out << ",\"verified\":" << (r.verified ? "true" : "false");
-  }
-
- private:
-  // The write's own file checks (data, end record, room in the part),
-  // touching nothing.
-  static Result DryRun(PortRun& run, RunRecord& record) {
-    if (image::MemoryImage file; !run.app.CheckWriteFile(run.o.argument, file)) {
-      return Result::kFileRejected;
-    }
-    if (image::MemoryImage loaded;
-        run.CountFile(run.o.argument, record, &loaded) && run.o.incremental) {
-      record.units = TouchedUnits(loaded, run.app.device().device);
-    }
-    if (run.serials == nullptr) return Result::kOk;
-    std::filesystem::path unused;
-    return PlaceSerial(run, record, unused);
-  }
-
-  static Result Program(PortRun& run, RunRecord& record) {
-    const CliOptions& o = run.o;
-    std::filesystem::path with_serial;
-    if (run.serials != nullptr) {
-      if (const Result code = PlaceSerial(run, record, with_serial); code != Result::kOk) {
-        return code;
-      }
-    }
-    const std::string path = with_serial.empty() ? o.argument : with_serial.string();
-    const Result code =
-        ResultFor(o.incremental ? run.app.WriteFileIncremental(path) : run.app.WriteFile(path));
-    run.CountFile(path, record);
-    if (!with_serial.empty()) {
-      std::error_code ignored;
-      std::filesystem::remove(with_serial, ignored);
-    }
-    if (o.incremental && code == Result::kOk && run.app.incremental_tally()) {
-      const icsp::IncrementalTally& t = *run.app.incremental_tally();
-      UnitTally units = TouchedUnits(run.app.image(), run.app.device().device);
-      units.compared = t.compared;
-      units.written = t.written;
-      units.eeprom_words = t.eeprom_words;
-      units.config_registers = t.config_registers;
-      record.units = units;
-    }
-    record.verified = code == Result::kOk && !o.no_verify;
-    return code;
+    if (r.plan) out << ",\"plan\":" << PlanJson(*r.plan);
   }
 };
 

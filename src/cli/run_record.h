@@ -8,6 +8,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/exit_codes.h"
+#include "icsp/write_plan.h"
 #include "image/memory_image.h"
 
 namespace quillon::cli {
@@ -56,6 +57,7 @@ struct RunRecord {
   Result exit_status = Result::kOk;
   std::string port;                     // with several ports: the one this record is of
   std::optional<std::uint64_t> serial;  // the serial number the part was given
+  std::optional<icsp::WritePlan> plan;  // write: what it did, or (dry run) would do
 };
 
 // A serial number was used when its part was programmed and verified;

@@ -3,8 +3,6 @@
 #include <charconv>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
-#include <vector>
 
 #include "app/durable_file.h"
 
@@ -21,22 +19,6 @@ std::optional<std::uint64_t> ParseNumber(std::string_view text) {
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
   if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
   return value;
-}
-
-std::string Record(int type, unsigned address, const std::vector<unsigned>& data) {
-  unsigned sum = static_cast<unsigned>(data.size()) + (address >> 8) + (address & 0xFF) +
-                 static_cast<unsigned>(type);
-  char text[16];
-  std::snprintf(text, sizeof text, ":%02X%04X%02X", static_cast<unsigned>(data.size()),
-                address & 0xFFFF, static_cast<unsigned>(type));
-  std::string line = text;
-  for (unsigned byte : data) {
-    std::snprintf(text, sizeof text, "%02X", byte & 0xFF);
-    line += text;
-    sum += byte;
-  }
-  std::snprintf(text, sizeof text, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
-  return line + text + "\n";
 }
 
 std::uint64_t Limit(int words) {
@@ -87,16 +69,14 @@ std::optional<SerialPlan> ParseSerialPlan(std::string_view text, std::string& er
   return plan;
 }
 
-std::string SerialHexRecords(const SerialPlan& plan, std::uint64_t number) {
-  std::string text;
+void PlaceSerialNumber(image::MemoryImage& image, const SerialPlan& plan, std::uint64_t number) {
   for (int k = 0; k < plan.words; ++k) {
-    const unsigned word = static_cast<unsigned>(number >> (16 * k)) & 0xFFFF;
-    // A program word takes four bytes of the file at twice its address.
-    const std::uint32_t byte_address = 2 * (plan.address + 2 * static_cast<std::uint32_t>(k));
-    text += Record(4, 0, {byte_address >> 24, byte_address >> 16});
-    text += Record(0, byte_address, {word & 0xFF, word >> 8, 0, 0});
+    // Program address A is instruction A / 2: units A (low word) and A + 1.
+    const std::size_t unit = plan.address + 2 * static_cast<std::size_t>(k);
+    if (unit + 1 >= image.program.size()) break;
+    image.program[unit] = static_cast<std::uint16_t>(number >> (16 * k));
+    image.program[unit + 1] = 0;
   }
-  return text + Record(1, 0, {});
 }
 
 std::optional<report::MessagePair> SerialPlaceProblem(const SerialPlan& plan, long program_words,
@@ -118,21 +98,6 @@ std::optional<report::MessagePair> SerialPlaceProblem(const SerialPlan& plan, lo
     }
   }
   return std::nullopt;
-}
-
-bool WriteFileWithSerial(const std::string& file, const SerialPlan& plan, std::uint64_t number,
-                         const std::filesystem::path& output) {
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  if (!in && !in.eof()) return false;
-  std::string contents = text.str();
-  // The loader stops at a NUL; what follows one would never be read.
-  contents.resize(std::min(contents.size(), contents.find('\0')));
-  if (!contents.empty() && contents.back() != '\n') contents += '\n';
-  std::ofstream out(output, std::ios::binary | std::ios::trunc);
-  out << contents << SerialHexRecords(plan, number);
-  return static_cast<bool>(out.flush());
 }
 
 std::filesystem::path DefaultSerialState(const std::filesystem::path& config_dir,

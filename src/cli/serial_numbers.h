@@ -26,21 +26,14 @@ struct SerialPlan {
 // for text that is not a serial option.
 std::optional<SerialPlan> ParseSerialPlan(std::string_view text, std::string& error);
 
-// Intel HEX records that put `number` at the plan's address: 16 bits per
-// program word, low word first, upper byte 0; each record sets its own
-// extended address and an end record follows.
-std::string SerialHexRecords(const SerialPlan& plan, std::uint64_t number);
+// Puts `number` into the image at the plan's address: 16 bits per program
+// word, low word first, upper byte 0. Words past the image are left out.
+void PlaceSerialNumber(image::MemoryImage& image, const SerialPlan& plan, std::uint64_t number);
 
 // Why the number cannot go where asked in a part of `program_words` whose
 // file loaded with `summary`; nothing when it can.
 std::optional<report::MessagePair> SerialPlaceProblem(const SerialPlan& plan, long program_words,
                                                       const image::LoadSummary& summary);
-
-// `file`'s text with the number's records after it, into `output`. The
-// loader reads on past an end record, so the number lands in the image the
-// write programs and verifies.
-bool WriteFileWithSerial(const std::string& file, const SerialPlan& plan, std::uint64_t number,
-                         const std::filesystem::path& output);
 
 // $CONFIG/serial-<ADDR>.txt: one state per address.
 std::filesystem::path DefaultSerialState(const std::filesystem::path& config_dir,

@@ -36,7 +36,8 @@ image::LoadResult LoadHexFile(Session& session, const std::string& path) {
   return result;
 }
 
-bool LoadWriteFile(Session& session, const std::string& path, image::MemoryImage& file) {
+bool LoadWriteFile(Session& session, const std::string& path, image::MemoryImage& file,
+                   image::LoadSummary* summary_out) {
   auto reject = [&session](const report::MessagePair& why) {
     session.reporter().ReportError(why, report::FailureKind::kFile);
     session.NoteOutcome(Outcome::kFileRejected);
@@ -65,6 +66,7 @@ bool LoadWriteFile(Session& session, const std::string& path, image::MemoryImage
     file.executive_present = false;
     session.reporter().ShowNotice(ExecutiveLeftMessage());
   }
+  if (summary_out != nullptr) *summary_out = std::move(summary);
   return true;
 }
 

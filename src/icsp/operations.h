@@ -54,7 +54,9 @@ image::LoadResult LoadHexFile(Session& session, const std::string& path);
 // its end record, no part selected, or data the part cannot hold are
 // reported and give false. A file with program data and executive data (as
 // Read writes it) keeps its executive part unwritten, said on the status line.
-bool LoadWriteFile(Session& session, const std::string& path, image::MemoryImage& file);
+// `summary`, when given, receives what the loader saw.
+bool LoadWriteFile(Session& session, const std::string& path, image::MemoryImage& file,
+                   image::LoadSummary* summary = nullptr);
 
 // Programs the image: program (or executive) memory, EEPROM, verification,
 // configuration words. False when it did not end in its success message;

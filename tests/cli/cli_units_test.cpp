@@ -454,7 +454,7 @@ TEST(SerialNumbersTest, TheOptionWithItsDefaultsAndItsLimits) {
   }
 }
 
-TEST(SerialNumbersTest, RecordsPutTheNumberLowWordFirstAndTheFileMustLeaveRoom) {
+TEST(SerialNumbersTest, TheNumberGoesLowWordFirstAndTheFileMustLeaveRoom) {
   report::NullSink sink;
   report::ManualClock clock;
   report::Reporter reporter(sink, clock, nullptr);
@@ -462,11 +462,8 @@ TEST(SerialNumbersTest, RecordsPutTheNumberLowWordFirstAndTheFileMustLeaveRoom) 
   ASSERT_TRUE(devices::SelectDevice(part, "dsPIC30F4013", reporter));
   const SerialPlan plan{0x12000, 1, 1, 3};  // past the first 64 KB of the file
   image::MemoryImage image;
-  image::LoadSummary summary;
-  ASSERT_EQ(
-      image::LoadHexText(SerialHexRecords(plan, 0x123456789Aull), image, part, reporter, &summary),
-      image::LoadResult::kLoaded);
-  EXPECT_TRUE(summary.end_record);
+  image.Clear(part);
+  PlaceSerialNumber(image, plan, 0x123456789Aull);
   EXPECT_EQ(image::InstructionAt(image.program, 0x12000 / 2), 0x00789Au);
   EXPECT_EQ(image::InstructionAt(image.program, 0x12002 / 2), 0x003456u);
   EXPECT_EQ(image::InstructionAt(image.program, 0x12004 / 2), 0x000012u);

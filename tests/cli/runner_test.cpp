@@ -413,6 +413,49 @@ TEST_F(RunnerTest, JsonObjectAndDryRun) {
   EXPECT_NE(out.str().find("\"result\":\"problem\""), std::string::npos) << out.str();
 }
 
+// A dry run prints the plan the write then follows: its counts are what the
+// simulated chip goes through, plain, incremental and with a serial number.
+TEST_F(RunnerTest, DryRunPlanIsWhatTheChipGoesThrough) {
+  const std::string hex = cli_test::WriteSampleHex(dir / "sample.hex");
+  const std::string state = (dir / "serial.txt").string();
+  const std::vector<std::string> kCases[] = {
+      {"write", hex},
+      {"write", "--incremental", hex},
+      {"--serial", "0x4000", "--serial-state", state, "write", hex},
+  };
+  const auto field = [](const std::string& json, const std::string& name) {
+    const std::size_t at = json.find("\"" + name + "\":");
+    return at == npos ? -1L : std::stol(json.substr(at + name.size() + 3));
+  };
+  for (const auto& args : kCases) {
+    sim->target().EraseAll();
+    std::vector<std::string> dry{"-P", "sim", "--icsp", "--json", "-n"};
+    dry.insert(dry.end(), args.begin(), args.end());
+    ASSERT_EQ(Run(dry), kExitSuccess) << err.str();
+    const std::string plan = out.str().substr(out.str().find("\"plan\":"));
+    const sim::Target::Tally before = sim->target().tally();
+    std::vector<std::string> real(dry.begin(), dry.end() - static_cast<long>(args.size()) - 1);
+    real.insert(real.end(), args.begin(), args.end());
+    ASSERT_EQ(Run(real), kExitSuccess) << err.str();
+    const sim::Target::Tally& after = sim->target().tally();
+    const std::string what = args.front() + " " + args.back();
+    EXPECT_EQ(after.program_writes - before.program_writes, field(plan, "program_rows")) << what;
+    EXPECT_EQ(after.eeprom_writes - before.eeprom_writes, field(plan, "eeprom_writes")) << what;
+    EXPECT_EQ(after.config_writes - before.config_writes,
+              field(plan, "configuration_words") + field(plan, "configuration_blanked"))
+        << what;
+    const long units = field(plan, "units_compared");
+    // A blank chip differs in every unit the file touches.
+    if (units >= 0) {
+      EXPECT_EQ(after.erases - before.erases, units) << what;
+    } else {
+      EXPECT_GT(after.erases, before.erases) << what;
+    }
+  }
+  // The serial number's row is in the plan: one more row than without it.
+  EXPECT_EQ(sim->target().Program(0x4000), 1u);
+}
+
 // Every run gives one JSON object on standard output, also one refused
 // before any operation; part and DeviceID only as read from the chip.
 TEST_F(RunnerTest, JsonForEveryRun) {
