@@ -1,7 +1,8 @@
 // How each family of parts is programmed, as data: entry, reset vector,
 // table-pointer register, rows, NVMCON codes, configuration, EEPROM and the
-// programming executive. The engine and the simulator ask a part's form for
-// these rules; nothing else tells the families apart.
+// programming executive. The engine asks a part's form for these rules;
+// nothing else tells the families apart. The simulator takes sizes and
+// registers from the form but decodes NVMCON with tables of its own.
 #pragma once
 
 #include <cstdint>
