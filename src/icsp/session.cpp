@@ -40,12 +40,17 @@ const BoardSteps& Session::steps() const {
   return StepsFor(firmware_version_);
 }
 
-ModeDriver& Session::OpenMode() {
+ProgrammingMode Session::Mode(bool* fell_back) const {
   const bool enhanced = OptionChecked(report::Option::kEnhancedIcsp);
-  if (ModeFor(form(), enhanced, firmware_version_) == ProgrammingMode::kExecutive) {
-    return *executive_driver_;
-  }
-  if (enhanced && !plain_icsp_said_) {
+  const ProgrammingMode mode = ModeFor(form(), enhanced, firmware_version_);
+  if (fell_back != nullptr) *fell_back = enhanced && mode != ProgrammingMode::kExecutive;
+  return mode;
+}
+
+ModeDriver& Session::OpenMode() {
+  bool fell_back = false;
+  if (Mode(&fell_back) == ProgrammingMode::kExecutive) return *executive_driver_;
+  if (fell_back && !plain_icsp_said_) {
     plain_icsp_said_ = true;
     reporter_.ShowNotice({"No programming executive for this part: plain ICSP is used.",
                           "このPICにはﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞがありません。通常のICSPを使います。"});

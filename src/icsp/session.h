@@ -135,6 +135,9 @@ class Session {
   // checked on a part without an executive, the first call of an operation
   // says that plain ICSP is used.
   ModeDriver& OpenMode();
+  // The mode the options and the firmware choose now; `fell_back`: the
+  // executive was asked for, but the part has none.
+  ProgrammingMode Mode(bool* fell_back = nullptr) const;
   // Plain ICSP, for steps that never use the executive.
   ModeDriver& PlainMode() { return *plain_driver_; }
   // The plain steps in the board's way (batches or letters, by firmware).

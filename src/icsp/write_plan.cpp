@@ -18,7 +18,7 @@ std::string Count(std::size_t n, std::string_view one, std::string_view many) {
 WriteChoices ChoicesOf(const Session& session, bool incremental) {
   return {.erase = session.OptionChecked(report::Option::kEraseBeforeWriting),
           .verify = session.OptionChecked(report::Option::kVerifyAfterWriting),
-          .enhanced = session.OptionChecked(report::Option::kEnhancedIcsp),
+          .mode = session.Mode(),
           .incremental = incremental,
           .firmware = session.firmware_version()};
 }
@@ -28,7 +28,7 @@ WritePlan PlanWrite(const devices::DeviceRecord& device, const image::MemoryImag
   const devices::FamilyForm& form = devices::Form(device);
   WritePlan plan;
   plan.executive_image = image.executive_present;
-  plan.mode = ModeFor(form, choices.enhanced, choices.firmware);
+  plan.mode = choices.mode;
   plan.verify = choices.verify;
   plan.erase = choices.incremental ? EraseKind::kChangedUnits
                : choices.erase     ? EraseKind::kBulk

@@ -25,9 +25,9 @@ enum class EraseKind {
 struct WriteChoices {
   bool erase = true;
   bool verify = true;
-  bool enhanced = true;
+  ProgrammingMode mode = ProgrammingMode::kExecutive;
   bool incremental = false;
-  std::uint16_t firmware = 0;
+  std::uint16_t firmware = 0;  // an executive image goes out in its plain mode
 };
 
 struct WritePlan {

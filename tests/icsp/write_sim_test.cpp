@@ -90,10 +90,12 @@ void WriteVerifyAndReadBack(SimSession& sim, Mode mode) {
   Session& session = sim.session;
   const devices::DeviceRecord& d = session.device().device;
   const image::MemoryImage written = session.image();
-  const WritePlan plan =
-      PlanWrite(d, written,
-                {.erase = false, .verify = true, .enhanced = mode == Mode::kEnhanced,
-                 .incremental = false, .firmware = session.firmware_version()});
+  const WritePlan plan = PlanWrite(d, written,
+                                   {.erase = false,
+                                    .verify = true,
+                                    .mode = session.Mode(),
+                                    .incremental = false,
+                                    .firmware = session.firmware_version()});
   const sim::Target::Tally before = sim.target().tally();
 
   WriteDevice(session);
