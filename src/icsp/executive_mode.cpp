@@ -17,12 +17,14 @@ namespace {
 constexpr std::uint32_t kBlock = 64;  // instructions or EEPROM words of one read
 constexpr std::uint32_t kEepromRow = 16;
 
-// Tests the answer header of the last reply (words 0 and 1): PASS for the
+// Receives the answer header (words 0 and 1) and tests it: PASS for the
 // board command `command` (0x81 to 0x85). A FAIL or NACK, or an answer to
 // another command, is reported with the block's program address and noted as
 // a problem; a transfer that failed has been reported by the link. False in
 // every such case: the operation must stop.
 bool ExecutiveAnswered(Session& session, std::uint8_t command, std::uint32_t address) {
+  session.link().ReceiveReply(4);
+  session.link().StoreReplyWords(2);
   if (session.link().failed()) return false;
   // Header word 0: status in bits 15..12 (1 PASS, 2 FAIL, 3 NACK), the
   // executive's opcode (the low nibble of the board command) in bits 11..8.
@@ -56,8 +58,6 @@ bool ExecutiveRead(Session& session, std::uint8_t command, std::uint32_t address
   session.link().SendCommand(command);
   session.link().SendAddress24(address);
   session.link().SendAddress24(64);
-  session.link().ReceiveReply(4);
-  session.link().StoreReplyWords(2);
   // A refusal carries no data: reading on would only wait for bytes that
   // never come.
   if (!ExecutiveAnswered(session, command, address)) return false;
@@ -95,8 +95,6 @@ bool ExecutiveWriteCodeRow(Session& session, std::uint32_t first, std::uint32_t 
   session.link().SendAddress24(2 * first);
   session.link().SendAddress24(row);
   session.link().SendWordBlock(std::span<const std::uint16_t>(block.data(), 3 * row / 2));
-  session.link().ReceiveReply(4);
-  session.link().StoreReplyWords(2);
   return ExecutiveAnswered(session, link::cmd::kExecWriteCode, 2 * first);
 }
 
@@ -130,8 +128,6 @@ class ExecutiveDriver final : public ModeDriver {
       s_.link().SendAddress24(EepromBase() + 2 * first);
       s_.link().SendWordBlock(
           std::span<const std::uint16_t>(s_.image().eeprom.data() + first, kEepromRow));
-      s_.link().ReceiveReply(4);
-      s_.link().StoreReplyWords(2);
       if (!ExecutiveAnswered(s_, link::cmd::kExecWriteData, EepromBase() + 2 * first)) return false;
     }
     return true;
@@ -221,12 +217,9 @@ class ExecutiveDriver final : public ModeDriver {
       for (std::uint32_t i = 0; i < 64; ++i) {
         const std::uint32_t read = WholeInstruction(block_.data(), 2 * i);
         // Both halves of an instruction are reported at its even address here.
-        if (block_[2 * i] != 0xFFFF) {
-          found = {address + 2 * i, block_[2 * i], address + 2 * i, read};
-          return Scan::kNotBlank;
-        }
-        if (block_[2 * i + 1] != 0xFF) {
-          found = {address + 2 * i, block_[2 * i + 1], address + 2 * i, read};
+        if (block_[2 * i] != 0xFFFF || block_[2 * i + 1] != 0xFF) {
+          const std::uint16_t word = block_[2 * i] != 0xFFFF ? block_[2 * i] : block_[2 * i + 1];
+          found = {address + 2 * i, word, address + 2 * i, read};
           return Scan::kNotBlank;
         }
       }
