@@ -153,17 +153,11 @@ void OperationRunner::WriteLoadedIncrementally(image::MemoryImage& file) {
 
 // Everything a write needs is loaded and checked before the part is
 // touched: a file that cannot be written must leave the part as it was.
-icsp::Outcome OperationRunner::WriteFile(const std::string& path) {
-  return RunOperation("Loading...", [this, &path] {
+icsp::Outcome OperationRunner::WriteFile(const std::string& path, bool incremental) {
+  return RunOperation("Loading...", [this, &path, incremental] {
     image::MemoryImage file;
-    if (icsp::LoadWriteFile(session_, path, file)) WriteLoaded(file);
-  });
-}
-
-icsp::Outcome OperationRunner::WriteFileIncremental(const std::string& path) {
-  return RunOperation("Loading...", [this, &path] {
-    image::MemoryImage file;
-    if (icsp::LoadWriteFile(session_, path, file)) WriteLoadedIncrementally(file);
+    if (!icsp::LoadWriteFile(session_, path, file)) return;
+    incremental ? WriteLoadedIncrementally(file) : WriteLoaded(file);
   });
 }
 

@@ -65,13 +65,12 @@ class OperationRunner : private icsp::DetectionListener {
   IdentityVerdict JudgeIdentity(const icsp::DeviceIdReading& reading) const;
   icsp::Outcome Erase();
   icsp::Outcome Check();
-  icsp::Outcome WriteFile(const std::string& path);
-  // Writes only what differs from the part (no bulk erase; see
-  // icsp::WriteDeviceIncremental). A protected part is erased and written in
-  // full instead.
-  icsp::Outcome WriteFileIncremental(const std::string& path);
+  // `incremental`: writes only what differs from the part (no bulk erase;
+  // see icsp::WriteDeviceIncremental). A protected part is erased and
+  // written in full instead.
+  icsp::Outcome WriteFile(const std::string& path, bool incremental = false);
   // Writes a file loaded and checked with CheckWriteFile (and changed since,
-  // a serial number placed): as WriteFile, or as WriteFileIncremental.
+  // a serial number placed), as WriteFile does.
   icsp::Outcome WriteImage(image::MemoryImage file, bool incremental);
   // What a write of `file` would do now, with the options as they stand.
   icsp::WritePlan PlanFor(const image::MemoryImage& file, bool incremental) const;

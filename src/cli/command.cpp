@@ -27,8 +27,7 @@ std::string_view CommandName(Command command) {
   return CommandFor(command).d.name;
 }
 
-bool PortRun::CountFile(const std::string& path, RunRecord& record,
-                        image::MemoryImage* loaded) const {
+bool PortRun::CountFile(const std::string& path, RunRecord& record) const {
   report::NullSink quiet;
   report::ManualClock no_pause;
   report::Reporter reporter(quiet, no_pause, nullptr);
@@ -39,7 +38,6 @@ bool PortRun::CountFile(const std::string& path, RunRecord& record,
   const devices::DeviceRecord& part = app.device().device;
   record.counts =
       CountImageWords(file, part.program_words, part.eeprom_bytes, app.form().config.written);
-  if (loaded != nullptr) *loaded = std::move(file);
   return true;
 }
 

@@ -51,10 +51,8 @@ struct PortRun {
     view.ShowStatus(report::Pick(message, language), report::StatusKind::kError);
   }
   // The words of the HEX file at `path` into the record, whatever the
-  // operation left in the image; false when it does not load. The file
-  // goes to `loaded` when given.
-  bool CountFile(const std::string& path, RunRecord& record,
-                 image::MemoryImage* loaded = nullptr) const;
+  // operation left in the image; false when it does not load.
+  bool CountFile(const std::string& path, RunRecord& record) const;
 };
 
 class ConsoleCommand {

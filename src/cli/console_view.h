@@ -33,7 +33,6 @@ std::string PhaseLine(report::Phase phase, int percent, std::int64_t elapsed_ms,
 // stretch (or a loop starting again within the phase) would estimate more.
 class TimeLeft {
  public:
-  void Reset() { *this = TimeLeft(); }
   // Nothing for phases shorter than a second, or at 0 and 100 percent.
   std::optional<std::int64_t> At(int percent, std::int64_t elapsed_ms);
 

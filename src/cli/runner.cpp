@@ -68,24 +68,6 @@ std::string SimPortName(Environment& env, const std::string& name) {
   return result;
 }
 
-}  // namespace
-
-std::string CanonicalPartName(std::string_view name) {
-  for (const devices::DeviceRecord& row : devices::Catalogue()) {
-    const std::string_view known = devices::TrimBlanks(row.name);
-    if (known.size() == name.size() &&
-        std::equal(known.begin(), known.end(), name.begin(), [](char a, char b) {
-          return std::tolower(static_cast<unsigned char>(a)) ==
-                 std::tolower(static_cast<unsigned char>(b));
-        })) {
-      return std::string(known);
-    }
-  }
-  return "";
-}
-
-namespace {
-
 // The line's record of a part; a log that cannot take it turns a success
 // into a failure, since the part would go out unrecorded.
 Result LogRecord(ProductionLog* log, const RunRecord& record, const CliOptions& o,
@@ -280,10 +262,6 @@ Result RunGang(Shared& s, const std::vector<std::string>& port_names) {
   return code;
 }
 
-}  // namespace
-
-namespace {
-
 // `answered`: standard output already carries the run's JSON.
 Result RunChecked(const CliOptions& given, Environment& env, bool& answered) {
   CliOptions o = given;
@@ -404,6 +382,20 @@ Result RunChecked(const CliOptions& given, Environment& env, bool& answered) {
 }
 
 }  // namespace
+
+std::string CanonicalPartName(std::string_view name) {
+  for (const devices::DeviceRecord& row : devices::Catalogue()) {
+    const std::string_view known = devices::TrimBlanks(row.name);
+    if (known.size() == name.size() &&
+        std::equal(known.begin(), known.end(), name.begin(), [](char a, char b) {
+          return std::tolower(static_cast<unsigned char>(a)) ==
+                 std::tolower(static_cast<unsigned char>(b));
+        })) {
+      return std::string(known);
+    }
+  }
+  return "";
+}
 
 // Scripts get one JSON object for every run, also one that ended before
 // any operation began.

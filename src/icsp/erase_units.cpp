@@ -101,9 +101,6 @@ const EraseStrategy& EraseFor(const devices::FamilyForm& form) {
 EraseUnitRules EraseUnitRulesFor(const devices::DeviceRecord& d) {
   const devices::FamilyForm& form = devices::Form(d);
   return {.unit_instructions = form.erase_unit_instructions,
-          .erase_nvmcon = form.nvm.unit_erase,
-          .timed_erase = !form.self_timed(),
-          .row_instructions = form.row_instructions,
           .unit_name = form.erase_unit_name,
           .unit_name_ja = form.erase_unit_name_ja,
           .eeprom_word_erase = form.nvm.eeprom_word_erase,

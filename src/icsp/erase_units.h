@@ -31,9 +31,6 @@ const EraseStrategy& EraseFor(const devices::FamilyForm& form);
 
 struct EraseUnitRules {
   std::uint32_t unit_instructions = 0;  // a page, a row or a group of rows
-  std::uint16_t erase_nvmcon = 0;       // erases the unit at the address of the last table write
-  bool timed_erase = false;             // dsPIC30F: behind the NVMKEY unlock, timed by the host
-  std::uint32_t row_instructions = 0;   // rows written within a unit
   std::string_view unit_name;           // for the summary: "page", "row", "row group"
   std::string_view unit_name_ja;
   std::uint16_t eeprom_word_erase = 0;  // 0: the word write erases the word itself

@@ -6,22 +6,6 @@
 
 namespace quillon::icsp {
 
-namespace {
-
-void ReadExecutiveQuads(Session& session, std::size_t first, std::size_t last) {
-  GotoResetVector(session);
-  SetTablePointer(session, kExecutiveBase, 6);
-  session.link().SendBatch();
-  for (std::size_t q = first; q <= last; ++q) {
-    SetTablePointer(session, kExecutiveBase + 8 * static_cast<std::uint32_t>(q), 6);
-    ReadCodeQuad(session);
-    FetchCodeQuad(session, session.image().executive, q);
-    GotoResetVector(session);
-  }
-}
-
-}  // namespace
-
 bool CheckExecutive(Session& session) {
   const devices::ExecutiveForm& form = session.form().executive;
   if (!form.present) return false;

@@ -17,12 +17,14 @@ namespace {
 constexpr std::uint32_t kBlock = 64;  // instructions or EEPROM words of one read
 constexpr std::uint32_t kEepromRow = 16;
 
-// Tests the answer header of the last reply (words 0 and 1): PASS for the
+// Receives the answer header (words 0 and 1) and tests it: PASS for the
 // board command `command` (0x81 to 0x85). A FAIL or NACK, or an answer to
 // another command, is reported with the block's program address and noted as
 // a problem; a transfer that failed has been reported by the link. False in
 // every such case: the operation must stop.
 bool ExecutiveAnswered(Session& session, std::uint8_t command, std::uint32_t address) {
+  session.link().ReceiveReply(4);
+  session.link().StoreReplyWords(2);
   if (session.link().failed()) return false;
   // Header word 0: status in bits 15..12 (1 PASS, 2 FAIL, 3 NACK), the
   // executive's opcode (the low nibble of the board command) in bits 11..8.
@@ -56,8 +58,6 @@ bool ExecutiveRead(Session& session, std::uint8_t command, std::uint32_t address
   session.link().SendCommand(command);
   session.link().SendAddress24(address);
   session.link().SendAddress24(64);
-  session.link().ReceiveReply(4);
-  session.link().StoreReplyWords(2);
   // A refusal carries no data: reading on would only wait for bytes that
   // never come.
   if (!ExecutiveAnswered(session, command, address)) return false;
@@ -95,8 +95,6 @@ bool ExecutiveWriteCodeRow(Session& session, std::uint32_t first, std::uint32_t 
   session.link().SendAddress24(2 * first);
   session.link().SendAddress24(row);
   session.link().SendWordBlock(std::span<const std::uint16_t>(block.data(), 3 * row / 2));
-  session.link().ReceiveReply(4);
-  session.link().StoreReplyWords(2);
   return ExecutiveAnswered(session, link::cmd::kExecWriteCode, 2 * first);
 }
 
@@ -130,8 +128,6 @@ class ExecutiveDriver final : public ModeDriver {
       s_.link().SendAddress24(EepromBase() + 2 * first);
       s_.link().SendWordBlock(
           std::span<const std::uint16_t>(s_.image().eeprom.data() + first, kEepromRow));
-      s_.link().ReceiveReply(4);
-      s_.link().StoreReplyWords(2);
       if (!ExecutiveAnswered(s_, link::cmd::kExecWriteData, EepromBase() + 2 * first)) return false;
     }
     return true;
@@ -139,12 +135,9 @@ class ExecutiveDriver final : public ModeDriver {
   bool VerifyProgram(bool held_only) override {
     // 64-instruction blocks on every family, although dsPIC30F rows are written
     // 32 at a time.
-    const long last = device().program_words / 64 - 1;
     const std::vector<std::uint16_t>& expected = s_.image().program;
-    for (long r = 0; r <= last; ++r) {
-      const std::uint32_t address = 128 * static_cast<std::uint32_t>(r);
-      if (!BeginStep(s_, "Verifying:Prg Adr ", r, last, address / 2, address)) return false;
-      if (InstructionsBlank(expected, address / 2, 64)) continue;
+    return Blocks("Verifying:Prg Adr ", false, [&](std::uint32_t first, std::uint32_t address) {
+      if (InstructionsBlank(expected, first, 64)) return true;
       if (!ExecutiveReadCode(s_, address)) return false;
       UnpackLinkWords(s_, 16, block_.data());
       const std::uint16_t* want = expected.data() + address;
@@ -157,100 +150,78 @@ class ExecutiveDriver final : public ModeDriver {
           return Mismatch(s_, "Prg ", address + k, block_[k], want[k], typed);
         }
       }
-    }
-    return true;
+      return true;
+    });
   }
   bool VerifyEeprom(bool held_only) override {
-    const long last = device().eeprom_bytes / 128 - 1;
     const std::vector<std::uint16_t>& expected = s_.image().eeprom;
-    for (long b = 0; b <= last; ++b) {
-      const std::uint32_t first = 64 * static_cast<std::uint32_t>(b);
-      if (!BeginStep(s_, "Verifying:Dat Adr ", b, last, first, EepromBase() + 2 * first)) {
-        return false;
-      }
-      if (WordsBlank(expected, first, 64)) continue;
-      if (!ExecutiveReadData(s_, EepromBase() + 2 * first)) return false;
+    return Blocks("Verifying:Dat Adr ", true, [&](std::uint32_t first, std::uint32_t address) {
+      if (WordsBlank(expected, first, 64)) return true;
+      if (!ExecutiveReadData(s_, address)) return false;
       for (std::uint32_t k = 0; k < 64; ++k) {
         const std::uint16_t read = s_.link().words()[k];
         if (held_only && expected[first + k] == 0xFFFF) continue;
         // Block addresses are word offsets.
         if (read != expected[first + k]) {
-          return Mismatch(
-              s_, "Eep ", first + k, read, expected[first + k],
-              {report::Memory::kEeprom, EepromBase() + 2 * (first + k), read, expected[first + k]});
+          return Mismatch(s_, "Eep ", first + k, read, expected[first + k],
+                          {report::Memory::kEeprom, address + 2 * k, read, expected[first + k]});
         }
       }
-    }
-    return true;
+      return true;
+    });
   }
+  // A refused block is reported; the rest of the image stays blank.
   void ReadProgram() override {
-    const long blocks = device().program_words / 64;
-    for (long b = 0; b < blocks; ++b) {
-      // The status shows the block's first instruction number, not its address.
-      if (!BeginStep(s_, "Reading:Prg Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b),
-                     128 * static_cast<std::uint32_t>(b))) {
-        break;
-      }
-      // A refused block is reported; the rest of the image stays blank.
-      if (!ExecutiveReadCode(s_, 128 * static_cast<std::uint32_t>(b))) return;
-      UnpackLinkWords(s_, 16, s_.image().program.data() + 128 * b);
-    }
+    Blocks("Reading:Prg Adr ", false, [this](std::uint32_t, std::uint32_t address) {
+      if (!ExecutiveReadCode(s_, address)) return false;
+      UnpackLinkWords(s_, 16, s_.image().program.data() + address);
+      return true;
+    });
   }
   void ReadEeprom() override {
-    const long blocks = device().eeprom_bytes / 128;
-    for (long b = 0; b < blocks; ++b) {
-      const std::uint32_t at = EepromBase() + 128 * static_cast<std::uint32_t>(b);
-      if (!BeginStep(s_, "Reading:Dat Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b),
-                     at)) {
-        break;
-      }
-      if (!ExecutiveReadData(s_, at)) return;
-      std::copy_n(s_.link().words().begin(), 64, s_.image().eeprom.begin() + 64 * b);
-    }
+    Blocks("Reading:Dat Adr ", true, [this](std::uint32_t first, std::uint32_t address) {
+      if (!ExecutiveReadData(s_, address)) return false;
+      std::copy_n(s_.link().words().begin(), 64, s_.image().eeprom.begin() + first);
+      return true;
+    });
   }
   Scan CheckProgram(NotBlankWord& found) override {
-    const long blocks = device().program_words / 64;
-    for (long b = 0; b < blocks; ++b) {
-      const std::uint32_t address = 128 * static_cast<std::uint32_t>(b);
-      if (!BeginStep(s_, "Checking:Prg Adr ", b, blocks - 1, 64 * static_cast<std::uint32_t>(b),
-                     address)) {
-        return Scan::kIncomplete;
-      }
-      if (!ExecutiveReadCode(s_, address)) return Scan::kIncomplete;
-      UnpackLinkWords(s_, 16, block_.data());
-      for (std::uint32_t i = 0; i < 64; ++i) {
-        const std::uint32_t read = WholeInstruction(block_.data(), 2 * i);
-        // Both halves of an instruction are reported at its even address here.
-        if (block_[2 * i] != 0xFFFF) {
-          found = {address + 2 * i, block_[2 * i], address + 2 * i, read};
-          return Scan::kNotBlank;
-        }
-        if (block_[2 * i + 1] != 0xFF) {
-          found = {address + 2 * i, block_[2 * i + 1], address + 2 * i, read};
-          return Scan::kNotBlank;
-        }
-      }
-    }
-    return Scan::kBlank;
+    Scan scan = Scan::kIncomplete;
+    const bool blank =
+        Blocks("Checking:Prg Adr ", false, [&](std::uint32_t, std::uint32_t address) {
+          if (!ExecutiveReadCode(s_, address)) return false;
+          UnpackLinkWords(s_, 16, block_.data());
+          for (std::uint32_t i = 0; i < 64; ++i) {
+            const std::uint32_t read = WholeInstruction(block_.data(), 2 * i);
+            // Both halves of an instruction are reported at its even address here.
+            if (block_[2 * i] != 0xFFFF || block_[2 * i + 1] != 0xFF) {
+              const std::uint16_t word =
+                  block_[2 * i] != 0xFFFF ? block_[2 * i] : block_[2 * i + 1];
+              found = {address + 2 * i, word, address + 2 * i, read};
+              scan = Scan::kNotBlank;
+              return false;
+            }
+          }
+          return true;
+        });
+    return blank ? Scan::kBlank : scan;
   }
   Scan CheckEeprom(NotBlankWord& found) override {
-    const long blocks = device().eeprom_bytes / 128;
-    for (long b = 0; b < blocks; ++b) {
-      const std::uint32_t first_word = 64 * static_cast<std::uint32_t>(b);
-      if (!BeginStep(s_, "Checking:Dat Adr ", b, blocks - 1, first_word,
-                     EepromBase() + 2 * first_word) ||
-          !ExecutiveReadData(s_, EepromBase() + 128 * static_cast<std::uint32_t>(b))) {
-        return Scan::kIncomplete;
-      }
-      for (std::uint32_t k = 0; k < 64; ++k) {
-        const std::uint16_t word = s_.link().words()[k];
-        if (word != 0xFFFF) {
-          found = {first_word + k, word, EepromBase() + 2 * (first_word + k), word};
-          return Scan::kNotBlank;
-        }
-      }
-    }
-    return Scan::kBlank;
+    Scan scan = Scan::kIncomplete;
+    const bool blank =
+        Blocks("Checking:Dat Adr ", true, [&](std::uint32_t first, std::uint32_t address) {
+          if (!ExecutiveReadData(s_, address)) return false;
+          for (std::uint32_t k = 0; k < 64; ++k) {
+            const std::uint16_t word = s_.link().words()[k];
+            if (word != 0xFFFF) {
+              found = {first + k, word, address + 2 * k, word};
+              scan = Scan::kNotBlank;
+              return false;
+            }
+          }
+          return true;
+        });
+    return blank ? Scan::kBlank : scan;
   }
   void ReadCode(std::uint32_t first, std::uint32_t count, std::uint16_t* units) override {
     ReadCached(first, count, units, 2, [this](std::uint32_t block) {
@@ -299,6 +270,20 @@ class ExecutiveDriver final : public ModeDriver {
   }
 
  private:
+  // Walks the 64-instruction blocks of program memory (or the 64-word blocks
+  // of the EEPROM), each a step showing its first instruction (or word)
+  // number, while `each(first, address)` goes on. False when a step or
+  // `each` ended the walk.
+  template <typename Each>
+  bool Blocks(const char* step, bool eeprom, Each each) {
+    const long last = (eeprom ? device().eeprom_bytes / 128 : device().program_words / 64) - 1;
+    for (long b = 0; b <= last; ++b) {
+      const std::uint32_t first = 64 * static_cast<std::uint32_t>(b);
+      const std::uint32_t address = (eeprom ? EepromBase() : 0) + 2 * first;
+      if (!BeginStep(s_, step, b, last, first, address) || !each(first, address)) return false;
+    }
+    return true;
+  }
   // Copies [first, first + count) of blocks read whole (units per item: 2
   // for instructions, 1 for words), each block read once while reads last.
   template <typename ReadBlock>

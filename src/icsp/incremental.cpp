@@ -235,11 +235,9 @@ bool Incremental::Eeprom() {
   if (s_.link().lost()) return false;
   if (still.empty()) return true;
   // Byte offsets from the start of the EEPROM, as the batch verification shows.
-  const std::uint32_t base =
-      kEepromEnd - static_cast<std::uint32_t>(s_.device().device.eeprom_bytes);
   return Mismatch(s_, "Eep ", 2 * still.front().word, still.front().read, image[still.front().word],
-                  {report::Memory::kEeprom, base + 2 * still.front().word, still.front().read,
-                   image[still.front().word]});
+                  {report::Memory::kEeprom, EepromBase() + 2 * still.front().word,
+                   still.front().read, image[still.front().word]});
 }
 
 void Incremental::Config() {

@@ -147,17 +147,8 @@ std::optional<KeptWords> ParseKeptWords(std::string_view text) {
 }
 
 void ReadKeptArea(Session& session, const KeptArea& area) {
-  const std::size_t first_quad = UnitOf(area.first) / 8;
-  const std::size_t last_quad = (UnitOf(area.first) + 2 * area.instructions - 1) / 8;
-  GotoResetVector(session);
-  SetTablePointer(session, kExecutiveBase, 6);
-  session.link().SendBatch();
-  for (std::size_t q = first_quad; q <= last_quad; ++q) {
-    SetTablePointer(session, kExecutiveBase + 8 * static_cast<std::uint32_t>(q), 6);
-    ReadCodeQuad(session);
-    FetchCodeQuad(session, session.image().executive, q);
-    GotoResetVector(session);
-  }
+  ReadExecutiveQuads(session, UnitOf(area.first) / 8,
+                     (UnitOf(area.first) + 2 * area.instructions - 1) / 8);
 }
 
 void WriteKeptArea(Session& session, const KeptWords& words) {

@@ -151,4 +151,16 @@ void FinishNvmWrite(Session& session, int waits) {
   }
 }
 
+void ReadExecutiveQuads(Session& session, std::size_t first, std::size_t last) {
+  GotoResetVector(session);
+  SetTablePointer(session, kExecutiveBase, 6);
+  session.link().SendBatch();
+  for (std::size_t q = first; q <= last; ++q) {
+    SetTablePointer(session, kExecutiveBase + 8 * static_cast<std::uint32_t>(q), 6);
+    ReadCodeQuad(session);
+    FetchCodeQuad(session, session.image().executive, q);
+    GotoResetVector(session);
+  }
+}
+
 }  // namespace quillon::icsp

@@ -127,6 +127,10 @@ void MoveQuadToRegisters(Session& session, QuadSource source, std::size_t quad);
 void WriteCodeRow(Session& session, QuadSource source, std::uint32_t base, std::uint32_t first,
                   std::uint32_t row_instructions);
 
+// Reads quads `first` to `last` of executive memory into the image, each
+// pointed at anew. Ends at the reset vector.
+void ReadExecutiveQuads(Session& session, std::size_t first, std::size_t last);
+
 // Starts the NVM operation NVMCON holds and sees it through in the form's
 // way: unlock, WR set, `waits` + 1 waits, WR clear (externally timed), or WR
 // set and polled after `waits` waits (self-timed). Ends at the reset vector.

@@ -106,7 +106,7 @@ TEST_F(PartWithoutExecutiveTest, EveryOperationUsesPlainIcsp) {
   const std::pair<const char*, std::function<icsp::Outcome()>> operations[] = {
       {"Checking Successful!", [&] { return app->Check(); }},
       {"Writing Successful!", [&] { return app->WriteFile(hex); }},
-      {"already up to date", [&] { return app->WriteFileIncremental(hex); }},
+      {"already up to date", [&] { return app->WriteFile(hex, true); }},
       {"Verifying Successful!", [&] { return app->VerifyFile(hex); }},
       {"Reading Successful!", [&] { return app->Read(dir.string()); }},
   };

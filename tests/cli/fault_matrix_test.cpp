@@ -230,7 +230,7 @@ class FaultMatrix : public ::testing::Test {
           run.outcome = app.Check();
           break;
         case Command::kWrite:
-          run.outcome = op.incremental ? app.WriteFileIncremental(hex) : app.WriteFile(hex);
+          run.outcome = app.WriteFile(hex, op.incremental);
           break;
         case Command::kVerify:
           run.outcome = app.VerifyFile(hex);
