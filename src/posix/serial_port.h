@@ -33,7 +33,7 @@ class PosixSerialPort : public link::SerialPort {
 
  private:
   void Configure(std::vector<std::string>& errors);
-  void DrainOutput(long long deadline_ms);
+  void DrainOutput(long long deadline_us);
 
   int fd_ = -1;
 };
