@@ -1,7 +1,6 @@
 // Check: program memory and data EEPROM, stopping at the first word that is
 // not blank.
 #include "icsp/config_words.h"
-#include "icsp/executive_check.h"
 #include "icsp/mode_driver.h"
 #include "icsp/operations.h"
 #include "icsp/primitives.h"

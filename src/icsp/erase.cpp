@@ -4,9 +4,8 @@
 // back after, since the erase takes executive memory with it.
 #include <algorithm>
 
-#include "icsp/config_write.h"
+#include "icsp/config_words.h"
 #include "icsp/erase_units.h"
-#include "icsp/executive_check.h"
 #include "icsp/kept_words.h"
 #include "icsp/operations.h"
 #include "icsp/primitives.h"

@@ -3,6 +3,8 @@
 // record their outcome on the session.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "icsp/session.h"
@@ -57,6 +59,12 @@ image::LoadResult LoadHexFile(Session& session, const std::string& path);
 // `summary`, when given, receives what the loader saw.
 bool LoadWriteFile(Session& session, const std::string& path, image::MemoryImage& file,
                    image::LoadSummary* summary = nullptr);
+// The lowest address of the file's data `part` has no room for: outside its
+// memories, executive data past what the loader takes, configuration data
+// where it has no register or that an 8-bit register cannot hold.
+std::optional<std::uint32_t> FirstAddressThePartCannotHold(const devices::DeviceRecord& part,
+                                                           const image::MemoryImage& file,
+                                                           const image::LoadSummary& summary);
 
 // Programs the image: program (or executive) memory, EEPROM, verification,
 // configuration words. False when it did not end in its success message;

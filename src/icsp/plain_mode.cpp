@@ -185,18 +185,19 @@ class PlainDriver final : public ModeDriver {
     }
   }
   // Each unit is erased and written again in one step.
-  bool RewriteUnits(const UnitRewrite& rewrite, std::optional<PhaseScope>& phase) override {
+  bool RewriteUnits(const std::vector<std::uint32_t>& units,
+                    std::optional<PhaseScope>& phase) override {
     phase.reset();
     phase.emplace(s_, report::Phase::kWriting);
     EnterIcsp(s_);
-    const long last = static_cast<long>(rewrite.units.size()) - 1;
+    const long last = static_cast<long>(units.size()) - 1;
     for (long i = 0; i <= last; ++i) {
-      const std::uint32_t u = rewrite.units[static_cast<std::size_t>(i)];
-      if (!BeginStep(s_, "Erasing:Prg Adr ", i, last, u * rewrite.unit_instructions)) return false;
-      rewrite.erase(u);
+      const std::uint32_t u = units[static_cast<std::size_t>(i)];
+      if (!BeginStep(s_, "Erasing:Prg Adr ", i, last, u * UnitInstructions())) return false;
+      EraseUnit(u);
       // The erase changed NVMCON.
       LoadRowNvmcon();
-      WriteUnitRows(rewrite, u);
+      WriteUnitRows(u);
     }
     ExitIcsp(s_);
     return true;
@@ -261,11 +262,15 @@ bool ModeDriver::WriteProgram(const std::vector<std::uint32_t>& rows) {
   return true;
 }
 
-void ModeDriver::WriteUnitRows(const UnitRewrite& rewrite, std::uint32_t unit) {
+void ModeDriver::EraseUnit(std::uint32_t unit) {
+  EraseFor(s_.form()).EraseUnit(s_, 2 * unit * UnitInstructions());
+}
+
+void ModeDriver::WriteUnitRows(std::uint32_t unit) {
   const std::uint32_t row = s_.form().row_instructions;
-  const std::uint32_t first = unit * rewrite.unit_instructions;
-  const std::uint32_t end = std::min(first + rewrite.unit_instructions,
-                                     static_cast<std::uint32_t>(device().program_words));
+  const std::uint32_t first = unit * UnitInstructions();
+  const std::uint32_t end =
+      std::min(first + UnitInstructions(), static_cast<std::uint32_t>(device().program_words));
   for (std::uint32_t r = first; r < end; r += row) {
     if (InstructionsBlank(s_.image().program, r, row)) continue;
     // A refused row has been reported and noted; the rest of the unit would

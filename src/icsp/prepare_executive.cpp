@@ -5,7 +5,6 @@
 #include <string>
 #include <system_error>
 
-#include "icsp/executive_check.h"
 #include "icsp/kept_words.h"
 #include "icsp/mode_driver.h"
 #include "icsp/operations.h"

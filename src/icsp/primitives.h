@@ -130,6 +130,11 @@ void WriteCodeRow(Session& session, QuadSource source, std::uint32_t base, std::
 // Reads quads `first` to `last` of executive memory into the image, each
 // pointed at anew. Ends at the reset vector.
 void ReadExecutiveQuads(Session& session, std::size_t first, std::size_t last);
+// Reads the last two quads of executive memory into the image and tells
+// whether the executive's identification word is there (false, with nothing
+// read, without an executive). Where the family keeps factory words there,
+// the 16 units read are also kept in session.executive_tail().
+bool CheckExecutive(Session& session);
 
 // Starts the NVM operation NVMCON holds and sees it through in the form's
 // way: unlock, WR set, `waits` + 1 waits, WR clear (externally timed), or WR

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -49,6 +50,11 @@ void ShowStep(Session& session, std::string_view text, long step, long last, std
 // reports and of a linker map.
 bool BeginStep(Session& session, std::string_view text, long step, long last, std::uint32_t shown,
                std::optional<std::uint32_t> address = std::nullopt);
+
+inline constexpr std::uint32_t kBlankInstruction = 0xFFFFFF;
+
+// Six upper-case hex digits of a program address.
+std::string Hex6(std::uint32_t address);
 
 // The whole instruction whose half is units[unit].
 inline std::uint32_t WholeInstruction(const std::uint16_t* units, std::uint32_t unit) {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <string>
 
-#include "icsp/config_write.h"
-#include "icsp/executive_write.h"
+#include "icsp/config_words.h"
+#include "icsp/erase_units.h"
 #include "icsp/mode_driver.h"
 #include "icsp/operations.h"
 #include "icsp/primitives.h"
@@ -17,6 +17,26 @@ namespace quillon::icsp {
 namespace {
 
 enum class Region { kProgram, kEeprom };
+
+// Executive memory is erased, then every row of the image's executive is
+// written, blank or not, with plain ICSP.
+void WriteExecutive(Session& session) {
+  const devices::FamilyForm& form = session.form();
+  if (!form.executive.present) return;
+  EraseFor(form).EraseExecutive(session);
+  LoadNvmcon(session, form.nvm.row_program);
+  SetTablePointer(session, kExecutiveBase, 7);
+  session.link().AppendInstruction(kNop);
+  session.link().SendBatch();
+  const auto row = static_cast<std::uint32_t>(form.executive.row_instructions);
+  for (int r = 0; r < form.executive.write_rows; ++r) {
+    const std::uint32_t first = row * static_cast<std::uint32_t>(r);
+    // No stop here: the pages are erased, and on dsPIC33F/PIC24 the last row
+    // carries the part's factory words back.
+    ShowStep(session, "Writing:Exe Adr ", r, form.executive.write_rows - 1, first);
+    WriteCodeRow(session, QuadSource::kExecutive, kExecutiveBase, first, row);
+  }
+}
 
 // Programs one region in the mode the options choose now, or (an executive
 // image) executive memory with plain ICSP. False when the executive refused
@@ -42,7 +62,9 @@ bool VerifyRegion(Session& session, Region region, bool held_only = false) {
   bool matched = false;
   if (region == Region::kProgram && session.image().executive_present) {
     EnterIcsp(session);
-    matched = VerifyExecutive(session);
+    const devices::ExecutiveForm& extent = session.form().executive;
+    matched = extent.present && VerifyCodeQuads(session, kExecutiveBase, session.image().executive,
+                                                extent.last_quad, "Verifying:Exe Adr ", "Exe ");
   } else {
     ModeDriver& mode = session.OpenMode();
     // Without an answering executive there is nothing to compare.
