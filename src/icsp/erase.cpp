@@ -1,7 +1,5 @@
 // Bulk erase: configuration words blanked, the chip erase three times, and
 // the part's own words in executive memory kept first and written back after.
-#include <algorithm>
-
 #include "icsp/config_words.h"
 #include "icsp/erase_units.h"
 #include "icsp/kept_words.h"
@@ -13,7 +11,6 @@ namespace quillon::icsp {
 namespace {
 
 constexpr std::size_t kLastRowUnit = 0x780;  // row 15 of executive memory, 0x800780 to 0x8007FE
-constexpr std::size_t kTailUnit = 0x7F0;
 
 // Writes the last executive row back: blank but for the factory words the
 // executive check saved (the application ID at 0x8007F0 stays erased).
@@ -31,8 +28,7 @@ void RestoreExecutiveRow(Session& session) {
     exe[u] = 0xFFFF;
     exe[u + 1] = 0x00FF;
   }
-  std::copy(session.executive_tail().begin() + 4, session.executive_tail().end(),
-            exe.begin() + kTailUnit + 4);
+  PutBackFactoryWords(session);
 
   // Factory words sit only on the self-timed forms: NVMCON is loaded above.
   WriteCodeRow(session, QuadSource::kExecutive, kExecutiveBase, kLastRowUnit / 2, 64);

@@ -46,11 +46,6 @@ report::MessagePair Named(const KeptArea& area) {
   return {area.what.english + at, area.what.japanese + at};
 }
 
-report::MessagePair RestoreHint(const Session& session, const std::string& file) {
-  const std::string command = session.console_program() + " restore-row " + file;
-  return {"Put them back with: " + command, "次のｺﾏﾝﾄﾞで書き戻せます: " + command};
-}
-
 void Refuse(Session& session, const report::MessagePair& message, Outcome outcome) {
   session.reporter().ReportError(message,
                                  outcome == Outcome::kWordsNotKept   ? report::FailureKind::kNotKept
@@ -187,11 +182,13 @@ std::optional<KeptWords> KeepBeforeErase(Session& session) {
     // Only this port's own copies: another board's part has other words.
     const std::vector<std::string> kept = store->List(words.device_id, words.port);
     if (!kept.empty()) {
+      const std::string restore = session.console_program() + " restore-row " + kept.front();
       session.reporter().ShowNotice(
           report::MessagePair{
               "The part's " + what.english + " are blank. Kept copy: " + kept.front() + ". ",
               what.japanese + " は空です。保存済みのｺﾋﾟｰ: " + kept.front() + "。"} +
-          RestoreHint(session, kept.front()));
+          report::MessagePair{"Put them back with: " + restore,
+                              "次のｺﾏﾝﾄﾞで書き戻せます: " + restore});
     }
     return words;
   }

@@ -4,9 +4,7 @@
 #include <array>
 #include <initializer_list>
 #include <span>
-#include <string>
 
-#include "image/formats.h"
 #include "link/link.h"
 
 namespace quillon::icsp {
@@ -175,6 +173,12 @@ bool CheckExecutive(Session& session) {
   }
   const std::uint16_t id = exe[form.id_unit];
   return id == form.id_value || (form.id_alternate != 0 && id == form.id_alternate);
+}
+
+void PutBackFactoryWords(Session& session) {
+  // The tail read starts at 0x8007F0: its fifth unit is 0x8007F4.
+  std::copy(session.executive_tail().begin() + 4, session.executive_tail().end(),
+            session.image().executive.begin() + 0x7F4);
 }
 
 }  // namespace quillon::icsp

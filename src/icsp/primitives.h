@@ -117,6 +117,8 @@ void ReadExecutiveQuads(Session& session, std::size_t first, std::size_t last);
 // read, without an executive). Where the family keeps factory words there,
 // the 16 units read are also kept in session.executive_tail().
 bool CheckExecutive(Session& session);
+// The factory words from 0x8007F4, as CheckExecutive kept them, into the image.
+void PutBackFactoryWords(Session& session);
 
 // Starts the NVM operation NVMCON holds and sees it through in the form's
 // way (timed by the host or polled). Ends at the reset vector.
