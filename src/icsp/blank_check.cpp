@@ -19,8 +19,7 @@ class BlankChecker {
  private:
   // Program memory or EEPROM, by the current mark of "Enhanced ICSP".
   Scan CheckRegion(bool eeprom);
-  // Reports the finding: the window's coded address, and to front-ends that
-  // show it in words, the finding in linker-map terms.
+  // Reports the finding as the window shows it and in the part's terms.
   Scan NotBlank(bool eeprom, const NotBlankWord& found);
 
   Session& s_;

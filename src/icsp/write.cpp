@@ -38,9 +38,8 @@ void WriteExecutive(Session& session) {
   }
 }
 
-// Programs one region in the mode the options choose now, or (an executive
-// image) executive memory with plain ICSP. False when the executive refused
-// a block.
+// Programs one region in the mode the options choose now, or an executive
+// image with plain ICSP. False when the executive refused a block.
 bool WriteRegion(Session& session, Region region, const WritePlan& plan) {
   bool accepted = true;
   if (region == Region::kProgram && session.image().executive_present) {
@@ -91,8 +90,8 @@ bool WriteImage(Session& session, bool whole_job) {
   auto own_phase = [executive](report::Phase phase) {
     return executive ? std::nullopt : std::optional(phase);
   };
-  // A failure, a refused block or a stop ends the write with its report (or
-  // the link failure's) as the last word, before anything else is written.
+  // A failure, a refused block or a stop ends the write with its report as
+  // the last word, before anything else is written.
   auto ended = [&session] {
     if (session.link().failed()) session.ReportLinkFailure();
     return false;
