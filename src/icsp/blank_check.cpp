@@ -1,5 +1,4 @@
-// Check: program memory and data EEPROM, stopping at the first word that is
-// not blank.
+// Check: program memory and data EEPROM, up to the first word not blank.
 #include "icsp/config_words.h"
 #include "icsp/mode_driver.h"
 #include "icsp/operations.h"

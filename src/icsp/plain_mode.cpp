@@ -1,5 +1,5 @@
 // Plain ICSP: quads read through the table registers and rows written from
-// the latches, in the board's steps (batches or letters).
+// the latches, in the board's steps.
 #include <algorithm>
 #include <array>
 
@@ -220,8 +220,8 @@ class PlainDriver final : public ModeDriver {
     LoadNvmcon(s_, s_.form().nvm.row_program);
     s_.link().SendBatch();
   }
-  // One word per self-timed write; the write erases the word first, so the
-  // plan sends every word the image holds, blank or not.
+  // One word per self-timed write, which erases the word first: the plan
+  // sends every word, blank or not.
   void WriteEepromWords(const std::vector<std::uint32_t>& writes) {
     std::size_t next = 0;
     const long last = device().eeprom_bytes / 32 - 1;
@@ -273,8 +273,7 @@ void ModeDriver::WriteUnitRows(std::uint32_t unit) {
       std::min(first + UnitInstructions(), static_cast<std::uint32_t>(device().program_words));
   for (std::uint32_t r = first; r < end; r += row) {
     if (InstructionsBlank(s_.image().program, r, row)) continue;
-    // A refused row has been reported and noted; the rest of the unit would
-    // only add to the damage.
+    // After a refused row (reported) the rest would only add to the damage.
     if (!WriteRow(r, row)) return;
   }
 }

@@ -1,5 +1,4 @@
-// Read: every memory of the part into the image, then the listing and the
-// HEX file.
+// Read: every memory into the image, then the listing and the HEX file.
 #include <algorithm>
 
 #include "icsp/config_words.h"

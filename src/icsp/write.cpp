@@ -1,5 +1,5 @@
-// Write: program (or executive) memory, data EEPROM, the optional
-// verification, then the configuration words the file supplied.
+// Write: program (or executive) memory, data EEPROM, the verification, then
+// the configuration words.
 #include <algorithm>
 #include <string>
 
