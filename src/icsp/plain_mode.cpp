@@ -70,9 +70,7 @@ class PlainDriver final : public ModeDriver {
   bool VerifyEeprom(bool held_only) override {
     const long last = device().eeprom_bytes / 8 - 1;
     const std::vector<std::uint16_t>& expected = s_.image().eeprom;
-    GotoResetVector(s_);
-    SetTablePointer(s_, EepromBase(), 6);
-    s_.link().SendBatch();
+    BeginTableReads(s_, EepromBase());
     for (long q = 0; q <= last; ++q) {
       const std::uint32_t offset = 8 * static_cast<std::uint32_t>(q);
       if (!BeginStep(s_, "Verifying:Dat Adr ", q, last, offset, EepromBase() + offset))
@@ -99,9 +97,7 @@ class PlainDriver final : public ModeDriver {
   void ReadEeprom() override {
     const long steps = device().eeprom_bytes / 8;
     // The table reads advance W6 from quad to quad, so it is set only once.
-    GotoResetVector(s_);
-    SetTablePointer(s_, EepromBase(), 6);
-    s_.link().SendBatch();
+    BeginTableReads(s_, EepromBase());
     for (long r = 0; r < steps; ++r) {
       const std::uint32_t offset = 8 * static_cast<std::uint32_t>(r);
       if (!BeginStep(s_, "Reading:Dat Adr ", r, steps - 1, offset, EepromBase() + offset)) break;
@@ -112,9 +108,7 @@ class PlainDriver final : public ModeDriver {
   }
   Scan CheckProgram(NotBlankWord& found) override {
     const long groups = device().program_words / 4;
-    GotoResetVector(s_);
-    SetTablePointer(s_, 0, 6);
-    s_.link().SendBatch();
+    BeginTableReads(s_, 0);
     for (long g = 0; g < groups; ++g) {
       const std::uint32_t address = 8 * static_cast<std::uint32_t>(g);
       if (!BeginStep(s_, "Checking:Prg Adr ", g, groups - 1, address)) return Scan::kIncomplete;
@@ -142,9 +136,7 @@ class PlainDriver final : public ModeDriver {
   }
   Scan CheckEeprom(NotBlankWord& found) override {
     const long groups = device().eeprom_bytes / 8;
-    GotoResetVector(s_);
-    SetTablePointer(s_, EepromBase(), 6);
-    s_.link().SendBatch();
+    BeginTableReads(s_, EepromBase());
     for (long g = 0; g < groups; ++g) {
       const std::uint32_t offset = 8 * static_cast<std::uint32_t>(g);
       if (!BeginStep(s_, "Checking:Dat Adr ", g, groups - 1, offset, EepromBase() + offset)) {
@@ -173,10 +165,8 @@ class PlainDriver final : public ModeDriver {
     }
   }
   void ReadEepromWords(std::uint32_t first, std::uint32_t count, std::uint16_t* words) override {
-    // The table reads advance W6 from quad to quad.
-    GotoResetVector(s_);
-    SetTablePointer(s_, EepromBase() + 2 * first, 6);
-    s_.link().SendBatch();
+    // The table reads advance W6, as in ReadEeprom.
+    BeginTableReads(s_, EepromBase() + 2 * first);
     for (std::uint32_t q = 0; q < count / 4; ++q) {
       ReadDataQuad(s_);
       FetchDataQuad(s_, data_quad_);

@@ -114,6 +114,12 @@ void SetTablePointer(Session& session, std::uint32_t address, unsigned n) {
                                MoveLiteral(address & 0xFFFF, n)});
 }
 
+void BeginTableReads(Session& session, std::uint32_t address) {
+  GotoResetVector(session);
+  SetTablePointer(session, address, 6);
+  session.link().SendBatch();
+}
+
 void MoveQuadToRegisters(Session& session, QuadSource source, std::size_t quad) {
   const std::vector<std::uint16_t>& units =
       source == QuadSource::kProgram ? session.image().program : session.image().executive;
@@ -150,9 +156,7 @@ void FinishNvmWrite(Session& session, int waits) {
 }
 
 void ReadExecutiveQuads(Session& session, std::size_t first, std::size_t last) {
-  GotoResetVector(session);
-  SetTablePointer(session, kExecutiveBase, 6);
-  session.link().SendBatch();
+  BeginTableReads(session, kExecutiveBase);
   for (std::size_t q = first; q <= last; ++q) {
     SetTablePointer(session, kExecutiveBase + 8 * static_cast<std::uint32_t>(q), 6);
     ReadCodeQuad(session);

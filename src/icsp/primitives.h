@@ -101,6 +101,8 @@ void EndAtResetVector(Session& session);
 
 // Appends the loads of TBLPAG and Wn (6 for reading, 7 for writing).
 void SetTablePointer(Session& session, std::uint32_t address, unsigned n);
+// From the reset vector, points W6 at `address` ahead of a run of reads.
+void BeginTableReads(Session& session, std::uint32_t address);
 // Appends the six MOV #lit words that put quad q in packed form into W0..W5.
 void MoveQuadToRegisters(Session& session, QuadSource source, std::size_t quad);
 

@@ -59,9 +59,7 @@ bool VerifyCodeQuads(Session& session, std::uint32_t base, const std::vector<std
                      long last_quad, std::string_view status_text, std::string_view tag,
                      bool held_only) {
   std::array<std::uint16_t, 8> quad{};
-  GotoResetVector(session);
-  SetTablePointer(session, base, 6);
-  session.link().SendBatch();
+  BeginTableReads(session, base);
   for (long q = 0; q <= last_quad; ++q) {
     const std::uint32_t offset = 8 * static_cast<std::uint32_t>(q);
     if (!BeginStep(session, status_text, q, last_quad, offset, base + offset)) return false;
@@ -88,9 +86,7 @@ bool VerifyCodeQuads(Session& session, std::uint32_t base, const std::vector<std
 
 void ReadCodeQuads(Session& session, std::uint32_t base, long steps, image::UnitBuffer& into,
                    std::string_view status_text) {
-  GotoResetVector(session);
-  SetTablePointer(session, base, 6);
-  session.link().SendBatch();
+  BeginTableReads(session, base);
   for (long r = 0; r < steps; ++r) {
     const std::uint32_t offset = 8 * static_cast<std::uint32_t>(r);
     if (!BeginStep(session, status_text, r, steps - 1, offset, base + offset)) break;
