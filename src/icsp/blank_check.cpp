@@ -1,7 +1,5 @@
-// Check: program memory and data EEPROM, stopping at the first word that is
-// not blank.
+// Check: program memory and data EEPROM, up to the first word not blank.
 #include "icsp/config_words.h"
-#include "icsp/executive_check.h"
 #include "icsp/mode_driver.h"
 #include "icsp/operations.h"
 #include "icsp/primitives.h"
@@ -20,8 +18,7 @@ class BlankChecker {
  private:
   // Program memory or EEPROM, by the current mark of "Enhanced ICSP".
   Scan CheckRegion(bool eeprom);
-  // Reports the finding: the window's coded address, and to front-ends that
-  // show it in words, the finding in linker-map terms.
+  // Reports the finding as the window shows it and in the part's terms.
   Scan NotBlank(bool eeprom, const NotBlankWord& found);
 
   Session& s_;

@@ -1,6 +1,5 @@
-// The plain-ICSP steps a board performs in one of two ways: as 24-bit
-// instruction batches (firmware 1.0 and older) or as its built-in letters.
-// Everything else of plain ICSP is the same for both.
+// The plain-ICSP steps a board performs in one of two ways: as instruction
+// batches (firmware 1.0 and older) or as its built-in letters.
 #pragma once
 
 #include <cstdint>
@@ -38,7 +37,6 @@ class BoardSteps {
   virtual void LoadDataLatches(link::Link& link) const = 0;
 };
 
-// The steps of the board's firmware.
 const BoardSteps& StepsFor(std::uint16_t firmware);
 
 }  // namespace quillon::icsp

@@ -13,15 +13,12 @@ constexpr std::uint32_t kTblrdlToW7 = kTblrdlW6IncToW7;                    // TB
 void ReadConfig30F(Session& session) {
   link::Link& link = session.link();
   GotoResetVector100(session);
-  for (std::uint32_t w :
-       {kMovConfigPageToW0, session.device().load_table_pointer, kClrW6, kClrW7, kNop}) {
-    link.AppendInstruction(w);
-  }
+  AppendWords(link,
+              {kMovConfigPageToW0, session.device().load_table_pointer, kClrW6, kClrW7, kNop});
   link.SendBatch();
   // W7 = 0 makes W0 the destination of each table read.
   for (std::size_t i = 0; i < static_cast<std::size_t>(session.form().config.read); ++i) {
-    for (std::uint32_t w : {kTblrdlToW7, kNop, kNop, MoveToVisi(0), kNop})
-      link.AppendInstruction(w);
+    AppendWords(link, {kTblrdlToW7, kNop, kNop, MoveToVisi(0), kNop});
     link.SendBatch();
     session.config_readback()[i] = RegOut(session.link());
     link.AppendInstruction(kNop);
@@ -31,7 +28,7 @@ void ReadConfig30F(Session& session) {
 
 // Reads straight into VISI: W7 holds its address.
 std::uint16_t ReadToVisi(Session& session) {
-  for (std::uint32_t w : {kTblrdlToW7, kNop, kNop}) session.link().AppendInstruction(w);
+  AppendWords(session.link(), {kTblrdlToW7, kNop, kNop});
   session.link().SendBatch();
   return RegOut(session.link());
 }
@@ -43,18 +40,14 @@ void ReadConfigPic24(Session& session) {
   if (session.form().config.layout == devices::ConfigLayout::kFlashWords) {
     // Flash word 2 sits just below flash word 1, the last instruction.
     const std::uint32_t a = static_cast<std::uint32_t>(devices::FlashConfigAddress(device, 1));
-    for (std::uint32_t w : {MoveLiteral((a >> 16) & 0xFF, 0), session.device().load_table_pointer,
-                            MoveLiteral(a & 0xFFFF, 6), kMovVisiAddressToW7, kNop}) {
-      link.AppendInstruction(w);
-    }
+    AppendWords(link, {MoveLiteral((a >> 16) & 0xFF, 0), session.device().load_table_pointer,
+                       MoveLiteral(a & 0xFFFF, 6), kMovVisiAddressToW7, kNop});
     link.SendBatch();
     session.config_readback()[1] = ReadToVisi(session);
     session.config_readback()[0] = ReadToVisi(session);
   } else {
-    for (std::uint32_t w : {kMovConfigPageToW0, session.device().load_table_pointer, kClrW6,
-                            kMovVisiAddressToW7, kNop}) {
-      link.AppendInstruction(w);
-    }
+    AppendWords(link, {kMovConfigPageToW0, session.device().load_table_pointer, kClrW6,
+                       kMovVisiAddressToW7, kNop});
     link.SendBatch();
     const std::size_t count = static_cast<std::size_t>(session.form().config.read);
     for (std::size_t i = 0; i < count; ++i) session.config_readback()[i] = ReadToVisi(session);
@@ -70,6 +63,33 @@ void ReadConfigWords(Session& session) {
   } else {
     ReadConfig30F(session);
   }
+}
+
+void WriteConfigWord(Session& session, int k) {
+  const devices::DeviceRecord& device = session.device().device;
+  const devices::FamilyForm& form = session.form();
+  const std::uint32_t value = session.config_readback()[static_cast<std::size_t>(k)];
+  const std::uint32_t tblpag = session.device().load_table_pointer;
+  const std::uint32_t nvmcon = form.nvm.config_write;
+  if (!form.self_timed()) {
+    // Externally timed, behind the NVMKEY unlock.
+    GotoResetVector100(session);
+    AppendWords(session.link(),
+                {MoveLiteral(2 * static_cast<std::uint32_t>(k), 7), MoveLiteral(nvmcon, 10),
+                 kMovW10ToNvmcon, MoveLiteral(kConfigPage, 0), tblpag, MoveLiteral(value, 6), kNop,
+                 kTblwtlW6ToW7Inc, kNop, kNop});
+  } else {
+    std::uint32_t address = kConfigPage << 16 | 2 * static_cast<std::uint32_t>(k);
+    if (form.config.layout == devices::ConfigLayout::kFlashWords) {
+      address = static_cast<std::uint32_t>(devices::FlashConfigAddress(device, k));
+    }
+    GotoResetVector200(session);
+    AppendWords(session.link(), {MoveLiteral(address & 0xFFFF, 7), MoveLiteral(nvmcon, 10),
+                                 kMovW10ToNvmcon, MoveLiteral(address >> 16, 0), tblpag,
+                                 MoveLiteral(value, 0), kTblwtlW0ToW7Inc, kNop, kNop});
+  }
+  FinishNvmWrite(session, form.self_timed() ? 100 : 1);
+  session.reporter().Pump();
 }
 
 std::string ConfigText(const Session& session) {

@@ -19,36 +19,18 @@ constexpr std::uint16_t kNoAnswerAfter0C = 0xFFF7;
 
 // The DeviceID reads are always instruction batches, whatever the firmware:
 // the board letters assume a part already known.
-std::uint16_t ReadDeviceIdNew(Session& session, std::uint32_t load_table_pointer) {
+std::uint16_t AttemptNew(Session& session, std::uint32_t load_table_pointer) {
   link::Link& link = session.link();
-  AppendWords(session.link(),
-              {kGoto200, kGoto200, kNop, kMovDeviceIdPageToW0, load_table_pointer,
-               MoveLiteral(0, 6), kMovVisiAddressToW7, kNop, kTblrdlW6IncToW7, kNop, kNop});
+  link.EnterIcsp(link::cmd::kEnterIcsp);
+  AppendWords(link, {kGoto200, kGoto200, kNop, kMovDeviceIdPageToW0, load_table_pointer,
+                     MoveLiteral(0, 6), kMovVisiAddressToW7, kNop, kTblrdlW6IncToW7, kNop, kNop});
   link.SendBatch();
   link.AppendInstruction(kNop);
   link.SendBatch();
-  const std::uint16_t v = RegOut(session.link());
-  AppendWords(session.link(), {kNop, kGoto200, kNop});
+  const std::uint16_t v = RegOut(link);
+  AppendWords(link, {kNop, kGoto200, kNop});
   link.SendBatch();
-  return v;
-}
-
-std::uint16_t ReadDeviceIdOld(Session& session, std::uint32_t load_table_pointer) {
-  link::Link& link = session.link();
-  AppendWords(session.link(),
-              {kNop, kGoto100, kGoto100, kNop, kMovDeviceIdPageToW0, load_table_pointer, kClrW6,
-               kClrW7, kNop, kTblrdlW6IncToW7, kNop, kNop, MoveToVisi(0), kNop});
-  link.SendBatch();
-  const std::uint16_t v = RegOut(session.link());
-  AppendWords(session.link(), {kNop, kGoto100, kNop});
-  link.SendBatch();
-  return v;
-}
-
-std::uint16_t AttemptNew(Session& session, std::uint32_t load_table_pointer) {
-  session.link().EnterIcsp(link::cmd::kEnterIcsp);
-  const std::uint16_t v = ReadDeviceIdNew(session, load_table_pointer);
-  session.link().ExitIcsp();
+  link.ExitIcsp();
   return v;
 }
 
@@ -81,12 +63,19 @@ DeviceIdReading ReadDeviceId(Session& session) {
   }
   if (v > kNoAnswerAfter0D) {
     entry = link::cmd::kEnterIcsp30F;
-    session.link().EnterIcsp(entry);
+    link::Link& link = session.link();
+    link.EnterIcsp(entry);
     // Only dsPIC30F parts answer after 0x0C, and they all keep TBLPAG at
     // 0x0032: a pointer word of a part selected before would leave TBLPAG
     // alone and read program memory instead of the DeviceID.
-    v = ReadDeviceIdOld(session, devices::kTablePointerAt0032);
-    session.link().ExitIcsp();
+    AppendWords(link,
+                {kNop, kGoto100, kGoto100, kNop, kMovDeviceIdPageToW0, devices::kTablePointerAt0032,
+                 kClrW6, kClrW7, kNop, kTblrdlW6IncToW7, kNop, kNop, MoveToVisi(0), kNop});
+    link.SendBatch();
+    v = RegOut(link);
+    AppendWords(link, {kNop, kGoto100, kNop});
+    link.SendBatch();
+    link.ExitIcsp();
     if (v > kNoAnswerAfter0C) return DeviceIdReading{false, v, entry, nullptr};
   }
   return DeviceIdReading{true, v, entry, devices::FindByDeviceIdAfterEntry(v, entry)};

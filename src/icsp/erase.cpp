@@ -1,12 +1,7 @@
-// Bulk erase: configuration words to blank (unless the erase takes them), the
-// chip erase three times, and the part's own words in executive memory
-// (factory words, dsPIC30F unit ID words) kept in a file first and written
-// back after, since the erase takes executive memory with it.
-#include <algorithm>
-
-#include "icsp/config_write.h"
+// Bulk erase: configuration words blanked, the chip erase three times, and
+// the part's own words in executive memory kept first and written back after.
+#include "icsp/config_words.h"
 #include "icsp/erase_units.h"
-#include "icsp/executive_check.h"
 #include "icsp/kept_words.h"
 #include "icsp/operations.h"
 #include "icsp/primitives.h"
@@ -16,11 +11,9 @@ namespace quillon::icsp {
 namespace {
 
 constexpr std::size_t kLastRowUnit = 0x780;  // row 15 of executive memory, 0x800780 to 0x8007FE
-constexpr std::size_t kTailUnit = 0x7F0;
 
-// Writes the last executive row back: blank except the six factory words
-// from 0x8007F4 that the executive check saved. The application ID at
-// 0x8007F0 stays erased.
+// Writes the last executive row back: blank but for the factory words the
+// executive check saved (the application ID at 0x8007F0 stays erased).
 void RestoreExecutiveRow(Session& session) {
   const devices::FamilyForm& form = session.form();
   if (form.executive.factory_words_from == 0) return;
@@ -35,19 +28,10 @@ void RestoreExecutiveRow(Session& session) {
     exe[u] = 0xFFFF;
     exe[u + 1] = 0x00FF;
   }
-  std::copy(session.executive_tail().begin() + 4, session.executive_tail().end(),
-            exe.begin() + kTailUnit + 4);
+  PutBackFactoryWords(session);
 
-  AppendWords(session.link(),
-              {MoveLiteral(kExecutivePage, 0), tblpag, MoveLiteral(kLastRowUnit, 7)});
-  session.link().SendBatch();
-  for (std::size_t g = 0; g < 16; ++g) {
-    MoveQuadToRegisters(session, QuadSource::kExecutive, kLastRowUnit / 8 + g);
-    LoadCodeLatches(session);
-  }
-  StartNvmWrite(session);
-  PollNvmWrite(session, 1);
-  GotoResetVector200(session);
+  // Factory words sit only on the self-timed forms: NVMCON is loaded above.
+  WriteCodeRow(session, QuadSource::kExecutive, kExecutiveBase, kLastRowUnit / 2, 64);
 }
 
 }  // namespace

@@ -1,8 +1,5 @@
-// How a form erases. The sequences live in its EraseStrategy (with plain
-// ICSP, the part in ICSP mode); the codes, unit size and names in its form.
-// EraseUnitRules is what an incremental write needs to know besides: how
-// EEPROM words are rewritten, which configuration entries are compared and
-// which of their bits count, and where the part says that it is protected.
+// How a form erases (with plain ICSP, the part in ICSP mode), and what an
+// incremental write needs to know besides.
 #pragma once
 
 #include <cstddef>
@@ -18,15 +15,13 @@ class Session;
 class EraseStrategy {
  public:
   virtual ~EraseStrategy() = default;
-  // One pass of the bulk erase: program memory and executive memory (and
-  // what else the form's erase takes).
+  // One pass of the bulk erase.
   virtual void EraseChip(Session& session) const = 0;
   // Executive memory as a whole, ahead of writing an executive into it.
   virtual void EraseExecutive(Session& session) const = 0;
   // The erase unit of program memory at program address `address`.
   virtual void EraseUnit(Session& session, std::uint32_t address) const = 0;
 };
-// The externally timed form's strategy or the self-timed forms'.
 const EraseStrategy& EraseFor(const devices::FamilyForm& form);
 
 struct EraseUnitRules {
@@ -39,8 +34,7 @@ struct EraseUnitRules {
   // whose configuration words are program memory: their page carries them).
   int config_registers = 0;
   std::uint16_t config_mask = 0xFFFF;  // the bits a register keeps
-  // The configuration entry whose bits, all set, say that the code may be
-  // read and written piecewise (general segment code and write protection).
+  // The configuration entry whose bits, all set, say the code is unprotected.
   std::size_t protection_entry = 0;
   std::uint16_t protection_bits = 0;
 };

@@ -17,11 +17,9 @@ namespace {
 constexpr std::uint32_t kBlock = 64;  // instructions or EEPROM words of one read
 constexpr std::uint32_t kEepromRow = 16;
 
-// Receives the answer header (words 0 and 1) and tests it: PASS for the
-// board command `command` (0x81 to 0x85). A FAIL or NACK, or an answer to
-// another command, is reported with the block's program address and noted as
-// a problem; a transfer that failed has been reported by the link. False in
-// every such case: the operation must stop.
+// Receives the answer header and tests it for a PASS of `command`. A FAIL,
+// a NACK or an answer to another command is reported and noted as a problem;
+// false then, or when the transfer failed: the operation must stop.
 bool ExecutiveAnswered(Session& session, std::uint8_t command, std::uint32_t address) {
   session.link().ReceiveReply(4);
   session.link().StoreReplyWords(2);
@@ -31,9 +29,8 @@ bool ExecutiveAnswered(Session& session, std::uint8_t command, std::uint32_t add
   const std::uint16_t header = session.link().ReplyWord(0);
   if (header >> 12 == 1 && (header >> 8 & 0xF) == (command & 0xF)) return true;
   session.NoteOutcome(Outcome::kProblem);
-  const std::string detail = std::string(report::kLineBreak) + "Adr " +
-                             image::Hex4(address >> 16).substr(2) + image::Hex4(address & 0xFFFF) +
-                             " Ans:" + image::Hex4(header);
+  const std::string detail =
+      std::string(report::kLineBreak) + "Adr " + Hex6(address) + " Ans:" + image::Hex4(header);
   report::MessagePair message =
       report::MessagePair{"Error : the programming executive refused the block!",
                           "ｴﾗｰ : ﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞがﾌﾞﾛｯｸを処理できません。"} +
@@ -42,7 +39,7 @@ bool ExecutiveAnswered(Session& session, std::uint8_t command, std::uint32_t add
   // flash there was not blank, which programming alone cannot change.
   const bool write = command == link::cmd::kExecWriteCode || command == link::cmd::kExecWriteData;
   if (write && header >> 12 == 2 && !session.OptionChecked(report::Option::kEraseBeforeWriting)) {
-    const std::string at = image::Hex4(address >> 16).substr(2) + image::Hex4(address & 0xFFFF);
+    const std::string at = Hex6(address);
     message = message + report::kLineBreak +
               report::MessagePair{"The part was not erased before writing: the flash at " + at +
                                       " is likely not blank. Erase it first.",
@@ -58,44 +55,26 @@ bool ExecutiveRead(Session& session, std::uint8_t command, std::uint32_t address
   session.link().SendCommand(command);
   session.link().SendAddress24(address);
   session.link().SendAddress24(64);
-  // A refusal carries no data: reading on would only wait for bytes that
-  // never come.
+  // A refusal carries no data: reading on would wait for bytes that never come.
   if (!ExecutiveAnswered(session, command, address)) return false;
   session.link().ReceiveReply(2 * words);
   session.link().StoreReplyWords(words);
   return !session.link().failed();
 }
 
-// 0x82: 64 instructions from a program address, left packed (96 words) in
-// link.words(). False, with the data left unread, when the answer is not a PASS.
+// 64 instructions, left packed (96 words) in link.words().
 bool ExecutiveReadCode(Session& session, std::uint32_t address) {
   return ExecutiveRead(session, link::cmd::kExecReadCode, address, 96);
 }
 
-// 0x81: 64 EEPROM words from a program address into link.words()[0..63].
 bool ExecutiveReadData(Session& session, std::uint32_t address) {
   return ExecutiveRead(session, link::cmd::kExecReadData, address, 64);
 }
 
-// Unpacks `groups` packed six-word groups of link.words() into 8 units each.
 void UnpackLinkWords(const Session& session, std::size_t groups, std::uint16_t* units) {
   for (std::size_t k = 0; k < groups; ++k) {
     UnpackQuad(session.link().words().data() + 6 * k, units + 8 * k);
   }
-}
-
-// 0x85: `row` instructions of the program image from instruction `first`,
-// packed, to their program address; false when the executive refused it.
-bool ExecutiveWriteCodeRow(Session& session, std::uint32_t first, std::uint32_t row) {
-  std::array<std::uint16_t, link::kLinkWordCount> block{};
-  for (std::uint32_t g = 0; g < row / 4; ++g) {
-    PackQuad(session.image().program.data() + 2 * first + 8 * g, block.data() + 6 * g);
-  }
-  session.link().SendCommand(link::cmd::kExecWriteCode);
-  session.link().SendAddress24(2 * first);
-  session.link().SendAddress24(row);
-  session.link().SendWordBlock(std::span<const std::uint16_t>(block.data(), 3 * row / 2));
-  return ExecutiveAnswered(session, link::cmd::kExecWriteCode, 2 * first);
 }
 
 class ExecutiveDriver final : public ModeDriver {
@@ -237,15 +216,16 @@ class ExecutiveDriver final : public ModeDriver {
   }
   // Every unit is erased with plain ICSP first, then the executive writes the
   // rows; a stop on request is taken only before the erase begins.
-  bool RewriteUnits(const UnitRewrite& rewrite, std::optional<PhaseScope>& phase) override {
-    const long last = static_cast<long>(rewrite.units.size()) - 1;
+  bool RewriteUnits(const std::vector<std::uint32_t>& units,
+                    std::optional<PhaseScope>& phase) override {
+    const long last = static_cast<long>(units.size()) - 1;
     phase.reset();
     phase.emplace(s_, report::Phase::kErasing);
     EnterIcsp(s_);
     for (long i = 0; i <= last; ++i) {
-      const std::uint32_t u = rewrite.units[static_cast<std::size_t>(i)];
-      ShowStep(s_, "Erasing:Prg Adr ", i, last, u * rewrite.unit_instructions);
-      rewrite.erase(u);
+      const std::uint32_t u = units[static_cast<std::size_t>(i)];
+      ShowStep(s_, "Erasing:Prg Adr ", i, last, u * UnitInstructions());
+      EraseUnit(u);
     }
     ExitIcsp(s_);
     phase.reset();
@@ -255,9 +235,9 @@ class ExecutiveDriver final : public ModeDriver {
       return false;
     }
     for (long i = 0; i <= last && !s_.Ended(); ++i) {
-      const std::uint32_t u = rewrite.units[static_cast<std::size_t>(i)];
-      ShowStep(s_, "Writing:Prg Adr ", i, last, u * rewrite.unit_instructions);
-      WriteUnitRows(rewrite, u);
+      const std::uint32_t u = units[static_cast<std::size_t>(i)];
+      ShowStep(s_, "Writing:Prg Adr ", i, last, u * UnitInstructions());
+      WriteUnitRows(u);
     }
     ExitIcsp(s_);
     return true;
@@ -266,14 +246,20 @@ class ExecutiveDriver final : public ModeDriver {
  protected:
   void BeginRows() override {}
   bool WriteRow(std::uint32_t first, std::uint32_t row) override {
-    return ExecutiveWriteCodeRow(s_, first, row);
+    std::array<std::uint16_t, link::kLinkWordCount> packed{};
+    for (std::uint32_t g = 0; g < row / 4; ++g) {
+      PackQuad(s_.image().program.data() + 2 * first + 8 * g, packed.data() + 6 * g);
+    }
+    s_.link().SendCommand(link::cmd::kExecWriteCode);
+    s_.link().SendAddress24(2 * first);
+    s_.link().SendAddress24(row);
+    s_.link().SendWordBlock(std::span<const std::uint16_t>(packed.data(), 3 * row / 2));
+    return ExecutiveAnswered(s_, link::cmd::kExecWriteCode, 2 * first);
   }
 
  private:
-  // Walks the 64-instruction blocks of program memory (or the 64-word blocks
-  // of the EEPROM), each a step showing its first instruction (or word)
-  // number, while `each(first, address)` goes on. False when a step or
-  // `each` ended the walk.
+  // Walks the 64-instruction (or 64-word EEPROM) blocks, each a step, while
+  // `each(first, address)` goes on. False when a step or `each` ended it.
   template <typename Each>
   bool Blocks(const char* step, bool eeprom, Each each) {
     const long last = (eeprom ? device().eeprom_bytes / 128 : device().program_words / 64) - 1;
@@ -284,8 +270,8 @@ class ExecutiveDriver final : public ModeDriver {
     }
     return true;
   }
-  // Copies [first, first + count) of blocks read whole (units per item: 2
-  // for instructions, 1 for words), each block read once while reads last.
+  // Copies [first, first + count) of blocks read whole (`per` units an
+  // item), each block read once while reads last.
   template <typename ReadBlock>
   void ReadCached(std::uint32_t first, std::uint32_t count, std::uint16_t* out, std::uint32_t per,
                   ReadBlock read_block) {

@@ -1,13 +1,11 @@
-// Incremental write: compare what the image touches with the part, then
-// erase, program and verify only the erase units that differ. No bulk erase,
-// so the programming executive and everything the file does not touch stay.
+// Incremental write: only the erase units that differ from the image are
+// erased, programmed and verified. No bulk erase, so the executive stays.
 #include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "icsp/config_words.h"
-#include "icsp/config_write.h"
 #include "icsp/erase_units.h"
 #include "icsp/mode_driver.h"
 #include "icsp/operations.h"
@@ -18,14 +16,6 @@
 namespace quillon::icsp {
 
 namespace {
-
-report::MessagePair ProtectedMessage() {
-  return {
-      "The part is code- or write-protected: it cannot be written piecewise. Erasing it "
-      "and writing the whole file instead.",
-      "コード保護または書き込み保護されているため差分書き込みはできません。"
-      "全体を消去してファイル全体を書き込みます。"};
-}
 
 class Incremental {
  public:
@@ -51,7 +41,7 @@ class Incremental {
     return std::min(rules_.unit_instructions,
                     static_cast<std::uint32_t>(device_.program_words) - first);
   }
-  // The first differing unit of an erase unit against the image, or -1.
+  // The first unit of erase unit `unit` that differs from the image, or -1.
   long Differs(std::uint32_t unit);
   std::uint32_t EepromBase() const {
     return kEepromEnd - static_cast<std::uint32_t>(device_.eeprom_bytes);
@@ -61,7 +51,6 @@ class Incremental {
   Session& s_;
   const devices::DeviceRecord& device_;
   const EraseUnitRules rules_;
-  // Chosen once: the whole write reads and writes in one mode.
   ModeDriver& mode_;
   std::vector<std::uint16_t> unit_;  // one erase unit as read
 
@@ -126,10 +115,7 @@ bool Incremental::Program() {
   if (differing.empty() || s_.link().lost()) return !s_.link().lost();
   units_written_ = differing.size();
 
-  const UnitRewrite rewrite{differing, rules_.unit_instructions, [this](std::uint32_t u) {
-                              EraseFor(s_.form()).EraseUnit(s_, 2 * u * rules_.unit_instructions);
-                            }};
-  if (!mode_.RewriteUnits(rewrite, phase)) return false;
+  if (!mode_.RewriteUnits(differing, phase)) return false;
 
   if (!s_.OptionChecked(report::Option::kVerifyAfterWriting)) return true;
   phase.reset();
@@ -302,7 +288,11 @@ IncrementalResult WriteDeviceIncremental(Session& session) {
     return IncrementalResult::kFinished;
   }
   if (incremental.Protected()) {
-    session.reporter().ShowNotice(ProtectedMessage());
+    session.reporter().ShowNotice(
+        {"The part is code- or write-protected: it cannot be written piecewise. Erasing it "
+         "and writing the whole file instead.",
+         "コード保護または書き込み保護されているため差分書き込みはできません。"
+         "全体を消去してファイル全体を書き込みます。"});
     return IncrementalResult::kProtected;
   }
   incremental.PlaceFlashConfigWords();

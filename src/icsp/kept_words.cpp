@@ -6,6 +6,7 @@
 
 #include "icsp/operations.h"
 #include "icsp/primitives.h"
+#include "icsp/verify.h"
 #include "image/formats.h"
 
 namespace quillon::icsp {
@@ -13,18 +14,9 @@ namespace quillon::icsp {
 namespace {
 
 constexpr std::string_view kHeader = "Quillon kept words";
-constexpr std::uint32_t kBlankInstruction = 0xFFFFFF;
 
 std::size_t UnitOf(std::uint32_t address) {
   return (address - kExecutiveBase) & ~1u;
-}
-
-std::string Hex(std::uint32_t value, int digits) {
-  std::string text(static_cast<std::size_t>(digits), '0');
-  for (int i = digits - 1; i >= 0; --i, value >>= 4) {
-    text[static_cast<std::size_t>(i)] = "0123456789ABCDEF"[value & 0xF];
-  }
-  return text;
 }
 
 std::optional<std::uint32_t> ParseHex(std::string_view text) {
@@ -50,13 +42,8 @@ KeptWords FromImage(const Session& session, const KeptArea& area) {
 }
 
 report::MessagePair Named(const KeptArea& area) {
-  const std::string at = " (0x" + Hex(area.first, 6) + ")";
+  const std::string at = " (0x" + Hex6(area.first) + ")";
   return {area.what.english + at, area.what.japanese + at};
-}
-
-report::MessagePair RestoreHint(const Session& session, const std::string& file) {
-  const std::string command = session.console_program() + " restore-row " + file;
-  return {"Put them back with: " + command, "次のｺﾏﾝﾄﾞで書き戻せます: " + command};
 }
 
 void Refuse(Session& session, const report::MessagePair& message, Outcome outcome) {
@@ -91,11 +78,11 @@ bool KeptWords::Blank() const {
 
 std::string FormatKeptWords(const KeptWords& words) {
   std::string text(kHeader);
-  text += "\nDevice " + words.device + "\nDeviceID 0x" + Hex(words.device_id, 4);
+  text += "\nDevice " + words.device + "\nDeviceID 0x" + image::Hex4(words.device_id);
   if (!words.port.empty()) text += "\nPort " + words.port;
   if (!words.kept_at.empty()) text += "\nKept " + words.kept_at;
-  text += "\nFrom 0x" + Hex(words.first, 6) + "\nWords";
-  for (std::uint32_t i : words.instructions) text += " " + Hex(i, 6);
+  text += "\nFrom 0x" + Hex6(words.first) + "\nWords";
+  for (std::uint32_t i : words.instructions) text += " " + Hex6(i);
   return text + "\nEnd\n";
 }
 
@@ -195,11 +182,13 @@ std::optional<KeptWords> KeepBeforeErase(Session& session) {
     // Only this port's own copies: another board's part has other words.
     const std::vector<std::string> kept = store->List(words.device_id, words.port);
     if (!kept.empty()) {
+      const std::string restore = session.console_program() + " restore-row " + kept.front();
       session.reporter().ShowNotice(
           report::MessagePair{
               "The part's " + what.english + " are blank. Kept copy: " + kept.front() + ". ",
               what.japanese + " は空です。保存済みのｺﾋﾟｰ: " + kept.front() + "。"} +
-          RestoreHint(session, kept.front()));
+          report::MessagePair{"Put them back with: " + restore,
+                              "次のｺﾏﾝﾄﾞで書き戻せます: " + restore});
     }
     return words;
   }

@@ -1,5 +1,5 @@
 // Plain ICSP: quads read through the table registers and rows written from
-// the latches, in the board's steps (batches or letters).
+// the latches, in the board's steps.
 #include <algorithm>
 #include <array>
 
@@ -70,9 +70,7 @@ class PlainDriver final : public ModeDriver {
   bool VerifyEeprom(bool held_only) override {
     const long last = device().eeprom_bytes / 8 - 1;
     const std::vector<std::uint16_t>& expected = s_.image().eeprom;
-    GotoResetVector(s_);
-    SetTablePointer(s_, EepromBase(), 6);
-    s_.link().SendBatch();
+    BeginTableReads(s_, EepromBase());
     for (long q = 0; q <= last; ++q) {
       const std::uint32_t offset = 8 * static_cast<std::uint32_t>(q);
       if (!BeginStep(s_, "Verifying:Dat Adr ", q, last, offset, EepromBase() + offset))
@@ -99,9 +97,7 @@ class PlainDriver final : public ModeDriver {
   void ReadEeprom() override {
     const long steps = device().eeprom_bytes / 8;
     // The table reads advance W6 from quad to quad, so it is set only once.
-    GotoResetVector(s_);
-    SetTablePointer(s_, EepromBase(), 6);
-    s_.link().SendBatch();
+    BeginTableReads(s_, EepromBase());
     for (long r = 0; r < steps; ++r) {
       const std::uint32_t offset = 8 * static_cast<std::uint32_t>(r);
       if (!BeginStep(s_, "Reading:Dat Adr ", r, steps - 1, offset, EepromBase() + offset)) break;
@@ -112,9 +108,7 @@ class PlainDriver final : public ModeDriver {
   }
   Scan CheckProgram(NotBlankWord& found) override {
     const long groups = device().program_words / 4;
-    GotoResetVector(s_);
-    SetTablePointer(s_, 0, 6);
-    s_.link().SendBatch();
+    BeginTableReads(s_, 0);
     for (long g = 0; g < groups; ++g) {
       const std::uint32_t address = 8 * static_cast<std::uint32_t>(g);
       if (!BeginStep(s_, "Checking:Prg Adr ", g, groups - 1, address)) return Scan::kIncomplete;
@@ -142,9 +136,7 @@ class PlainDriver final : public ModeDriver {
   }
   Scan CheckEeprom(NotBlankWord& found) override {
     const long groups = device().eeprom_bytes / 8;
-    GotoResetVector(s_);
-    SetTablePointer(s_, EepromBase(), 6);
-    s_.link().SendBatch();
+    BeginTableReads(s_, EepromBase());
     for (long g = 0; g < groups; ++g) {
       const std::uint32_t offset = 8 * static_cast<std::uint32_t>(g);
       if (!BeginStep(s_, "Checking:Dat Adr ", g, groups - 1, offset, EepromBase() + offset)) {
@@ -173,10 +165,8 @@ class PlainDriver final : public ModeDriver {
     }
   }
   void ReadEepromWords(std::uint32_t first, std::uint32_t count, std::uint16_t* words) override {
-    // The table reads advance W6 from quad to quad.
-    GotoResetVector(s_);
-    SetTablePointer(s_, EepromBase() + 2 * first, 6);
-    s_.link().SendBatch();
+    // The table reads advance W6, as in ReadEeprom.
+    BeginTableReads(s_, EepromBase() + 2 * first);
     for (std::uint32_t q = 0; q < count / 4; ++q) {
       ReadDataQuad(s_);
       FetchDataQuad(s_, data_quad_);
@@ -185,18 +175,19 @@ class PlainDriver final : public ModeDriver {
     }
   }
   // Each unit is erased and written again in one step.
-  bool RewriteUnits(const UnitRewrite& rewrite, std::optional<PhaseScope>& phase) override {
+  bool RewriteUnits(const std::vector<std::uint32_t>& units,
+                    std::optional<PhaseScope>& phase) override {
     phase.reset();
     phase.emplace(s_, report::Phase::kWriting);
     EnterIcsp(s_);
-    const long last = static_cast<long>(rewrite.units.size()) - 1;
+    const long last = static_cast<long>(units.size()) - 1;
     for (long i = 0; i <= last; ++i) {
-      const std::uint32_t u = rewrite.units[static_cast<std::size_t>(i)];
-      if (!BeginStep(s_, "Erasing:Prg Adr ", i, last, u * rewrite.unit_instructions)) return false;
-      rewrite.erase(u);
+      const std::uint32_t u = units[static_cast<std::size_t>(i)];
+      if (!BeginStep(s_, "Erasing:Prg Adr ", i, last, u * UnitInstructions())) return false;
+      EraseUnit(u);
       // The erase changed NVMCON.
       LoadRowNvmcon();
-      WriteUnitRows(rewrite, u);
+      WriteUnitRows(u);
     }
     ExitIcsp(s_);
     return true;
@@ -219,8 +210,8 @@ class PlainDriver final : public ModeDriver {
     LoadNvmcon(s_, s_.form().nvm.row_program);
     s_.link().SendBatch();
   }
-  // One word per self-timed write; the write erases the word first, so the
-  // plan sends every word the image holds, blank or not.
+  // One word per self-timed write, which erases the word first: the plan
+  // sends every word, blank or not.
   void WriteEepromWords(const std::vector<std::uint32_t>& writes) {
     std::size_t next = 0;
     const long last = device().eeprom_bytes / 32 - 1;
@@ -261,15 +252,18 @@ bool ModeDriver::WriteProgram(const std::vector<std::uint32_t>& rows) {
   return true;
 }
 
-void ModeDriver::WriteUnitRows(const UnitRewrite& rewrite, std::uint32_t unit) {
+void ModeDriver::EraseUnit(std::uint32_t unit) {
+  EraseFor(s_.form()).EraseUnit(s_, 2 * unit * UnitInstructions());
+}
+
+void ModeDriver::WriteUnitRows(std::uint32_t unit) {
   const std::uint32_t row = s_.form().row_instructions;
-  const std::uint32_t first = unit * rewrite.unit_instructions;
-  const std::uint32_t end = std::min(first + rewrite.unit_instructions,
-                                     static_cast<std::uint32_t>(device().program_words));
+  const std::uint32_t first = unit * UnitInstructions();
+  const std::uint32_t end =
+      std::min(first + UnitInstructions(), static_cast<std::uint32_t>(device().program_words));
   for (std::uint32_t r = first; r < end; r += row) {
     if (InstructionsBlank(s_.image().program, r, row)) continue;
-    // A refused row has been reported and noted; the rest of the unit would
-    // only add to the damage.
+    // After a refused row (reported) the rest would only add to the damage.
     if (!WriteRow(r, row)) return;
   }
 }

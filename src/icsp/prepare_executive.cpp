@@ -1,11 +1,9 @@
 // Puts a programming executive into the part when "Enhanced ICSP" needs one
 // and none answers to the identification check.
-#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <system_error>
 
-#include "icsp/executive_check.h"
 #include "icsp/kept_words.h"
 #include "icsp/mode_driver.h"
 #include "icsp/operations.h"
@@ -15,50 +13,38 @@
 
 namespace quillon::icsp {
 
-namespace {
-
-constexpr std::size_t kTailUnit = 0x7F0;
-
-report::MessagePair NotFoundMessage(const Session& session, const std::string& path) {
-  report::MessagePair message =
-      report::MessagePair{"Error : programming executive file not found!",
-                          "ｴﾗｰ : ﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞのﾌｧｲﾙがありません。"} +
-      report::kLineBreak + path;
-  if (session.executive_missing_hint().english.empty()) return message;
-  const std::string folder = session.executive_dir().empty() ? "." : session.executive_dir();
-  return message + report::kLineBreak +
-         report::MessagePair{"Looked in the folder " + folder + ". ",
-                             "探したﾌｫﾙﾀﾞ: " + folder + "。"} +
-         session.executive_missing_hint();
-}
-
-report::MessagePair RejectedMessage(const std::string& path) {
-  return report::MessagePair{"Error : programming executive file is not usable!",
-                             "ｴﾗｰ : ﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞのﾌｧｲﾙが正しくありません。"} +
-         report::kLineBreak + path;
-}
-
-}  // namespace
-
-// A file that is missing, malformed, cut short (no end record) or carries no
-// executive data is reported by name: writing it anyway would program a
-// blank, partial or foreign image into the part and call that a success.
+// A missing, malformed or cut-short file, or one without executive data, is
+// reported: writing it would program a blank, partial or foreign image.
 bool LoadExecutiveFile(Session& session, image::MemoryImage& executive) {
   const std::string path =
       image::JoinPath(session.executive_dir(), std::string(session.form().executive.file));
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) {
-    session.reporter().ReportError(NotFoundMessage(session, path), report::FailureKind::kFile);
+  auto reject = [&session](const report::MessagePair& message) {
+    session.reporter().ReportError(message, report::FailureKind::kFile);
     session.NoteOutcome(Outcome::kFileRejected);
     return false;
+  };
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) {
+    report::MessagePair message =
+        report::MessagePair{"Error : programming executive file not found!",
+                            "ｴﾗｰ : ﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞのﾌｧｲﾙがありません。"} +
+        report::kLineBreak + path;
+    if (!session.executive_missing_hint().english.empty()) {
+      const std::string folder = session.executive_dir().empty() ? "." : session.executive_dir();
+      message = message + report::kLineBreak +
+                report::MessagePair{"Looked in the folder " + folder + ". ",
+                                    "探したﾌｫﾙﾀﾞ: " + folder + "。"} +
+                session.executive_missing_hint();
+    }
+    return reject(message);
   }
   image::LoadSummary summary;
   const image::LoadResult result =
       image::LoadHexFile(path, executive, session.device(), session.reporter(), &summary);
   if (result != image::LoadResult::kLoaded || !executive.executive_present || !summary.end_record) {
-    session.reporter().ReportError(RejectedMessage(path), report::FailureKind::kFile);
-    session.NoteOutcome(Outcome::kFileRejected);
-    return false;
+    return reject(report::MessagePair{"Error : programming executive file is not usable!",
+                                      "ｴﾗｰ : ﾌﾟﾛｸﾞﾗﾐﾝｸﾞ･ｴｸﾞｾﾞｸﾃｨﾌﾞのﾌｧｲﾙが正しくありません。"} +
+                  report::kLineBreak + path);
   }
   return true;
 }
@@ -92,10 +78,9 @@ bool PrepareExecutive(Session& session, const image::MemoryImage* executive_file
     return false;
   }
   if (session.form().executive.factory_words_from != 0) {
-    // The factory words from 0x8007F4 keep what the part holds; the file
-    // supplies the application ID before them.
-    std::copy(session.executive_tail().begin() + 4, session.executive_tail().end(),
-              session.image().executive.begin() + kTailUnit + 4);
+    // The factory words keep what the part holds; the file supplies the
+    // application ID before them.
+    PutBackFactoryWords(session);
   }
   // An executive that failed its write or verification cannot be trusted
   // with the blocks that follow.

@@ -4,9 +4,7 @@
 #include <array>
 #include <initializer_list>
 #include <span>
-#include <string>
 
-#include "image/formats.h"
 #include "link/link.h"
 
 namespace quillon::icsp {
@@ -116,6 +114,12 @@ void SetTablePointer(Session& session, std::uint32_t address, unsigned n) {
                                MoveLiteral(address & 0xFFFF, n)});
 }
 
+void BeginTableReads(Session& session, std::uint32_t address) {
+  GotoResetVector(session);
+  SetTablePointer(session, address, 6);
+  session.link().SendBatch();
+}
+
 void MoveQuadToRegisters(Session& session, QuadSource source, std::size_t quad) {
   const std::vector<std::uint16_t>& units =
       source == QuadSource::kProgram ? session.image().program : session.image().executive;
@@ -152,15 +156,33 @@ void FinishNvmWrite(Session& session, int waits) {
 }
 
 void ReadExecutiveQuads(Session& session, std::size_t first, std::size_t last) {
-  GotoResetVector(session);
-  SetTablePointer(session, kExecutiveBase, 6);
-  session.link().SendBatch();
+  BeginTableReads(session, kExecutiveBase);
   for (std::size_t q = first; q <= last; ++q) {
     SetTablePointer(session, kExecutiveBase + 8 * static_cast<std::uint32_t>(q), 6);
     ReadCodeQuad(session);
     FetchCodeQuad(session, session.image().executive, q);
     GotoResetVector(session);
   }
+}
+
+bool CheckExecutive(Session& session) {
+  const devices::ExecutiveForm& form = session.form().executive;
+  if (!form.present) return false;
+  const std::vector<std::uint16_t>& exe = session.image().executive;
+  const std::size_t first = static_cast<std::size_t>(form.check_first_quad);
+  ReadExecutiveQuads(session, first, first + 1);
+  if (form.factory_words_from != 0) {
+    std::copy(exe.begin() + 8 * first, exe.begin() + 8 * first + 16,
+              session.executive_tail().begin());
+  }
+  const std::uint16_t id = exe[form.id_unit];
+  return id == form.id_value || (form.id_alternate != 0 && id == form.id_alternate);
+}
+
+void PutBackFactoryWords(Session& session) {
+  // The tail read starts at 0x8007F0: its fifth unit is 0x8007F4.
+  std::copy(session.executive_tail().begin() + 4, session.executive_tail().end(),
+            session.image().executive.begin() + 0x7F4);
 }
 
 }  // namespace quillon::icsp

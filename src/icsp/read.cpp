@@ -1,5 +1,4 @@
-// Read: every memory of the part into the image, then the listing and the
-// HEX file.
+// Read: every memory into the image, then the listing and the HEX file.
 #include <algorithm>
 
 #include "icsp/config_words.h"
@@ -52,13 +51,10 @@ void ReadDevice(Session& session, const ReadFiles& out) {
   if (!out.hex.empty()) files += br + "hex file = " + out.hex;
   const std::string start = image::TimeOfDay(session.reporter().clock());
 
-  // Every memory is read before a file is touched: a read stopped on request
-  // leaves no partial file behind (nor truncates an earlier one).
   PhaseScope phase(session, report::Phase::kReading);
   const bool eeprom = session.device().device.eeprom_bytes >= 1;
-  // A refused block, a failure or a stop ends the read with its report, and
-  // no result file is written (nor an earlier one replaced) from a part
-  // read only in part.
+  // Every memory is read before a file is touched: a refused block, a failure
+  // or a stop leaves no partial file behind (nor replaces an earlier one).
   ReadMemories(session);
   if (session.Ended()) {
     if (session.link().failed()) session.ReportLinkFailure();

@@ -1,5 +1,7 @@
 #include "icsp/session.h"
 
+#include <algorithm>
+
 #include "icsp/board_steps.h"
 #include "icsp/mode_driver.h"
 
@@ -20,12 +22,6 @@ ProgrammingMode PlainModeFor(std::uint16_t firmware) {
   return firmware > 0x0100 ? ProgrammingMode::kPlainLetters : ProgrammingMode::kPlainBatches;
 }
 
-ProgrammingMode ModeFor(const devices::FamilyForm& form, bool enhanced_option,
-                        std::uint16_t firmware) {
-  if (enhanced_option && form.executive.present) return ProgrammingMode::kExecutive;
-  return PlainModeFor(firmware);
-}
-
 void Session::BeginOperation() {
   link_.BeginOperation();
   outcome_ = Outcome::kOk;
@@ -42,9 +38,9 @@ const BoardSteps& Session::steps() const {
 
 ProgrammingMode Session::Mode(bool* fell_back) const {
   const bool enhanced = OptionChecked(report::Option::kEnhancedIcsp);
-  const ProgrammingMode mode = ModeFor(form(), enhanced, firmware_version_);
-  if (fell_back != nullptr) *fell_back = enhanced && mode != ProgrammingMode::kExecutive;
-  return mode;
+  const bool executive = enhanced && form().executive.present;
+  if (fell_back != nullptr) *fell_back = enhanced && !executive;
+  return executive ? ProgrammingMode::kExecutive : PlainModeFor(firmware_version_);
 }
 
 ModeDriver& Session::OpenMode() {
@@ -60,23 +56,10 @@ ModeDriver& Session::OpenMode() {
 
 void Session::NoteOutcome(Outcome outcome) {
   // The most severe finding wins: a link failure explains any later problem.
-  auto rank = [](Outcome o) {
-    switch (o) {
-      case Outcome::kOk:
-        return 0;
-      case Outcome::kProblem:
-        return 1;
-      case Outcome::kFileRejected:
-        return 2;
-      case Outcome::kWordsNotKept:
-        return 3;
-      case Outcome::kStopped:
-        return 4;
-      case Outcome::kLinkFailure:
-        return 5;
-    }
-    return 0;
-  };
+  constexpr Outcome kBySeverity[] = {Outcome::kOk,           Outcome::kProblem,
+                                     Outcome::kFileRejected, Outcome::kWordsNotKept,
+                                     Outcome::kStopped,      Outcome::kLinkFailure};
+  auto rank = [&](Outcome o) { return std::ranges::find(kBySeverity, o) - kBySeverity; };
   if (rank(outcome) > rank(outcome_)) outcome_ = outcome;
 }
 
@@ -133,15 +116,15 @@ void Session::ReportLinkFailure(const report::MessagePair& lead) {
 
 void Session::ReportStopped() {
   const report::MessagePair note = ErasedNote();
-  const report::MessagePair stop = StoppedMessage(stopped_at_);
+  const report::MessagePair stop{
+      "Stopped on request before " + stopped_at_ +
+          ": every row before it is complete, nothing from there on was done. "
+          "The part has left programming mode.",
+      "要求により " + stopped_at_ +
+          " の前で中断しました。それより前の行は完了し、以降は何も実行していません。"
+          "ﾃﾞﾊﾞｲｽはﾌﾟﾛｸﾞﾗﾐﾝｸﾞﾓｰﾄﾞを終了しました。"};
   reporter_.ReportError(note.english.empty() ? stop : stop + report::kLineBreak + note,
                         report::FailureKind::kStopped);
-}
-
-void Session::Halt() {
-  link_.DiscardBatch();
-  if (!link_.lost()) link_.ExitIcsp();
-  link_.Stop();
 }
 
 void Session::FinishWith(const report::MessagePair& success) {
@@ -158,8 +141,13 @@ void Session::FinishWith(const report::MessagePair& success) {
 bool Session::ContinueAt(std::string_view step) {
   if (stopped()) return false;
   if (outcome() != Outcome::kOk) {
-    // A failure on the way ends the operation here, not at its end.
-    if (!link_.lost()) Halt();
+    // A failure on the way ends the operation here, not at its end: the
+    // pending batch is dropped and the link goes quiet.
+    if (!link_.lost()) {
+      link_.DiscardBatch();
+      link_.ExitIcsp();
+      link_.Stop();
+    }
     return false;
   }
   if (stop_request_ == nullptr || !stop_request_->load()) return true;
@@ -171,16 +159,6 @@ bool Session::ContinueAt(std::string_view step) {
   link_.ExitIcsp();
   link_.Stop();
   return false;
-}
-
-report::MessagePair StoppedMessage(std::string_view step) {
-  const std::string at(step);
-  return {"Stopped on request before " + at +
-              ": every row before it is complete, nothing from there on was done. "
-              "The part has left programming mode.",
-          "要求により " + at +
-              " の前で中断しました。それより前の行は完了し、以降は何も実行していません。"
-              "ﾃﾞﾊﾞｲｽはﾌﾟﾛｸﾞﾗﾐﾝｸﾞﾓｰﾄﾞを終了しました。"};
 }
 
 }  // namespace quillon::icsp

@@ -1,6 +1,5 @@
 // One programming session: the link, the selected part, the memory image and
-// the engine's working buffers. Nothing here is process-wide, so tests can run
-// many sessions side by side.
+// the engine's working buffers. Nothing is process-wide.
 #pragma once
 
 #include <array>
@@ -32,24 +31,19 @@ enum class Outcome {
   kStopped = 130,     // stopped on request at a row boundary
 };
 
-// How an operation talks to the part. Decided in one place (ModeFor) from
-// the part's form, the "Enhanced ICSP" option and the board's firmware, so
-// that every operation drives a part the same way.
+// How an operation talks to the part, decided in one place (Session::Mode).
 enum class ProgrammingMode {
   kExecutive,     // blocks through the programming executive
   kPlainBatches,  // plain ICSP, instruction batches (firmware 1.0 and older)
   kPlainLetters,  // plain ICSP, the board's built-in letters
 };
-// The plain form alone (the steps around the executive use it too).
+// The plain mode alone (the steps around the executive use it too).
 ProgrammingMode PlainModeFor(std::uint16_t firmware);
-ProgrammingMode ModeFor(const devices::FamilyForm& form, bool enhanced_option,
-                        std::uint16_t firmware);
 
-// Told when detection has found a part (the GUI selects it in its list and
-// remembers it).
 class BoardSteps;
 class ModeDriver;
 
+// Told when detection has found a part.
 class DetectionListener {
  public:
   virtual ~DetectionListener() = default;
@@ -83,7 +77,6 @@ class Session {
   image::MemoryImage& image() { return image_; }
   const image::MemoryImage& image() const { return image_; }
 
-  // --- what the front-end sets ---
   std::uint16_t firmware_version() const { return firmware_version_; }
   void set_firmware_version(std::uint16_t version) { firmware_version_ = version; }
   DetectionListener* detection_listener() const { return detection_listener_; }
@@ -91,14 +84,12 @@ class Session {
   // Where the executive files "pe.hex", "pe24f.hex", "pe33f.hex" are looked for.
   const std::string& executive_dir() const { return executive_dir_; }
   void set_executive_dir(std::string dir) { executive_dir_ = std::move(dir); }
-  // What a front-end with other ways out adds when the file is missing
-  // (the console's options); empty: nothing.
+  // What a front-end adds when that file is missing; empty: nothing.
   const report::MessagePair& executive_missing_hint() const { return executive_missing_hint_; }
   void set_executive_missing_hint(report::MessagePair hint) {
     executive_missing_hint_ = std::move(hint);
   }
-  // Raised from outside (a signal handler) to stop the running operation at
-  // the next row boundary; nullptr: never.
+  // Raised from outside (a signal handler) to stop at the next row boundary.
   void set_stop_request(const std::atomic<bool>* request) { stop_request_ = request; }
   // Where the words a bulk erase takes are kept before it; nullptr: nowhere.
   KeptWordsStore* kept_words_store() const { return kept_words_store_; }
@@ -110,12 +101,9 @@ class Session {
   const std::string& console_program() const { return console_program_; }
   void set_console_program(std::string program) { console_program_ = std::move(program); }
 
-  // --- what an operation leaves ---
-  // The file this operation kept the part's words in ("" none), named by a
-  // link failure.
+  // The file this operation kept the part's words in ("" none).
   std::string& kept_words_file() { return kept_words_file_; }
-  // What this operation has begun to erase (empty: nothing), named when the
-  // operation then fails.
+  // What this operation has begun to erase (empty: nothing).
   report::MessagePair& erased() { return erased_; }
   // Set when an incremental write ends in its result message.
   std::optional<IncrementalTally>& incremental_tally() { return incremental_tally_; }
@@ -123,14 +111,12 @@ class Session {
   // Configuration words as last read from the part (entries 0 to 15).
   std::array<std::uint16_t, 16>& config_readback() { return config_readback_; }
   const std::array<std::uint16_t, 16>& config_readback() const { return config_readback_; }
-  // The executive's last quads as the presence check read them (factory
-  // words from the fifth unit on).
+  // The executive's last quads as the presence check read them.
   std::array<std::uint16_t, 16>& executive_tail() { return executive_tail_; }
 
   // The selected part's programming rules.
   const devices::FamilyForm& form() const { return devices::Form(device_.device); }
-  // The mode an operation uses from here: the "Enhanced ICSP" option, the
-  // part's form and the firmware decide, read anew at every call (the
+  // The mode an operation uses from here, read anew at every call (the
   // window's option may change while an operation runs). With the option
   // checked on a part without an executive, the first call of an operation
   // says that plain ICSP is used.
@@ -140,44 +126,33 @@ class Session {
   ProgrammingMode Mode(bool* fell_back = nullptr) const;
   // Plain ICSP, for steps that never use the executive.
   ModeDriver& PlainMode() { return *plain_driver_; }
-  // The plain steps in the board's way (batches or letters, by firmware).
   const BoardSteps& steps() const;
   bool OptionChecked(report::Option option) const { return options_.IsChecked(option); }
 
-  // --- operation outcome ---
   // Starts a new operation: clears the link's failure marks and the outcome.
   void BeginOperation();
   void NoteOutcome(Outcome outcome);
   Outcome outcome() const;
-  // A failure or a stop request has ended the operation: nothing more may
-  // reach the part. Every step checks it before it begins.
+  // A failure or a stop has ended the operation: nothing more may reach the part.
   bool Ended() const { return stopped() || outcome() != Outcome::kOk; }
-  // The link failure, told once per operation: what had been erased and
-  // where the part's own words were kept, when either applies.
-  // `lead` replaces the general first line where the step knows better.
+  // The link failure, told once per operation, with what had been erased and
+  // where the part's own words were kept. `lead` replaces the first line.
   void ReportLinkFailure(const report::MessagePair& lead = LinkFailureMessage());
   // Where a stopped operation ended, with the same lines on an erase.
   void ReportStopped();
-  // Goes quiet for the rest of the operation after a failure: the pending
-  // batch is dropped, programming mode left when the board still answers.
-  void Halt();
-  // Shows an operation's success message, or, when the link failed during the
-  // operation, a failure message in its place. After a finding (a refused
-  // block, a rejected file) it shows nothing: the finding's report stands.
+  // The success message, or the link failure in its place. After a finding
+  // (a refused block, a rejected file) nothing: the finding's report stands.
   void FinishWith(const report::MessagePair& success);
 
-  // --- stopping on request ---
-  // Called where a row or block is about to start, with the step text shown
-  // for it. False when the operation must stop here: the first time, what is
-  // pending goes out, programming mode is left and the link stays quiet for
-  // the rest of the operation, so no row is ever cut in half.
+  // Called where a row or block is about to start, with its step text. False
+  // when the operation must stop here: the first time, what is pending goes
+  // out, programming mode is left and the link stays quiet, so no row is ever
+  // cut in half.
   bool ContinueAt(std::string_view step);
   bool stopped() const { return !stopped_at_.empty(); }
-  // The step text of the row that was not started.
   const std::string& stopped_at() const { return stopped_at_; }
 
  private:
-  // What had been erased and where the kept words are; empty when neither.
   report::MessagePair ErasedNote() const;
 
   report::Reporter& reporter_;
@@ -206,12 +181,8 @@ class Session {
   bool failure_told_ = false;
 };
 
-// What a stopped operation did and did not do.
-report::MessagePair StoppedMessage(std::string_view step);
-
 // Tells the sink that a phase runs for the scope's lifetime; it ended well
-// when the operation has met no problem and the link held. No phase: no
-// event (a step that belongs to an enclosing phase).
+// when the operation met no problem. No phase: no event.
 class PhaseScope {
  public:
   PhaseScope(Session& session, std::optional<report::Phase> phase);

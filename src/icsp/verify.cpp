@@ -10,12 +10,6 @@
 
 namespace quillon::icsp {
 
-namespace {
-
-constexpr std::uint32_t kBlankInstruction = 0xFFFFFF;
-
-}  // namespace
-
 bool Mismatch(Session& session, std::string_view tag, std::uint32_t address, std::uint16_t read,
               std::uint16_t expected, const report::Mismatch& typed) {
   if (session.link().lost()) return false;
@@ -36,17 +30,20 @@ void ShowStep(Session& session, std::string_view text, long step, long last, std
 bool BeginStep(Session& session, std::string_view text, long step, long last, std::uint32_t shown,
                std::optional<std::uint32_t> address) {
   std::string at = std::string(text) + image::Hex4(shown);
-  if (address)
-    at += " (0x" + image::Hex4(*address >> 16).substr(2) + image::Hex4(*address & 0xFFFF) + ")";
+  if (address) at += " (0x" + Hex6(*address) + ")";
   if (!session.ContinueAt(at)) return false;
   ShowStep(session, text, step, last, shown);
   return true;
 }
 
+std::string Hex6(std::uint32_t address) {
+  return image::Hex4(address >> 16).substr(2) + image::Hex4(address & 0xFFFF);
+}
+
 bool InstructionsBlank(const std::vector<std::uint16_t>& units, std::size_t first,
                        std::size_t count) {
   for (std::size_t i = first; i < first + count; ++i) {
-    if (image::InstructionAt(units, i) != 0xFFFFFF) return false;
+    if (image::InstructionAt(units, i) != kBlankInstruction) return false;
   }
   return true;
 }
@@ -62,9 +59,7 @@ bool VerifyCodeQuads(Session& session, std::uint32_t base, const std::vector<std
                      long last_quad, std::string_view status_text, std::string_view tag,
                      bool held_only) {
   std::array<std::uint16_t, 8> quad{};
-  GotoResetVector(session);
-  SetTablePointer(session, base, 6);
-  session.link().SendBatch();
+  BeginTableReads(session, base);
   for (long q = 0; q <= last_quad; ++q) {
     const std::uint32_t offset = 8 * static_cast<std::uint32_t>(q);
     if (!BeginStep(session, status_text, q, last_quad, offset, base + offset)) return false;
@@ -91,9 +86,7 @@ bool VerifyCodeQuads(Session& session, std::uint32_t base, const std::vector<std
 
 void ReadCodeQuads(Session& session, std::uint32_t base, long steps, image::UnitBuffer& into,
                    std::string_view status_text) {
-  GotoResetVector(session);
-  SetTablePointer(session, base, 6);
-  session.link().SendBatch();
+  BeginTableReads(session, base);
   for (long r = 0; r < steps; ++r) {
     const std::uint32_t offset = 8 * static_cast<std::uint32_t>(r);
     if (!BeginStep(session, status_text, r, steps - 1, offset, base + offset)) break;

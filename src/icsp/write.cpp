@@ -1,10 +1,10 @@
-// Write: program (or executive) memory, data EEPROM, the optional
-// verification, then the configuration words the file supplied.
+// Write: program (or executive) memory, data EEPROM, the verification, then
+// the configuration words.
 #include <algorithm>
 #include <string>
 
-#include "icsp/config_write.h"
-#include "icsp/executive_write.h"
+#include "icsp/config_words.h"
+#include "icsp/erase_units.h"
 #include "icsp/mode_driver.h"
 #include "icsp/operations.h"
 #include "icsp/primitives.h"
@@ -18,9 +18,28 @@ namespace {
 
 enum class Region { kProgram, kEeprom };
 
-// Programs one region in the mode the options choose now, or (an executive
-// image) executive memory with plain ICSP. False when the executive refused
-// a block.
+// Executive memory is erased, then every row of the image's executive is
+// written, blank or not, with plain ICSP.
+void WriteExecutive(Session& session) {
+  const devices::FamilyForm& form = session.form();
+  if (!form.executive.present) return;
+  EraseFor(form).EraseExecutive(session);
+  LoadNvmcon(session, form.nvm.row_program);
+  SetTablePointer(session, kExecutiveBase, 7);
+  session.link().AppendInstruction(kNop);
+  session.link().SendBatch();
+  const auto row = static_cast<std::uint32_t>(form.executive.row_instructions);
+  for (int r = 0; r < form.executive.write_rows; ++r) {
+    const std::uint32_t first = row * static_cast<std::uint32_t>(r);
+    // No stop here: the pages are erased, and on dsPIC33F/PIC24 the last row
+    // carries the part's factory words back.
+    ShowStep(session, "Writing:Exe Adr ", r, form.executive.write_rows - 1, first);
+    WriteCodeRow(session, QuadSource::kExecutive, kExecutiveBase, first, row);
+  }
+}
+
+// Programs one region in the mode the options choose now, or an executive
+// image with plain ICSP. False when the executive refused a block.
 bool WriteRegion(Session& session, Region region, const WritePlan& plan) {
   bool accepted = true;
   if (region == Region::kProgram && session.image().executive_present) {
@@ -42,7 +61,9 @@ bool VerifyRegion(Session& session, Region region, bool held_only = false) {
   bool matched = false;
   if (region == Region::kProgram && session.image().executive_present) {
     EnterIcsp(session);
-    matched = VerifyExecutive(session);
+    const devices::ExecutiveForm& extent = session.form().executive;
+    matched = extent.present && VerifyCodeQuads(session, kExecutiveBase, session.image().executive,
+                                                extent.last_quad, "Verifying:Exe Adr ", "Exe ");
   } else {
     ModeDriver& mode = session.OpenMode();
     // Without an answering executive there is nothing to compare.
@@ -69,8 +90,8 @@ bool WriteImage(Session& session, bool whole_job) {
   auto own_phase = [executive](report::Phase phase) {
     return executive ? std::nullopt : std::optional(phase);
   };
-  // A failure, a refused block or a stop ends the write with its report (or
-  // the link failure's) as the last word, before anything else is written.
+  // A failure, a refused block or a stop ends the write with its report as
+  // the last word, before anything else is written.
   auto ended = [&session] {
     if (session.link().failed()) session.ReportLinkFailure();
     return false;

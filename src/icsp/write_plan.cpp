@@ -9,8 +9,9 @@ namespace quillon::icsp {
 
 namespace {
 
-std::string Count(std::size_t n, std::string_view one, std::string_view many) {
-  return std::to_string(n) + " " + std::string(n == 1 ? one : many);
+// "1 row", "2 rows".
+std::string Count(std::size_t n, std::string_view one) {
+  return std::to_string(n) + " " + std::string(one) + (n == 1 ? "" : "s");
 }
 
 }  // namespace
@@ -98,18 +99,16 @@ report::MessagePair DescribePlan(const WritePlan& plan) {
   }
   const std::string row = std::to_string(plan.row_instructions);
   const report::MessagePair rows{
-      "program " + Count(plan.program_rows.size(), "row", "rows") + " of " + row +
+      "program " + Count(plan.program_rows.size(), "row") + " of " + row +
           (plan.executive_image ? " executive instructions" : " instructions"),
       std::to_string(plan.program_rows.size()) + " 行 (" + row + " 命令/行) 書込"};
-  const std::string eeprom = std::to_string(plan.eeprom_writes.size());
   const report::MessagePair data{
-      plan.eeprom_write_words == 1 ? Count(plan.eeprom_writes.size(), "EEPROM word", "EEPROM words")
-                                   : Count(plan.eeprom_writes.size(), "EEPROM row", "EEPROM rows"),
-      "EEPROM " + eeprom + (plan.eeprom_write_words == 1 ? " ﾜｰﾄﾞ" : " 行")};
-  const std::string config = std::to_string(plan.config_words.size());
+      Count(plan.eeprom_writes.size(), plan.eeprom_write_words == 1 ? "EEPROM word" : "EEPROM row"),
+      "EEPROM " + std::to_string(plan.eeprom_writes.size()) +
+          (plan.eeprom_write_words == 1 ? " ﾜｰﾄﾞ" : " 行")};
   const report::MessagePair tail{
-      Count(plan.config_words.size(), "configuration word", "configuration words") + " last",
-      "最後にｺﾝﾌｨｸﾞﾚｰｼｮﾝﾜｰﾄﾞ " + config};
+      Count(plan.config_words.size(), "configuration word") + " last",
+      "最後にｺﾝﾌｨｸﾞﾚｰｼｮﾝﾜｰﾄﾞ " + std::to_string(plan.config_words.size())};
   report::MessagePair mode;
   switch (plan.mode) {
     case ProgrammingMode::kExecutive:

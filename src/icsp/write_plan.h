@@ -1,6 +1,5 @@
-// What a write will do, decided before anything reaches the part: the erase,
-// the mode, the rows and words to program, the verification and the
-// configuration words last. Execution follows it; a dry run prints it.
+// What a write will do, decided before anything reaches the part. Execution
+// follows it; a dry run prints it.
 #pragma once
 
 #include <cstdint>
@@ -20,8 +19,6 @@ enum class EraseKind {
   kChangedUnits,  // only the erase units that differ (the incremental write)
 };
 
-// The choices a write is planned from: the options as they stand when it
-// starts, and the board's firmware.
 struct WriteChoices {
   bool erase = true;
   bool verify = true;
@@ -35,8 +32,7 @@ struct WritePlan {
   ProgrammingMode mode = ProgrammingMode::kPlainLetters;
   // The file is a programming executive: it goes to executive memory.
   bool executive_image = false;
-  // A bulk erase on a form that blanks the configuration words by writing
-  // them first: how many.
+  // Configuration words a bulk erase blanks by writing them first.
   int config_blanked = 0;
   // First instruction of each program row (or executive row) to program.
   std::vector<std::uint32_t> program_rows;
@@ -44,13 +40,11 @@ struct WritePlan {
   // First word of each EEPROM write (a row of 16, or one word).
   std::vector<std::uint32_t> eeprom_writes;
   std::uint32_t eeprom_write_words = 0;
-  // Configuration entries the file supplies, written last; on the forms
-  // that keep them in the last instructions, as program words.
+  // Configuration entries the file supplies, written last.
   std::vector<int> config_words;
   bool config_in_flash = false;
   bool verify = false;
-  // The incremental write: the erase units the file touches, compared
-  // first; only those that differ are erased and programmed.
+  // The incremental write: the erase units the file touches.
   long units_compared = 0;
   report::MessagePair unit_name;  // "page", "row", "row group"
 };

@@ -4,7 +4,6 @@
 #include <algorithm>
 
 #include "icsp/config_words.h"
-#include "icsp/executive_check.h"
 #include "icsp/primitives.h"
 #include "scripted_board.h"
 #include "test_support/sim_session.h"

@@ -18,7 +18,6 @@
 #include <tuple>
 
 #include "chip_compare.h"
-#include "icsp/file_check.h"
 #include "icsp/operations.h"
 #include "icsp/write_plan.h"
 #include "image/hex_writer.h"

@@ -9,7 +9,7 @@
 #include <tuple>
 #include <utility>
 
-#include "icsp/config_write.h"
+#include "icsp/config_words.h"
 #include "icsp/operations.h"
 #include "icsp/primitives.h"
 #include "image/formats.h"
