@@ -106,19 +106,20 @@ class Board {
   void Enter(bool key_entry, bool enhanced);
 
   // built-in letters (board_letters.cpp)
-  bool Letter(std::uint8_t letter);
+  void Letter(std::uint8_t letter);
   void PollWrite(int waits);
   void TimedWrite(int waits);
   void FlushUnlock();
 
   // programming executive (board_executive.cpp), one handler per command
-  void ExecutiveCommand();
   void ExecutiveSanityCheck();
   void ExecutiveRead(bool code);
   void ExecutiveProgram(bool code);
   void ExecutiveNack(std::uint8_t opcode, const char* why);
   bool ExecutiveRunning() const;
-  std::uint32_t CommandAddress(std::size_t at) const;  // 24 bits, high byte first
+  // What the target's pins give when no executive answers: all ones.
+  void ReplyAllOnes(std::size_t words);
+  std::uint32_t CommandWord24(std::size_t at) const;  // high byte first
   void ExecutiveHeader(std::uint16_t status, std::uint8_t opcode, std::uint16_t length);
 
   BoardConfig config_;

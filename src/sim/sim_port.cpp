@@ -20,7 +20,7 @@ std::uint64_t TimeoutNs(std::size_t asked, std::size_t received) {
 SimPort::SimPort(BoardConfig config) : board_(std::move(config)) {}
 
 SimPort::~SimPort() {
-  SaveState();
+  SaveStateFile(board_.target(), state_path_);
 }
 
 bool SimPort::KeepStateIn(const std::string& path, std::string& error) {
@@ -36,25 +36,12 @@ bool SimPort::KeepStateIn(const std::string& path, std::string& error) {
   return true;
 }
 
-void SimPort::SaveState() {
-  if (state_path_.empty()) return;
-  // Written aside and renamed, so a run cut short never leaves half a chip.
-  const std::string temporary = state_path_ + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::trunc);
-    sim::SaveState(board_.target(), out);
-    if (!out) return;
-  }
-  std::error_code ignored;
-  std::filesystem::rename(temporary, state_path_, ignored);
-}
-
 std::vector<std::string> SimPort::Open(const std::string&) {
   return {};
 }
 
 std::vector<std::string> SimPort::Close() {
-  SaveState();
+  SaveStateFile(board_.target(), state_path_);
   return {};
 }
 

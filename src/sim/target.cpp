@@ -114,12 +114,11 @@ std::uint32_t Target::Stuck(std::uint32_t address, std::uint32_t value) const {
   return value;
 }
 
-std::uint32_t Target::ReadCell(std::uint32_t address) const {
+std::uint32_t Target::ReadProgramSpace(std::uint32_t address) const {
   address &= 0xFFFFFE;
   if (address < 2 * program_words()) return Stuck(address, program_[address / 2]);
-  if (address >= eeprom_base() && address < kExecutiveBase) {
-    return eeprom_[(address - eeprom_base()) / 2];  // Inference: the upper byte reads 0
-  }
+  // Inference: the upper byte of an EEPROM word reads 0.
+  if (InEeprom(address)) return eeprom_[(address - eeprom_base()) / 2];
   if (address >= kExecutiveBase && address < executive_end()) {
     return Stuck(address, executive_[(address - kExecutiveBase) / 2]);
   }
@@ -127,10 +126,6 @@ std::uint32_t Target::ReadCell(std::uint32_t address) const {
   if (address == kDeviceIdAddress) return device_id_;
   if (address == kDeviceIdAddress + 2) return revision_;
   return 0;  // Inference: unimplemented program space reads as zero
-}
-
-std::uint32_t Target::ReadProgramSpace(std::uint32_t address) const {
-  return ReadCell(address);
 }
 
 std::uint32_t* Target::FlashCell(std::uint32_t address) {
@@ -146,9 +141,7 @@ std::uint32_t* Target::FlashCell(std::uint32_t address) {
 void Target::ProgramCell(std::uint32_t address, std::uint32_t value) {
   if (std::uint32_t* cell = FlashCell(address)) {
     *cell &= value & 0xFFFFFF;
-    return;
-  }
-  if (address >= eeprom_base() && address < kExecutiveBase) {
+  } else if (InEeprom(address)) {
     eeprom_[(address - eeprom_base()) / 2] &= static_cast<std::uint16_t>(value);
   }
 }
@@ -157,7 +150,7 @@ void Target::EraseRange(std::uint32_t first, std::uint32_t end) {
   for (std::uint32_t address = first & 0xFFFFFE; address < end; address += 2) {
     if (std::uint32_t* cell = FlashCell(address)) {
       *cell = kBlankInstruction;
-    } else if (address >= eeprom_base() && address < kExecutiveBase) {
+    } else if (InEeprom(address)) {
       eeprom_[(address - eeprom_base()) / 2] = 0xFFFF;
     }
   }
@@ -198,12 +191,12 @@ void Target::SetProgram(std::uint32_t address, std::uint32_t instruction) {
 }
 
 std::uint16_t Target::Eeprom(std::uint32_t address) const {
-  if (address < eeprom_base() || address >= kExecutiveBase) return 0;
+  if (!InEeprom(address)) return 0;
   return eeprom_[(address - eeprom_base()) / 2];
 }
 
 void Target::SetEeprom(std::uint32_t address, std::uint16_t value) {
-  if (address < eeprom_base() || address >= kExecutiveBase) return;
+  if (!InEeprom(address)) return;
   eeprom_[(address - eeprom_base()) / 2] = value;
 }
 
@@ -256,10 +249,8 @@ void Target::RecordFault(std::string text) {
 
 std::string Target::fault_text() const {
   std::string text;
-  for (const std::string& fault : faults_) {
-    if (!text.empty()) text += '\n';
-    text += fault;
-  }
+  for (const std::string& fault : faults_) text += fault + '\n';
+  if (!text.empty()) text.pop_back();
   return text;
 }
 

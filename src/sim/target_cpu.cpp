@@ -84,30 +84,25 @@ void Target::WriteData(std::uint16_t address, std::uint16_t value, bool byte) {
   if (byte) {
     data_[address] = static_cast<std::uint8_t>(value);
   } else {
-    data_[address] = static_cast<std::uint8_t>(value);
-    data_[address + 1] = static_cast<std::uint8_t>(value >> 8);
+    StoreWord(address, value);
   }
   if (word_address >= 0x20) OnSfrWrite(word_address, old_value);
 }
 
 void Target::OnSfrWrite(std::uint16_t word_address, std::uint16_t old_value) {
   const std::uint16_t value = DataWord(word_address);
-  auto store = [this, word_address](std::uint16_t v) {
-    data_[word_address] = static_cast<std::uint8_t>(v);
-    data_[word_address + 1] = static_cast<std::uint8_t>(v >> 8);
-  };
   if (word_address == tblpag_address_) {
-    store(value & 0x00FF);  // TBLPAG is eight bits wide
+    StoreWord(word_address, value & 0x00FF);  // TBLPAG is eight bits wide
   } else if (word_address == kNvmcon) {
-    store(old_value);  // the controller decides what sticks
+    StoreWord(word_address, old_value);  // the controller decides what sticks
     OnNvmconWrite(old_value, value);
   } else if (word_address == kNvmadr) {
     nvm_address_ = (nvm_address_ & 0xFF0000) | value;
   } else if (word_address == kNvmadru) {
-    store(value & 0x00FF);
+    StoreWord(word_address, value & 0x00FF);
     nvm_address_ = (nvm_address_ & 0x00FFFF) | static_cast<std::uint32_t>((value & 0xFF) << 16);
   } else if (word_address == kNvmkey) {
-    store(0);  // write-only
+    StoreWord(word_address, 0);  // write-only
     key_written_ = true;
     const std::uint8_t key = static_cast<std::uint8_t>(value);
     if (key == 0x55) {
@@ -157,7 +152,7 @@ void Target::ExecuteTable(const Instruction& in) {
   if (read) {
     const std::uint16_t ea = EffectiveAddress(in.src, in.src_mode, byte);
     const std::uint32_t program_address = (static_cast<std::uint32_t>(tblpag()) << 16) | ea;
-    const std::uint32_t cell = ReadCell(program_address);
+    const std::uint32_t cell = ReadProgramSpace(program_address);
     std::uint16_t value;
     if (high) {
       value = static_cast<std::uint16_t>((cell >> 16) & 0xFF);  // phantom byte is 0
@@ -200,8 +195,7 @@ void Target::WriteLatch(std::uint32_t address, bool high, bool byte, std::uint16
     latch = (latch & 0xFF00FF) | (static_cast<std::uint32_t>(value & 0xFF) << 8);
   }
   nvm_address_ = address & 0xFFFFFE;
-  data_[kNvmadr] = static_cast<std::uint8_t>(nvm_address_);
-  data_[kNvmadr + 1] = static_cast<std::uint8_t>(nvm_address_ >> 8);
+  StoreWord(kNvmadr, static_cast<std::uint16_t>(nvm_address_));
   data_[kNvmadru] = static_cast<std::uint8_t>(nvm_address_ >> 16);
 }
 
