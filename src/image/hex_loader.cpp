@@ -16,25 +16,6 @@ namespace quillon::image {
 
 namespace {
 
-report::MessagePair NotHexMessage() {
-  return {"Error : not HEX file!", "ｴﾗｰ : HEX ﾌｧｲﾙではありません。"};
-}
-report::MessagePair ChecksumMessage() {
-  return {"Error : check sum error!", "ｴﾗｰ : ﾁｪｯｸ･ｻﾑが正しくありません。"};
-}
-report::MessagePair LoadedMessage() {
-  return {"Loading Successful!", "Loading成功!"};
-}
-// The system's reason ("No such file or directory") follows the name.
-report::MessagePair CannotOpenMessage(std::string_view path, const std::string& reason) {
-  return report::MessagePair{"Error : cannot open file!", "ｴﾗｰ : ﾌｧｲﾙを開けません。"} +
-         report::kLineBreak + path + ": " + reason;
-}
-report::MessagePair CannotReadMessage(std::string_view path, const std::string& reason) {
-  return report::MessagePair{"Error : cannot read file!", "ｴﾗｰ : ﾌｧｲﾙを読めません。"} +
-         report::kLineBreak + path + ": " + reason;
-}
-
 // Characters [pos, pos + len) of text, cut short at its end (empty past it).
 std::string_view Field(std::string_view text, std::size_t pos,
                        std::size_t len = std::string_view::npos) {
@@ -129,18 +110,20 @@ LoadResult Loader::Run(std::string_view text) {
     while (end < text.size() && text[end] != '\r' && text[end] != '\n' && text[end] != '\0') ++end;
     const LineResult result = Line(text.substr(pos, end - pos));
     if (result == LineResult::kNotHex) {
-      reporter_.ReportError(NotHexMessage(), report::FailureKind::kFile);
+      reporter_.ReportError({"Error : not HEX file!", "ｴﾗｰ : HEX ﾌｧｲﾙではありません。"},
+                            report::FailureKind::kFile);
       return LoadResult::kNotHex;
     }
     if (result == LineResult::kChecksum) {
-      reporter_.ReportError(ChecksumMessage(), report::FailureKind::kFile);
+      reporter_.ReportError({"Error : check sum error!", "ｴﾗｰ : ﾁｪｯｸ･ｻﾑが正しくありません。"},
+                            report::FailureKind::kFile);
       return LoadResult::kChecksum;
     }
     if (end >= text.size() || text[end] == '\0') break;  // a NUL ends the file
     pos = end + 1;
     if (text[end] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
   }
-  reporter_.ShowMessagePair(LoadedMessage());
+  reporter_.ShowMessagePair({"Loading Successful!", "Loading成功!"});
   return LoadResult::kLoaded;
 }
 
@@ -216,8 +199,7 @@ bool Loader::ReadData(std::string_view rest, int count, int address, int sum) {
     units_ = count;
     for (int i = 1; i <= units_; ++i, pos += 4) words_[i] = HexValue(Field(rest, pos, 4));
   }
-  const int last = partial_ != 0 ? partial_ : units_;
-  for (int i = 1; i <= last; ++i) sum += HighByte(words_[i]) + LowByte(words_[i]);
+  for (int i = 1; i <= LastUnit(); ++i) sum += HighByte(words_[i]) + LowByte(words_[i]);
   const int expected = LowByte(0x100 - LowByte(sum));
   return expected == HexValue(Field(rest, pos));
 }
@@ -351,9 +333,12 @@ LoadResult LoadHexFile(std::string_view path, MemoryImage& image,
   std::string contents, reason;
   bool opened = false;
   if (!ReadWholeFile(trimmed, contents, opened, reason)) {
-    reporter.ReportError(
-        opened ? CannotReadMessage(trimmed, reason) : CannotOpenMessage(trimmed, reason),
-        report::FailureKind::kFile);
+    const report::MessagePair what =
+        opened ? report::MessagePair{"Error : cannot read file!", "ｴﾗｰ : ﾌｧｲﾙを読めません。"}
+               : report::MessagePair{"Error : cannot open file!", "ｴﾗｰ : ﾌｧｲﾙを開けません。"};
+    // The system's reason ("No such file or directory") follows the name.
+    reporter.ReportError(what + report::kLineBreak + trimmed + ": " + reason,
+                         report::FailureKind::kFile);
     return LoadResult::kCannotOpen;
   }
   return Loader(image, selection, reporter, summary).Run(contents);

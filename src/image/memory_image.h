@@ -89,11 +89,9 @@ struct MemoryImage {
   void Clear(const devices::Selection& selection);
 };
 
-// 24-bit instruction at instruction index i of a unit buffer.
-inline std::uint32_t InstructionAt(const std::vector<std::uint16_t>& units, std::size_t i) {
-  return (static_cast<std::uint32_t>(units[2 * i + 1] & 0xFF) << 16) | units[2 * i];
-}
-inline std::uint32_t InstructionAt(const UnitBuffer& units, std::size_t i) {
+// 24-bit instruction at instruction index i of a unit buffer or vector.
+template <typename Units>
+std::uint32_t InstructionAt(const Units& units, std::size_t i) {
   return (static_cast<std::uint32_t>(units[2 * i + 1] & 0xFF) << 16) | units[2 * i];
 }
 
