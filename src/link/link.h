@@ -117,7 +117,6 @@ class Link {
  private:
   void SendChecks(std::size_t written, std::size_t expected);
   void ReceiveChecks(std::size_t received, std::size_t expected);
-  bool Skip() const { return lost_; }
 
   SerialPort& port_;
   report::Reporter& reporter_;
