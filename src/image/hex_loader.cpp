@@ -52,12 +52,8 @@ class Loader {
       : image_(image),
         reporter_(reporter),
         summary_(summary),
-        program_words_(selection.device.program_words),
-        eeprom_bytes_(selection.device.eeprom_bytes),
-        flash_config_(devices::Form(selection.device).config.layout ==
-                      devices::ConfigLayout::kFlashWords),
-        config_registers_(devices::Form(selection.device).config.hex_registers),
-        config_mask_(devices::Form(selection.device).config.value_mask),
+        device_(selection.device),
+        config_(devices::Form(selection.device).config),
         // Before any part is chosen no program words are stored.
         program_limit_(selection.selected ? 2 * selection.device.program_words - 1 : 0) {}
 
@@ -82,11 +78,8 @@ class Loader {
   MemoryImage& image_;
   report::Reporter& reporter_;
   LoadSummary* const summary_;
-  const std::int32_t program_words_;
-  const std::int32_t eeprom_bytes_;
-  const bool flash_config_;
-  const int config_registers_;
-  const std::uint16_t config_mask_;
+  const devices::DeviceRecord& device_;
+  const devices::ConfigForm& config_;
   const std::int32_t program_limit_;
 
   std::int16_t upper_ = 0;
@@ -225,24 +218,20 @@ void Loader::Summarise() {
 
 void Loader::StoreConfig() {
   for (int i = 1; i <= LastUnit(); ++i) {
-    if (flash_config_) {
-      const std::int64_t a = std::int64_t{upper_} * 0x8000 + offset_ + i - 1;
-      if (a == 2 * std::int64_t{program_words_} - 4) {
-        Put(image_.config[1], i);
-        image_.config_present[1] = true;
-      }
-      if (a == 2 * std::int64_t{program_words_} - 2) {
-        Put(image_.config[0], i);
-        image_.config_present[0] = true;
+    const std::int64_t a = std::int64_t{upper_} * 0x8000 + offset_ + i - 1;
+    for (int k = 0; k < 2 && config_.layout == devices::ConfigLayout::kFlashWords; ++k) {
+      if (a == devices::FlashConfigAddress(device_, k)) {
+        Put(image_.config[k], i);
+        image_.config_present[k] = true;
       }
     }
     if (upper_ == kConfigUpper) {
       // Even units are the registers' bits 15..0; odd ones, their upper
       // halves, are not kept.
       const int u = offset_ + i - 1;
-      if (u % 2 == 0 && u / 2 < config_registers_) {
+      if (u % 2 == 0 && u / 2 < config_.hex_registers) {
         Put(image_.config[u / 2], i);
-        image_.config[u / 2] &= config_mask_;
+        image_.config[u / 2] &= config_.value_mask;
         image_.config_present[u / 2] = true;
       }
     }
@@ -265,8 +254,8 @@ void Loader::StoreProgram() {
 // Each EEPROM word takes one instruction in the file: only the low halves
 // (odd-numbered units) are kept.
 void Loader::StoreEeprom() {
-  if (upper_ != kEepromUpper || offset_ < 0 || eeprom_bytes_ < 1) return;
-  std::int64_t index = (offset_ - (0x8000 - eeprom_bytes_)) / 2;  // truncates toward zero
+  if (upper_ != kEepromUpper || offset_ < 0 || device_.eeprom_bytes < 1) return;
+  std::int64_t index = (offset_ - (0x8000 - device_.eeprom_bytes)) / 2;  // truncates toward zero
   for (int i = 1; i <= LastUnit(); i += 2, ++index) {
     if (index < 0 || index >= static_cast<std::int64_t>(MemoryImage::kEepromUnits)) continue;
     reporter_.ShowStep(eeprom_status_.For(index));

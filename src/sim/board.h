@@ -19,8 +19,7 @@ namespace quillon::sim {
 struct BoardConfig {
   std::string device = "dsPIC30F4013";
   std::uint16_t firmware = 0x0102;  // major << 8 | minor; letters exist above 0x0100
-  bool executive =
-      true;  // a programming executive (application ID) is in executive memory at start
+  bool executive = true;            // an executive (its application ID) is present at start
   bool target_present = true;
   std::optional<std::uint16_t> device_id_override;  // unknown-DeviceID tests
   std::uint16_t revision = 0x3002;                  // read at 0xFF0002

@@ -1,5 +1,6 @@
 #include "sim/decoder.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace quillon::sim {
@@ -81,32 +82,13 @@ Instruction Decode(std::uint32_t word) {
 namespace {
 
 std::string Operand(std::uint8_t reg, std::uint8_t mode) {
+  static constexpr const char* kBefore[] = {"", "[", "[", "[", "[--", "[++"};
+  static constexpr const char* kAfter[] = {"", "]", "--]", "++]", "]", "]"};
+  const std::size_t m = std::min<std::size_t>(mode, kPreInc);
   // Built by appending: GCC 12 at -O3 misreads prefix concatenation as an
   // overlapping copy (-Wrestrict).
-  std::string w(1, 'W');
-  w += std::to_string(reg);
-  const char* before = "[";
-  const char* after = "]";
-  switch (mode) {
-    case kDirect:
-      return w;
-    case kIndirect:
-      break;
-    case kPostDec:
-      after = "--]";
-      break;
-    case kPostInc:
-      after = "++]";
-      break;
-    case kPreDec:
-      before = "[--";
-      break;
-    default:
-      before = "[++";
-      break;
-  }
-  std::string text(before);
-  text.append(w).append(after);
+  std::string text(kBefore[m]);
+  text.append("W").append(std::to_string(reg)).append(kAfter[m]);
   return text;
 }
 

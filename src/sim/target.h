@@ -183,7 +183,6 @@ class Target {
 
   // instructions
   void ExecuteTable(const Instruction& in);
-  void ExecuteClr(const Instruction& in);
   void WriteLatch(std::uint32_t address, bool high, bool byte, std::uint16_t value);
 
   // NVM controller

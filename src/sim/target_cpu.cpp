@@ -34,7 +34,7 @@ void Target::Execute(std::uint32_t word) {
       SetW(in.dst, ReadData(in.file, false));
       break;
     case Opcode::kClr:
-      ExecuteClr(in);
+      WriteData(EffectiveAddress(in.dst, in.dst_mode, in.byte_mode), 0, in.byte_mode);
       break;
     case Opcode::kBset:
     case Opcode::kBclr: {
@@ -118,31 +118,16 @@ void Target::OnSfrWrite(std::uint16_t word_address, std::uint16_t old_value) {
 // Resolves an operand to its data address; register-direct gives the
 // register's own address, so W0..W15 and memory are handled alike.
 std::uint16_t Target::EffectiveAddress(std::uint8_t reg, std::uint8_t mode, bool byte) {
-  const std::uint16_t step = byte ? 1 : 2;
   const std::uint16_t w = W(reg);
-  switch (mode) {
-    case kDirect:
-      return static_cast<std::uint16_t>(2 * reg);
-    case kIndirect:
-      return w;
-    case kPostDec:
-      SetW(reg, static_cast<std::uint16_t>(w - step));
-      return w;
-    case kPostInc:
-      SetW(reg, static_cast<std::uint16_t>(w + step));
-      return w;
-    case kPreDec:
-      SetW(reg, static_cast<std::uint16_t>(w - step));
-      return static_cast<std::uint16_t>(w - step);
-    default:
-      SetW(reg, static_cast<std::uint16_t>(w + step));
-      return static_cast<std::uint16_t>(w + step);
-  }
-}
-
-void Target::ExecuteClr(const Instruction& in) {
-  const std::uint16_t address = EffectiveAddress(in.dst, in.dst_mode, in.byte_mode);
-  WriteData(address, 0, in.byte_mode);
+  if (mode == kDirect) return static_cast<std::uint16_t>(2 * reg);
+  if (mode == kIndirect) return w;
+  // The other modes move the register by the operand size; the pre-modified
+  // ones address its new value.
+  const int size = byte ? 1 : 2;
+  const bool up = mode == kPostInc || mode >= kPreInc;
+  const auto moved = static_cast<std::uint16_t>(up ? w + size : w - size);
+  SetW(reg, moved);
+  return mode >= kPreDec ? moved : w;
 }
 
 void Target::ExecuteTable(const Instruction& in) {
