@@ -69,6 +69,7 @@ class Loader {
   void StoreProgram();
   void StoreEeprom();
   void StoreExecutive();
+  void Store(UnitBuffer& buffer, std::int64_t index, int step, UnitStatus& status);
   void Summarise();
   void Put(std::uint16_t& slot, int i) const {
     slot = i == partial_ ? static_cast<std::uint16_t>((slot & 0xFF00) | (words_[i] & 0xFF))
@@ -243,34 +244,30 @@ void Loader::StoreConfig() {
 // reads as negative.
 void Loader::StoreProgram() {
   if (upper_ >= kEepromUpper || offset_ < 0 || offset_ >= program_limit_) return;
-  std::int64_t index = std::int64_t{upper_} * 0x8000 + offset_;
-  for (int i = 1; i <= LastUnit(); ++i, ++index) {
-    if (index < 0 || index >= static_cast<std::int64_t>(MemoryImage::kProgramUnits)) continue;
-    reporter_.ShowStep(program_status_.For(index));
-    Put(image_.program[static_cast<std::size_t>(index)], i);
-  }
+  Store(image_.program, std::int64_t{upper_} * 0x8000 + offset_, 1, program_status_);
 }
 
 // Each EEPROM word takes one instruction in the file: only the low halves
 // (odd-numbered units) are kept.
 void Loader::StoreEeprom() {
   if (upper_ != kEepromUpper || offset_ < 0 || device_.eeprom_bytes < 1) return;
-  std::int64_t index = (offset_ - (0x8000 - device_.eeprom_bytes)) / 2;  // truncates toward zero
-  for (int i = 1; i <= LastUnit(); i += 2, ++index) {
-    if (index < 0 || index >= static_cast<std::int64_t>(MemoryImage::kEepromUnits)) continue;
-    reporter_.ShowStep(eeprom_status_.For(index));
-    Put(image_.eeprom[static_cast<std::size_t>(index)], i);
-  }
+  // The division truncates toward zero.
+  Store(image_.eeprom, (offset_ - (0x8000 - device_.eeprom_bytes)) / 2, 2, eeprom_status_);
 }
 
 void Loader::StoreExecutive() {
   if (upper_ != kExecutiveUpper || offset_ < 0 || offset_ >= 0x1000) return;
   image_.executive_present = true;
-  std::int64_t index = offset_;
-  for (int i = 1; i <= LastUnit(); ++i, ++index) {
-    if (index >= static_cast<std::int64_t>(MemoryImage::kExecutiveUnits)) break;
-    reporter_.ShowStep(executive_status_.For(std::int64_t{upper_} * 0x8000 + index));
-    Put(image_.executive[static_cast<std::size_t>(index)], i);
+  Store(image_.executive, offset_, 1, executive_status_);
+}
+
+// Every `step`-th unit of the record into `buffer` from `index` on, each
+// shown as it is stored.
+void Loader::Store(UnitBuffer& buffer, std::int64_t index, int step, UnitStatus& status) {
+  for (int i = 1; i <= LastUnit(); i += step, ++index) {
+    if (index < 0 || index >= static_cast<std::int64_t>(buffer.size())) continue;
+    reporter_.ShowStep(status.For(index));
+    Put(buffer[static_cast<std::size_t>(index)], i);
   }
 }
 
