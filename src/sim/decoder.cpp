@@ -119,9 +119,9 @@ std::string Disassemble(std::uint32_t word) {
     case Opcode::kClr:
       return "CLR" + suffix + " " + Operand(in.dst, in.dst_mode);
     case Opcode::kBset:
-      return "BSET " + Hex(in.file) + ", #" + std::to_string(in.bit);
     case Opcode::kBclr:
-      return "BCLR " + Hex(in.file) + ", #" + std::to_string(in.bit);
+      return (in.op == Opcode::kBset ? "BSET " : "BCLR ") + Hex(in.file) + ", #" +
+             std::to_string(in.bit);
     case Opcode::kTblrdl:
     case Opcode::kTblrdh:
     case Opcode::kTblwtl:

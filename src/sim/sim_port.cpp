@@ -64,15 +64,13 @@ std::unique_ptr<SimPort> MakeSimPort(std::string_view port_name, std::string* er
   std::string state_path;
   if (port_name.size() > 4) {
     std::string_view rest = port_name.substr(4);
-    bool first = true;
-    while (!rest.empty() || first) {
+    for (bool first = true; first || !rest.empty(); first = false) {
       const std::size_t comma = rest.find(',');
       const std::string_view item = rest.substr(0, comma);
       rest = comma == std::string_view::npos ? std::string_view{} : rest.substr(comma + 1);
       if (first) {
         if (devices::FindByName(item) == nullptr) return nullptr;
         config.device = std::string(item);
-        first = false;
       } else if (item == "fw=1.0") {
         config.firmware = 0x0100;
       } else if (item == "fw=1.2") {

@@ -71,14 +71,12 @@ void Target::Enter(bool key_entry, bool enhanced) {
   nvm_address_ = 0;  // not published; the cautious value
   key_stage_ = 0;
   goto_pending_ = false;
-  const bool right_entry = key_entry == form().key_entry();
-  if (!right_entry) {
+  if (key_entry != form().key_entry()) {
     mode_ = TargetMode::kReset;
-    executive_running_ = false;
-    return;
+  } else {
+    mode_ = enhanced ? TargetMode::kEnhanced : TargetMode::kIcsp;
   }
-  mode_ = enhanced ? TargetMode::kEnhanced : TargetMode::kIcsp;
-  executive_running_ = enhanced && HasApplicationId();
+  executive_running_ = mode_ == TargetMode::kEnhanced && HasApplicationId();
 }
 
 void Target::Exit() {

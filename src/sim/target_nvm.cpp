@@ -151,18 +151,10 @@ void Target::OnNvmconWrite(std::uint16_t old_value, std::uint16_t new_value) {
   // without the NVMKEY unlock; the dsPIC33F/PIC24 form needs none in ICSP.
   if ((new_value & kWren) == 0) return;
   if (!self_timed() && !unlocked) return;
-  NvmOp op = NvmOp::kNone;
-  switch (form().controller) {
-    case devices::NvmController::kDsPic30F:
-      op = Decode30F(new_value);
-      break;
-    case devices::NvmController::kDsPic33F:
-      op = Decode24(new_value);
-      break;
-    case devices::NvmController::kPic24FKA:
-      op = DecodeKA(new_value);
-      break;
-  }
+  const devices::NvmController controller = form().controller;
+  const NvmOp op = controller == devices::NvmController::kDsPic30F   ? Decode30F(new_value)
+                   : controller == devices::NvmController::kDsPic33F ? Decode24(new_value)
+                                                                     : DecodeKA(new_value);
   char text[96] = {};
   if (op == NvmOp::kNone) {
     std::snprintf(text, sizeof text, "unsupported NVMCON operation %04X at %06X",
