@@ -114,8 +114,7 @@ int main(int argc, char** argv) {
     board.SetTrace(&trace);
   }
 
-  quillon::sim::PtyServer server(board);
-  server.SetPace(pace);
+  quillon::sim::PtyServer server(board, pace);
   std::string error;
   if (!server.Open(error)) {
     std::cerr << "quillon-sim: " << error << '\n';
