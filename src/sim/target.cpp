@@ -20,16 +20,12 @@ Target::Target(const devices::DeviceRecord& device, const TargetTiming& timing,
       timing_(timing),
       device_id_(device_id),
       revision_(revision),
-      tblpag_address_(devices::Form(device).tblpag_address),
       program_(static_cast<std::size_t>(device.program_words), kBlankInstruction),
       eeprom_(static_cast<std::size_t>(device.eeprom_bytes / 2), 0xFFFF),
       // dsPIC30F: executive and unit ID up to 0x8005FF; dsPIC33F and PIC24FJ
       // two pages; none on PIC24F KA.
       executive_(static_cast<std::size_t>(devices::Form(device).executive.instructions),
-                 kBlankInstruction),
-      data_storage_(std::make_unique<std::array<std::uint8_t, 0x10000>>()),
-      data_(*data_storage_) {
-  data_.fill(0);
+                 kBlankInstruction) {
   config_.fill(config_is_byte_wide() ? 0x00FF : 0xFFFF);
   ResetLatches();
   InstallCalibration();
@@ -66,7 +62,7 @@ void Target::Enter(bool key_entry, bool enhanced) {
   if (busy_ || armed_) ++unfinished_;  // MCLR aborts whatever was running
   busy_ = armed_ = false;
   op_ = NvmOp::kNone;
-  data_.fill(0);
+  std::fill(data_.begin(), data_.end(), 0);
   ResetLatches();
   nvm_address_ = 0;  // not published; the cautious value
   key_stage_ = 0;

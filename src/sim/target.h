@@ -5,7 +5,6 @@
 
 #include <array>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -119,8 +118,8 @@ class Target {
   // --- register file and NVM state, for tests ---
   std::uint16_t W(int n) const { return DataWord(static_cast<std::uint16_t>(2 * n)); }
   std::uint16_t DataWord(std::uint16_t address) const;
-  std::uint8_t tblpag() const { return data_[tblpag_address_]; }
-  std::uint16_t tblpag_address() const { return tblpag_address_; }
+  std::uint8_t tblpag() const { return data_[tblpag_address()]; }
+  std::uint16_t tblpag_address() const { return form().tblpag_address; }
   std::uint16_t nvmcon() const { return DataWord(kNvmcon); }
   std::uint32_t nvm_address() const { return nvm_address_; }
   // Erases and writes that were started but never took effect: a dsPIC30F
@@ -214,14 +213,12 @@ class Target {
   TargetTiming timing_;
   std::uint16_t device_id_;
   std::uint16_t revision_;
-  std::uint16_t tblpag_address_;
 
   std::vector<std::uint32_t> program_;
   std::vector<std::uint16_t> eeprom_;
   std::vector<std::uint32_t> executive_;
   std::array<std::uint16_t, kConfigRegisters> config_{};
-  std::unique_ptr<std::array<std::uint8_t, 0x10000>> data_storage_;
-  std::array<std::uint8_t, 0x10000>& data_;
+  std::vector<std::uint8_t> data_ = std::vector<std::uint8_t>(0x10000);  // data space
 
   struct StuckBits {
     std::uint32_t address;

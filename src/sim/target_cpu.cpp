@@ -91,7 +91,7 @@ void Target::WriteData(std::uint16_t address, std::uint16_t value, bool byte) {
 
 void Target::OnSfrWrite(std::uint16_t word_address, std::uint16_t old_value) {
   const std::uint16_t value = DataWord(word_address);
-  if (word_address == tblpag_address_) {
+  if (word_address == tblpag_address()) {
     StoreWord(word_address, value & 0x00FF);  // TBLPAG is eight bits wide
   } else if (word_address == kNvmcon) {
     StoreWord(word_address, old_value);  // the controller decides what sticks
