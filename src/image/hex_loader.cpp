@@ -166,12 +166,10 @@ Loader::LineResult Loader::Line(std::string_view line) {
 }
 
 // Fills words_ and tests the checksum. A record whose count field matches its
-// digits is a byte record (little-endian units, byte address); otherwise the
-// count is taken as units of four digits each, most significant first.
-//
-// A byte record with an odd byte count keeps its last byte as the low byte of
-// one more unit, merged into what the image holds there so that no
-// neighbouring byte changes; its checksum covers that byte, as Intel HEX has it.
+// digits is a byte record (little-endian units, byte address); otherwise its
+// count is of four-digit units, most significant first. An odd byte count
+// leaves a last byte as the low byte of one more unit, merged into the image
+// there so no neighbouring byte changes; the checksum covers it (Intel HEX).
 bool Loader::ReadData(std::string_view rest, int count, int address, int sum) {
   const bool byte_record = count == static_cast<int>(rest.size() / 2) - 1;
   std::size_t pos = 0;
@@ -271,9 +269,8 @@ void Loader::Store(UnitBuffer& buffer, std::int64_t index, int step, UnitStatus&
   }
 }
 
-// The whole file is read before loading; a file of this kind is at most a
-// few megabytes.
-// `limit`: stop after that many bytes (enough to tell that it reads).
+// The whole file is read before loading (one is a few megabytes at most), or
+// only `limit` bytes of it, enough to tell that it reads.
 bool ReadWholeFile(const std::string& path, std::string& contents, bool& opened,
                    std::string& reason, std::size_t limit = std::string::npos) {
   struct Closer {

@@ -52,8 +52,7 @@ bool Target::ConfigImplemented(std::uint32_t address) const {
 bool Target::HasApplicationId() const {
   if (executive_.empty()) return false;
   const std::uint32_t id = Executive(application_id_address()) & 0xFFFF;
-  if (self_timed()) return id == 0x00BB || id == 0x00CB;
-  return id == 0x00BB;
+  return id == 0x00BB || (self_timed() && id == 0x00CB);
 }
 
 // --- ICSP pins -------------------------------------------------------------
@@ -154,9 +153,7 @@ void Target::EraseRange(std::uint32_t first, std::uint32_t end) {
 // registers are rewritten, not ANDed: writing 0xFFFF restores them). On the
 // dsPIC33F/PIC24 form only the low 8 bits exist.
 void Target::WriteConfigRegister(std::uint32_t address, std::uint16_t value) {
-  if (!ConfigImplemented(address)) return;
-  const std::uint32_t k = (address - kConfigBase) / 2;
-  config_[k] = config_is_byte_wide() ? (value & 0x00FF) : value;
+  if (ConfigImplemented(address)) SetConfig(static_cast<int>((address - kConfigBase) / 2), value);
 }
 
 bool Target::ProgramBlock(std::uint32_t address, const std::uint32_t* values, std::uint32_t count) {
