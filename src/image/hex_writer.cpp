@@ -73,10 +73,6 @@ ListingWriter::ListingWriter(std::string directory, const devices::Selection& se
       selection_(selection),
       reporter_(reporter) {}
 
-std::string ListingWriter::path() const {
-  return JoinPath(directory_, file_name_);
-}
-
 // Reported once; later sections of a failed file are skipped.
 bool ListingWriter::Check() {
   if (ok_) ok_ = Written(out_, path(), reporter_);

@@ -20,24 +20,13 @@ Target::Target(const devices::DeviceRecord& device, const TargetTiming& timing,
       timing_(timing),
       device_id_(device_id),
       revision_(revision),
-      program_(static_cast<std::size_t>(device.program_words), kBlankInstruction),
-      eeprom_(static_cast<std::size_t>(device.eeprom_bytes / 2), 0xFFFF),
+      program_(static_cast<std::size_t>(device.program_words)),
+      eeprom_(static_cast<std::size_t>(device.eeprom_bytes / 2)),
       // dsPIC30F: executive and unit ID up to 0x8005FF; dsPIC33F and PIC24FJ
       // two pages; none on PIC24F KA.
-      executive_(static_cast<std::size_t>(devices::Form(device).executive.instructions),
-                 kBlankInstruction) {
-  config_.fill(config_is_byte_wide() ? 0x00FF : 0xFFFF);
+      executive_(static_cast<std::size_t>(devices::Form(device).executive.instructions)) {
+  EraseAll();
   ResetLatches();
-  InstallCalibration();
-}
-
-// Inference: the factory calibration words at 0x8007F4 and up are present
-// on every new dsPIC33F/PIC24 part; their values here are arbitrary but not blank.
-void Target::InstallCalibration() {
-  if (executive_.empty() || !self_timed()) return;
-  for (std::uint32_t address = kCalibrationStart; address < executive_end(); address += 2) {
-    executive_[(address - kExecutiveBase) / 2] = 0x00C000 | ((address & 0xFF) << 4) | 0x5;
-  }
 }
 
 // Inference: PIC24FJ parts keep their configuration in flash words at the
@@ -225,7 +214,12 @@ void Target::EraseAll() {
   std::fill(eeprom_.begin(), eeprom_.end(), 0xFFFF);
   std::fill(executive_.begin(), executive_.end(), kBlankInstruction);
   config_.fill(config_is_byte_wide() ? 0x00FF : 0xFFFF);
-  InstallCalibration();
+  // Inference: the factory calibration words at 0x8007F4 and up are present
+  // on every new dsPIC33F/PIC24 part; their values here are arbitrary but not blank.
+  if (executive_.empty() || !self_timed()) return;
+  for (std::uint32_t address = kCalibrationStart; address < executive_end(); address += 2) {
+    executive_[(address - kExecutiveBase) / 2] = 0x00C000 | ((address & 0xFF) << 4) | 0x5;
+  }
 }
 
 void Target::SetStuckBits(std::uint32_t address, std::uint32_t mask, std::uint32_t value) {

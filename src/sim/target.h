@@ -207,7 +207,6 @@ class Target {
   void ProgramCell(std::uint32_t address, std::uint32_t value);
   void EraseRange(std::uint32_t first, std::uint32_t end);
   void WriteConfigRegister(std::uint32_t address, std::uint16_t value);
-  void InstallCalibration();
 
   const devices::DeviceRecord* device_;
   TargetTiming timing_;
