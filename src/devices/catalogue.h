@@ -49,10 +49,6 @@ inline const FamilyForm& Form(const DeviceRecord& d) {
 inline std::uint8_t IcspEntryCommand(const DeviceRecord& d) {
   return Form(d).icsp_entry;
 }
-// Enhanced ICSP entry command: 0x8D or 0x8C likewise.
-inline std::uint8_t EnhancedEntryCommand(const DeviceRecord& d) {
-  return Form(d).enhanced_entry;
-}
 
 // Program address of a flash configuration word (k 0: word 1 at the last
 // instruction; any other k: word 2 just below it).

@@ -1,8 +1,6 @@
-// How each family of parts is programmed, as data: entry, reset vector,
-// table-pointer register, rows, NVMCON codes, configuration, EEPROM and the
-// programming executive. The engine asks a part's form for these rules;
-// nothing else tells the families apart. The simulator takes sizes and
-// registers from the form but decodes NVMCON with tables of its own.
+// How each family of parts is programmed, as data: the engine asks a part's
+// form and nothing else tells the families apart. The simulator takes sizes
+// and registers from it but decodes NVMCON with tables of its own.
 #pragma once
 
 #include <cstdint>
@@ -108,8 +106,8 @@ struct FamilyForm {
   std::string_view erase_unit_name_ja = "行";
   NvmCodes nvm;
   ConfigForm config;
-  EepromForm eeprom;
-  ExecutiveForm executive;
+  EepromForm eeprom{};
+  ExecutiveForm executive{};
 
   bool self_timed() const { return timing == WriteTiming::kSelfTimed; }
   bool key_entry() const { return icsp_entry == 0x0D; }
@@ -122,81 +120,44 @@ struct FamilyForm {
 
 // --- the forms ---
 
-inline constexpr ExecutiveForm kExecutive30F{
-    .present = true,
-    .file = "pe.hex",
-    .instructions = 0x300,
-    .read_units = 1472,
-    .write_rows = 23,
-    .row_instructions = 32,
-    .last_quad = 183,
-    .check_first_quad = 182,
-    .id_unit = 0x5BE,
-    .id_value = 0x00BB,
-    .unit_id_from = 0x8005C0,
-};
-
-inline constexpr NvmCodes kNvm30F{
-    .row_program = 0x4001,
-    .bulk_erase = 0x407F,
-    .executive_erase = 0x4072,
-    .config_write = 0x4008,
-    .eeprom_write = 0x4005,
-    .unit_erase = 0x4071,  // one row
-    .eeprom_word_erase = 0x4074,
-    .eeprom_word_write = 0x4004,
-};
-
 inline constexpr FamilyForm kFormDsPic30F{
     .name = "dsPIC30F",
-    .nvm = kNvm30F,
+    .nvm = {.row_program = 0x4001,
+            .bulk_erase = 0x407F,
+            .executive_erase = 0x4072,
+            .config_write = 0x4008,
+            .eeprom_write = 0x4005,
+            .unit_erase = 0x4071,  // one row
+            .eeprom_word_erase = 0x4074,
+            .eeprom_word_write = 0x4004},
     // FGS: GWRP bit 0, GCP bit 1.
     .config = {.layout = ConfigLayout::kRegisters,
                .written = 8,
                .read = 16,
                .protection_entry = 5,
                .protection_bits = 0x0003},
-    .eeprom = {},
-    .executive = kExecutive30F,
+    .executive = {.present = true,
+                  .file = "pe.hex",
+                  .instructions = 0x300,
+                  .read_units = 1472,
+                  .write_rows = 23,
+                  .row_instructions = 32,
+                  .last_quad = 183,
+                  .check_first_quad = 182,
+                  .id_unit = 0x5BE,
+                  .id_value = 0x00BB,
+                  .unit_id_from = 0x8005C0},
 };
 
 // dsPIC30F parts that enter with the key sequence.
-inline constexpr FamilyForm kFormDsPic30FKey{
-    .name = "dsPIC30F (0x0D entry)",
-    .icsp_entry = 0x0D,
-    .enhanced_entry = 0x8D,
-    .nvm = kNvm30F,
-    .config = {.layout = ConfigLayout::kRegisters,
-               .written = 8,
-               .read = 16,
-               .protection_entry = 2,
-               .protection_bits = 0x0003},
-    .eeprom = {},
-    .executive = kExecutive30F,
-};
-
-inline constexpr NvmCodes kNvm33F{
-    .row_program = 0x4001,
-    .bulk_erase = 0x404F,
-    .page_erase = 0x4042,
-    .config_write = 0x4000,
-    .unit_erase = 0x4042,
-};
-
-inline constexpr ExecutiveForm kExecutive33F{
-    .present = true,
-    .file = "pe33f.hex",
-    .instructions = 0x400,
-    .read_units = 4096,
-    .write_rows = 16,
-    .row_instructions = 64,
-    .last_quad = 255,
-    .check_first_quad = 254,
-    .id_unit = 0x7F0,
-    .id_value = 0x00CB,
-    .id_alternate = 0x00BB,
-    .factory_words_from = 0x8007F4,
-};
+inline constexpr FamilyForm kFormDsPic30FKey = [] {
+  FamilyForm f = kFormDsPic30F;
+  f.name = "dsPIC30F (0x0D entry)";
+  f.icsp_entry = 0x0D;
+  f.enhanced_entry = 0x8D;
+  f.config.protection_entry = 2;
+  return f;
+}();
 
 inline constexpr FamilyForm kFormDsPic33F{
     .name = "dsPIC33F/PIC24",
@@ -209,7 +170,11 @@ inline constexpr FamilyForm kFormDsPic33F{
     .erase_unit_instructions = 512,
     .erase_unit_name = "page",
     .erase_unit_name_ja = "ページ",
-    .nvm = kNvm33F,
+    .nvm = {.row_program = 0x4001,
+            .bulk_erase = 0x404F,
+            .page_erase = 0x4042,
+            .config_write = 0x4000,
+            .unit_erase = 0x4042},
     // Eight-bit registers; FGS: GWRP bit 0, GSS bits 2..1.
     .config = {.layout = ConfigLayout::kRegisters,
                .written = 8,
@@ -218,77 +183,46 @@ inline constexpr FamilyForm kFormDsPic33F{
                .protection_entry = 2,
                .protection_bits = 0x0007,
                .register_bits = 0x00FF},
-    .eeprom = {},
-    .executive = kExecutive33F,
+    .executive = {.present = true,
+                  .file = "pe33f.hex",
+                  .instructions = 0x400,
+                  .read_units = 4096,
+                  .write_rows = 16,
+                  .row_instructions = 64,
+                  .last_quad = 255,
+                  .check_first_quad = 254,
+                  .id_unit = 0x7F0,
+                  .id_value = 0x00CB,
+                  .id_alternate = 0x00BB,
+                  .factory_words_from = 0x8007F4},
 };
 
-inline constexpr NvmCodes kNvm24FJ{
-    .row_program = 0x4001,
-    .bulk_erase = 0x404F,
-    .page_erase = 0x4042,
-    .config_write = 0x4003,  // one flash word
-    .unit_erase = 0x4042,
-};
-
-inline constexpr ExecutiveForm kExecutive24FJ{
-    .present = true,
-    .file = "pe24f.hex",
-    .instructions = 0x400,
-    .read_units = 2048,
-    .write_rows = 16,
-    .row_instructions = 64,
-    .last_quad = 255,
-    .check_first_quad = 254,
-    .id_unit = 0x7F0,
-    .id_value = 0x00BB,
-    .id_alternate = 0x00CB,
-    .factory_words_from = 0x8007F4,
-};
-
-// The HEX loader takes register records for the first eight entries on
-// these parts too, but only the two flash words are written.
-// Configuration word 1 (entry 0): GWRP bit 12, GCP bit 13.
-inline constexpr ConfigForm kConfig24FJ{.layout = ConfigLayout::kFlashWords,
-                                        .written = 2,
-                                        .read = 2,
-                                        .protection_entry = 0,
-                                        .protection_bits = 0x3000};
-
-inline constexpr FamilyForm kFormPic24FJ{
-    .name = "dsPIC33F/PIC24",
-    .controller = NvmController::kDsPic33F,
-    .icsp_entry = 0x0D,
-    .enhanced_entry = 0x8D,
-    .reset_vector = kResetVector200,
-    .timing = WriteTiming::kSelfTimed,
-    .row_instructions = 64,
-    .erase_unit_instructions = 512,
-    .erase_unit_name = "page",
-    .erase_unit_name_ja = "ページ",
-    .nvm = kNvm24FJ,
-    .config = kConfig24FJ,
-    .eeprom = {},
-    .executive = kExecutive24FJ,
-};
+// PIC24FJ: the dsPIC33F form with its configuration in flash words and an
+// executive of its own.
+inline constexpr FamilyForm kFormPic24FJ = [] {
+  FamilyForm f = kFormDsPic33F;
+  f.nvm.config_write = 0x4003;  // one flash word
+  // The HEX loader takes register records for the first eight entries on
+  // these parts too, but only the two flash words are written.
+  // Configuration word 1 (entry 0): GWRP bit 12, GCP bit 13.
+  f.config = {.layout = ConfigLayout::kFlashWords,
+              .written = 2,
+              .read = 2,
+              .protection_entry = 0,
+              .protection_bits = 0x3000};
+  f.executive.file = "pe24f.hex";
+  f.executive.read_units = 2048;
+  f.executive.id_value = 0x00BB;
+  f.executive.id_alternate = 0x00CB;
+  return f;
+}();
 
 // PIC24FJ DA1/DA2/GB2/GA3: TBLPAG at 0x0054.
-inline constexpr FamilyForm kFormPic24FJ0054{
-    .name = "dsPIC33F/PIC24",
-    .controller = NvmController::kDsPic33F,
-    .icsp_entry = 0x0D,
-    .enhanced_entry = 0x8D,
-    .reset_vector = kResetVector200,
-    .tblpag_address = 0x0054,
-    .timing = WriteTiming::kSelfTimed,
-    .row_instructions = 64,
-    .erase_unit_instructions = 512,
-    .erase_unit_name = "page",
-    .erase_unit_name_ja = "ページ",
-    .nvm = kNvm24FJ,
-    .config = kConfig24FJ,
-    .eeprom = {},
-    .executive = kExecutive24FJ,
-};
+inline constexpr FamilyForm kFormPic24FJ0054 = [] {
+  FamilyForm f = kFormPic24FJ;
+  f.tblpag_address = 0x0054;
+  return f;
+}();
 
 // PIC24F KA: 32-instruction rows, one NVMCON code (0x4004) for rows, EEPROM
 // words and configuration registers, a bulk erase that takes all three
@@ -322,7 +256,6 @@ inline constexpr FamilyForm kFormPic24FKA{
                .protection_bits = 0x0003,
                .register_bits = 0x00FF},
     .eeprom = {.write = EepromWrite::kWord},
-    .executive = {},
 };
 
 }  // namespace quillon::devices

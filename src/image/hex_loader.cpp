@@ -16,25 +16,6 @@ namespace quillon::image {
 
 namespace {
 
-report::MessagePair NotHexMessage() {
-  return {"Error : not HEX file!", "ｴﾗｰ : HEX ﾌｧｲﾙではありません。"};
-}
-report::MessagePair ChecksumMessage() {
-  return {"Error : check sum error!", "ｴﾗｰ : ﾁｪｯｸ･ｻﾑが正しくありません。"};
-}
-report::MessagePair LoadedMessage() {
-  return {"Loading Successful!", "Loading成功!"};
-}
-// The system's reason ("No such file or directory") follows the name.
-report::MessagePair CannotOpenMessage(std::string_view path, const std::string& reason) {
-  return report::MessagePair{"Error : cannot open file!", "ｴﾗｰ : ﾌｧｲﾙを開けません。"} +
-         report::kLineBreak + path + ": " + reason;
-}
-report::MessagePair CannotReadMessage(std::string_view path, const std::string& reason) {
-  return report::MessagePair{"Error : cannot read file!", "ｴﾗｰ : ﾌｧｲﾙを読めません。"} +
-         report::kLineBreak + path + ": " + reason;
-}
-
 // Characters [pos, pos + len) of text, cut short at its end (empty past it).
 std::string_view Field(std::string_view text, std::size_t pos,
                        std::size_t len = std::string_view::npos) {
@@ -71,12 +52,8 @@ class Loader {
       : image_(image),
         reporter_(reporter),
         summary_(summary),
-        program_words_(selection.device.program_words),
-        eeprom_bytes_(selection.device.eeprom_bytes),
-        flash_config_(devices::Form(selection.device).config.layout ==
-                      devices::ConfigLayout::kFlashWords),
-        config_registers_(devices::Form(selection.device).config.hex_registers),
-        config_mask_(devices::Form(selection.device).config.value_mask),
+        device_(selection.device),
+        config_(devices::Form(selection.device).config),
         // Before any part is chosen no program words are stored.
         program_limit_(selection.selected ? 2 * selection.device.program_words - 1 : 0) {}
 
@@ -92,6 +69,7 @@ class Loader {
   void StoreProgram();
   void StoreEeprom();
   void StoreExecutive();
+  void Store(UnitBuffer& buffer, std::int64_t index, int step, UnitStatus& status);
   void Summarise();
   void Put(std::uint16_t& slot, int i) const {
     slot = i == partial_ ? static_cast<std::uint16_t>((slot & 0xFF00) | (words_[i] & 0xFF))
@@ -101,11 +79,8 @@ class Loader {
   MemoryImage& image_;
   report::Reporter& reporter_;
   LoadSummary* const summary_;
-  const std::int32_t program_words_;
-  const std::int32_t eeprom_bytes_;
-  const bool flash_config_;
-  const int config_registers_;
-  const std::uint16_t config_mask_;
+  const devices::DeviceRecord& device_;
+  const devices::ConfigForm& config_;
   const std::int32_t program_limit_;
 
   std::int16_t upper_ = 0;
@@ -129,18 +104,20 @@ LoadResult Loader::Run(std::string_view text) {
     while (end < text.size() && text[end] != '\r' && text[end] != '\n' && text[end] != '\0') ++end;
     const LineResult result = Line(text.substr(pos, end - pos));
     if (result == LineResult::kNotHex) {
-      reporter_.ReportError(NotHexMessage(), report::FailureKind::kFile);
+      reporter_.ReportError({"Error : not HEX file!", "ｴﾗｰ : HEX ﾌｧｲﾙではありません。"},
+                            report::FailureKind::kFile);
       return LoadResult::kNotHex;
     }
     if (result == LineResult::kChecksum) {
-      reporter_.ReportError(ChecksumMessage(), report::FailureKind::kFile);
+      reporter_.ReportError({"Error : check sum error!", "ｴﾗｰ : ﾁｪｯｸ･ｻﾑが正しくありません。"},
+                            report::FailureKind::kFile);
       return LoadResult::kChecksum;
     }
     if (end >= text.size() || text[end] == '\0') break;  // a NUL ends the file
     pos = end + 1;
     if (text[end] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
   }
-  reporter_.ShowMessagePair(LoadedMessage());
+  reporter_.ShowMessagePair({"Loading Successful!", "Loading成功!"});
   return LoadResult::kLoaded;
 }
 
@@ -189,12 +166,10 @@ Loader::LineResult Loader::Line(std::string_view line) {
 }
 
 // Fills words_ and tests the checksum. A record whose count field matches its
-// digits is a byte record (little-endian units, byte address); otherwise the
-// count is taken as units of four digits each, most significant first.
-//
-// A byte record with an odd byte count keeps its last byte as the low byte of
-// one more unit, merged into what the image holds there so that no
-// neighbouring byte changes; its checksum covers that byte, as Intel HEX has it.
+// digits is a byte record (little-endian units, byte address); otherwise its
+// count is of four-digit units, most significant first. An odd byte count
+// leaves a last byte as the low byte of one more unit, merged into the image
+// there so no neighbouring byte changes; the checksum covers it (Intel HEX).
 bool Loader::ReadData(std::string_view rest, int count, int address, int sum) {
   const bool byte_record = count == static_cast<int>(rest.size() / 2) - 1;
   std::size_t pos = 0;
@@ -216,8 +191,7 @@ bool Loader::ReadData(std::string_view rest, int count, int address, int sum) {
     units_ = count;
     for (int i = 1; i <= units_; ++i, pos += 4) words_[i] = HexValue(Field(rest, pos, 4));
   }
-  const int last = partial_ != 0 ? partial_ : units_;
-  for (int i = 1; i <= last; ++i) sum += HighByte(words_[i]) + LowByte(words_[i]);
+  for (int i = 1; i <= LastUnit(); ++i) sum += HighByte(words_[i]) + LowByte(words_[i]);
   const int expected = LowByte(0x100 - LowByte(sum));
   return expected == HexValue(Field(rest, pos));
 }
@@ -243,24 +217,20 @@ void Loader::Summarise() {
 
 void Loader::StoreConfig() {
   for (int i = 1; i <= LastUnit(); ++i) {
-    if (flash_config_) {
-      const std::int64_t a = std::int64_t{upper_} * 0x8000 + offset_ + i - 1;
-      if (a == 2 * std::int64_t{program_words_} - 4) {
-        Put(image_.config[1], i);
-        image_.config_present[1] = true;
-      }
-      if (a == 2 * std::int64_t{program_words_} - 2) {
-        Put(image_.config[0], i);
-        image_.config_present[0] = true;
+    const std::int64_t a = std::int64_t{upper_} * 0x8000 + offset_ + i - 1;
+    for (int k = 0; k < 2 && config_.layout == devices::ConfigLayout::kFlashWords; ++k) {
+      if (a == devices::FlashConfigAddress(device_, k)) {
+        Put(image_.config[k], i);
+        image_.config_present[k] = true;
       }
     }
     if (upper_ == kConfigUpper) {
       // Even units are the registers' bits 15..0; odd ones, their upper
       // halves, are not kept.
       const int u = offset_ + i - 1;
-      if (u % 2 == 0 && u / 2 < config_registers_) {
+      if (u % 2 == 0 && u / 2 < config_.hex_registers) {
         Put(image_.config[u / 2], i);
-        image_.config[u / 2] &= config_mask_;
+        image_.config[u / 2] &= config_.value_mask;
         image_.config_present[u / 2] = true;
       }
     }
@@ -272,40 +242,35 @@ void Loader::StoreConfig() {
 // reads as negative.
 void Loader::StoreProgram() {
   if (upper_ >= kEepromUpper || offset_ < 0 || offset_ >= program_limit_) return;
-  std::int64_t index = std::int64_t{upper_} * 0x8000 + offset_;
-  for (int i = 1; i <= LastUnit(); ++i, ++index) {
-    if (index < 0 || index >= static_cast<std::int64_t>(MemoryImage::kProgramUnits)) continue;
-    reporter_.ShowStep(program_status_.For(index));
-    Put(image_.program[static_cast<std::size_t>(index)], i);
-  }
+  Store(image_.program, std::int64_t{upper_} * 0x8000 + offset_, 1, program_status_);
 }
 
 // Each EEPROM word takes one instruction in the file: only the low halves
 // (odd-numbered units) are kept.
 void Loader::StoreEeprom() {
-  if (upper_ != kEepromUpper || offset_ < 0 || eeprom_bytes_ < 1) return;
-  std::int64_t index = (offset_ - (0x8000 - eeprom_bytes_)) / 2;  // truncates toward zero
-  for (int i = 1; i <= LastUnit(); i += 2, ++index) {
-    if (index < 0 || index >= static_cast<std::int64_t>(MemoryImage::kEepromUnits)) continue;
-    reporter_.ShowStep(eeprom_status_.For(index));
-    Put(image_.eeprom[static_cast<std::size_t>(index)], i);
-  }
+  if (upper_ != kEepromUpper || offset_ < 0 || device_.eeprom_bytes < 1) return;
+  // The division truncates toward zero.
+  Store(image_.eeprom, (offset_ - (0x8000 - device_.eeprom_bytes)) / 2, 2, eeprom_status_);
 }
 
 void Loader::StoreExecutive() {
   if (upper_ != kExecutiveUpper || offset_ < 0 || offset_ >= 0x1000) return;
   image_.executive_present = true;
-  std::int64_t index = offset_;
-  for (int i = 1; i <= LastUnit(); ++i, ++index) {
-    if (index >= static_cast<std::int64_t>(MemoryImage::kExecutiveUnits)) break;
-    reporter_.ShowStep(executive_status_.For(std::int64_t{upper_} * 0x8000 + index));
-    Put(image_.executive[static_cast<std::size_t>(index)], i);
+  Store(image_.executive, offset_, 1, executive_status_);
+}
+
+// Every `step`-th unit of the record into `buffer` from `index` on, each
+// shown as it is stored.
+void Loader::Store(UnitBuffer& buffer, std::int64_t index, int step, UnitStatus& status) {
+  for (int i = 1; i <= LastUnit(); i += step, ++index) {
+    if (index < 0 || index >= static_cast<std::int64_t>(buffer.size())) continue;
+    reporter_.ShowStep(status.For(index));
+    Put(buffer[static_cast<std::size_t>(index)], i);
   }
 }
 
-// The whole file is read before loading; a file of this kind is at most a
-// few megabytes.
-// `limit`: stop after that many bytes (enough to tell that it reads).
+// The whole file is read before loading (one is a few megabytes at most), or
+// only `limit` bytes of it, enough to tell that it reads.
 bool ReadWholeFile(const std::string& path, std::string& contents, bool& opened,
                    std::string& reason, std::size_t limit = std::string::npos) {
   struct Closer {
@@ -351,9 +316,12 @@ LoadResult LoadHexFile(std::string_view path, MemoryImage& image,
   std::string contents, reason;
   bool opened = false;
   if (!ReadWholeFile(trimmed, contents, opened, reason)) {
-    reporter.ReportError(
-        opened ? CannotReadMessage(trimmed, reason) : CannotOpenMessage(trimmed, reason),
-        report::FailureKind::kFile);
+    const report::MessagePair what =
+        opened ? report::MessagePair{"Error : cannot read file!", "ｴﾗｰ : ﾌｧｲﾙを読めません。"}
+               : report::MessagePair{"Error : cannot open file!", "ｴﾗｰ : ﾌｧｲﾙを開けません。"};
+    // The system's reason ("No such file or directory") follows the name.
+    reporter.ReportError(what + report::kLineBreak + trimmed + ": " + reason,
+                         report::FailureKind::kFile);
     return LoadResult::kCannotOpen;
   }
   return Loader(image, selection, reporter, summary).Run(contents);

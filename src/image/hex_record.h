@@ -26,8 +26,7 @@ class HexRecord {
   // Byte address of the next record; only its low 16 bits are written.
   void SetOffset(std::int64_t offset) { offset_ = offset; }
   std::int64_t offset() const { return offset_; }
-  // Pending data bytes.
-  int count() const { return count_; }
+  int count() const { return count_; }  // pending data bytes
 
   // Adds one unit (two data bytes). Units beyond the record's capacity are
   // ignored; callers format the record once count() reaches 16.

@@ -13,9 +13,14 @@ namespace {
 
 constexpr std::string_view kCrLf = "\r\n";
 
-report::MessagePair CannotWriteMessage(std::string_view path) {
-  return report::MessagePair{"Error : cannot write file!", "ｴﾗｰ : ﾌｧｲﾙに書き込めません。"} +
-         report::kLineBreak + path;
+// False, after a report naming the file, once writing it failed.
+bool Written(const std::ofstream& out, std::string_view path, report::Reporter& reporter) {
+  if (out) return true;
+  reporter.ReportError(
+      report::MessagePair{"Error : cannot write file!", "ｴﾗｰ : ﾌｧｲﾙに書き込めません。"} +
+          report::kLineBreak + path,
+      report::FailureKind::kFile);
+  return false;
 }
 
 // One listing line, Hex4(address) TAB Hex4(value) CR LF, without a heap string.
@@ -30,6 +35,16 @@ void PutListingLine(std::ofstream& out, std::int64_t address, std::uint16_t valu
   line[9] = '\r';
   line[10] = '\n';
   out.write(line, sizeof line);
+}
+
+// Rows of eight listing lines, a progress step per row.
+void PutListingRows(std::ofstream& out, report::Reporter& reporter, const UnitBuffer& units,
+                    long rows) {
+  for (long r = 0; r < rows; ++r) {
+    for (long u = 8 * r; u < 8 * r + 8; ++u) PutListingLine(out, u, units[u]);
+    reporter.Progress(r, rows - 1);
+    reporter.Pump();
+  }
 }
 
 void PutLine(std::ofstream& out, std::string_view text) {
@@ -58,16 +73,9 @@ ListingWriter::ListingWriter(std::string directory, const devices::Selection& se
       selection_(selection),
       reporter_(reporter) {}
 
-std::string ListingWriter::path() const {
-  return JoinPath(directory_, file_name_);
-}
-
 // Reported once; later sections of a failed file are skipped.
 bool ListingWriter::Check() {
-  if (ok_ && !out_) {
-    ok_ = false;
-    reporter_.ReportError(CannotWriteMessage(path()), report::FailureKind::kFile);
-  }
+  if (ok_) ok_ = Written(out_, path(), reporter_);
   return ok_;
 }
 
@@ -76,12 +84,7 @@ void ListingWriter::WriteFlash(const MemoryImage& image) {
   if (!Check()) return;
   PutLine(out_, "Flash");
   reporter_.ShowStatus("Filing...Prg");
-  const long rows = selection_.device.program_words / 4;
-  for (long r = 0; r < rows; ++r) {
-    for (long u = 8 * r; u < 8 * r + 8; ++u) PutListingLine(out_, u, image.program[u]);
-    reporter_.Progress(r, rows - 1);
-    reporter_.Pump();
-  }
+  PutListingRows(out_, reporter_, image.program, selection_.device.program_words / 4);
   Check();
 }
 
@@ -103,12 +106,8 @@ void ListingWriter::WriteExecutive(const MemoryImage& image) {
   if (devices::Form(selection_.device).executive.read_units < 1 || !Check()) return;
   reporter_.ShowStatus("Filing...Exe");
   PutLine(out_, "ExecutiveCode");
-  const long rows = devices::Form(selection_.device).executive.read_units / 8;
-  for (long r = 0; r < rows; ++r) {
-    for (long u = 8 * r; u < 8 * r + 8; ++u) PutListingLine(out_, u, image.executive[u]);
-    reporter_.Progress(r, rows - 1);
-    reporter_.Pump();
-  }
+  PutListingRows(out_, reporter_, image.executive,
+                 devices::Form(selection_.device).executive.read_units / 8);
   Check();
 }
 
@@ -199,11 +198,7 @@ bool WriteHexFile(const std::string& directory, const MemoryImage& image,
     PutLine(out, kEndOfFileRecord);
     out.close();
   }
-  if (!out) {
-    reporter.ReportError(CannotWriteMessage(path), report::FailureKind::kFile);
-    return false;
-  }
-  return true;
+  return Written(out, path, reporter);
 }
 
 bool WriteProgramBinary(const std::string& path, const MemoryImage& image,
@@ -217,11 +212,7 @@ bool WriteProgramBinary(const std::string& path, const MemoryImage& image,
     out.write(bytes, sizeof bytes);
   }
   out.close();
-  if (!out) {
-    reporter.ReportError(CannotWriteMessage(path), report::FailureKind::kFile);
-    return false;
-  }
-  return true;
+  return Written(out, path, reporter);
 }
 
 }  // namespace quillon::image

@@ -16,6 +16,9 @@ namespace quillon::image {
 inline constexpr const char* kListingName = "$Quill$.txt";
 inline constexpr const char* kHexName = "$Quill$.hex";
 
+// Joins a directory and a file name ("" means the current directory).
+std::string JoinPath(const std::string& directory, const std::string& name);
+
 // Writes the listing section by section while a read proceeds. Creating or
 // writing the file is checked; a failure is reported once (naming the file)
 // and `ok()` turns false.
@@ -30,7 +33,7 @@ class ListingWriter {
   // them and closes the file.
   void WriteConfig(MemoryImage& image, const std::array<std::uint16_t, 16>& config_readback);
   bool ok() const { return ok_; }
-  std::string path() const;
+  std::string path() const { return JoinPath(directory_, file_name_); }
 
  private:
   // False once creating or writing the file failed (reported the first time).
@@ -55,8 +58,5 @@ bool WriteHexFile(const std::string& directory, const MemoryImage& image,
 // program memory. False (after a report naming the file) on failure.
 bool WriteProgramBinary(const std::string& path, const MemoryImage& image,
                         const devices::Selection& selection, report::Reporter& reporter);
-
-// Joins a directory and a file name ("" means the current directory).
-std::string JoinPath(const std::string& directory, const std::string& name);
 
 }  // namespace quillon::image

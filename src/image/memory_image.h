@@ -10,13 +10,10 @@
 
 namespace quillon::image {
 
-// The units of one memory. Blanking marks pages as due for the blank pattern
-// and fills a page only when it is first touched; until something needs the
-// units as a whole, the touched pages are all the memory there is. So
-// making an image costs nothing, and loading a small file into a cleared
-// image costs only the pages the file holds. Anything that reaches the
-// units as a whole (data, iterators, the vector itself) gets them in one
-// vector, due pages filled, and from then on the buffer stays whole.
+// The units of one memory, blanked lazily: a page takes the blank pattern when
+// first touched, so clearing an image and loading a small file costs only the
+// pages the file holds. Reaching the units as a whole (data, iterators, the
+// vector) gathers them into one vector, and the buffer stays whole from then.
 class UnitBuffer {
  public:
   explicit UnitBuffer(std::size_t size);
@@ -89,11 +86,9 @@ struct MemoryImage {
   void Clear(const devices::Selection& selection);
 };
 
-// 24-bit instruction at instruction index i of a unit buffer.
-inline std::uint32_t InstructionAt(const std::vector<std::uint16_t>& units, std::size_t i) {
-  return (static_cast<std::uint32_t>(units[2 * i + 1] & 0xFF) << 16) | units[2 * i];
-}
-inline std::uint32_t InstructionAt(const UnitBuffer& units, std::size_t i) {
+// 24-bit instruction at instruction index i of a unit buffer or vector.
+template <typename Units>
+std::uint32_t InstructionAt(const Units& units, std::size_t i) {
   return (static_cast<std::uint32_t>(units[2 * i + 1] & 0xFF) << 16) | units[2 * i];
 }
 

@@ -71,7 +71,7 @@ void Link::ReceiveChecks(std::size_t received, std::size_t expected) {
 }
 
 void Link::SendCommand(std::uint8_t command) {
-  if (Skip()) return;
+  if (lost_) return;
   send_buffer_[0] = command;
   SendChecks(WritePort(1), 1);
 }
@@ -83,7 +83,7 @@ void Link::SendCommandAck(std::uint8_t command) {
 
 void Link::ReceiveReply(std::size_t n) {
   // Nothing expected is nothing missing: no read, no time-out message.
-  if (Skip() || n == 0) return;
+  if (lost_ || n == 0) return;
   ReceiveChecks(ReadPort(n), n);
 }
 
@@ -100,7 +100,7 @@ void Link::SendBatch() {
   if (fill_ == 2) return;
   const std::size_t length = fill_;
   fill_ = 2;
-  if (Skip()) return;
+  if (lost_) return;
   send_buffer_[0] = cmd::kBatch;
   send_buffer_[1] = static_cast<std::uint8_t>(length - 2);
   SendChecks(WritePort(length), length);
@@ -108,7 +108,7 @@ void Link::SendBatch() {
 }
 
 void Link::SendAddress24(std::uint32_t value) {
-  if (Skip()) return;
+  if (lost_) return;
   send_buffer_[0] = static_cast<std::uint8_t>(value >> 16);
   send_buffer_[1] = static_cast<std::uint8_t>(value >> 8);
   send_buffer_[2] = static_cast<std::uint8_t>(value);
@@ -116,7 +116,7 @@ void Link::SendAddress24(std::uint32_t value) {
 }
 
 void Link::SendWordBlock(std::span<const std::uint16_t> words) {
-  if (Skip()) return;
+  if (lost_) return;
   // The byte count travels in one byte.
   const std::size_t n = std::min(words.size(), kMaxWordBlock);
   send_buffer_[0] = static_cast<std::uint8_t>(2 * n);
@@ -129,18 +129,16 @@ void Link::SendWordBlock(std::span<const std::uint16_t> words) {
 
 void Link::EnterIcsp(std::uint8_t entry_command) {
   fill_ = 2;
-  SendCommand(entry_command);
-  ReceiveReply(1);
+  SendCommandAck(entry_command);
 }
 
 void Link::ExitIcsp() {
-  SendCommand(cmd::kExitIcsp);
-  ReceiveReply(1);
+  SendCommandAck(cmd::kExitIcsp);
 }
 
 bool Link::EnterEnhancedIcsp(std::uint8_t icsp_entry, std::uint8_t enhanced_entry) {
   // Already quiet: a loss has marked the failure, a stop must not.
-  if (Skip()) return false;
+  if (lost_) return false;
   const bool high_voltage = icsp_entry == cmd::kEnterIcsp30F;
   EnterIcsp(icsp_entry);
   ExitIcsp();
@@ -149,28 +147,21 @@ bool Link::EnterEnhancedIcsp(std::uint8_t icsp_entry, std::uint8_t enhanced_entr
     ReceiveReply(4);
     StoreReplyWords(2);
   };
-  for (int attempt = 1; attempt <= 10 && !Skip(); ++attempt) {
+  for (int attempt = 1; attempt <= 10 && !lost_; ++attempt) {
+    SendCommandAck(enhanced_entry);
     if (high_voltage) {
-      SendCommand(enhanced_entry);
-      ReceiveReply(1);
-      if (attempt > 5) {
-        SendCommand(cmd::kEnterEnhancedAlt);
-        ReceiveReply(1);
-      }
+      if (attempt > 5) SendCommandAck(cmd::kEnterEnhancedAlt);
       sanity_check();
-    } else {
-      SendCommand(enhanced_entry);
-      ReceiveReply(1);
     }
     sanity_check();
     // A lost reply leaves an earlier answer in the buffer; it proves nothing.
-    if (Skip()) break;
+    if (lost_) break;
     if (words_[1] == 2) return true;
   }
   // An executive that never answers leaves every block reply stale: the
   // operation must not end with its success message.
   failed_ = true;
-  if (!Skip()) reporter_.ReportError(kConnectFailed, report::FailureKind::kLink);
+  if (!lost_) reporter_.ReportError(kConnectFailed, report::FailureKind::kLink);
   return false;
 }
 

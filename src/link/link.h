@@ -52,12 +52,9 @@ inline constexpr std::size_t kLinkWordCount = 128;
 
 // One session's link: its port, packet buffers and batch. Port-level errors
 // are shown as plain status texts; link time-outs and short transfers as
-// bilingual errors with their pause.
-//
-// A transfer that moves no byte at all marks the link lost: that failure is
-// reported as usual, and every later transfer of the same operation is
-// skipped silently (no traffic, no messages, no pauses). `BeginOperation`
-// clears the marks.
+// bilingual errors with their pause. A transfer that moves no byte marks the
+// link lost: that failure is reported, and every later transfer of the
+// operation is skipped silently until `BeginOperation` clears the marks.
 class Link {
  public:
   Link(SerialPort& port, report::Reporter& reporter);
@@ -117,7 +114,6 @@ class Link {
  private:
   void SendChecks(std::size_t written, std::size_t expected);
   void ReceiveChecks(std::size_t received, std::size_t expected);
-  bool Skip() const { return lost_; }
 
   SerialPort& port_;
   report::Reporter& reporter_;

@@ -47,15 +47,9 @@ Board::Board(BoardConfig config)
 
 std::string Board::fault_text() const {
   std::string text;
-  for (const std::string& fault : faults_seen_) {
-    if (!text.empty()) text += '\n';
-    text += fault;
-  }
-  const std::string target_faults = target_.fault_text();
-  if (!target_faults.empty()) {
-    if (!text.empty()) text += '\n';
-    text += target_faults;
-  }
+  for (const std::string& fault : faults_seen_) text += fault + '\n';
+  text += target_.fault_text();
+  if (!text.empty() && text.back() == '\n') text.pop_back();
   return text;
 }
 
@@ -143,35 +137,21 @@ void Board::Dispatch() {
   if (!silent) {
     switch (command) {
       case cmd::kEnterIcsp30F:
-        Enter(false, false);
-        Reply(kAck);
-        break;
       case cmd::kEnterIcsp:
-        Enter(true, false);
-        Reply(kAck);
-        break;
       case cmd::kEnterEnhanced30F:
-        Enter(false, true);
-        Reply(kAck);
-        break;
       case cmd::kEnterEnhanced:
-        Enter(true, true);
-        Reply(kAck);
-        break;
       // Inference: the retry entry for FamilyCode-0 parts is another
       // high-voltage Enhanced ICSP entry.
       case cmd::kEnterEnhancedAlt:
-        Enter(false, true);
+        Enter(command == cmd::kEnterIcsp || command == cmd::kEnterEnhanced,
+              command != cmd::kEnterIcsp30F && command != cmd::kEnterIcsp);
         Reply(kAck);
         break;
       case cmd::kBatch: {
         const std::size_t length = command_[1];
         if (length % 3 != 0)
           Fault("batch length " + std::to_string(length) + " is not a multiple of 3");
-        for (std::size_t i = 2; i + 3 <= 2 + length; i += 3) {
-          Six(static_cast<std::uint32_t>(command_[i] << 16 | command_[i + 1] << 8 |
-                                         command_[i + 2]));
-        }
+        for (std::size_t i = 2; i + 3 <= 2 + length; i += 3) Six(CommandWord24(i));
         Reply(kAck);
         break;
       }
@@ -204,11 +184,15 @@ void Board::Dispatch() {
         Reply(kAck);
         break;
       case cmd::kExecSanity:
+        ExecutiveSanityCheck();
+        break;
       case cmd::kExecReadData:
       case cmd::kExecReadCode:
+        ExecutiveRead(command == cmd::kExecReadCode);
+        break;
       case cmd::kExecWriteData:
       case cmd::kExecWriteCode:
-        ExecutiveCommand();
+        ExecutiveProgram(command == cmd::kExecWriteCode);
         break;
       default:
         Letter(command);

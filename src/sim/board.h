@@ -19,8 +19,7 @@ namespace quillon::sim {
 struct BoardConfig {
   std::string device = "dsPIC30F4013";
   std::uint16_t firmware = 0x0102;  // major << 8 | minor; letters exist above 0x0100
-  bool executive =
-      true;  // a programming executive (application ID) is in executive memory at start
+  bool executive = true;            // an executive (its application ID) is present at start
   bool target_present = true;
   std::optional<std::uint16_t> device_id_override;  // unknown-DeviceID tests
   std::uint16_t revision = 0x3002;                  // read at 0xFF0002
@@ -106,19 +105,20 @@ class Board {
   void Enter(bool key_entry, bool enhanced);
 
   // built-in letters (board_letters.cpp)
-  bool Letter(std::uint8_t letter);
+  void Letter(std::uint8_t letter);
   void PollWrite(int waits);
   void TimedWrite(int waits);
   void FlushUnlock();
 
   // programming executive (board_executive.cpp), one handler per command
-  void ExecutiveCommand();
   void ExecutiveSanityCheck();
   void ExecutiveRead(bool code);
   void ExecutiveProgram(bool code);
   void ExecutiveNack(std::uint8_t opcode, const char* why);
   bool ExecutiveRunning() const;
-  std::uint32_t CommandAddress(std::size_t at) const;  // 24 bits, high byte first
+  // What the target's pins give when no executive answers: all ones.
+  void ReplyAllOnes(std::size_t words);
+  std::uint32_t CommandWord24(std::size_t at) const;  // high byte first
   void ExecutiveHeader(std::uint16_t status, std::uint8_t opcode, std::uint16_t length);
 
   BoardConfig config_;

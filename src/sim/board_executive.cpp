@@ -3,13 +3,10 @@
 // expects; when no executive runs the board reads all ones from the target.
 #include <cstdio>
 
-#include "link/link.h"
 #include "sim/board.h"
 
 namespace quillon::sim {
 namespace {
-
-namespace cmd = link::cmd;
 
 constexpr std::uint16_t kPass = 0x1;
 constexpr std::uint16_t kFail = 0x2;
@@ -23,7 +20,7 @@ void Board::ExecutiveHeader(std::uint16_t status, std::uint8_t opcode, std::uint
   ReplyWord(length);
 }
 
-std::uint32_t Board::CommandAddress(std::size_t at) const {
+std::uint32_t Board::CommandWord24(std::size_t at) const {
   return static_cast<std::uint32_t>(command_[at] << 16 | command_[at + 1] << 8 | command_[at + 2]);
 }
 
@@ -38,44 +35,26 @@ void Board::ExecutiveNack(std::uint8_t opcode, const char* why) {
   ExecutiveHeader(kNack, opcode, 2);
 }
 
-void Board::ExecutiveCommand() {
-  switch (command_[0]) {
-    case cmd::kExecSanity:
-      return ExecutiveSanityCheck();
-    case cmd::kExecReadData:
-      return ExecutiveRead(false);
-    case cmd::kExecReadCode:
-      return ExecutiveRead(true);
-    case cmd::kExecWriteData:
-      return ExecutiveProgram(false);
-    default:
-      return ExecutiveProgram(true);
-  }
+void Board::ReplyAllOnes(std::size_t words) {
+  for (std::size_t i = 0; i < words; ++i) ReplyWord(0xFFFF);
 }
 
 // SCHECK
 void Board::ExecutiveSanityCheck() {
-  if (!ExecutiveRunning()) {
-    ReplyWord(0xFFFF);
-    ReplyWord(0xFFFF);
-    return;
-  }
+  if (!ExecutiveRunning()) return ReplyAllOnes(2);
   ExecutiveHeader(kPass, 0x0, 2);
 }
 
 // READP (code, packed) and READD (EEPROM words).
 void Board::ExecutiveRead(bool code) {
-  const std::uint32_t address = CommandAddress(1);
-  const std::uint32_t count = CommandAddress(4);
+  const std::uint32_t address = CommandWord24(1);
+  const std::uint32_t count = CommandWord24(4);
   const std::uint8_t opcode = code ? 0x2 : 0x1;
   if (count == 0 || count > kMaxReadCount || (code && count % 2 != 0)) {
     return ExecutiveNack(opcode, "count out of range");
   }
   const std::size_t data_words = code ? count / 2 * 3 : count;
-  if (!ExecutiveRunning()) {
-    for (std::size_t i = 0; i < 2 + data_words; ++i) ReplyWord(0xFFFF);
-    return;
-  }
+  if (!ExecutiveRunning()) return ReplyAllOnes(2 + data_words);
   ExecutiveHeader(kPass, opcode, static_cast<std::uint16_t>(2 + data_words));
   if (!code) {
     for (std::uint32_t i = 0; i < count; ++i) {
@@ -97,22 +76,18 @@ void Board::ExecutiveRead(bool code) {
 // cells did not take the data.
 void Board::ExecutiveProgram(bool code) {
   const std::uint8_t opcode = code ? 0x5 : 0x4;
-  const std::uint32_t address = CommandAddress(1);
+  const std::uint32_t address = CommandWord24(1);
   const std::size_t block_at = code ? 7 : 4;
   const std::size_t block_bytes = command_[block_at];
   const std::uint8_t* block = command_.data() + block_at + 1;
-  if (!ExecutiveRunning()) {
-    ReplyWord(0xFFFF);
-    ReplyWord(0xFFFF);
-    return;
-  }
+  if (!ExecutiveRunning()) return ReplyAllOnes(2);
   auto word = [block](std::uint32_t k) {
     return static_cast<std::uint32_t>(block[2 * k] << 8 | block[2 * k + 1]);
   };
   std::array<std::uint32_t, 64> values{};
   std::uint32_t count = 0;
   if (code) {
-    count = CommandAddress(4);
+    count = CommandWord24(4);
     const std::uint32_t row = target_.row_instructions();
     if (count != row || block_bytes != 3 * count)
       return ExecutiveNack(opcode, "not one packed row");

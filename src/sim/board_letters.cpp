@@ -41,7 +41,7 @@ void Board::PollWrite(int waits) {
   }
 }
 
-bool Board::Letter(std::uint8_t letter) {
+void Board::Letter(std::uint8_t letter) {
   switch (letter) {
     case cmd::kGotoResetVector100:  // 'p'
       Six({kNop, 0x040100, 0x040100, kNop});
@@ -67,7 +67,7 @@ bool Board::Letter(std::uint8_t letter) {
         ReplyWord(RegOut());
       }
       Six(kNop);
-      return true;
+      return;
     case cmd::kNvmUnlock:  // 'u'
       unlock_pending_ = true;
       break;
@@ -97,16 +97,15 @@ bool Board::Letter(std::uint8_t letter) {
         ReplyWord(RegOut());
         Six(kNop);
       }
-      return true;
+      return;
     case cmd::kLoadDataLatches:  // '}'
       Six({0xEB0300, kNop});
       for (int i = 0; i < 4; ++i) Six({0xBB1BB6, kNop, kNop});
       break;
     default:
-      return false;
+      return;
   }
   Reply(kAck);
-  return true;
 }
 
 }  // namespace quillon::sim

@@ -1,15 +1,10 @@
 #include "sim/decoder.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace quillon::sim {
 namespace {
-
-Instruction Make(Opcode op) {
-  Instruction in;
-  in.op = op;
-  return in;
-}
 
 Instruction DecodeTable(std::uint32_t word) {
   const bool write = (word & 0x010000) != 0;
@@ -22,11 +17,11 @@ Instruction DecodeTable(std::uint32_t word) {
   in.dst = static_cast<std::uint8_t>((word >> 7) & 15);
   in.src_mode = static_cast<std::uint8_t>((word >> 4) & 7);
   in.src = static_cast<std::uint8_t>(word & 15);
-  if (in.dst_mode > kPreInc || in.src_mode > kPreInc) return Make(Opcode::kInvalid);
+  if (in.dst_mode > kPreInc || in.src_mode > kPreInc) return {.op = Opcode::kInvalid};
   // Inference: the program-space operand (source of a read, destination of a
   // write) is always a pointer; register-direct there has no meaning.
   const std::uint8_t program_side = write ? in.dst_mode : in.src_mode;
-  if (program_side == kDirect) return Make(Opcode::kInvalid);
+  if (program_side == kDirect) return {.op = Opcode::kInvalid};
   return in;
 }
 
@@ -35,23 +30,21 @@ Instruction DecodeTable(std::uint32_t word) {
 Instruction Decode(std::uint32_t word) {
   word &= 0xFFFFFF;
   const std::uint32_t top = word >> 16;
-  if (top == 0x00) return Make(Opcode::kNop);
-  if (top == 0xFF) return Make(Opcode::kNopr);
+  if (top == 0x00) return {.op = Opcode::kNop};
+  if (top == 0xFF) return {.op = Opcode::kNopr};
   if (top == 0x04) {
-    if ((word & 1) != 0) return Make(Opcode::kInvalid);
-    Instruction in = Make(Opcode::kGoto);
-    in.goto_low = static_cast<std::uint16_t>(word & 0xFFFE);
-    return in;
+    if ((word & 1) != 0) return {.op = Opcode::kInvalid};
+    return {.op = Opcode::kGoto, .goto_low = static_cast<std::uint16_t>(word & 0xFFFE)};
   }
   if ((word >> 20) == 0x2) {
-    Instruction in = Make(Opcode::kMovLiteral);
+    Instruction in{.op = Opcode::kMovLiteral};
     in.literal = static_cast<std::uint16_t>((word >> 4) & 0xFFFF);
     in.dst = static_cast<std::uint8_t>(word & 15);
     return in;
   }
   if ((word & 0xF80000) == 0x800000 || (word & 0xF80000) == 0x880000) {
     const bool to_file = (word & 0x080000) != 0;
-    Instruction in = Make(to_file ? Opcode::kMovToFile : Opcode::kMovFromFile);
+    Instruction in{.op = to_file ? Opcode::kMovToFile : Opcode::kMovFromFile};
     in.file = static_cast<std::uint16_t>(((word >> 4) & 0x7FFF) << 1);
     if (to_file) {
       in.src = static_cast<std::uint8_t>(word & 15);
@@ -61,52 +54,33 @@ Instruction Decode(std::uint32_t word) {
     return in;
   }
   if ((word & 0xFF807F) == 0xEB0000) {
-    Instruction in = Make(Opcode::kClr);
+    Instruction in{.op = Opcode::kClr};
     in.byte_mode = (word & 0x4000) != 0;
     in.dst_mode = static_cast<std::uint8_t>((word >> 11) & 7);
     in.dst = static_cast<std::uint8_t>((word >> 7) & 15);
-    if (in.dst_mode > kPreInc) return Make(Opcode::kInvalid);
+    if (in.dst_mode > kPreInc) return {.op = Opcode::kInvalid};
     return in;
   }
   if (top == 0xA8 || top == 0xA9) {
-    Instruction in = Make(top == 0xA8 ? Opcode::kBset : Opcode::kBclr);
+    Instruction in{.op = top == 0xA8 ? Opcode::kBset : Opcode::kBclr};
     in.file = static_cast<std::uint16_t>(word & 0x1FFE);
     in.bit = static_cast<std::uint8_t>((((word >> 13) & 7) << 1) | (word & 1));
     return in;
   }
   if ((word & 0xFE0000) == 0xBA0000) return DecodeTable(word);
-  return Make(Opcode::kInvalid);
+  return {.op = Opcode::kInvalid};
 }
 
 namespace {
 
 std::string Operand(std::uint8_t reg, std::uint8_t mode) {
+  static constexpr const char* kBefore[] = {"", "[", "[", "[", "[--", "[++"};
+  static constexpr const char* kAfter[] = {"", "]", "--]", "++]", "]", "]"};
+  const std::size_t m = std::min<std::size_t>(mode, kPreInc);
   // Built by appending: GCC 12 at -O3 misreads prefix concatenation as an
   // overlapping copy (-Wrestrict).
-  std::string w(1, 'W');
-  w += std::to_string(reg);
-  const char* before = "[";
-  const char* after = "]";
-  switch (mode) {
-    case kDirect:
-      return w;
-    case kIndirect:
-      break;
-    case kPostDec:
-      after = "--]";
-      break;
-    case kPostInc:
-      after = "++]";
-      break;
-    case kPreDec:
-      before = "[--";
-      break;
-    default:
-      before = "[++";
-      break;
-  }
-  std::string text(before);
-  text.append(w).append(after);
+  std::string text(kBefore[m]);
+  text.append("W").append(std::to_string(reg)).append(kAfter[m]);
   return text;
 }
 
@@ -137,9 +111,9 @@ std::string Disassemble(std::uint32_t word) {
     case Opcode::kClr:
       return "CLR" + suffix + " " + Operand(in.dst, in.dst_mode);
     case Opcode::kBset:
-      return "BSET " + Hex(in.file) + ", #" + std::to_string(in.bit);
     case Opcode::kBclr:
-      return "BCLR " + Hex(in.file) + ", #" + std::to_string(in.bit);
+      return (in.op == Opcode::kBset ? "BSET " : "BCLR ") + Hex(in.file) + ", #" +
+             std::to_string(in.bit);
     case Opcode::kTblrdl:
     case Opcode::kTblrdh:
     case Opcode::kTblwtl:

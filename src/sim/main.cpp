@@ -97,17 +97,7 @@ int main(int argc, char** argv) {
   quillon::sim::Board board(config);
   board.faults().silent_after = silent_after;
 
-  auto save = [&board, &state_path] {
-    if (state_path.empty()) return;
-    const std::string temporary = state_path + ".tmp";
-    {
-      std::ofstream out(temporary, std::ios::trunc);
-      quillon::sim::SaveState(board.target(), out);
-      if (!out) return;
-    }
-    std::error_code ignored;
-    std::filesystem::rename(temporary, state_path, ignored);  // never leave a half-written state
-  };
+  auto save = [&board, &state_path] { quillon::sim::SaveStateFile(board.target(), state_path); };
   if (!state_path.empty() && std::filesystem::exists(state_path)) {
     std::ifstream in(state_path);
     std::string error;
@@ -124,8 +114,7 @@ int main(int argc, char** argv) {
     board.SetTrace(&trace);
   }
 
-  quillon::sim::PtyServer server(board);
-  server.SetPace(pace);
+  quillon::sim::PtyServer server(board, pace);
   std::string error;
   if (!server.Open(error)) {
     std::cerr << "quillon-sim: " << error << '\n';

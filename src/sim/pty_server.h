@@ -14,7 +14,9 @@ namespace quillon::sim {
 
 class PtyServer {
  public:
-  explicit PtyServer(Board& board) : board_(board) {}
+  // `pace`: each reply is held back until its exchange has taken, in real
+  // time, what the board's model of the link says it takes.
+  PtyServer(Board& board, bool pace) : board_(board), pace_(pace) {}
   ~PtyServer();
   PtyServer(const PtyServer&) = delete;
   PtyServer& operator=(const PtyServer&) = delete;
@@ -22,9 +24,6 @@ class PtyServer {
   // Creates the pseudo-terminal; false with a reason on failure.
   bool Open(std::string& error);
   const std::string& slave_path() const { return slave_path_; }
-  // Holds each reply back until its exchange has taken, in real time, what
-  // the board's model of the link says it takes.
-  void SetPace(bool pace) { pace_ = pace; }
   // Answers the host until `stop` becomes non-zero.
   void Serve(const volatile std::sig_atomic_t& stop);
 
@@ -34,7 +33,7 @@ class PtyServer {
   void WriteAll(const std::uint8_t* data, std::size_t n);
 
   Board& board_;
-  bool pace_ = false;
+  const bool pace_;
   std::chrono::steady_clock::time_point link_free_{};  // when the paced link finishes its work
   int master_ = -1;
   int slave_ = -1;  // kept open so the master never sees a hang-up between clients

@@ -20,7 +20,7 @@ std::uint64_t TimeoutNs(std::size_t asked, std::size_t received) {
 SimPort::SimPort(BoardConfig config) : board_(std::move(config)) {}
 
 SimPort::~SimPort() {
-  SaveState();
+  SaveStateFile(board_.target(), state_path_);
 }
 
 bool SimPort::KeepStateIn(const std::string& path, std::string& error) {
@@ -36,25 +36,12 @@ bool SimPort::KeepStateIn(const std::string& path, std::string& error) {
   return true;
 }
 
-void SimPort::SaveState() {
-  if (state_path_.empty()) return;
-  // Written aside and renamed, so a run cut short never leaves half a chip.
-  const std::string temporary = state_path_ + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::trunc);
-    sim::SaveState(board_.target(), out);
-    if (!out) return;
-  }
-  std::error_code ignored;
-  std::filesystem::rename(temporary, state_path_, ignored);
-}
-
 std::vector<std::string> SimPort::Open(const std::string&) {
   return {};
 }
 
 std::vector<std::string> SimPort::Close() {
-  SaveState();
+  SaveStateFile(board_.target(), state_path_);
   return {};
 }
 
@@ -77,15 +64,13 @@ std::unique_ptr<SimPort> MakeSimPort(std::string_view port_name, std::string* er
   std::string state_path;
   if (port_name.size() > 4) {
     std::string_view rest = port_name.substr(4);
-    bool first = true;
-    while (!rest.empty() || first) {
+    for (bool first = true; first || !rest.empty(); first = false) {
       const std::size_t comma = rest.find(',');
       const std::string_view item = rest.substr(0, comma);
       rest = comma == std::string_view::npos ? std::string_view{} : rest.substr(comma + 1);
       if (first) {
         if (devices::FindByName(item) == nullptr) return nullptr;
         config.device = std::string(item);
-        first = false;
       } else if (item == "fw=1.0") {
         config.firmware = 0x0100;
       } else if (item == "fw=1.2") {

@@ -35,8 +35,6 @@ class SimPort : public link::SerialPort {
   bool KeepStateIn(const std::string& path, std::string& error);
 
  private:
-  void SaveState();
-
   Board board_;
   std::string state_path_;
 };

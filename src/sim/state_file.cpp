@@ -1,6 +1,8 @@
 #include "sim/state_file.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 namespace quillon::sim {
@@ -33,6 +35,18 @@ void SaveState(const Target& target, std::ostream& out) {
     std::snprintf(text, sizeof text, "C %d %04X\n", k, static_cast<unsigned>(target.Config(k)));
     out << text;
   }
+}
+
+void SaveStateFile(const Target& target, const std::string& path) {
+  if (path.empty()) return;
+  const std::string temporary = path + ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::trunc);
+    SaveState(target, out);
+    if (!out) return;
+  }
+  std::error_code ignored;
+  std::filesystem::rename(temporary, path, ignored);
 }
 
 bool LoadState(Target& target, std::istream& in, std::string& error) {

@@ -18,6 +18,9 @@
 namespace quillon::sim {
 
 void SaveState(const Target& target, std::ostream& out);
+// Saves to `path` (nothing when it is empty), written aside and renamed so
+// that a run cut short never leaves half a chip.
+void SaveStateFile(const Target& target, const std::string& path);
 // Replaces the memories with the file's. False (with a reason, target
 // unchanged where the header is wrong) for another device or a bad line.
 bool LoadState(Target& target, std::istream& in, std::string& error);

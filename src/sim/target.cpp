@@ -20,28 +20,13 @@ Target::Target(const devices::DeviceRecord& device, const TargetTiming& timing,
       timing_(timing),
       device_id_(device_id),
       revision_(revision),
-      tblpag_address_(devices::Form(device).tblpag_address),
-      program_(static_cast<std::size_t>(device.program_words), kBlankInstruction),
-      eeprom_(static_cast<std::size_t>(device.eeprom_bytes / 2), 0xFFFF),
+      program_(static_cast<std::size_t>(device.program_words)),
+      eeprom_(static_cast<std::size_t>(device.eeprom_bytes / 2)),
       // dsPIC30F: executive and unit ID up to 0x8005FF; dsPIC33F and PIC24FJ
       // two pages; none on PIC24F KA.
-      executive_(static_cast<std::size_t>(devices::Form(device).executive.instructions),
-                 kBlankInstruction),
-      data_storage_(std::make_unique<std::array<std::uint8_t, 0x10000>>()),
-      data_(*data_storage_) {
-  data_.fill(0);
-  config_.fill(config_is_byte_wide() ? 0x00FF : 0xFFFF);
+      executive_(static_cast<std::size_t>(devices::Form(device).executive.instructions)) {
+  EraseAll();
   ResetLatches();
-  InstallCalibration();
-}
-
-// Inference: the factory calibration words at 0x8007F4 and up are present
-// on every new dsPIC33F/PIC24 part; their values here are arbitrary but not blank.
-void Target::InstallCalibration() {
-  if (executive_.empty() || !self_timed()) return;
-  for (std::uint32_t address = kCalibrationStart; address < executive_end(); address += 2) {
-    executive_[(address - kExecutiveBase) / 2] = 0x00C000 | ((address & 0xFF) << 4) | 0x5;
-  }
 }
 
 // Inference: PIC24FJ parts keep their configuration in flash words at the
@@ -56,8 +41,7 @@ bool Target::ConfigImplemented(std::uint32_t address) const {
 bool Target::HasApplicationId() const {
   if (executive_.empty()) return false;
   const std::uint32_t id = Executive(application_id_address()) & 0xFFFF;
-  if (self_timed()) return id == 0x00BB || id == 0x00CB;
-  return id == 0x00BB;
+  return id == 0x00BB || (self_timed() && id == 0x00CB);
 }
 
 // --- ICSP pins -------------------------------------------------------------
@@ -66,19 +50,17 @@ void Target::Enter(bool key_entry, bool enhanced) {
   if (busy_ || armed_) ++unfinished_;  // MCLR aborts whatever was running
   busy_ = armed_ = false;
   op_ = NvmOp::kNone;
-  data_.fill(0);
+  std::fill(data_.begin(), data_.end(), 0);
   ResetLatches();
   nvm_address_ = 0;  // not published; the cautious value
   key_stage_ = 0;
   goto_pending_ = false;
-  const bool right_entry = key_entry == form().key_entry();
-  if (!right_entry) {
+  if (key_entry != form().key_entry()) {
     mode_ = TargetMode::kReset;
-    executive_running_ = false;
-    return;
+  } else {
+    mode_ = enhanced ? TargetMode::kEnhanced : TargetMode::kIcsp;
   }
-  mode_ = enhanced ? TargetMode::kEnhanced : TargetMode::kIcsp;
-  executive_running_ = enhanced && HasApplicationId();
+  executive_running_ = mode_ == TargetMode::kEnhanced && HasApplicationId();
 }
 
 void Target::Exit() {
@@ -114,12 +96,11 @@ std::uint32_t Target::Stuck(std::uint32_t address, std::uint32_t value) const {
   return value;
 }
 
-std::uint32_t Target::ReadCell(std::uint32_t address) const {
+std::uint32_t Target::ReadProgramSpace(std::uint32_t address) const {
   address &= 0xFFFFFE;
   if (address < 2 * program_words()) return Stuck(address, program_[address / 2]);
-  if (address >= eeprom_base() && address < kExecutiveBase) {
-    return eeprom_[(address - eeprom_base()) / 2];  // Inference: the upper byte reads 0
-  }
+  // Inference: the upper byte of an EEPROM word reads 0.
+  if (InEeprom(address)) return eeprom_[(address - eeprom_base()) / 2];
   if (address >= kExecutiveBase && address < executive_end()) {
     return Stuck(address, executive_[(address - kExecutiveBase) / 2]);
   }
@@ -127,10 +108,6 @@ std::uint32_t Target::ReadCell(std::uint32_t address) const {
   if (address == kDeviceIdAddress) return device_id_;
   if (address == kDeviceIdAddress + 2) return revision_;
   return 0;  // Inference: unimplemented program space reads as zero
-}
-
-std::uint32_t Target::ReadProgramSpace(std::uint32_t address) const {
-  return ReadCell(address);
 }
 
 std::uint32_t* Target::FlashCell(std::uint32_t address) {
@@ -146,9 +123,7 @@ std::uint32_t* Target::FlashCell(std::uint32_t address) {
 void Target::ProgramCell(std::uint32_t address, std::uint32_t value) {
   if (std::uint32_t* cell = FlashCell(address)) {
     *cell &= value & 0xFFFFFF;
-    return;
-  }
-  if (address >= eeprom_base() && address < kExecutiveBase) {
+  } else if (InEeprom(address)) {
     eeprom_[(address - eeprom_base()) / 2] &= static_cast<std::uint16_t>(value);
   }
 }
@@ -157,7 +132,7 @@ void Target::EraseRange(std::uint32_t first, std::uint32_t end) {
   for (std::uint32_t address = first & 0xFFFFFE; address < end; address += 2) {
     if (std::uint32_t* cell = FlashCell(address)) {
       *cell = kBlankInstruction;
-    } else if (address >= eeprom_base() && address < kExecutiveBase) {
+    } else if (InEeprom(address)) {
       eeprom_[(address - eeprom_base()) / 2] = 0xFFFF;
     }
   }
@@ -167,9 +142,7 @@ void Target::EraseRange(std::uint32_t first, std::uint32_t end) {
 // registers are rewritten, not ANDed: writing 0xFFFF restores them). On the
 // dsPIC33F/PIC24 form only the low 8 bits exist.
 void Target::WriteConfigRegister(std::uint32_t address, std::uint16_t value) {
-  if (!ConfigImplemented(address)) return;
-  const std::uint32_t k = (address - kConfigBase) / 2;
-  config_[k] = config_is_byte_wide() ? (value & 0x00FF) : value;
+  if (ConfigImplemented(address)) SetConfig(static_cast<int>((address - kConfigBase) / 2), value);
 }
 
 bool Target::ProgramBlock(std::uint32_t address, const std::uint32_t* values, std::uint32_t count) {
@@ -198,12 +171,12 @@ void Target::SetProgram(std::uint32_t address, std::uint32_t instruction) {
 }
 
 std::uint16_t Target::Eeprom(std::uint32_t address) const {
-  if (address < eeprom_base() || address >= kExecutiveBase) return 0;
+  if (!InEeprom(address)) return 0;
   return eeprom_[(address - eeprom_base()) / 2];
 }
 
 void Target::SetEeprom(std::uint32_t address, std::uint16_t value) {
-  if (address < eeprom_base() || address >= kExecutiveBase) return;
+  if (!InEeprom(address)) return;
   eeprom_[(address - eeprom_base()) / 2] = value;
 }
 
@@ -241,7 +214,12 @@ void Target::EraseAll() {
   std::fill(eeprom_.begin(), eeprom_.end(), 0xFFFF);
   std::fill(executive_.begin(), executive_.end(), kBlankInstruction);
   config_.fill(config_is_byte_wide() ? 0x00FF : 0xFFFF);
-  InstallCalibration();
+  // Inference: the factory calibration words at 0x8007F4 and up are present
+  // on every new dsPIC33F/PIC24 part; their values here are arbitrary but not blank.
+  if (executive_.empty() || !self_timed()) return;
+  for (std::uint32_t address = kCalibrationStart; address < executive_end(); address += 2) {
+    executive_[(address - kExecutiveBase) / 2] = 0x00C000 | ((address & 0xFF) << 4) | 0x5;
+  }
 }
 
 void Target::SetStuckBits(std::uint32_t address, std::uint32_t mask, std::uint32_t value) {
@@ -256,10 +234,8 @@ void Target::RecordFault(std::string text) {
 
 std::string Target::fault_text() const {
   std::string text;
-  for (const std::string& fault : faults_) {
-    if (!text.empty()) text += '\n';
-    text += fault;
-  }
+  for (const std::string& fault : faults_) text += fault + '\n';
+  if (!text.empty()) text.pop_back();
   return text;
 }
 

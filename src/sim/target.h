@@ -5,7 +5,6 @@
 
 #include <array>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -82,7 +81,7 @@ class Target {
   std::uint64_t now_ns() const { return now_ns_; }
 
   // --- access used by the programming executive (flash physics apply) ---
-  std::uint32_t ReadProgramSpace(std::uint32_t address) const;
+  std::uint32_t ReadProgramSpace(std::uint32_t address) const;  // 24-bit, 0 where unimplemented
   // Programs `count` instructions (or EEPROM words) from `values` at the
   // row-aligned `address`; returns false when the address is not writable.
   bool ProgramBlock(std::uint32_t address, const std::uint32_t* values, std::uint32_t count);
@@ -110,21 +109,19 @@ class Target {
     return kExecutiveBase + 2 * static_cast<std::uint32_t>(executive_.size());
   }
   bool config_is_byte_wide() const { return self_timed(); }
-  bool has_config_registers() const {
-    return form().config.layout == devices::ConfigLayout::kRegisters;
-  }
   // Registers from 0xF80000 (none on the flash-word forms).
-  int config_registers() const { return has_config_registers() ? form().config.read : 0; }
+  int config_registers() const {
+    return form().config.layout == devices::ConfigLayout::kRegisters ? form().config.read : 0;
+  }
   std::uint32_t application_id_address() const { return kExecutiveBase + form().executive.id_unit; }
 
   // --- register file and NVM state, for tests ---
   std::uint16_t W(int n) const { return DataWord(static_cast<std::uint16_t>(2 * n)); }
   std::uint16_t DataWord(std::uint16_t address) const;
-  std::uint8_t tblpag() const { return data_[tblpag_address_]; }
-  std::uint16_t tblpag_address() const { return tblpag_address_; }
+  std::uint8_t tblpag() const { return data_[tblpag_address()]; }
+  std::uint16_t tblpag_address() const { return form().tblpag_address; }
   std::uint16_t nvmcon() const { return DataWord(kNvmcon); }
   std::uint32_t nvm_address() const { return nvm_address_; }
-  bool nvm_busy() const { return busy_ || armed_; }
   // Erases and writes that were started but never took effect: a dsPIC30F
   // WR cleared too early, or an operation abandoned by leaving ICSP.
   int unfinished_operations() const { return unfinished_; }
@@ -172,16 +169,19 @@ class Target {
   };
 
   // data space
-  std::uint8_t ReadDataByte(std::uint16_t address) const { return data_[address]; }
   std::uint16_t ReadData(std::uint16_t address, bool byte);
   void WriteData(std::uint16_t address, std::uint16_t value, bool byte);
   void OnSfrWrite(std::uint16_t word_address, std::uint16_t old_value);
   std::uint16_t EffectiveAddress(std::uint8_t reg, std::uint8_t mode, bool byte);
   void SetW(int n, std::uint16_t value);
+  // Stores a word at an even address without the side effects of a write.
+  void StoreWord(std::uint16_t address, std::uint16_t value) {
+    data_[address] = static_cast<std::uint8_t>(value);
+    data_[address + 1] = static_cast<std::uint8_t>(value >> 8);
+  }
 
   // instructions
   void ExecuteTable(const Instruction& in);
-  void ExecuteClr(const Instruction& in);
   void WriteLatch(std::uint32_t address, bool high, bool byte, std::uint16_t value);
 
   // NVM controller
@@ -202,26 +202,22 @@ class Target {
   void ResetLatches();
 
   // memories
-  std::uint32_t ReadCell(std::uint32_t address) const;  // 24-bit, 0 where unimplemented
-  std::uint32_t* FlashCell(std::uint32_t address);      // program or executive
+  std::uint32_t* FlashCell(std::uint32_t address);  // program or executive
   std::uint32_t Stuck(std::uint32_t address, std::uint32_t value) const;
   void ProgramCell(std::uint32_t address, std::uint32_t value);
   void EraseRange(std::uint32_t first, std::uint32_t end);
   void WriteConfigRegister(std::uint32_t address, std::uint16_t value);
-  void InstallCalibration();
 
   const devices::DeviceRecord* device_;
   TargetTiming timing_;
   std::uint16_t device_id_;
   std::uint16_t revision_;
-  std::uint16_t tblpag_address_;
 
   std::vector<std::uint32_t> program_;
   std::vector<std::uint16_t> eeprom_;
   std::vector<std::uint32_t> executive_;
   std::array<std::uint16_t, kConfigRegisters> config_{};
-  std::unique_ptr<std::array<std::uint8_t, 0x10000>> data_storage_;
-  std::array<std::uint8_t, 0x10000>& data_;
+  std::vector<std::uint8_t> data_ = std::vector<std::uint8_t>(0x10000);  // data space
 
   struct StuckBits {
     std::uint32_t address;

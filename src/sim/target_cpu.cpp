@@ -34,7 +34,7 @@ void Target::Execute(std::uint32_t word) {
       SetW(in.dst, ReadData(in.file, false));
       break;
     case Opcode::kClr:
-      ExecuteClr(in);
+      WriteData(EffectiveAddress(in.dst, in.dst_mode, in.byte_mode), 0, in.byte_mode);
       break;
     case Opcode::kBset:
     case Opcode::kBclr: {
@@ -84,30 +84,25 @@ void Target::WriteData(std::uint16_t address, std::uint16_t value, bool byte) {
   if (byte) {
     data_[address] = static_cast<std::uint8_t>(value);
   } else {
-    data_[address] = static_cast<std::uint8_t>(value);
-    data_[address + 1] = static_cast<std::uint8_t>(value >> 8);
+    StoreWord(address, value);
   }
   if (word_address >= 0x20) OnSfrWrite(word_address, old_value);
 }
 
 void Target::OnSfrWrite(std::uint16_t word_address, std::uint16_t old_value) {
   const std::uint16_t value = DataWord(word_address);
-  auto store = [this, word_address](std::uint16_t v) {
-    data_[word_address] = static_cast<std::uint8_t>(v);
-    data_[word_address + 1] = static_cast<std::uint8_t>(v >> 8);
-  };
-  if (word_address == tblpag_address_) {
-    store(value & 0x00FF);  // TBLPAG is eight bits wide
+  if (word_address == tblpag_address()) {
+    StoreWord(word_address, value & 0x00FF);  // TBLPAG is eight bits wide
   } else if (word_address == kNvmcon) {
-    store(old_value);  // the controller decides what sticks
+    StoreWord(word_address, old_value);  // the controller decides what sticks
     OnNvmconWrite(old_value, value);
   } else if (word_address == kNvmadr) {
     nvm_address_ = (nvm_address_ & 0xFF0000) | value;
   } else if (word_address == kNvmadru) {
-    store(value & 0x00FF);
+    StoreWord(word_address, value & 0x00FF);
     nvm_address_ = (nvm_address_ & 0x00FFFF) | static_cast<std::uint32_t>((value & 0xFF) << 16);
   } else if (word_address == kNvmkey) {
-    store(0);  // write-only
+    StoreWord(word_address, 0);  // write-only
     key_written_ = true;
     const std::uint8_t key = static_cast<std::uint8_t>(value);
     if (key == 0x55) {
@@ -123,31 +118,16 @@ void Target::OnSfrWrite(std::uint16_t word_address, std::uint16_t old_value) {
 // Resolves an operand to its data address; register-direct gives the
 // register's own address, so W0..W15 and memory are handled alike.
 std::uint16_t Target::EffectiveAddress(std::uint8_t reg, std::uint8_t mode, bool byte) {
-  const std::uint16_t step = byte ? 1 : 2;
   const std::uint16_t w = W(reg);
-  switch (mode) {
-    case kDirect:
-      return static_cast<std::uint16_t>(2 * reg);
-    case kIndirect:
-      return w;
-    case kPostDec:
-      SetW(reg, static_cast<std::uint16_t>(w - step));
-      return w;
-    case kPostInc:
-      SetW(reg, static_cast<std::uint16_t>(w + step));
-      return w;
-    case kPreDec:
-      SetW(reg, static_cast<std::uint16_t>(w - step));
-      return static_cast<std::uint16_t>(w - step);
-    default:
-      SetW(reg, static_cast<std::uint16_t>(w + step));
-      return static_cast<std::uint16_t>(w + step);
-  }
-}
-
-void Target::ExecuteClr(const Instruction& in) {
-  const std::uint16_t address = EffectiveAddress(in.dst, in.dst_mode, in.byte_mode);
-  WriteData(address, 0, in.byte_mode);
+  if (mode == kDirect) return static_cast<std::uint16_t>(2 * reg);
+  if (mode == kIndirect) return w;
+  // The other modes move the register by the operand size; the pre-modified
+  // ones address its new value.
+  const int size = byte ? 1 : 2;
+  const bool up = mode == kPostInc || mode >= kPreInc;
+  const auto moved = static_cast<std::uint16_t>(up ? w + size : w - size);
+  SetW(reg, moved);
+  return mode >= kPreDec ? moved : w;
 }
 
 void Target::ExecuteTable(const Instruction& in) {
@@ -157,7 +137,7 @@ void Target::ExecuteTable(const Instruction& in) {
   if (read) {
     const std::uint16_t ea = EffectiveAddress(in.src, in.src_mode, byte);
     const std::uint32_t program_address = (static_cast<std::uint32_t>(tblpag()) << 16) | ea;
-    const std::uint32_t cell = ReadCell(program_address);
+    const std::uint32_t cell = ReadProgramSpace(program_address);
     std::uint16_t value;
     if (high) {
       value = static_cast<std::uint16_t>((cell >> 16) & 0xFF);  // phantom byte is 0
@@ -200,8 +180,7 @@ void Target::WriteLatch(std::uint32_t address, bool high, bool byte, std::uint16
     latch = (latch & 0xFF00FF) | (static_cast<std::uint32_t>(value & 0xFF) << 8);
   }
   nvm_address_ = address & 0xFFFFFE;
-  data_[kNvmadr] = static_cast<std::uint8_t>(nvm_address_);
-  data_[kNvmadr + 1] = static_cast<std::uint8_t>(nvm_address_ >> 8);
+  StoreWord(kNvmadr, static_cast<std::uint16_t>(nvm_address_));
   data_[kNvmadru] = static_cast<std::uint8_t>(nvm_address_ >> 16);
 }
 

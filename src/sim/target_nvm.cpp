@@ -14,10 +14,8 @@ constexpr std::uint32_t kEepromRowBytes = 32;  // 16 words
 }  // namespace
 
 void Target::SetNvmconWr(bool on) {
-  std::uint16_t value = DataWord(kNvmcon);
-  value = on ? (value | kWr) : (value & ~kWr);
-  data_[kNvmcon] = static_cast<std::uint8_t>(value);
-  data_[kNvmcon + 1] = static_cast<std::uint8_t>(value >> 8);
+  const std::uint16_t value = DataWord(kNvmcon);
+  StoreWord(kNvmcon, on ? (value | kWr) : (value & ~kWr));
 }
 
 Target::NvmOp Target::Decode30F(std::uint16_t nvmcon) const {
@@ -122,10 +120,6 @@ std::uint64_t Target::Duration(NvmOp op) const {
 }
 
 void Target::OnNvmconWrite(std::uint16_t old_value, std::uint16_t new_value) {
-  auto store = [this](std::uint16_t v) {
-    data_[kNvmcon] = static_cast<std::uint8_t>(v);
-    data_[kNvmcon + 1] = static_cast<std::uint8_t>(v >> 8);
-  };
   // Inference: NVMCON cannot be changed while a self-timed operation runs;
   // a second WR set during it starts nothing.
   if (busy_) return;
@@ -134,7 +128,7 @@ void Target::OnNvmconWrite(std::uint16_t old_value, std::uint16_t new_value) {
 
   if (armed_) {  // dsPIC30F, WR set: only clearing WR matters
     if (new_wr) return;
-    store(new_value);
+    StoreWord(kNvmcon, new_value);
     armed_ = false;
     // Inference: the operation takes effect when WR is cleared after an
     // adequate wait; cleared too early, it is not performed at all.
@@ -148,7 +142,7 @@ void Target::OnNvmconWrite(std::uint16_t old_value, std::uint16_t new_value) {
     return;
   }
 
-  store(static_cast<std::uint16_t>(new_value & ~kWr));
+  StoreWord(kNvmcon, new_value & ~kWr);
   if (old_wr || !new_wr) return;
   wr_written_ = true;
   const bool unlocked = key_stage_ == 2;
@@ -157,18 +151,10 @@ void Target::OnNvmconWrite(std::uint16_t old_value, std::uint16_t new_value) {
   // without the NVMKEY unlock; the dsPIC33F/PIC24 form needs none in ICSP.
   if ((new_value & kWren) == 0) return;
   if (!self_timed() && !unlocked) return;
-  NvmOp op = NvmOp::kNone;
-  switch (form().controller) {
-    case devices::NvmController::kDsPic30F:
-      op = Decode30F(new_value);
-      break;
-    case devices::NvmController::kDsPic33F:
-      op = Decode24(new_value);
-      break;
-    case devices::NvmController::kPic24FKA:
-      op = DecodeKA(new_value);
-      break;
-  }
+  const devices::NvmController controller = form().controller;
+  const NvmOp op = controller == devices::NvmController::kDsPic30F   ? Decode30F(new_value)
+                   : controller == devices::NvmController::kDsPic33F ? Decode24(new_value)
+                                                                     : DecodeKA(new_value);
   char text[96] = {};
   if (op == NvmOp::kNone) {
     std::snprintf(text, sizeof text, "unsupported NVMCON operation %04X at %06X",
@@ -181,7 +167,7 @@ void Target::OnNvmconWrite(std::uint16_t old_value, std::uint16_t new_value) {
   if (text[0] != 0) {
     RecordFault(text);
     ResetLatches();
-    store(static_cast<std::uint16_t>((new_value & ~kWr) | kWrerr));
+    StoreWord(kNvmcon, (new_value & ~kWr) | kWrerr);
     return;
   }
   // The operation works on the latches and address as they are now; the
@@ -249,10 +235,11 @@ void Target::Perform(NvmOp op) {
       ProgramCell(address, latch(address));
       return;
     case NvmOp::kChipEraseAll:
-      EraseRange(0, 2 * program_words());
-      EraseRange(eeprom_base(), kExecutiveBase);
       config_.fill(0x00FF);
-      return;
+      [[fallthrough]];
+    case NvmOp::kChipErase:  // leaves the configuration registers and the DeviceID alone
+      EraseRange(0, 2 * program_words());
+      [[fallthrough]];
     case NvmOp::kEepromErase:
       EraseRange(eeprom_base(), kExecutiveBase);
       return;
@@ -272,17 +259,12 @@ void Target::Perform(NvmOp op) {
     case NvmOp::kEepromRow: {
       const std::uint32_t base = address & ~(kEepromRowBytes - 1);
       for (std::uint32_t a = base; a < base + kEepromRowBytes; a += 2) {
-        if (a >= eeprom_base() && a < kExecutiveBase) ProgramCell(a, latch(a));
+        if (InEeprom(a)) ProgramCell(a, latch(a));
       }
       return;
     }
     case NvmOp::kConfig:
       WriteConfigRegister(address, static_cast<std::uint16_t>(latch(address)));
-      return;
-    case NvmOp::kChipErase:
-      // Configuration registers and the DeviceID are not touched.
-      EraseRange(0, 2 * program_words());
-      EraseRange(eeprom_base(), kExecutiveBase);
       return;
     case NvmOp::kCodeRowErase: {
       const std::uint32_t base = address & ~(2 * row_instructions() - 1);
@@ -294,11 +276,11 @@ void Target::Perform(NvmOp op) {
       EraseRange(kExecutiveBase, executive_end());
       return;
     case NvmOp::kEepromWordErase:
-      if (address >= eeprom_base() && address < kExecutiveBase) EraseRange(address, address + 2);
+      if (InEeprom(address)) EraseRange(address, address + 2);
       return;
     case NvmOp::kEepromRowErase: {
       const std::uint32_t base = address & ~(kEepromRowBytes - 1);
-      if (base >= eeprom_base() && base < kExecutiveBase) EraseRange(base, base + kEepromRowBytes);
+      if (InEeprom(base)) EraseRange(base, base + kEepromRowBytes);
       return;
     }
     case NvmOp::kBulkErase:

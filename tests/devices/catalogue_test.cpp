@@ -100,7 +100,7 @@ TEST(FamilyRules, EachPartAsksItsForm) {
     const FamilyForm& form = Form(row);
     EXPECT_EQ(&form, c.form) << c.part;
     EXPECT_EQ(IcspEntryCommand(row), c.entry) << c.part;
-    EXPECT_EQ(EnhancedEntryCommand(row), c.entry | 0x80) << c.part;
+    EXPECT_EQ(form.enhanced_entry, c.entry | 0x80) << c.part;
     EXPECT_EQ(form.reset_vector, c.reset_vector) << c.part;
     EXPECT_EQ(form.row_instructions, c.row) << c.part;
     EXPECT_EQ(form.config.layout, c.config) << c.part;
