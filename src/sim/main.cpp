@@ -98,13 +98,19 @@ int main(int argc, char** argv) {
   board.faults().silent_after = silent_after;
 
   auto save = [&board, &state_path] { quillon::sim::SaveStateFile(board.target(), state_path); };
-  if (!state_path.empty() && std::filesystem::exists(state_path)) {
+  // A path that cannot be looked at is refused: taken for "no file yet", the
+  // chip would start blank and its save would fail at exit.
+  std::error_code state_error;
+  if (!state_path.empty() && std::filesystem::exists(state_path, state_error)) {
     std::ifstream in(state_path);
     std::string error;
     if (!quillon::sim::LoadState(board.target(), in, error)) {
       std::cerr << "quillon-sim: " << state_path << ": " << error << '\n';
       return 1;
     }
+  } else if (state_error) {
+    std::cerr << "quillon-sim: " << state_path << ": " << state_error.message() << '\n';
+    return 1;
   }
   board.SetExitHook(save);
 

@@ -31,6 +31,9 @@ bool SimPort::KeepStateIn(const std::string& path, std::string& error) {
       if (error.empty()) error = "cannot read the file";
       return false;
     }
+  } else if (ec) {
+    error = ec.message();
+    return false;
   }
   state_path_ = path;
   return true;

@@ -147,7 +147,11 @@ TEST(QuillonSimTest, CommandLineExitStatuses) {
       {{"--device", "dsPIC99"}, 2, ""},
       {{"--firmware", "one"}, 2, ""},
       {{"--silent-after", "x"}, 2, ""},
+      {{"--state", ::testing::TempDir() + "sim_state_loop/chip"}, 1, ""},
   };
+  const std::filesystem::path loop = ::testing::TempDir() + "sim_state_loop";
+  std::filesystem::remove(loop);
+  std::filesystem::create_symlink(loop, loop);
   for (const auto& c : kCases) {
     SimProcess sim(c.args);
     // The version line may go on with the commit it was built from.
