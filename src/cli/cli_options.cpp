@@ -132,7 +132,7 @@ struct Parser {
     cli.set_version_flag("--version", "quillon " QUILLON_VERSION_TEXT "\n" QUILLON_LICENSE_TEXT);
     global_options = AddOptions(cli, ~0u, o, f);
     for (const ConsoleCommand* command : Commands()) {
-      const ConsoleCommand::Definition& row = command->d;
+      const ConsoleCommand& row = *command;
       CLI::App* sub = cli.add_subcommand(row.name, row.help);
       AddOptions(*sub, row.groups, o, f);
       if (row.argument != nullptr) {
@@ -183,13 +183,13 @@ int UnknownCommand(const std::string& word, std::ostream& err) {
   const ConsoleCommand* nearest = nullptr;
   std::size_t best = 3;  // more than two edits is no longer a typo
   for (const ConsoleCommand* command : Commands()) {
-    const std::size_t d = EditDistance(word, command->d.name);
+    const std::size_t d = EditDistance(word, command->name);
     if (d < best) {
       best = d;
       nearest = command;
     }
   }
-  if (nearest != nullptr) err << "; did you mean \"" << nearest->d.name << "\"?";
+  if (nearest != nullptr) err << "; did you mean \"" << nearest->name << "\"?";
   err << " (see: quillon --help)\n";
   return kExitUsage;
 }
@@ -200,7 +200,7 @@ ParseOutcome Parse(const std::vector<std::string>& args, std::ostream& out, std:
   std::vector<std::string> reversed(args.rbegin(), args.empty() ? args.rend() : args.rend() - 1);
   const std::string word = CommandWord(args, p.cli);
   const bool known = std::any_of(Commands().begin(), Commands().end(),
-                                 [&word](const ConsoleCommand* c) { return word == c->d.name; });
+                                 [&word](const ConsoleCommand* c) { return word == c->name; });
   const bool asks = std::any_of(args.begin(), args.end(), [](const std::string& a) {
     return a == "-h" || a == "--help" || a == "--version";
   });
@@ -257,7 +257,7 @@ ParseOutcome Parse(const std::vector<std::string>& args, std::ostream& out, std:
     }
   }
   o.port = o.ports.empty() ? "" : o.ports.front();
-  const ConsoleCommand::Definition& row = CommandFor(o.command).d;
+  const ConsoleCommand& row = CommandFor(o.command);
   for (const auto& [option, group] : p.global_options) {
     if (option->count() > 0 && (row.groups & group) == 0) {
       err << "quillon: " << option->get_name(false, true) << " does not apply to " << row.name
@@ -277,7 +277,7 @@ ParseOutcome Parse(const std::vector<std::string>& args, std::ostream& out, std:
     err << "quillon: " << why << '\n';
     return {std::nullopt, kExitUsage};
   }
-  if (const std::string refusal = CommandFor(o.command).Refusal(o); !refusal.empty()) {
+  if (const std::string refusal = row.refusal ? row.refusal(o) : ""; !refusal.empty()) {
     err << "quillon: " << refusal << '\n';
     return {std::nullopt, kExitUsage};
   }
@@ -304,8 +304,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
   record.exit_status = Result::kUsage;
   for (auto a = args.begin() + 1; a < end && !record.command_known; ++a) {
     for (const ConsoleCommand* command : Commands()) {
-      if (*a == command->d.name) {
-        record.command = command->d.id;
+      if (*a == command->name) {
+        record.command = command->id;
         record.command_known = true;
       }
     }

@@ -1,7 +1,5 @@
-// One console command: its options, the checks it makes before a board is
-// touched, its run, its summary and its JSON. Each command lives in a file
-// of its own (command_*.cpp) and is registered in the one table of
-// command.cpp.
+// The console commands: their options, the checks made before a board is
+// touched, the run, the summary and the JSON, registered in command.cpp.
 #pragma once
 
 #include <atomic>
@@ -55,61 +53,41 @@ struct PortRun {
   bool CountFile(const std::string& path, RunRecord& record) const;
 };
 
-class ConsoleCommand {
- public:
-  struct Definition {
-    Command id;
-    const char* name;
-    unsigned groups;
-    const char* help;
-    const char* argument = nullptr;  // nullptr: none
-    const char* argument_help = nullptr;
-    bool argument_required = false;
-    bool on_board = true;        // false: answered here, no port (devices, ports)
-    bool needs_part = false;     // the part is detected or its identity confirmed first
-    bool names_file = false;     // the argument is the file written or compared
-    bool shows_results = false;  // the engine's own texts are the answer
-  };
-
-  explicit ConsoleCommand(Definition definition) : d(definition) {}
-  virtual ~ConsoleCommand() = default;
-
+// A command as data; a function left null does nothing.
+struct ConsoleCommand {
+  Command id;
+  const char* name;
+  unsigned groups;
+  const char* help;
+  const char* argument = nullptr;  // nullptr: none
+  const char* argument_help = nullptr;
+  bool argument_required = false;
+  bool on_board = true;        // false: answered here, no port (devices, ports)
+  bool needs_part = false;     // the part is detected or its identity confirmed first
+  bool names_file = false;     // the argument is the file written or compared
+  bool shows_results = false;  // the engine's own texts are the answer
   // Why the parsed command line cannot be run, or "".
-  virtual std::string Refusal(const CliOptions&) const { return ""; }
+  std::string (*refusal)(const CliOptions&) = nullptr;
   // Before any board is touched: kOk, or the result once the reason is
   // printed.
-  virtual Result Check(const CliOptions&, Environment&, std::size_t /*port_count*/,
-                       std::uint16_t /*language*/) const {
-    return Result::kOk;
-  }
+  Result (*check)(const CliOptions&, Environment&, std::size_t port_count,
+                  std::uint16_t language) = nullptr;
   // A command without a board; with --json its answer is the JSON.
-  virtual Result RunHere(const CliOptions&, Environment&, std::uint16_t /*language*/) const {
-    return Result::kOk;
-  }
+  Result (*run_here)(const CliOptions&, Environment&, std::uint16_t language) = nullptr;
   // On the board, after Connect (and the identity check).
-  virtual Result Run(PortRun&, RunRecord&) const { return Result::kOk; }
-  // What the summary line says after "PART: ", or "" for no summary.
-  virtual std::string Summary(const RunRecord&, std::uint16_t /*language*/) const { return ""; }
+  Result (*run)(PortRun&, RunRecord&) = nullptr;
+  // What the summary line says after "PART: "; null: no summary.
+  std::string (*summary)(const RunRecord&, std::uint16_t language) = nullptr;
   // Fields of its own in the JSON object.
-  virtual void Json(const RunRecord&, std::ostream&) const {}
-
-  const Definition d;
+  void (*json)(const RunRecord&, std::ostream&) = nullptr;
 };
 
 // Every command, in the order of the help.
 std::span<const ConsoleCommand* const> Commands();
 const ConsoleCommand& CommandFor(Command id);
 
-const ConsoleCommand& DevicesCommand();
-const ConsoleCommand& PortsCommand();
-const ConsoleCommand& ConnectCommand();
-const ConsoleCommand& DetectCommand();
-const ConsoleCommand& EraseCommand();
-const ConsoleCommand& CheckCommand();
-const ConsoleCommand& WriteCommand();
-const ConsoleCommand& VerifyCommand();
-const ConsoleCommand& ReadCommand();
-const ConsoleCommand& RestoreRowCommand();
+extern const ConsoleCommand kDevices, kPorts, kConnect, kDetect, kErase, kCheck, kWrite, kVerify,
+    kRead, kRestoreRow;
 
 // Prints "quillon: TEXT" and gives the status; for the checks.
 Result UsageError(Environment& env, const std::string& text);

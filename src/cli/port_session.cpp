@@ -44,7 +44,7 @@ Result ConfirmIdentity(PortRun& run, RunRecord& record) {
 // it, then the command itself.
 Result RunCommandOn(PortRun& run, RunRecord& record) {
   const ConsoleCommand& command = CommandFor(run.o.command);
-  if (command.d.needs_part) {
+  if (command.needs_part) {
     app::OperationRunner& app = run.app;
     if (!app.device().selected) {
       const icsp::Outcome detected = app.Detect();
@@ -55,11 +55,11 @@ Result RunCommandOn(PortRun& run, RunRecord& record) {
       return code;
     }
     if (run.StopRequested()) {
-      run.Error(StoppedBeforeMessage(command.d.name));
+      run.Error(StoppedBeforeMessage(command.name));
       return Result::kStopped;
     }
   }
-  return command.Run(run, record);
+  return command.run != nullptr ? command.run(run, record) : Result::kOk;
 }
 
 }  // namespace
@@ -106,7 +106,7 @@ Result RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record
   record.incremental = o.incremental;
   record.erase_first = o.dry_run && !o.no_erase;
   record.verified = o.dry_run && !o.no_verify;
-  if (CommandFor(o.command).d.names_file) record.file = o.argument;
+  if (CommandFor(o.command).names_file) record.file = o.argument;
   Result code = Result::kLinkFailure;
   bool refused = false;
   if (app.ConnectTo(c.port_name)) {

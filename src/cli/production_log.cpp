@@ -21,14 +21,11 @@ std::string UtcTimestamp(std::chrono::system_clock::time_point when) {
 }
 
 std::string LogLine(const RunRecord& r, std::string_view time_utc, std::string_view host) {
-  auto text_or_null = [](const std::string& text) {
-    return text.empty() ? std::string("null") : JsonString(text);
-  };
   std::string line = "{\"time\":" + JsonString(time_utc) + ",\"host\":" + JsonString(host) +
-                     ",\"port\":" + text_or_null(r.port) + ",\"part\":" + text_or_null(r.part);
+                     ",\"port\":" + JsonOrNull(r.port) + ",\"part\":" + JsonOrNull(r.part);
   char id[8] = "";
   if (r.device_id) std::snprintf(id, sizeof id, "0x%04X", static_cast<unsigned>(*r.device_id));
-  line += ",\"device_id\":" + text_or_null(id) + ",\"file\":" + text_or_null(r.file) +
+  line += ",\"device_id\":" + JsonOrNull(id) + ",\"file\":" + JsonOrNull(r.file) +
           ",\"sha256\":" + (r.sha256 ? JsonString(*r.sha256) : "null");
   if (r.serial) {
     line += ",\"serial\":" + std::to_string(*r.serial) +

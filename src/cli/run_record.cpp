@@ -54,6 +54,10 @@ std::string JsonString(std::string_view text) {
   return out + "\"";
 }
 
+std::string JsonOrNull(const std::string& text) {
+  return text.empty() ? std::string("null") : JsonString(text);
+}
+
 const char* ResultName(Result result) {
   switch (result) {
     case Result::kOk:
@@ -109,8 +113,9 @@ std::string SummaryLine(const RunRecord& r, std::uint16_t language) {
   if (r.part.empty() || r.exit_status != Result::kOk) return "";
   const std::string seconds = SecondsNumber(r.elapsed_ms);
   const std::string tail = report::Pick({", " + seconds + " s", ", " + seconds + " 秒"}, language);
-  std::string what = CommandFor(r.command).Summary(r, language);
-  if (what.empty()) return "";
+  const ConsoleCommand& command = CommandFor(r.command);
+  if (command.summary == nullptr) return "";
+  std::string what = command.summary(r, language);
   if (r.serial) {
     const std::string n = std::to_string(*r.serial);
     what += r.dry_run
@@ -146,7 +151,7 @@ void WriteJson(const RunRecord& r, std::ostream& out, bool with_port) {
           << ",\"configuration_registers_rewritten\":" << r.units->config_registers;
     }
   }
-  CommandFor(r.command).Json(r, out);
+  if (const auto json = CommandFor(r.command).json) json(r, out);
   if (with_port) out << ",\"port\":" << JsonString(r.port);
   if (r.serial) out << ",\"serial\":" << *r.serial;
   if (!r.file.empty()) out << ",\"file\":" << JsonString(r.file);

@@ -83,6 +83,8 @@ std::string ResultText(Result result, std::uint16_t language);
 
 // `text` as a JSON string, quotes included.
 std::string JsonString(std::string_view text);
+// The same, or null for "".
+std::string JsonOrNull(const std::string& text);
 
 // One JSON object on one line; with the port when several ran.
 void WriteJson(const RunRecord& record, std::ostream& out, bool with_port = false);

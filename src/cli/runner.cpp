@@ -180,7 +180,7 @@ Result RunSinglePort(Shared& s, const std::string& port_name, bool& answered) {
     // a summary line of their own (and --json with its object).
     // Restore-row says what it found.
     view.set_results_shown(
-        !o.json && (o.verbosity == Verbosity::kVerbose || CommandFor(o.command).d.shows_results));
+        !o.json && (o.verbosity == Verbosity::kVerbose || CommandFor(o.command).shows_results));
   });
   view.Finish();
   record.exit_status = LogRecord(s.log, record, o, log_error);
@@ -269,9 +269,9 @@ Result RunChecked(const CliOptions& given, Environment& env, bool& answered) {
                                  : o.lang == "en" ? report::kEnglishLangId
                                                   : env.locale_language;
   const ConsoleCommand& command = CommandFor(o.command);
-  if (!command.d.on_board) {
+  if (!command.on_board) {
     answered = o.json;
-    return command.RunHere(o, env, language);
+    return command.run_here(o, env, language);
   }
 
   // Everything that can be refused without the board is refused before it
@@ -336,8 +336,11 @@ Result RunChecked(const CliOptions& given, Environment& env, bool& answered) {
       return UsageError(env, "--exec-dir: no such directory: " + o.exec_dir);
     }
   }
-  if (const Result code = command.Check(o, env, port_names.size(), language); code != Result::kOk) {
-    return code;
+  if (command.check != nullptr) {
+    if (const Result code = command.check(o, env, port_names.size(), language);
+        code != Result::kOk) {
+      return code;
+    }
   }
   for (const std::string& name : port_names) {
     if (CannotBeAPort(name)) return UsageError(env, "not a serial port: " + name);
@@ -406,7 +409,7 @@ Result RunCommand(const CliOptions& options, Environment& env) {
     RunRecord record;
     record.command = options.command;
     record.exit_status = code;
-    if (CommandFor(options.command).d.names_file) {
+    if (CommandFor(options.command).names_file) {
       record.file = options.argument;
       record.sha256 = image::FileSha256Hex(options.argument);
     }

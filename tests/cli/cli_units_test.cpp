@@ -249,8 +249,8 @@ TEST(CommandLine, EveryCommandIsRegisteredOnceUnderItsName) {
   std::set<std::string_view> names;
   for (int id = 0; id <= static_cast<int>(Command::kRestoreRow); ++id) {
     const ConsoleCommand& command = CommandFor(static_cast<Command>(id));
-    EXPECT_EQ(static_cast<int>(command.d.id), id);
-    EXPECT_TRUE(names.insert(CommandName(command.d.id)).second) << command.d.name;
+    EXPECT_EQ(static_cast<int>(command.id), id);
+    EXPECT_TRUE(names.insert(CommandName(command.id)).second) << command.name;
   }
   EXPECT_EQ(names.size(), Commands().size());
 }
