@@ -31,24 +31,23 @@ Application::Application(View& window, SettingsStore& settings, SystemActions& s
 }
 
 void Application::Start() {
-  View& window = window_;
-  for (int n = 1; n <= 9; ++n) window.AddComPort("COM" + std::to_string(n));
-  window.SelectComIndex(0);
+  for (int n = 1; n <= 9; ++n) window_.AddComPort("COM" + std::to_string(n));
+  window_.SelectComIndex(0);
   const int stored_com = LoadCom(settings_);
-  if (stored_com >= 0) window.SelectComIndex(stored_com - 1);
+  if (stored_com >= 0) window_.SelectComIndex(stored_com - 1);
 
-  window.ResetProgress();
+  window_.ResetProgress();
 
-  window.EnableControl(kConnectButton, true);
+  window_.EnableControl(kConnectButton, true);
   SetOperationControls(false);
-  window.EnableControl(kDeviceList, false);
+  window_.EnableControl(kDeviceList, false);
 
-  for (const devices::DeviceRecord& row : devices::Catalogue()) window.AddDeviceName(row.name);
+  for (const devices::DeviceRecord& row : devices::Catalogue()) window_.AddDeviceName(row.name);
 
   // The remembered device is selected but not stored again.
-  const std::string chip = LoadChip(settings_);
+  const std::string chip = settings_.Load(kChipSetting);
   if (!chip.empty()) {
-    window.SelectDeviceName(chip);
+    window_.SelectDeviceName(chip);
     ChooseDevice(chip, false);
   }
 
@@ -56,16 +55,18 @@ void Application::Start() {
 }
 
 void Application::Dispatch(int command_id, int notification) {
-  View& window = window_;
   switch (command_id) {
     case kComList:
-      if (notification == kSelectionChange) ComSelected();
+      if (notification != kSelectionChange) return;
+      if (const int index = window_.SelectedComIndex(); index >= 0) {
+        settings_.Store(kComSetting, "COM" + std::to_string(index + 1));
+      }
       return;
     case kConnectButton:
       if (notification == kButtonClicked) Connect();
       return;
     case kDeviceList:
-      if (notification == kSelectionChange) DeviceListChanged();
+      if (notification == kSelectionChange) ChooseDevice(window_.SelectedDeviceName());
       return;
     case kDetectButton:
       if (notification == kButtonClicked) Detect();
@@ -89,19 +90,19 @@ void Application::Dispatch(int command_id, int notification) {
       Exit();
       return;
     case kMenuWideVdd:
-      window.ToggleOption(report::Option::kWideVdd);
+      window_.ToggleOption(report::Option::kWideVdd);
       return;
     case kMenuEraseBeforeWriting:
-      window.ToggleOption(report::Option::kEraseBeforeWriting);
+      window_.ToggleOption(report::Option::kEraseBeforeWriting);
       return;
     case kMenuVerifyAfterWriting:
-      window.ToggleOption(report::Option::kVerifyAfterWriting);
+      window_.ToggleOption(report::Option::kVerifyAfterWriting);
       return;
     case kMenuEnhancedIcsp:
-      window.ToggleOption(report::Option::kEnhancedIcsp);
+      window_.ToggleOption(report::Option::kEnhancedIcsp);
       return;
     case kMenuWebHome:
-      WebHome();
+      system_.OpenWebPage(std::string(kWebAddress));
       return;
     case kMenuAbout:
       About();
@@ -109,11 +110,6 @@ void Application::Dispatch(int command_id, int notification) {
     default:
       return;  // Calibrate, the status text and unknown ids
   }
-}
-
-void Application::ComSelected() {
-  const int index = window_.SelectedComIndex();
-  if (index >= 0) StoreCom(settings_, index + 1);
 }
 
 bool Application::Connect() {
@@ -126,10 +122,6 @@ void Application::Connected(bool ok) {
   window_.EnableControl(kComList, !ok);
   if (!ok) SetOperationControls(false);
   window_.EnableControl(kDeviceList, ok);
-}
-
-void Application::DeviceListChanged() {
-  ChooseDevice(window_.SelectedDeviceName());
 }
 
 void Application::Detected(const std::string& name) {
@@ -177,10 +169,6 @@ void Application::Update() {
   if (index < 0) return;
   system_.Launch(std::string(kUpdateBatch),
                  std::string(kUpdateParameters) + std::to_string(index + 1));
-}
-
-void Application::WebHome() {
-  system_.OpenWebPage(std::string(kWebAddress));
 }
 
 void Application::About() {

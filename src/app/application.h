@@ -34,14 +34,11 @@ class Application : public OperationRunner {
   // One WM_COMMAND: control or menu id and notification code.
   void Dispatch(int command_id, int notification);
 
-  void ComSelected();
   // Connects on "COM" + (COM list selection + 1).
   bool Connect();
-  void DeviceListChanged();
   // Asks for a file and writes it; a cancelled dialog does nothing at all.
   void Write();
   void Update();
-  void WebHome();
   void About();
   // Ends the process; while an operation runs, only once the user agrees
   // and the operation has stopped at its next safe point.

@@ -56,12 +56,8 @@ class SettingsStore {
 inline constexpr std::string_view kComSetting = "COM";
 inline constexpr std::string_view kChipSetting = "CHIP";
 
-// Stores "COM" + n.
-void StoreCom(SettingsStore& store, int port_number);
 // The port number 1..9 from the last character of the stored value, or -1.
 int LoadCom(SettingsStore& store);
-void StoreChip(SettingsStore& store, std::string_view name);
-std::string LoadChip(SettingsStore& store);
 
 // The operating system around the front-end.
 class SystemActions {

@@ -69,22 +69,18 @@ class OperationRunner : private icsp::DetectionListener {
   // see icsp::WriteDeviceIncremental). A protected part is erased and
   // written in full instead.
   icsp::Outcome WriteFile(const std::string& path, bool incremental = false);
-  // Writes a file loaded and checked with CheckWriteFile (and changed since,
-  // a serial number placed), as WriteFile does.
+  // Writes a file loaded and checked with icsp::LoadWriteFile (and changed
+  // since, a serial number placed), as WriteFile does.
   icsp::Outcome WriteImage(image::MemoryImage file, bool incremental);
   // What a write of `file` would do now, with the options as they stand.
   icsp::WritePlan PlanFor(const image::MemoryImage& file, bool incremental) const;
   // Reads the device; the two output files go to `output_dir` ("" = current).
   icsp::Outcome Read(const std::string& output_dir = "");
-  // Reads the device into the files named.
   icsp::Outcome ReadInto(const icsp::ReadFiles& files);
   // Puts the words of a kept file back on the part they were kept from.
   icsp::Outcome RestoreRow(const std::string& path);
   // Compares the part with a HEX file, writing nothing of it.
   icsp::Outcome VerifyFile(const std::string& path);
-  // The checks a write makes of its file, touching nothing.
-  bool CheckWriteFile(const std::string& path, image::MemoryImage& file,
-                      image::LoadSummary* summary = nullptr);
 
   bool connected() const { return connected_; }
   const std::string& port_name() const { return port_name_; }

@@ -4,10 +4,6 @@
 
 namespace quillon::app {
 
-void StoreCom(SettingsStore& store, int port_number) {
-  store.Store(kComSetting, "COM" + std::to_string(port_number));
-}
-
 int LoadCom(SettingsStore& store) {
   // Only the last character counts ("COM3" gives 3). Anything that does not
   // name one of the list's ports COM1..COM9 reads as nothing stored, so the
@@ -17,14 +13,6 @@ int LoadCom(SettingsStore& store) {
   const char last = value.back();
   if (last < '1' || last > '9') return -1;
   return last - '0';
-}
-
-void StoreChip(SettingsStore& store, std::string_view name) {
-  store.Store(kChipSetting, name);
-}
-
-std::string LoadChip(SettingsStore& store) {
-  return store.Load(kChipSetting);
 }
 
 }  // namespace quillon::app

@@ -128,7 +128,9 @@ Result CheckWrite(const CliOptions& o, Environment& env, std::size_t, std::uint1
 Result RunWrite(PortRun& run, RunRecord& record) {
   image::MemoryImage file;
   image::LoadSummary summary;
-  if (!run.app.CheckWriteFile(run.o.argument, file, &summary)) return Result::kFileRejected;
+  if (!icsp::LoadWriteFile(run.app.session(), run.o.argument, file, &summary)) {
+    return Result::kFileRejected;
+  }
   if (run.serials != nullptr) {
     if (const Result code = PlaceSerial(run, record, file, summary); code != Result::kOk) {
       return code;

@@ -91,7 +91,7 @@ Result RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record
   if (!device.empty()) {
     app.ChooseDevice(device);
   } else {
-    const std::string chip = app::LoadChip(c.settings);
+    const std::string chip = c.settings.Load(app::kChipSetting);
     if (!chip.empty() && devices::FindByName(chip) != nullptr) {
       app.ChooseDevice(chip, false);
     }
