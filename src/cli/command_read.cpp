@@ -1,24 +1,18 @@
 // read [DIR] | -o FILE: every memory of the part into files.
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 
 #include "cli/command.h"
+#include "cli/device_listing.h"
 #include "image/hex_writer.h"
 
 namespace quillon::cli {
 namespace {
 
 bool EndsWithIgnoringCase(std::string_view text, std::string_view tail) {
-  return text.size() >= tail.size() &&
-         std::equal(tail.begin(), tail.end(), text.end() - static_cast<std::ptrdiff_t>(tail.size()),
-                    [](char a, char b) {
-                      return std::tolower(static_cast<unsigned char>(a)) ==
-                             std::tolower(static_cast<unsigned char>(b));
-                    });
+  return Lower(text).ends_with(Lower(tail));
 }
 
 // The files the read leaves: -o and --listing name them; otherwise today's

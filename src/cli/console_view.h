@@ -20,13 +20,10 @@ enum class Verbosity { kQuiet, kNormal, kVerbose };
 // Status texts as lines for a console: CR LF becomes a newline.
 std::string ConsoleText(std::string_view text);
 
-// Appended to the line of a phase a stop request ended.
-std::string StoppedTag(std::uint16_t language);
-// "Writing   | ######     |  40%  0.82 s  2 s left": a phase's bar as drawn;
-// the time left only while it runs and when `left_ms` is given.
-std::string PhaseLine(report::Phase phase, int percent, std::int64_t elapsed_ms, bool running,
-                      bool ok, std::uint16_t language,
-                      std::optional<std::int64_t> left_ms = std::nullopt);
+// "0.84": milliseconds as seconds, to the hundredth.
+std::string SecondsNumber(std::int64_t ms);
+// Columns, not bytes: a UTF-8 text pads a little more than needed, never less.
+std::string PadTo(std::string text, std::size_t width);
 
 // The time a running phase still needs: estimated from its pace when the
 // percent changes, counted down in between and never up, even when a slower

@@ -5,10 +5,9 @@
 #include <cstdio>
 
 #include "cli/run_record.h"
+#include "image/formats.h"
 
 namespace quillon::cli {
-namespace {
-
 std::string Lower(std::string_view text) {
   std::string out(text);
   std::transform(out.begin(), out.end(), out.begin(),
@@ -16,20 +15,15 @@ std::string Lower(std::string_view text) {
   return out;
 }
 
-}  // namespace
-
-std::string FamilyForm(const devices::DeviceRecord& row) {
-  return std::string(devices::Form(row).name);
-}
-
 std::string DeviceLine(const devices::DeviceRecord& row) {
   const std::string name(devices::TrimBlanks(row.name));
   const std::string socket(row.package_tag);
+  const std::string family(devices::Form(row).name);
   char line[128];
   std::snprintf(line, sizeof line, "%-18s %04X  %-5s %6ld %5ld  %s", name.c_str(),
                 static_cast<unsigned>(row.device_id), socket.c_str(),
                 static_cast<long>(row.program_words), static_cast<long>(row.eeprom_bytes),
-                FamilyForm(row).c_str());
+                family.c_str());
   return line;
 }
 
@@ -40,12 +34,11 @@ int ListDevices(std::string_view pattern, std::ostream& out, bool json) {
   for (const devices::DeviceRecord& row : devices::Catalogue()) {
     if (Lower(row.name).find(needle) == std::string::npos) continue;
     if (json) {
-      char id[8];
-      std::snprintf(id, sizeof id, "0x%04X", static_cast<unsigned>(row.device_id));
       out << (count == 0 ? "" : ",") << "{\"name\":" << JsonString(devices::TrimBlanks(row.name))
-          << ",\"device_id\":\"" << id << "\",\"socket\":" << JsonString(row.package_tag)
+          << ",\"device_id\":\"0x" << image::Hex4(row.device_id)
+          << "\",\"socket\":" << JsonString(row.package_tag)
           << ",\"program_words\":" << row.program_words << ",\"eeprom_bytes\":" << row.eeprom_bytes
-          << ",\"family\":" << JsonString(FamilyForm(row)) << '}';
+          << ",\"family\":" << JsonString(devices::Form(row).name) << '}';
     } else {
       out << DeviceLine(row) << '\n';
     }

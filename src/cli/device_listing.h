@@ -9,9 +9,8 @@
 
 namespace quillon::cli {
 
-// The name of the part's family form ("dsPIC30F", "dsPIC30F (0x0D entry)",
-// "dsPIC33F/PIC24", "PIC24F KA").
-std::string FamilyForm(const devices::DeviceRecord& row);
+// `text` with ASCII letters in lower case.
+std::string Lower(std::string_view text);
 
 // Name, DeviceID (4 hex digits), socket, program words, EEPROM bytes, family.
 std::string DeviceLine(const devices::DeviceRecord& row);

@@ -25,7 +25,6 @@ class ProductionLog {
   explicit ProductionLog(std::filesystem::path path);
   // Appends the record's line; false with the reason when it could not.
   bool Append(const RunRecord& record, report::MessagePair& error);
-  const std::filesystem::path& path() const { return path_; }
 
  private:
   std::filesystem::path path_;

@@ -8,16 +8,6 @@
 #include "report/message.h"
 
 namespace quillon::cli {
-namespace {
-
-std::string SecondsNumber(std::int64_t ms) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.2f", static_cast<double>(ms) / 1000.0);
-  return text;
-}
-
-}  // namespace
-
 std::string CountedText(long count, const char* english, const char* japanese,
                         std::uint16_t language) {
   if (count <= 0) return "";
@@ -128,13 +118,8 @@ std::string SummaryLine(const RunRecord& r, std::uint16_t language) {
 void WriteJson(const RunRecord& r, std::ostream& out, bool with_port) {
   out << "{\"operation\":" << (r.command_known ? JsonString(CommandName(r.command)) : "null");
   out << ",\"part\":" << (r.part.empty() || !r.identified ? "null" : JsonString(r.part));
-  if (r.device_id && r.identified) {
-    char id[8];
-    std::snprintf(id, sizeof id, "0x%04X", static_cast<unsigned>(*r.device_id));
-    out << ",\"device_id\":" << JsonString(id);
-  } else {
-    out << ",\"device_id\":null";
-  }
+  out << ",\"device_id\":"
+      << JsonOrNull(r.device_id && r.identified ? "0x" + image::Hex4(*r.device_id) : "");
   if (!r.firmware.empty()) out << ",\"firmware\":" << JsonString(r.firmware);
   out << ",\"result\":" << JsonString(ResultName(r.exit_status));
   if (r.dry_run) out << ",\"dry_run\":true";

@@ -1,7 +1,6 @@
 #include "cli/runner.h"
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -14,9 +13,9 @@
 #include "app/durable_file.h"
 #include "cli/command.h"
 #include "cli/console_view.h"
+#include "cli/device_listing.h"
 #include "cli/exit_codes.h"
 #include "cli/gang_console.h"
-#include "cli/operation_guard.h"
 #include "cli/port_session.h"
 #include "cli/production_log.h"
 #include "cli/run_record.h"
@@ -27,6 +26,20 @@
 
 namespace quillon::cli {
 namespace {
+
+// The remembered executive directory; the one given with the simulated
+// board is kept apart, so that its stand-in files never reach a real part.
+constexpr std::string_view kExecDirSetting = "EXEC_DIR";
+constexpr std::string_view kSimExecDirSetting = "SIM_EXEC_DIR";
+
+// The catalogue's spelling of a part name given in any case, or "".
+std::string CanonicalPartName(std::string_view name) {
+  for (const devices::DeviceRecord& row : devices::Catalogue()) {
+    const std::string_view known = devices::TrimBlanks(row.name);
+    if (Lower(known) == Lower(name)) return std::string(known);
+  }
+  return "";
+}
 
 // Ordinary files, directories and disks are never a programmer board; the
 // port would open them read-write and write the board's commands into them.
@@ -385,20 +398,6 @@ Result RunChecked(const CliOptions& given, Environment& env, bool& answered) {
 }
 
 }  // namespace
-
-std::string CanonicalPartName(std::string_view name) {
-  for (const devices::DeviceRecord& row : devices::Catalogue()) {
-    const std::string_view known = devices::TrimBlanks(row.name);
-    if (known.size() == name.size() &&
-        std::equal(known.begin(), known.end(), name.begin(), [](char a, char b) {
-          return std::tolower(static_cast<unsigned char>(a)) ==
-                 std::tolower(static_cast<unsigned char>(b));
-        })) {
-      return std::string(known);
-    }
-  }
-  return "";
-}
 
 // Scripts get one JSON object for every run, also one that ended before
 // any operation began.

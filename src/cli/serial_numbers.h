@@ -54,7 +54,6 @@ class SerialNumbers {
   std::optional<std::uint64_t> Peek(report::MessagePair& error);
 
   const SerialPlan& plan() const { return plan_; }
-  const std::filesystem::path& state() const { return state_; }
 
  private:
   std::optional<std::uint64_t> Next(report::MessagePair& error) const;

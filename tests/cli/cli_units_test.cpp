@@ -15,7 +15,7 @@
 #include "cli/device_listing.h"
 #include "cli/exit_codes.h"
 #include "cli/gang_console.h"
-#include "cli/operation_guard.h"
+#include "cli/port_session.h"
 #include "cli/production_log.h"
 #include "cli/serial_numbers.h"
 #include "devices/catalogue.h"
@@ -30,8 +30,8 @@ namespace {
 TEST(DeviceListing, LinesAndFamilyForms) {
   EXPECT_EQ(DeviceLine(*devices::FindByName("dsPIC30F4013")),
             "dsPIC30F4013       0141  40b    16384  1024  dsPIC30F");
-  EXPECT_EQ(FamilyForm(*devices::FindByName("dsPIC30F1010")), "dsPIC30F (0x0D entry)");
-  EXPECT_EQ(FamilyForm(*devices::FindByName("PIC24HJ12GP201")), "dsPIC33F/PIC24");
+  EXPECT_EQ(devices::Form(*devices::FindByName("dsPIC30F1010")).name, "dsPIC30F (0x0D entry)");
+  EXPECT_EQ(devices::Form(*devices::FindByName("PIC24HJ12GP201")).name, "dsPIC33F/PIC24");
   EXPECT_EQ(DeviceLine(*devices::FindByName("PIC24F16KA102")),
             "PIC24F16KA102      0D03  28-3.3V   5632   512  PIC24F KA");
 }
