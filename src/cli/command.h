@@ -2,7 +2,6 @@
 // touched, the run, the summary and the JSON, registered in command.cpp.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <ostream>
 #include <span>
@@ -11,9 +10,9 @@
 #include "app/operation_runner.h"
 #include "cli/cli_options.h"
 #include "cli/exit_codes.h"
+#include "cli/port_session.h"
 #include "cli/run_record.h"
 #include "cli/runner.h"
-#include "cli/serial_numbers.h"
 #include "report/message.h"
 
 namespace quillon::cli {
@@ -34,13 +33,8 @@ enum Group : unsigned {
 };
 
 // What a command's run on one port has at hand once the board answered.
-struct PortRun {
-  const CliOptions& o;
+struct PortRun : PortContext {
   app::OperationRunner& app;
-  app::StatusView& view;
-  std::uint16_t language;
-  const std::atomic<bool>* stop_request;
-  SerialNumbers* serials;
   // Another part (or none) answered: the record names what answered.
   bool identity_refused = false;
 

@@ -153,7 +153,7 @@ Result RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record
     if (c.remember_port) c.settings.Store(app::kComSetting, app::RememberedPortName(c.port_name));
     const std::uint16_t fw = app.firmware_version();
     record.firmware = std::to_string(fw >> 8) + "." + std::to_string(fw & 0xFF);
-    PortRun run{o, app, c.view, language, c.stop_request, c.serials};
+    PortRun run{c, app};
     code = RunCommandOn(run, record);
     if (code == Result::kOk && run.StopRequested()) {
       // Ctrl-C came too late to stop anything: say so, and still end as
