@@ -1,7 +1,6 @@
 #include "app/application.h"
 
 #include "app/ids.h"
-#include "app/part_checks.h"
 #include "devices/catalogue.h"
 #include "report/message.h"
 
@@ -195,7 +194,9 @@ bool Application::MayClose() {
 bool Application::AskToStopAndClose() {
   if (close_pending_ || asking_) return close_pending_;
   asking_ = true;
-  const bool stop = system_.Ask(reporter().Pick(CloseQuestion()));
+  const bool stop = system_.Ask(
+      reporter().Pick({"An operation is running. Stop it at the next safe point and close Quillon?",
+                       "処理の実行中です。次の区切りで中断して Quillon を終了しますか?"}));
   asking_ = false;
   // The operation may have ended while the question was open.
   if (stop && !running_) {

@@ -237,30 +237,20 @@ ParseOutcome Parse(const std::vector<std::string>& args, std::ostream& out, std:
   }
   o.port = o.ports.empty() ? "" : o.ports.front();
   const ConsoleCommand& row = CommandFor(o.command);
+  auto refuse = [&err](const std::string& why) {
+    err << "quillon: " << why << '\n';
+    return ParseOutcome{std::nullopt, kExitUsage};
+  };
   const CLI::App& sub = *p.cli.get_subcommand(row.name);
   for (const CLI::Option* option : p.cli.get_options()) {
     if (option->count() > 0 && sub.get_option_no_throw(option->get_name()) == nullptr) {
-      err << "quillon: " << option->get_name(false, true) << " does not apply to " << row.name
-          << '\n';
-      return {std::nullopt, kExitUsage};
+      return refuse(option->get_name(false, true) + " does not apply to " + row.name);
     }
   }
-  if (p.f.quiet && p.f.verbose) {
-    err << "quillon: -q and -v exclude each other\n";
-    return {std::nullopt, kExitUsage};
-  }
-  if (!o.serial_state.empty() && o.serial.empty()) {
-    err << "quillon: --serial-state needs --serial\n";
-    return {std::nullopt, kExitUsage};
-  }
-  if (std::string why; !o.serial.empty() && !ParseSerialPlan(o.serial, why)) {
-    err << "quillon: " << why << '\n';
-    return {std::nullopt, kExitUsage};
-  }
-  if (const std::string refusal = row.refusal ? row.refusal(o) : ""; !refusal.empty()) {
-    err << "quillon: " << refusal << '\n';
-    return {std::nullopt, kExitUsage};
-  }
+  if (p.f.quiet && p.f.verbose) return refuse("-q and -v exclude each other");
+  if (!o.serial_state.empty() && o.serial.empty()) return refuse("--serial-state needs --serial");
+  if (std::string why; !o.serial.empty() && !ParseSerialPlan(o.serial, why)) return refuse(why);
+  if (const std::string why = row.refusal ? row.refusal(o) : ""; !why.empty()) return refuse(why);
   o.verbosity = p.f.quiet     ? Verbosity::kQuiet
                 : p.f.verbose ? Verbosity::kVerbose
                               : Verbosity::kNormal;

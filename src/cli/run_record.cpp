@@ -48,44 +48,39 @@ std::string JsonOrNull(const std::string& text) {
   return text.empty() ? std::string("null") : JsonString(text);
 }
 
-const char* ResultName(Result result) {
-  switch (result) {
-    case Result::kOk:
-      return "ok";
-    case Result::kProblem:
-      return "problem";
-    case Result::kUsage:
-      return "usage error";
-    case Result::kLinkFailure:
-      return "link failure";
-    case Result::kFileRejected:
-      return "file rejected";
-    case Result::kStopped:
-      return "stopped";
-    case Result::kWordsNotKept:
-      break;
+namespace {
+
+// A result as the JSON object names it, and for people in either language.
+struct ResultWords {
+  Result result;
+  const char* name;
+  report::MessagePair text;
+};
+
+const ResultWords& WordsFor(Result result) {
+  static const ResultWords kWords[] = {
+      {Result::kOk, "ok", {"ok", "成功"}},
+      {Result::kProblem, "problem", {"problem", "不良"}},
+      {Result::kUsage, "usage error", {"refused", "拒否"}},
+      {Result::kLinkFailure, "link failure", {"link failure", "通信失敗"}},
+      {Result::kFileRejected, "file rejected", {"file rejected", "ファイル不可"}},
+      {Result::kStopped, "stopped", {"stopped", "中断"}},
+      {Result::kWordsNotKept, "failed", {"failed", "失敗"}},
+  };
+  for (const ResultWords& words : kWords) {
+    if (words.result == result) return words;
   }
-  return "failed";
+  return kWords[6];
+}
+
+}  // namespace
+
+const char* ResultName(Result result) {
+  return WordsFor(result).name;
 }
 
 std::string ResultText(Result result, std::uint16_t language) {
-  switch (result) {
-    case Result::kOk:
-      return report::Pick({"ok", "成功"}, language);
-    case Result::kProblem:
-      return report::Pick({"problem", "不良"}, language);
-    case Result::kUsage:
-      return report::Pick({"refused", "拒否"}, language);
-    case Result::kLinkFailure:
-      return report::Pick({"link failure", "通信失敗"}, language);
-    case Result::kFileRejected:
-      return report::Pick({"file rejected", "ファイル不可"}, language);
-    case Result::kStopped:
-      return report::Pick({"stopped", "中断"}, language);
-    case Result::kWordsNotKept:
-      break;
-  }
-  return report::Pick({"failed", "失敗"}, language);
+  return report::Pick(WordsFor(result).text, language);
 }
 
 WordCounts CountImageWords(const image::MemoryImage& image, long program_words, long eeprom_bytes,

@@ -312,14 +312,13 @@ Result RunChecked(const CliOptions& given, Environment& env, bool& answered) {
   // Two sessions on one port would garble each other's commands; a link
   // (/dev/serial/by-id/...) names the device it points to.
   std::vector<std::string> devices;
-  for (const std::string& name : port_names) {
+  for (std::size_t i = 0; i < port_names.size(); ++i) {
+    const std::string& name = port_names[i];
     std::error_code ec;
     const std::filesystem::path real = name.starts_with("sim")
                                            ? std::filesystem::path(name)
                                            : std::filesystem::weakly_canonical(name, ec);
     devices.push_back(ec ? name : real.string());
-  }
-  for (std::size_t i = 0; i < port_names.size(); ++i) {
     for (std::size_t j = 0; j < i; ++j) {
       if (devices[i] == devices[j]) {
         return UsageError(
