@@ -175,24 +175,15 @@ void Application::About() {
 }
 
 void Application::Exit() {
-  if (running_) {
-    AskToStopAndClose();
-    return;
-  }
-  system_.ExitProcess(0);
-}
-
-bool Application::MayClose() {
-  if (!running_) return true;
-  AskToStopAndClose();
-  return false;
+  if (MayClose()) system_.ExitProcess(0);
 }
 
 // Closing at once would leave the part half erased or without its kept
 // words; the operation stops where a stop is safe and the frame ends the
 // process.
-bool Application::AskToStopAndClose() {
-  if (close_pending_ || asking_) return close_pending_;
+bool Application::MayClose() {
+  if (!running_) return true;
+  if (close_pending_ || asking_) return false;
   asking_ = true;
   const bool stop = system_.Ask(
       reporter().Pick({"An operation is running. Stop it at the next safe point and close Quillon?",
@@ -201,13 +192,11 @@ bool Application::AskToStopAndClose() {
   // The operation may have ended while the question was open.
   if (stop && !running_) {
     system_.ExitProcess(0);
-    return true;
-  }
-  if (stop) {
+  } else if (stop) {
     close_pending_ = true;
     stop_flag_ = true;
   }
-  return stop;
+  return false;
 }
 
 }  // namespace quillon::app

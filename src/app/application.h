@@ -1,6 +1,6 @@
-// The window's logic: start-up, command dispatch and the state of its
-// controls around the operations of the runner. The window feeds commands
-// in; everything it shows comes back through the View.
+// The window's controller: start-up, command dispatch, its controls around
+// the runner's operations and the questions only a window asks. Everything
+// it shows goes back through the View.
 #pragma once
 
 #include <atomic>
@@ -21,8 +21,6 @@ inline constexpr std::string_view kUpdateParameters = "Quillon.hex -c";
 // The About text; without an OS line it ends after the empty line.
 std::string AboutText(const std::optional<std::string>& os_line);
 
-// The window's controller: start-up, command dispatch, the controls around
-// each operation, and the questions only a window asks.
 class Application : public OperationRunner {
  public:
   // The setup's stop request is the window's own.
@@ -61,9 +59,6 @@ class Application : public OperationRunner {
   bool BeforeWriteErases(report::MessagePair& note) override;
   void AfterWrite(const report::MessagePair& note) override;
   void SetOperationControls(bool enabled);
-  // While an operation runs: asks whether to stop it and close; true when
-  // the stop has been requested.
-  bool AskToStopAndClose();
 
   View& window_;
   SystemActions& system_;

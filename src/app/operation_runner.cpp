@@ -31,7 +31,6 @@ void OperationRunner::Configure(RunnerSetup setup) {
 }
 
 bool OperationRunner::ConnectTo(const std::string& port_name) {
-  port_name_ = port_name;
   session_.set_port_name(port_name);
   const link::ConnectResult result = link::Connect(session_.link(), port_name);
   if (result.connected) {
@@ -61,7 +60,7 @@ icsp::Outcome OperationRunner::RunOperation(std::string_view first_text,
   FrameOpening();
   reporter_.ShowStatus(first_text);
   FrameOpened();
-  session_.link().OpenPort(port_name_);
+  session_.link().OpenPort(session_.port_name());
   session_.BeginOperation();
   steps();
   session_.link().ClosePort();

@@ -83,7 +83,7 @@ class OperationRunner : private icsp::DetectionListener {
   icsp::Outcome VerifyFile(const std::string& path);
 
   bool connected() const { return connected_; }
-  const std::string& port_name() const { return port_name_; }
+  const std::string& port_name() const { return session_.port_name(); }
   report::Reporter& reporter() { return reporter_; }
   icsp::Session& session() { return session_; }
   // What the last operation left, for a front-end's summary.
@@ -127,7 +127,6 @@ class OperationRunner : private icsp::DetectionListener {
 
   report::Reporter reporter_;
   icsp::Session session_;
-  std::string port_name_;
   bool connected_ = false;
 };
 

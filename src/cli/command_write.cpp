@@ -11,13 +11,6 @@
 namespace quillon::cli {
 namespace {
 
-// The erase units an incremental write compares, as its plan counts them.
-UnitTally TouchedUnits(const icsp::WritePlan& plan) {
-  UnitTally units{plan.unit_name.english, plan.unit_name.japanese};
-  units.compared = plan.units_compared;
-  return units;
-}
-
 const char* EraseName(icsp::EraseKind erase) {
   switch (erase) {
     case icsp::EraseKind::kNone:
@@ -142,7 +135,10 @@ Result RunWrite(PortRun& run, RunRecord& record) {
   const icsp::WritePlan plan = run.app.PlanFor(file, run.o.incremental);
   record.plan = plan;
   if (run.o.dry_run) {
-    if (run.o.incremental) record.units = TouchedUnits(plan);
+    if (run.o.incremental) {
+      record.units =
+          UnitTally{plan.unit_name.english, plan.unit_name.japanese, plan.units_compared};
+    }
     run.view.ShowStatus(
         report::Pick(report::MessagePair{"Plan: ", "計画: "} + icsp::DescribePlan(plan),
                      run.language),
@@ -152,12 +148,8 @@ Result RunWrite(PortRun& run, RunRecord& record) {
   const Result code = ResultFor(run.app.WriteImage(std::move(file), run.o.incremental));
   if (run.o.incremental && code == Result::kOk && run.app.incremental_tally()) {
     const icsp::IncrementalTally& t = *run.app.incremental_tally();
-    UnitTally units = TouchedUnits(plan);
-    units.compared = t.compared;
-    units.written = t.written;
-    units.eeprom_words = t.eeprom_words;
-    units.config_registers = t.config_registers;
-    record.units = units;
+    record.units = UnitTally{plan.unit_name.english, plan.unit_name.japanese, t.compared, t.written,
+                             t.eeprom_words,         t.config_registers};
   }
   record.verified = code == Result::kOk && !run.o.no_verify;
   return code;
