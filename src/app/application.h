@@ -41,8 +41,8 @@ class Application : public OperationRunner {
   // Ends the process; while an operation runs, only once the user agrees
   // and the operation has stopped at its next safe point.
   void Exit();
-  // The window's close box: true when the window may go now. While an
-  // operation runs it asks, as Exit does, and the process ends after it.
+  // The window's close box: true when the window may go now; while an
+  // operation runs it asks, and the process ends after the operation.
   bool MayClose();
 
   // The window's checks before Erase, Check, Write and Read: the part in

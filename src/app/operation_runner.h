@@ -45,14 +45,11 @@ class OperationRunner : private icsp::DetectionListener {
  public:
   OperationRunner(StatusView& view, SettingsStore& settings, link::SerialPort& port,
                   report::Clock& clock, report::LanguageSource language);
-  OperationRunner(const OperationRunner&) = delete;
-  OperationRunner& operator=(const OperationRunner&) = delete;
   virtual ~OperationRunner() = default;
 
   void Configure(RunnerSetup setup);
 
-  // Connects on a port name of the front-end's choosing (COM3, a device
-  // path, "sim").
+  // Connects on COM3, a device path or "sim", as the front-end names it.
   bool ConnectTo(const std::string& port_name);
   // Selects a device by name; `remember`: a known name is stored as "CHIP".
   bool ChooseDevice(const std::string& name, bool remember = true);
@@ -65,9 +62,8 @@ class OperationRunner : private icsp::DetectionListener {
   IdentityVerdict JudgeIdentity(const icsp::DeviceIdReading& reading) const;
   icsp::Outcome Erase();
   icsp::Outcome Check();
-  // `incremental`: writes only what differs from the part (no bulk erase;
-  // see icsp::WriteDeviceIncremental). A protected part is erased and
-  // written in full instead.
+  // `incremental`: only what differs from the part, without a bulk erase;
+  // a protected part is erased and written in full instead.
   icsp::Outcome WriteFile(const std::string& path, bool incremental = false);
   // Writes a file loaded and checked with icsp::LoadWriteFile (and changed
   // since, a serial number placed), as WriteFile does.
@@ -116,8 +112,7 @@ class OperationRunner : private icsp::DetectionListener {
  private:
   void DeviceDetected(const std::string& name) override;
   icsp::Outcome RunOperation(std::string_view first_text, const std::function<void()>& steps);
-  // The set-up's confirmation: false when the operation must not go on
-  // (its reason is shown).
+  // The set-up's part check: false (its reason shown) ends the operation.
   bool ConfirmPart();
   // Bulk erase, the executive back in place, then `file` written: false at
   // the first step that fails.

@@ -62,8 +62,7 @@ struct ConsoleCommand {
   bool shows_results = false;  // the engine's own texts are the answer
   // Why the parsed command line cannot be run, or "".
   std::string (*refusal)(const CliOptions&) = nullptr;
-  // Before any board is touched: kOk, or the result once the reason is
-  // printed.
+  // Before any board is touched: kOk, or the result with its reason printed.
   Result (*check)(const CliOptions&, Environment&, std::size_t port_count,
                   std::uint16_t language) = nullptr;
   // A command without a board; with --json its answer is the JSON.

@@ -36,9 +36,8 @@ std::vector<std::string> ReadOutputs(const CliOptions& o) {
           image::JoinPath(o.argument, image::kHexName)};
 }
 
-// Whether `path` can be written, by opening it as the read will: an
-// existing file for appending (its contents stay), a new one created and
-// removed again.
+// Whether `path` can be written, opened as the read will: an existing file
+// for appending (its contents stay), a new one created and removed again.
 bool CanWrite(const std::string& path, std::string& why) {
   std::error_code ec;
   const bool existed = std::filesystem::exists(path, ec);

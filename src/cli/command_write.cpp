@@ -41,8 +41,7 @@ std::string PlanJson(const icsp::WritePlan& p) {
 }
 
 // Checks that the serial number fits the part and the file, then takes one
-// (a dry run only looks at the number it would get) and puts it into the
-// image the write programs and verifies.
+// (a dry run only peeks) into the image the write programs and verifies.
 Result PlaceSerial(PortRun& run, RunRecord& record, image::MemoryImage& file,
                    const image::LoadSummary& summary) {
   const SerialPlan& plan = run.serials->plan();
@@ -115,9 +114,8 @@ Result CheckWrite(const CliOptions& o, Environment& env, std::size_t, std::uint1
   return CheckReadable(env, o.argument, false, language);
 }
 
-// The file is loaded and checked once, touching nothing; a serial number
-// goes into its image; the plan says what the write does, and a dry run
-// stops there.
+// The file is loaded and checked once, touching nothing, and takes its
+// serial number; a dry run stops at the plan.
 Result RunWrite(PortRun& run, RunRecord& record) {
   image::MemoryImage file;
   image::LoadSummary summary;

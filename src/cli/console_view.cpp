@@ -274,10 +274,9 @@ void ConsoleView::DrawPhase() {
 
 void ConsoleView::ShowProgress(long done, long total) {
   if (done == 0) loop_begun_ = true;
-  // A phase with several loops shows each loop's share; the bar may start
-  // again within the phase, but the label says where the work is. Progress
-  // outside a phase (loading a file) draws no bar: one without a label would
-  // say nothing of what it measures.
+  // A phase with several loops shows each loop's share (the label says where
+  // the work is); progress outside a phase (loading a file) draws no bar, as
+  // one without a label would say nothing of what it measures.
   const bool changed = bar_.Set(report::ProgressPercent(done, total));
   if (bar_.running() && (changed || now_ms_() - phase_drawn_ms_ >= kRedrawIntervalMs)) {
     DrawPhase();

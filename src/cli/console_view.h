@@ -1,7 +1,6 @@
-// The console front-end's view: prints results and errors as they come,
-// per-row texts on request, and one labelled progress bar per phase on
-// standard error (redrawn on a terminal, one line as each phase ends
-// elsewhere).
+// The console's view: results and errors as they come, per-row texts on
+// request, and one labelled progress bar per phase on standard error
+// (redrawn on a terminal, one line per phase elsewhere).
 #pragma once
 
 #include <cstdint>

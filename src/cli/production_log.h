@@ -15,9 +15,7 @@ namespace quillon::cli {
 // "2026-12-07T19:20:05Z"
 std::string UtcTimestamp(std::chrono::system_clock::time_point when);
 
-// The log's line for one part (newline included): time, host, port, part,
-// DeviceID, file and its SHA-256, serial number and whether it was used,
-// operation, result, seconds and the tool's version.
+// The log's line for one part, newline included.
 std::string LogLine(const RunRecord& record, std::string_view time_utc, std::string_view host);
 
 class ProductionLog {

@@ -54,9 +54,8 @@ bool CannotBeAPort(const std::string& name) {
 }
 
 // "sim:DEVICE,..." with the part in the catalogue's spelling and the state
-// file as an absolute path (the port is remembered: run from another
-// directory it must still name the same chip); "" with a usage error
-// printed when the part is unknown.
+// file made absolute, so that the remembered port names the same chip from
+// any directory; "" with a usage error printed when the part is unknown.
 std::string SimPortName(Environment& env, const std::string& name) {
   if (!name.starts_with("sim:")) return name;
   const std::size_t comma = name.find(',');
@@ -189,9 +188,7 @@ Result RunSinglePort(Shared& s, const std::string& port_name, bool& answered) {
   // step texts show it.
   view.set_results_shown(o.verbosity == Verbosity::kVerbose);
   RunOnPort(context, connection, record, [&view, &o] {
-    // Connect and detect answer with the engine's texts; the operations with
-    // a summary line of their own (and --json with its object).
-    // Restore-row says what it found.
+    // The engine's texts answer where the command has no summary line.
     view.set_results_shown(
         !o.json && (o.verbosity == Verbosity::kVerbose || CommandFor(o.command).shows_results));
   });

@@ -47,8 +47,7 @@ class SerialNumbers {
   SerialNumbers(SerialPlan plan, std::filesystem::path state);
 
   // The next number, with the state past it on disk; nothing with the
-  // reason when the state cannot be read or written or the numbers no
-  // longer fit the words.
+  // reason when the state fails or the numbers no longer fit the words.
   std::optional<std::uint64_t> Take(report::MessagePair& error);
   // The number Take would give, taking nothing (a dry run).
   std::optional<std::uint64_t> Peek(report::MessagePair& error);
