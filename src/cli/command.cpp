@@ -5,8 +5,6 @@
 #include "app/host.h"
 #include "cli/device_listing.h"
 #include "image/hex_loader.h"
-#include "report/clock.h"
-#include "report/reporter.h"
 
 namespace quillon::cli {
 namespace {
@@ -97,20 +95,6 @@ const ConsoleCommand& CommandFor(Command id) {
 
 std::string_view CommandName(Command command) {
   return CommandFor(command).name;
-}
-
-bool PortRun::CountFile(const std::string& path, RunRecord& record) const {
-  report::NullSink quiet;
-  report::ManualClock no_pause;
-  report::Reporter reporter(quiet, no_pause, nullptr);
-  image::MemoryImage file;
-  if (image::LoadHexFile(path, file, app.device(), reporter) != image::LoadResult::kLoaded) {
-    return false;
-  }
-  const devices::DeviceRecord& part = app.device().device;
-  record.counts =
-      CountImageWords(file, part.program_words, part.eeprom_bytes, app.form().config.written);
-  return true;
 }
 
 Result UsageError(Environment& env, const std::string& text) {

@@ -42,9 +42,6 @@ struct PortRun : PortContext {
   void Error(const report::MessagePair& message) {
     view.ShowStatus(report::Pick(message, language), report::StatusKind::kError);
   }
-  // The words of the HEX file at `path` into the record, whatever the
-  // operation left in the image; false when it does not load.
-  bool CountFile(const std::string& path, RunRecord& record) const;
 };
 
 // A command as data; a function left null does nothing.

@@ -1,6 +1,9 @@
 // The commands that run one operation of the runner on the board and add
 // little of their own: connect, detect, erase, check, verify, restore-row.
 #include "cli/command.h"
+#include "image/hex_loader.h"
+#include "report/clock.h"
+#include "report/reporter.h"
 
 namespace quillon::cli {
 namespace {
@@ -36,9 +39,24 @@ Result CheckHexFile(const CliOptions& o, Environment& env, std::size_t, std::uin
   return CheckReadable(env, o.argument, false, language);
 }
 
+// The words of the HEX file at `path` into the record, whatever the
+// operation left in the image; none when it does not load.
+void CountFile(const PortRun& run, const std::string& path, RunRecord& record) {
+  report::NullSink quiet;
+  report::ManualClock no_pause;
+  report::Reporter reporter(quiet, no_pause, nullptr);
+  image::MemoryImage file;
+  if (image::LoadHexFile(path, file, run.app.device(), reporter) != image::LoadResult::kLoaded) {
+    return;
+  }
+  const devices::DeviceRecord& part = run.app.device().device;
+  record.counts =
+      CountImageWords(file, part.program_words, part.eeprom_bytes, run.app.form().config.written);
+}
+
 Result RunVerify(PortRun& run, RunRecord& record) {
   const Result code = ResultFor(run.app.VerifyFile(run.o.argument));
-  run.CountFile(run.o.argument, record);
+  CountFile(run, run.o.argument, record);
   return code;
 }
 
