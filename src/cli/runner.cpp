@@ -287,8 +287,8 @@ Result RunChecked(const CliOptions& given, Environment& env, bool& answered) {
   // Everything that can be refused without the board is refused before it
   // is touched: a wrong file name must not cost an erased part.
   if (o.ports.empty() && !o.port.empty()) o.ports.push_back(o.port);
-  std::vector<std::string> port_names;
-  if (o.ports.empty()) {
+  std::vector<std::string> port_names = o.ports;
+  if (port_names.empty()) {
     const std::string remembered = env.settings.Load(app::kComSetting);
     if (remembered.empty()) {
       return UsageError(env,
@@ -296,8 +296,6 @@ Result RunChecked(const CliOptions& given, Environment& env, bool& answered) {
                         "or sim for the simulated board)");
     }
     port_names.push_back(remembered);
-  } else {
-    port_names = o.ports;
   }
   for (std::string& name : port_names) {
     if (devices::TrimBlanks(name).empty())
@@ -339,11 +337,8 @@ Result RunChecked(const CliOptions& given, Environment& env, bool& answered) {
   if (!o.exec_dir.empty() && !std::filesystem::is_directory(o.exec_dir)) {
     // A remembered directory that has gone is forgotten quietly: the
     // executive may not even be needed.
-    if (!exec_dir_given) {
-      o.exec_dir.clear();
-    } else {
-      return UsageError(env, "--exec-dir: no such directory: " + o.exec_dir);
-    }
+    if (exec_dir_given) return UsageError(env, "--exec-dir: no such directory: " + o.exec_dir);
+    o.exec_dir.clear();
   }
   if (command.check != nullptr) {
     if (const Result code = command.check(o, env, port_names.size(), language);

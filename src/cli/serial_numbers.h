@@ -44,7 +44,8 @@ std::filesystem::path DefaultSerialState(const std::filesystem::path& config_dir
 // run that dies after the take never hands that number out again.
 class SerialNumbers {
  public:
-  SerialNumbers(SerialPlan plan, std::filesystem::path state);
+  SerialNumbers(SerialPlan plan, std::filesystem::path state)
+      : plan_(plan), state_(std::move(state)) {}
 
   // The next number, with the state past it on disk; nothing with the
   // reason when the state fails or the numbers no longer fit the words.
