@@ -185,12 +185,8 @@ ParseOutcome Parse(const std::vector<std::string>& args, std::ostream& out, std:
   });
   // Hidden: the build makes the manual page and the completion script
   // from the same definitions.
-  if (args.size() == 2 && args[1] == "--man-page") {
-    WriteManPage(out);
-    return {std::nullopt, kExitSuccess};
-  }
-  if (args.size() == 2 && args[1] == "--bash-completion") {
-    WriteBashCompletion(out);
+  if (args.size() == 2 && (args[1] == "--man-page" || args[1] == "--bash-completion")) {
+    args[1] == "--man-page" ? WriteManPage(out) : WriteBashCompletion(out);
     return {std::nullopt, kExitSuccess};
   }
   if (word == "help") {

@@ -158,10 +158,6 @@ void GangPortView::ShowStatus(std::string_view text, report::StatusKind kind) {
   }
 }
 
-void GangPortView::ShowFailure(const report::Failure& failure) {
-  console_.Message(row_, FailureText(failure, console_.language()));
-}
-
 void WriteGangTable(const std::vector<RunRecord>& records, std::uint16_t language,
                     std::ostream& out) {
   const std::vector<std::string> head =

@@ -106,8 +106,8 @@ Result RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record
                  const std::function<void()>& selected) {
   const CliOptions& o = c.o;
   const std::int64_t start_ms = c.now_ms();
-  const std::uint16_t language = c.language;
-  app::OperationRunner app(c.view, c.settings, port, c.clock, [language] { return language; });
+  app::OperationRunner app(c.view, c.settings, port, c.clock,
+                           [language = c.language] { return language; });
   app.Configure({
       .executive_dir = o.exec_dir,
       .executive_missing_hint =
@@ -128,11 +128,8 @@ Result RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record
   const std::string device = !o.device.empty() ? o.device : SimulatedPart(c.port_name);
   if (!device.empty()) {
     app.ChooseDevice(device);
-  } else {
-    const std::string chip = c.settings.Load(app::kChipSetting);
-    if (!chip.empty() && devices::FindByName(chip) != nullptr) {
-      app.ChooseDevice(chip, false);
-    }
+  } else if (!remembered_chip.empty() && devices::FindByName(remembered_chip) != nullptr) {
+    app.ChooseDevice(remembered_chip, false);
   }
 
   if (selected) selected();
