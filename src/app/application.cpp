@@ -94,7 +94,10 @@ void Application::Dispatch(int command_id, int notification) {
       if (notification == kButtonClicked) Read();
       return;
     case kMenuUpdate:
-      Update();
+      if (const int index = window_.SelectedComIndex(); index >= 0) {
+        system_.Launch(std::string(kUpdateBatch),
+                       std::string(kUpdateParameters) + std::to_string(index + 1));
+      }
       return;
     case kMenuExit:
       Exit();
@@ -172,13 +175,6 @@ void Application::FrameClosed(bool failed) {
   running_ = false;
   // The user closed the window while it ran; the part is in a known state now.
   if (close_pending_) system_.ExitProcess(0);
-}
-
-void Application::Update() {
-  const int index = window_.SelectedComIndex();
-  if (index < 0) return;
-  system_.Launch(std::string(kUpdateBatch),
-                 std::string(kUpdateParameters) + std::to_string(index + 1));
 }
 
 void Application::About() {

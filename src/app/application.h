@@ -36,7 +36,6 @@ class Application : public OperationRunner {
   bool Connect();
   // Asks for a file and writes it; a cancelled dialog does nothing at all.
   void Write();
-  void Update();
   void About();
   // Ends the process; while an operation runs, only once the user agrees
   // and the operation has stopped at its next safe point.

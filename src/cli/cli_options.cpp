@@ -6,7 +6,6 @@
 
 #include "cli/command.h"
 #include "cli/exit_codes.h"
-#include "cli/man_page.h"
 #include "cli/run_record.h"
 #include "cli/serial_numbers.h"
 #include "quillon_version.h"

@@ -6,6 +6,7 @@
 #include <ostream>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "app/operation_runner.h"
 #include "cli/cli_options.h"
@@ -13,6 +14,7 @@
 #include "cli/port_session.h"
 #include "cli/run_record.h"
 #include "cli/runner.h"
+#include "devices/catalogue.h"
 #include "report/message.h"
 
 namespace quillon::cli {
@@ -78,6 +80,16 @@ const ConsoleCommand& CommandFor(Command id);
 
 extern const ConsoleCommand kDevices, kPorts, kConnect, kDetect, kErase, kCheck, kWrite, kVerify,
     kRead, kRestoreRow;
+
+// `text` with ASCII letters in lower case.
+std::string Lower(std::string_view text);
+
+// Name, DeviceID (4 hex digits), socket, program words, EEPROM bytes, family.
+std::string DeviceLine(const devices::DeviceRecord& row);
+
+// Every row whose name contains `pattern`, ignoring case, as lines or as
+// one JSON array; returns the count.
+int ListDevices(std::string_view pattern, std::ostream& out, bool json = false);
 
 // Prints "quillon: TEXT" and gives the status; for the checks.
 Result UsageError(Environment& env, const std::string& text);

@@ -5,7 +5,6 @@
 #include <filesystem>
 
 #include "cli/command.h"
-#include "cli/device_listing.h"
 #include "image/hex_writer.h"
 
 namespace quillon::cli {

@@ -12,7 +12,6 @@
 #include "cli/cli_test_support.h"
 #include "cli/command.h"
 #include "cli/console_view.h"
-#include "cli/device_listing.h"
 #include "cli/exit_codes.h"
 #include "cli/gang_console.h"
 #include "cli/port_session.h"
