@@ -63,8 +63,8 @@ Result PlaceSerial(PortRun& run, RunRecord& record, image::MemoryImage& file,
 }
 
 std::string UnitsOf(const UnitTally& t, long n, std::uint16_t language) {
-  return report::Pick({std::to_string(n) + " " + t.unit + (n == 1 ? "" : "s"),
-                       t.unit_ja + " " + std::to_string(n) + " 個"},
+  return report::Pick({std::to_string(n) + " " + t.unit.english + (n == 1 ? "" : "s"),
+                       t.unit.japanese + " " + std::to_string(n) + " 個"},
                       language);
 }
 
@@ -133,10 +133,7 @@ Result RunWrite(PortRun& run, RunRecord& record) {
   const icsp::WritePlan plan = run.app.PlanFor(file, run.o.incremental);
   record.plan = plan;
   if (run.o.dry_run) {
-    if (run.o.incremental) {
-      record.units =
-          UnitTally{plan.unit_name.english, plan.unit_name.japanese, plan.units_compared};
-    }
+    if (run.o.incremental) record.units = UnitTally{plan.unit_name, plan.units_compared};
     run.view.ShowStatus(
         report::Pick(report::MessagePair{"Plan: ", "計画: "} + icsp::DescribePlan(plan),
                      run.language),
@@ -146,8 +143,8 @@ Result RunWrite(PortRun& run, RunRecord& record) {
   const Result code = ResultFor(run.app.WriteImage(std::move(file), run.o.incremental));
   if (run.o.incremental && code == Result::kOk && run.app.incremental_tally()) {
     const icsp::IncrementalTally& t = *run.app.incremental_tally();
-    record.units = UnitTally{plan.unit_name.english, plan.unit_name.japanese, t.compared, t.written,
-                             t.eeprom_words,         t.config_registers};
+    record.units =
+        UnitTally{plan.unit_name, t.compared, t.written, t.eeprom_words, t.config_registers};
   }
   record.verified = code == Result::kOk && !run.o.no_verify;
   return code;

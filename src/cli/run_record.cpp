@@ -124,7 +124,8 @@ void WriteJson(const RunRecord& r, std::ostream& out, bool with_port) {
         << ",\"configuration\":" << r.counts->config << "}";
   }
   if (r.units) {
-    out << ",\"unit\":" << JsonString(r.units->unit) << ",\"units_compared\":" << r.units->compared;
+    out << ",\"unit\":" << JsonString(r.units->unit.english)
+        << ",\"units_compared\":" << r.units->compared;
     if (!r.dry_run) {
       out << ",\"units_written\":" << r.units->written
           << ",\"eeprom_words_rewritten\":" << r.units->eeprom_words
