@@ -219,10 +219,6 @@ void ConsoleView::ShowStatus(std::string_view text, report::StatusKind kind) {
   Print(out_, text);
 }
 
-void ConsoleView::ShowFailure(const report::Failure& failure) {
-  ShowError(FailureText(failure, language_));
-}
-
 void ConsoleView::ShowError(std::string_view text) {
   final_text_ = ConsoleText(text);
   final_is_error_ = true;
@@ -242,15 +238,6 @@ void ConsoleView::BeginPhase(report::Phase phase) {
   ClearIndicator();
   bar_.Begin(phase, now_ms_());
   DrawPhase();
-}
-
-void ConsoleView::EndPhase(report::Phase phase, bool ok) {
-  if (bar_.phase() == phase) ClosePhase(ok, false);
-}
-
-// Stopped on request is not a failure: the line says which it was.
-void ConsoleView::StopPhase(report::Phase phase) {
-  if (bar_.phase() == phase) ClosePhase(true, true);
 }
 
 void ConsoleView::ClosePhase(bool ok, bool stopped) {

@@ -81,13 +81,20 @@ class ConsoleView : public app::StatusView {
               MsClock now_ms = nullptr);
 
   void ShowStatus(std::string_view text, report::StatusKind kind) override;
-  void ShowFailure(const report::Failure& failure) override;
+  void ShowFailure(const report::Failure& failure) override {
+    ShowError(FailureText(failure, language_));
+  }
   // The console draws from the counts alone.
   void SetProgress(int) override {}
   void ShowProgress(long done, long total) override;
   void BeginPhase(report::Phase phase) override;
-  void EndPhase(report::Phase phase, bool ok) override;
-  void StopPhase(report::Phase phase) override;
+  void EndPhase(report::Phase phase, bool ok) override {
+    if (bar_.phase() == phase) ClosePhase(ok, false);
+  }
+  // Stopped on request is not a failure: the line says which it was.
+  void StopPhase(report::Phase phase) override {
+    if (bar_.phase() == phase) ClosePhase(true, true);
+  }
   // Quiet mode prints the last result or error here; the indicator is cleared.
   void Finish();
 
