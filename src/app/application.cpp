@@ -1,11 +1,20 @@
 #include "app/application.h"
 
 #include "app/ids.h"
-#include "app/part_checks.h"
 #include "devices/catalogue.h"
 #include "report/message.h"
 
 namespace quillon::app {
+
+int LoadCom(SettingsStore& store) {
+  // Only the last character counts ("COM3" gives 3); anything but COM1..COM9
+  // reads as nothing stored, so the list keeps its first entry selected.
+  const std::string value = store.Load(kComSetting);
+  if (value.empty()) return -1;
+  const char last = value.back();
+  if (last < '1' || last > '9') return -1;
+  return last - '0';
+}
 
 std::string AboutText(const std::optional<std::string>& os_line) {
   const std::string_view br = report::kLineBreak;
@@ -31,24 +40,23 @@ Application::Application(View& window, SettingsStore& settings, SystemActions& s
 }
 
 void Application::Start() {
-  View& window = window_;
-  for (int n = 1; n <= 9; ++n) window.AddComPort("COM" + std::to_string(n));
-  window.SelectComIndex(0);
+  for (int n = 1; n <= 9; ++n) window_.AddComPort("COM" + std::to_string(n));
+  window_.SelectComIndex(0);
   const int stored_com = LoadCom(settings_);
-  if (stored_com >= 0) window.SelectComIndex(stored_com - 1);
+  if (stored_com >= 0) window_.SelectComIndex(stored_com - 1);
 
-  window.ResetProgress();
+  window_.ResetProgress();
 
-  window.EnableControl(kConnectButton, true);
+  window_.EnableControl(kConnectButton, true);
   SetOperationControls(false);
-  window.EnableControl(kDeviceList, false);
+  window_.EnableControl(kDeviceList, false);
 
-  for (const devices::DeviceRecord& row : devices::Catalogue()) window.AddDeviceName(row.name);
+  for (const devices::DeviceRecord& row : devices::Catalogue()) window_.AddDeviceName(row.name);
 
   // The remembered device is selected but not stored again.
-  const std::string chip = LoadChip(settings_);
+  const std::string chip = settings_.Load(kChipSetting);
   if (!chip.empty()) {
-    window.SelectDeviceName(chip);
+    window_.SelectDeviceName(chip);
     ChooseDevice(chip, false);
   }
 
@@ -56,16 +64,18 @@ void Application::Start() {
 }
 
 void Application::Dispatch(int command_id, int notification) {
-  View& window = window_;
   switch (command_id) {
     case kComList:
-      if (notification == kSelectionChange) ComSelected();
+      if (notification != kSelectionChange) return;
+      if (const int index = window_.SelectedComIndex(); index >= 0) {
+        settings_.Store(kComSetting, "COM" + std::to_string(index + 1));
+      }
       return;
     case kConnectButton:
       if (notification == kButtonClicked) Connect();
       return;
     case kDeviceList:
-      if (notification == kSelectionChange) DeviceListChanged();
+      if (notification == kSelectionChange) ChooseDevice(window_.SelectedDeviceName());
       return;
     case kDetectButton:
       if (notification == kButtonClicked) Detect();
@@ -83,25 +93,28 @@ void Application::Dispatch(int command_id, int notification) {
       if (notification == kButtonClicked) Read();
       return;
     case kMenuUpdate:
-      Update();
+      if (const int index = window_.SelectedComIndex(); index >= 0) {
+        system_.Launch(std::string(kUpdateBatch),
+                       std::string(kUpdateParameters) + std::to_string(index + 1));
+      }
       return;
     case kMenuExit:
       Exit();
       return;
     case kMenuWideVdd:
-      window.ToggleOption(report::Option::kWideVdd);
+      window_.ToggleOption(report::Option::kWideVdd);
       return;
     case kMenuEraseBeforeWriting:
-      window.ToggleOption(report::Option::kEraseBeforeWriting);
+      window_.ToggleOption(report::Option::kEraseBeforeWriting);
       return;
     case kMenuVerifyAfterWriting:
-      window.ToggleOption(report::Option::kVerifyAfterWriting);
+      window_.ToggleOption(report::Option::kVerifyAfterWriting);
       return;
     case kMenuEnhancedIcsp:
-      window.ToggleOption(report::Option::kEnhancedIcsp);
+      window_.ToggleOption(report::Option::kEnhancedIcsp);
       return;
     case kMenuWebHome:
-      WebHome();
+      system_.OpenWebPage(std::string(kWebAddress));
       return;
     case kMenuAbout:
       About();
@@ -109,11 +122,6 @@ void Application::Dispatch(int command_id, int notification) {
     default:
       return;  // Calibrate, the status text and unknown ids
   }
-}
-
-void Application::ComSelected() {
-  const int index = window_.SelectedComIndex();
-  if (index >= 0) StoreCom(settings_, index + 1);
 }
 
 bool Application::Connect() {
@@ -126,10 +134,6 @@ void Application::Connected(bool ok) {
   window_.EnableControl(kComList, !ok);
   if (!ok) SetOperationControls(false);
   window_.EnableControl(kDeviceList, ok);
-}
-
-void Application::DeviceListChanged() {
-  ChooseDevice(window_.SelectedDeviceName());
 }
 
 void Application::Detected(const std::string& name) {
@@ -172,53 +176,33 @@ void Application::FrameClosed(bool failed) {
   if (close_pending_) system_.ExitProcess(0);
 }
 
-void Application::Update() {
-  const int index = window_.SelectedComIndex();
-  if (index < 0) return;
-  system_.Launch(std::string(kUpdateBatch),
-                 std::string(kUpdateParameters) + std::to_string(index + 1));
-}
-
-void Application::WebHome() {
-  system_.OpenWebPage(std::string(kWebAddress));
-}
-
 void Application::About() {
   view_.ShowStatus(AboutText(system_.OsVersionLine()), report::StatusKind::kResult);
 }
 
 void Application::Exit() {
-  if (running_) {
-    AskToStopAndClose();
-    return;
-  }
-  system_.ExitProcess(0);
-}
-
-bool Application::MayClose() {
-  if (!running_) return true;
-  AskToStopAndClose();
-  return false;
+  if (MayClose()) system_.ExitProcess(0);
 }
 
 // Closing at once would leave the part half erased or without its kept
 // words; the operation stops where a stop is safe and the frame ends the
 // process.
-bool Application::AskToStopAndClose() {
-  if (close_pending_ || asking_) return close_pending_;
+bool Application::MayClose() {
+  if (!running_) return true;
+  if (close_pending_ || asking_) return false;
   asking_ = true;
-  const bool stop = system_.Ask(reporter().Pick(CloseQuestion()));
+  const bool stop = system_.Ask(
+      reporter().Pick({"An operation is running. Stop it at the next safe point and close Quillon?",
+                       "処理の実行中です。次の区切りで中断して Quillon を終了しますか?"}));
   asking_ = false;
   // The operation may have ended while the question was open.
   if (stop && !running_) {
     system_.ExitProcess(0);
-    return true;
-  }
-  if (stop) {
+  } else if (stop) {
     close_pending_ = true;
     stop_flag_ = true;
   }
-  return stop;
+  return false;
 }
 
 }  // namespace quillon::app

@@ -1,6 +1,6 @@
-// The window's logic: start-up, command dispatch and the state of its
-// controls around the operations of the runner. The window feeds commands
-// in; everything it shows comes back through the View.
+// The window's controller: start-up, command dispatch, its controls around
+// the runner's operations and the questions only a window asks. Everything
+// it shows goes back through the View.
 #pragma once
 
 #include <atomic>
@@ -21,8 +21,6 @@ inline constexpr std::string_view kUpdateParameters = "Quillon.hex -c";
 // The About text; without an OS line it ends after the empty line.
 std::string AboutText(const std::optional<std::string>& os_line);
 
-// The window's controller: start-up, command dispatch, the controls around
-// each operation, and the questions only a window asks.
 class Application : public OperationRunner {
  public:
   // The setup's stop request is the window's own.
@@ -34,20 +32,16 @@ class Application : public OperationRunner {
   // One WM_COMMAND: control or menu id and notification code.
   void Dispatch(int command_id, int notification);
 
-  void ComSelected();
   // Connects on "COM" + (COM list selection + 1).
   bool Connect();
-  void DeviceListChanged();
   // Asks for a file and writes it; a cancelled dialog does nothing at all.
   void Write();
-  void Update();
-  void WebHome();
   void About();
   // Ends the process; while an operation runs, only once the user agrees
   // and the operation has stopped at its next safe point.
   void Exit();
-  // The window's close box: true when the window may go now. While an
-  // operation runs it asks, as Exit does, and the process ends after it.
+  // The window's close box: true when the window may go now; while an
+  // operation runs it asks, and the process ends after the operation.
   bool MayClose();
 
   // The window's checks before Erase, Check, Write and Read: the part in
@@ -64,9 +58,6 @@ class Application : public OperationRunner {
   bool BeforeWriteErases(report::MessagePair& note) override;
   void AfterWrite(const report::MessagePair& note) override;
   void SetOperationControls(bool enabled);
-  // While an operation runs: asks whether to stop it and close; true when
-  // the stop has been requested.
-  bool AskToStopAndClose();
 
   View& window_;
   SystemActions& system_;

@@ -1,8 +1,6 @@
-// The board's port, held open from its first opening to the end of the
-// object: one run opens it once however many operations it runs, instead
-// of once per operation (each opening of a real port flushes it and may
-// toggle its control lines). The operations' own openings and closings
-// pass through it as nothing.
+// The board's port, held open from its first opening to the object's end:
+// each opening of a real port flushes it and may toggle its control lines,
+// so a run opens it once; the operations' own opens and closes do nothing.
 #pragma once
 
 #include <string>

@@ -1,6 +1,5 @@
 // What the application logic needs from a front-end (the Win32 window, the
-// console tool, test fakes). Each interface is small; capabilities a
-// front-end may lack are explicit queries with a default.
+// console tool, test fakes); what a front-end may lack has a default.
 #pragma once
 
 #include <optional>
@@ -56,12 +55,8 @@ class SettingsStore {
 inline constexpr std::string_view kComSetting = "COM";
 inline constexpr std::string_view kChipSetting = "CHIP";
 
-// Stores "COM" + n.
-void StoreCom(SettingsStore& store, int port_number);
 // The port number 1..9 from the last character of the stored value, or -1.
 int LoadCom(SettingsStore& store);
-void StoreChip(SettingsStore& store, std::string_view name);
-std::string LoadChip(SettingsStore& store);
 
 // The operating system around the front-end.
 class SystemActions {
@@ -76,8 +71,7 @@ class SystemActions {
   virtual std::string ChooseHexFile() = 0;
   // Ends the process at once (a test fake records it and returns).
   virtual void ExitProcess(int code) = 0;
-  // A Yes/No question over the window; true for Yes. Without a way to ask:
-  // No.
+  // A Yes/No question over the window; true for Yes (no way to ask: No).
   virtual bool Ask(const std::string& /*question*/) { return false; }
   // Raise and restore the system timer resolution around an operation.
   virtual void BeginTimerResolution() {}

@@ -6,6 +6,7 @@
 #include "devices/selection.h"
 #include "icsp/kept_words.h"
 #include "icsp/mode_driver.h"
+#include "image/hex_writer.h"
 #include "link/connect.h"
 
 namespace quillon::app {
@@ -30,7 +31,6 @@ void OperationRunner::Configure(RunnerSetup setup) {
 }
 
 bool OperationRunner::ConnectTo(const std::string& port_name) {
-  port_name_ = port_name;
   session_.set_port_name(port_name);
   const link::ConnectResult result = link::Connect(session_.link(), port_name);
   if (result.connected) {
@@ -46,13 +46,13 @@ bool OperationRunner::ConnectTo(const std::string& port_name) {
 
 bool OperationRunner::ChooseDevice(const std::string& name, bool remember) {
   if (!devices::SelectDevice(session_.device(), name, reporter_)) return false;
-  if (remember) StoreChip(settings_, name);
+  if (remember) settings_.Store(kChipSetting, name);
   return true;
 }
 
 void OperationRunner::DeviceDetected(const std::string& name) {
   Detected(name);
-  StoreChip(settings_, name);
+  settings_.Store(kChipSetting, name);
 }
 
 icsp::Outcome OperationRunner::RunOperation(std::string_view first_text,
@@ -60,7 +60,7 @@ icsp::Outcome OperationRunner::RunOperation(std::string_view first_text,
   FrameOpening();
   reporter_.ShowStatus(first_text);
   FrameOpened();
-  session_.link().OpenPort(port_name_);
+  session_.link().OpenPort(session_.port_name());
   session_.BeginOperation();
   steps();
   session_.link().ClosePort();
@@ -172,9 +172,7 @@ icsp::WritePlan OperationRunner::PlanFor(const image::MemoryImage& file, bool in
 }
 
 icsp::Outcome OperationRunner::Read(const std::string& output_dir) {
-  return RunOperation("Reading...", [this, &output_dir] {
-    if (ConfirmPart() && icsp::PrepareExecutive(session_)) icsp::ReadDevice(session_, output_dir);
-  });
+  return ReadInto({output_dir, image::kListingName, image::kHexName});
 }
 
 icsp::Outcome OperationRunner::RestoreRow(const std::string& path) {
@@ -183,7 +181,7 @@ icsp::Outcome OperationRunner::RestoreRow(const std::string& path) {
 
 icsp::Outcome OperationRunner::ReadInto(const icsp::ReadFiles& files) {
   return RunOperation("Reading...", [this, &files] {
-    if (icsp::PrepareExecutive(session_)) icsp::ReadDevice(session_, files);
+    if (ConfirmPart() && icsp::PrepareExecutive(session_)) icsp::ReadDevice(session_, files);
   });
 }
 
@@ -196,11 +194,6 @@ icsp::Outcome OperationRunner::VerifyFile(const std::string& path) {
     session_.image() = std::move(file);
     icsp::VerifyDevice(session_);
   });
-}
-
-bool OperationRunner::CheckWriteFile(const std::string& path, image::MemoryImage& file,
-                                     image::LoadSummary* summary) {
-  return icsp::LoadWriteFile(session_, path, file, summary);
 }
 
 }  // namespace quillon::app

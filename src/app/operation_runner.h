@@ -45,14 +45,11 @@ class OperationRunner : private icsp::DetectionListener {
  public:
   OperationRunner(StatusView& view, SettingsStore& settings, link::SerialPort& port,
                   report::Clock& clock, report::LanguageSource language);
-  OperationRunner(const OperationRunner&) = delete;
-  OperationRunner& operator=(const OperationRunner&) = delete;
   virtual ~OperationRunner() = default;
 
   void Configure(RunnerSetup setup);
 
-  // Connects on a port name of the front-end's choosing (COM3, a device
-  // path, "sim").
+  // Connects on COM3, a device path or "sim", as the front-end names it.
   bool ConnectTo(const std::string& port_name);
   // Selects a device by name; `remember`: a known name is stored as "CHIP".
   bool ChooseDevice(const std::string& name, bool remember = true);
@@ -65,29 +62,24 @@ class OperationRunner : private icsp::DetectionListener {
   IdentityVerdict JudgeIdentity(const icsp::DeviceIdReading& reading) const;
   icsp::Outcome Erase();
   icsp::Outcome Check();
-  // `incremental`: writes only what differs from the part (no bulk erase;
-  // see icsp::WriteDeviceIncremental). A protected part is erased and
-  // written in full instead.
+  // `incremental`: only what differs from the part, without a bulk erase;
+  // a protected part is erased and written in full instead.
   icsp::Outcome WriteFile(const std::string& path, bool incremental = false);
-  // Writes a file loaded and checked with CheckWriteFile (and changed since,
-  // a serial number placed), as WriteFile does.
+  // Writes a file loaded and checked with icsp::LoadWriteFile (and changed
+  // since, a serial number placed), as WriteFile does.
   icsp::Outcome WriteImage(image::MemoryImage file, bool incremental);
   // What a write of `file` would do now, with the options as they stand.
   icsp::WritePlan PlanFor(const image::MemoryImage& file, bool incremental) const;
   // Reads the device; the two output files go to `output_dir` ("" = current).
   icsp::Outcome Read(const std::string& output_dir = "");
-  // Reads the device into the files named.
   icsp::Outcome ReadInto(const icsp::ReadFiles& files);
   // Puts the words of a kept file back on the part they were kept from.
   icsp::Outcome RestoreRow(const std::string& path);
   // Compares the part with a HEX file, writing nothing of it.
   icsp::Outcome VerifyFile(const std::string& path);
-  // The checks a write makes of its file, touching nothing.
-  bool CheckWriteFile(const std::string& path, image::MemoryImage& file,
-                      image::LoadSummary* summary = nullptr);
 
   bool connected() const { return connected_; }
-  const std::string& port_name() const { return port_name_; }
+  const std::string& port_name() const { return session_.port_name(); }
   report::Reporter& reporter() { return reporter_; }
   icsp::Session& session() { return session_; }
   // What the last operation left, for a front-end's summary.
@@ -120,8 +112,7 @@ class OperationRunner : private icsp::DetectionListener {
  private:
   void DeviceDetected(const std::string& name) override;
   icsp::Outcome RunOperation(std::string_view first_text, const std::function<void()>& steps);
-  // The set-up's confirmation: false when the operation must not go on
-  // (its reason is shown).
+  // The set-up's part check: false (its reason shown) ends the operation.
   bool ConfirmPart();
   // Bulk erase, the executive back in place, then `file` written: false at
   // the first step that fails.
@@ -131,7 +122,6 @@ class OperationRunner : private icsp::DetectionListener {
 
   report::Reporter reporter_;
   icsp::Session session_;
-  std::string port_name_;
   bool connected_ = false;
 };
 

@@ -1,6 +1,5 @@
-#include "app/part_checks.h"
-
-#include <utility>
+// The window's check before a write erases: blank kept words with a copy
+// kept from the part on this port may be put back first.
 #include <vector>
 
 #include "app/application.h"
@@ -8,6 +7,7 @@
 #include "icsp/primitives.h"
 
 namespace quillon::app {
+namespace {
 
 report::MessagePair RestoreQuestion(const report::MessagePair& what, const std::string& copy) {
   return {"The part's " + what.english + " are blank. A copy kept from it on this port: " + copy +
@@ -25,10 +25,7 @@ report::MessagePair KeptCopyNote(const report::MessagePair& what, const std::str
               "。次のｺﾏﾝﾄﾞで書き戻せます: " + command};
 }
 
-report::MessagePair CloseQuestion() {
-  return {"An operation is running. Stop it at the next safe point and close Quillon?",
-          "処理の実行中です。次の区切りで中断して Quillon を終了しますか?"};
-}
+}  // namespace
 
 // The erase would keep nothing of blank words, and the part's own are only
 // in the copy; the user decides before anything is erased.

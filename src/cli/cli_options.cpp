@@ -6,7 +6,6 @@
 
 #include "cli/command.h"
 #include "cli/exit_codes.h"
-#include "cli/man_page.h"
 #include "cli/run_record.h"
 #include "cli/serial_numbers.h"
 #include "quillon_version.h"
@@ -20,90 +19,71 @@ struct Flags {
 };
 
 // Adds the options of `groups` (and those every command takes) to `app`.
-// Returns the options with their group, for the check after parsing.
-std::vector<std::pair<CLI::Option*, unsigned>> AddOptions(CLI::App& app, unsigned groups,
-                                                          CliOptions& o, Flags& f) {
-  std::vector<std::pair<CLI::Option*, unsigned>> added;
-  auto note = [&added](CLI::Option* option, unsigned group) {
-    added.emplace_back(option, group);
-    return option;
-  };
+void AddOptions(CLI::App& app, unsigned groups, CliOptions& o, Flags& f) {
   if (groups & kBoard) {
     // Each -P takes one value; given several times, the boards are
     // programmed side by side.
-    note(app.add_option("-P,--port", o.ports,
-                        "Serial port: a device path (/dev/ttyUSB0), COM1..COM9 on Windows, or "
-                        "sim / sim:DEVICE[,state=FILE] for the simulated board. Default: the port "
-                        "given last time. Several -P run one session per port at the same time")
-             ->type_name("PORT")
-             ->allow_extra_args(false),
-         kBoard);
+    app.add_option("-P,--port", o.ports,
+                   "Serial port: a device path (/dev/ttyUSB0), COM1..COM9 on Windows, or "
+                   "sim / sim:DEVICE[,state=FILE] for the simulated board. Default: the port "
+                   "given last time. Several -P run one session per port at the same time")
+        ->type_name("PORT")
+        ->allow_extra_args(false);
   }
   if (groups & kPart) {
-    note(app.add_option("-p,--device", o.device,
-                        "Part name as listed by `quillon devices` (any case). Default: the part "
-                        "chosen or detected last time")
-             ->type_name("DEVICE"),
-         kPart);
+    app.add_option("-p,--device", o.device,
+                   "Part name as listed by `quillon devices` (any case). Default: the part "
+                   "chosen or detected last time")
+        ->type_name("DEVICE");
   }
   if (groups & kIdentity) {
-    note(app.add_flag("--force", o.force,
-                      "Go on even when the DeviceID read from the socket is not the selected "
-                      "part's (or no target answers)"),
-         kIdentity);
+    app.add_flag("--force", o.force,
+                 "Go on even when the DeviceID read from the socket is not the selected "
+                 "part's (or no target answers)");
   }
   if (groups & kExecutive) {
-    note(app.add_flag("--icsp", o.plain_icsp, "Plain ICSP instead of Enhanced ICSP"), kExecutive);
-    note(app.add_option("--exec-dir", o.exec_dir,
-                        "Where pe.hex, pe24f.hex and pe33f.hex are found. Default: the directory "
-                        "given last time, else the current directory")
-             ->type_name("DIR"),
-         kExecutive);
+    app.add_flag("--icsp", o.plain_icsp, "Plain ICSP instead of Enhanced ICSP");
+    app.add_option("--exec-dir", o.exec_dir,
+                   "Where pe.hex, pe24f.hex and pe33f.hex are found. Default: the directory "
+                   "given last time, else the current directory")
+        ->type_name("DIR");
   }
   if (groups & kWriting) {
-    note(app.add_flag("--no-erase", o.no_erase, "Write without erasing first"), kWriting);
-    note(app.add_flag("--no-verify", o.no_verify, "Write without verifying"), kWriting);
+    app.add_flag("--no-erase", o.no_erase, "Write without erasing first");
+    app.add_flag("--no-verify", o.no_verify, "Write without verifying");
   }
   if (groups & kIncremental) {
-    note(app.add_flag("--incremental", o.incremental,
-                      "Erase and program only the pages (dsPIC30F: rows) whose contents differ "
-                      "from the file; no bulk erase, the rest of the part is kept"),
-         kIncremental);
+    app.add_flag("--incremental", o.incremental,
+                 "Erase and program only the pages (dsPIC30F: rows) whose contents differ "
+                 "from the file; no bulk erase, the rest of the part is kept");
   }
   if (groups & kDryRun) {
-    note(app.add_flag("-n,--dry-run", o.dry_run,
-                      "Load and check the file, connect, check the part's identity and say what "
-                      "would be erased and written, touching nothing"),
-         kDryRun);
+    app.add_flag("-n,--dry-run", o.dry_run,
+                 "Load and check the file, connect, check the part's identity and say what "
+                 "would be erased and written, touching nothing");
   }
   if (groups & kReadFiles) {
-    note(app.add_option("-o,--output", o.output,
-                        "Write the image to FILE: Intel HEX for .hex, raw little-endian program "
-                        "memory for .bin")
-             ->type_name("FILE"),
-         kReadFiles);
-    note(
-        app.add_option("--listing", o.listing, "Write the text listing to FILE")->type_name("FILE"),
-        kReadFiles);
+    app.add_option("-o,--output", o.output,
+                   "Write the image to FILE: Intel HEX for .hex, raw little-endian program "
+                   "memory for .bin")
+        ->type_name("FILE");
+    app.add_option("--listing", o.listing, "Write the text listing to FILE")->type_name("FILE");
   }
   if (groups & kProduction) {
-    note(app.add_option("--serial", o.serial,
-                        "Write a serial number at program address ADDR into every part, taken "
-                        "from a state file that never hands a number out twice: START (default "
-                        "1), then every STEP (default 1), in N program words of 16 bits (default "
-                        "1). Numbers are decimal or 0x-prefixed hexadecimal")
-             ->type_name("ADDR[:START[:STEP]][:W=N]"),
-         kProduction);
-    note(app.add_option("--serial-state", o.serial_state,
-                        "The serial number state file. Default: serial-ADDR.txt beside the "
-                        "settings")
-             ->type_name("FILE"),
-         kProduction);
-    note(app.add_option("--log", o.log,
-                        "Append one JSON line per part to FILE: time (UTC), host, port, part, "
-                        "DeviceID, file and SHA-256, serial number, result, seconds, version")
-             ->type_name("FILE"),
-         kProduction);
+    app.add_option("--serial", o.serial,
+                   "Write a serial number at program address ADDR into every part, taken "
+                   "from a state file that never hands a number out twice: START (default "
+                   "1), then every STEP (default 1), in N program words of 16 bits (default "
+                   "1). Numbers are decimal or 0x-prefixed hexadecimal")
+        ->type_name("ADDR[:START[:STEP]][:W=N]");
+    app.add_option("--serial-state", o.serial_state,
+                   "The serial number state file. Default: serial-ADDR.txt beside the "
+                   "settings")
+        ->type_name("FILE");
+    app.add_option("--log", o.log,
+                   "Append one JSON line per part to FILE: time (UTC), host, port, part, "
+                   "DeviceID, file and SHA-256, serial number, result, seconds, version")
+        ->type_name("FILE");
   }
   app.add_option("--lang", o.lang,
                  "Message language; default from the locale (LC_ALL, LC_MESSAGES, LANG; on "
@@ -113,7 +93,6 @@ std::vector<std::pair<CLI::Option*, unsigned>> AddOptions(CLI::App& app, unsigne
   app.add_flag("-v,--verbose", f.verbose, "Also print the per-step texts of the engine");
   app.add_flag("--json", o.json,
                "Print one JSON object for the operation on standard output, for scripts");
-  return added;
 }
 
 struct Parser {
@@ -123,16 +102,15 @@ struct Parser {
       "Programs dsPIC30F, dsPIC33F, PIC24F and PIC24H parts through the Quillon programmer "
       "board.",
       "quillon"};
-  std::vector<std::pair<CLI::Option*, unsigned>> global_options;
   std::vector<std::pair<CLI::App*, Command>> commands;
 
   Parser() {
     cli.footer(kExitCodeHelp);
     cli.require_subcommand(1);
     cli.set_version_flag("--version", "quillon " QUILLON_VERSION_TEXT "\n" QUILLON_LICENSE_TEXT);
-    global_options = AddOptions(cli, ~0u, o, f);
+    AddOptions(cli, ~0u, o, f);
     for (const ConsoleCommand* command : Commands()) {
-      const ConsoleCommand::Definition& row = command->d;
+      const ConsoleCommand& row = *command;
       CLI::App* sub = cli.add_subcommand(row.name, row.help);
       AddOptions(*sub, row.groups, o, f);
       if (row.argument != nullptr) {
@@ -183,13 +161,13 @@ int UnknownCommand(const std::string& word, std::ostream& err) {
   const ConsoleCommand* nearest = nullptr;
   std::size_t best = 3;  // more than two edits is no longer a typo
   for (const ConsoleCommand* command : Commands()) {
-    const std::size_t d = EditDistance(word, command->d.name);
+    const std::size_t d = EditDistance(word, command->name);
     if (d < best) {
       best = d;
       nearest = command;
     }
   }
-  if (nearest != nullptr) err << "; did you mean \"" << nearest->d.name << "\"?";
+  if (nearest != nullptr) err << "; did you mean \"" << nearest->name << "\"?";
   err << " (see: quillon --help)\n";
   return kExitUsage;
 }
@@ -200,18 +178,14 @@ ParseOutcome Parse(const std::vector<std::string>& args, std::ostream& out, std:
   std::vector<std::string> reversed(args.rbegin(), args.empty() ? args.rend() : args.rend() - 1);
   const std::string word = CommandWord(args, p.cli);
   const bool known = std::any_of(Commands().begin(), Commands().end(),
-                                 [&word](const ConsoleCommand* c) { return word == c->d.name; });
+                                 [&word](const ConsoleCommand* c) { return word == c->name; });
   const bool asks = std::any_of(args.begin(), args.end(), [](const std::string& a) {
     return a == "-h" || a == "--help" || a == "--version";
   });
   // Hidden: the build makes the manual page and the completion script
   // from the same definitions.
-  if (args.size() == 2 && args[1] == "--man-page") {
-    WriteManPage(out);
-    return {std::nullopt, kExitSuccess};
-  }
-  if (args.size() == 2 && args[1] == "--bash-completion") {
-    WriteBashCompletion(out);
+  if (args.size() == 2 && (args[1] == "--man-page" || args[1] == "--bash-completion")) {
+    args[1] == "--man-page" ? WriteManPage(out) : WriteBashCompletion(out);
     return {std::nullopt, kExitSuccess};
   }
   if (word == "help") {
@@ -257,30 +231,21 @@ ParseOutcome Parse(const std::vector<std::string>& args, std::ostream& out, std:
     }
   }
   o.port = o.ports.empty() ? "" : o.ports.front();
-  const ConsoleCommand::Definition& row = CommandFor(o.command).d;
-  for (const auto& [option, group] : p.global_options) {
-    if (option->count() > 0 && (row.groups & group) == 0) {
-      err << "quillon: " << option->get_name(false, true) << " does not apply to " << row.name
-          << '\n';
-      return {std::nullopt, kExitUsage};
+  const ConsoleCommand& row = CommandFor(o.command);
+  auto refuse = [&err](const std::string& why) {
+    err << "quillon: " << why << '\n';
+    return ParseOutcome{std::nullopt, kExitUsage};
+  };
+  const CLI::App& sub = *p.cli.get_subcommand(row.name);
+  for (const CLI::Option* option : p.cli.get_options()) {
+    if (option->count() > 0 && sub.get_option_no_throw(option->get_name()) == nullptr) {
+      return refuse(option->get_name(false, true) + " does not apply to " + row.name);
     }
   }
-  if (p.f.quiet && p.f.verbose) {
-    err << "quillon: -q and -v exclude each other\n";
-    return {std::nullopt, kExitUsage};
-  }
-  if (!o.serial_state.empty() && o.serial.empty()) {
-    err << "quillon: --serial-state needs --serial\n";
-    return {std::nullopt, kExitUsage};
-  }
-  if (std::string why; !o.serial.empty() && !ParseSerialPlan(o.serial, why)) {
-    err << "quillon: " << why << '\n';
-    return {std::nullopt, kExitUsage};
-  }
-  if (const std::string refusal = CommandFor(o.command).Refusal(o); !refusal.empty()) {
-    err << "quillon: " << refusal << '\n';
-    return {std::nullopt, kExitUsage};
-  }
+  if (p.f.quiet && p.f.verbose) return refuse("-q and -v exclude each other");
+  if (!o.serial_state.empty() && o.serial.empty()) return refuse("--serial-state needs --serial");
+  if (std::string why; !o.serial.empty() && !ParseSerialPlan(o.serial, why)) return refuse(why);
+  if (const std::string why = row.refusal ? row.refusal(o) : ""; !why.empty()) return refuse(why);
   o.verbosity = p.f.quiet     ? Verbosity::kQuiet
                 : p.f.verbose ? Verbosity::kVerbose
                               : Verbosity::kNormal;
@@ -304,8 +269,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
   record.exit_status = Result::kUsage;
   for (auto a = args.begin() + 1; a < end && !record.command_known; ++a) {
     for (const ConsoleCommand* command : Commands()) {
-      if (*a == command->d.name) {
-        record.command = command->d.id;
+      if (*a == command->name) {
+        record.command = command->id;
         record.command_known = true;
       }
     }

@@ -67,4 +67,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
 // page and the completion script follow the same definitions as --help.
 void WithCommandLine(const std::function<void(const CLI::App&)>& use);
 
+// The manual page in roff, and the bash completion script (man_page.cpp).
+void WriteManPage(std::ostream& out);
+void WriteBashCompletion(std::ostream& out);
+
 }  // namespace quillon::cli

@@ -1,21 +1,20 @@
-// One console command: its options, the checks it makes before a board is
-// touched, its run, its summary and its JSON. Each command lives in a file
-// of its own (command_*.cpp) and is registered in the one table of
-// command.cpp.
+// The console commands: their options, the checks made before a board is
+// touched, the run, the summary and the JSON, registered in command.cpp.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <ostream>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "app/operation_runner.h"
 #include "cli/cli_options.h"
 #include "cli/exit_codes.h"
+#include "cli/port_session.h"
 #include "cli/run_record.h"
 #include "cli/runner.h"
-#include "cli/serial_numbers.h"
+#include "devices/catalogue.h"
 #include "report/message.h"
 
 namespace quillon::cli {
@@ -36,13 +35,8 @@ enum Group : unsigned {
 };
 
 // What a command's run on one port has at hand once the board answered.
-struct PortRun {
-  const CliOptions& o;
+struct PortRun : PortContext {
   app::OperationRunner& app;
-  app::StatusView& view;
-  std::uint16_t language;
-  const std::atomic<bool>* stop_request;
-  SerialNumbers* serials;
   // Another part (or none) answered: the record names what answered.
   bool identity_refused = false;
 
@@ -50,66 +44,52 @@ struct PortRun {
   void Error(const report::MessagePair& message) {
     view.ShowStatus(report::Pick(message, language), report::StatusKind::kError);
   }
-  // The words of the HEX file at `path` into the record, whatever the
-  // operation left in the image; false when it does not load.
-  bool CountFile(const std::string& path, RunRecord& record) const;
 };
 
-class ConsoleCommand {
- public:
-  struct Definition {
-    Command id;
-    const char* name;
-    unsigned groups;
-    const char* help;
-    const char* argument = nullptr;  // nullptr: none
-    const char* argument_help = nullptr;
-    bool argument_required = false;
-    bool on_board = true;        // false: answered here, no port (devices, ports)
-    bool needs_part = false;     // the part is detected or its identity confirmed first
-    bool names_file = false;     // the argument is the file written or compared
-    bool shows_results = false;  // the engine's own texts are the answer
-  };
-
-  explicit ConsoleCommand(Definition definition) : d(definition) {}
-  virtual ~ConsoleCommand() = default;
-
+// A command as data; a function left null does nothing.
+struct ConsoleCommand {
+  Command id;
+  const char* name;
+  unsigned groups;
+  const char* help;
+  const char* argument = nullptr;  // nullptr: none
+  const char* argument_help = nullptr;
+  bool argument_required = false;
+  bool on_board = true;        // false: answered here, no port (devices, ports)
+  bool needs_part = false;     // the part is detected or its identity confirmed first
+  bool names_file = false;     // the argument is the file written or compared
+  bool shows_results = false;  // the engine's own texts are the answer
   // Why the parsed command line cannot be run, or "".
-  virtual std::string Refusal(const CliOptions&) const { return ""; }
-  // Before any board is touched: kOk, or the result once the reason is
-  // printed.
-  virtual Result Check(const CliOptions&, Environment&, std::size_t /*port_count*/,
-                       std::uint16_t /*language*/) const {
-    return Result::kOk;
-  }
+  std::string (*refusal)(const CliOptions&) = nullptr;
+  // Before any board is touched: kOk, or the result with its reason printed.
+  Result (*check)(const CliOptions&, Environment&, std::size_t port_count,
+                  std::uint16_t language) = nullptr;
   // A command without a board; with --json its answer is the JSON.
-  virtual Result RunHere(const CliOptions&, Environment&, std::uint16_t /*language*/) const {
-    return Result::kOk;
-  }
+  Result (*run_here)(const CliOptions&, Environment&, std::uint16_t language) = nullptr;
   // On the board, after Connect (and the identity check).
-  virtual Result Run(PortRun&, RunRecord&) const { return Result::kOk; }
-  // What the summary line says after "PART: ", or "" for no summary.
-  virtual std::string Summary(const RunRecord&, std::uint16_t /*language*/) const { return ""; }
+  Result (*run)(PortRun&, RunRecord&) = nullptr;
+  // What the summary line says after "PART: "; null: no summary.
+  std::string (*summary)(const RunRecord&, std::uint16_t language) = nullptr;
   // Fields of its own in the JSON object.
-  virtual void Json(const RunRecord&, std::ostream&) const {}
-
-  const Definition d;
+  void (*json)(const RunRecord&, std::ostream&) = nullptr;
 };
 
 // Every command, in the order of the help.
 std::span<const ConsoleCommand* const> Commands();
 const ConsoleCommand& CommandFor(Command id);
 
-const ConsoleCommand& DevicesCommand();
-const ConsoleCommand& PortsCommand();
-const ConsoleCommand& ConnectCommand();
-const ConsoleCommand& DetectCommand();
-const ConsoleCommand& EraseCommand();
-const ConsoleCommand& CheckCommand();
-const ConsoleCommand& WriteCommand();
-const ConsoleCommand& VerifyCommand();
-const ConsoleCommand& ReadCommand();
-const ConsoleCommand& RestoreRowCommand();
+extern const ConsoleCommand kDevices, kPorts, kConnect, kDetect, kErase, kCheck, kWrite, kVerify,
+    kRead, kRestoreRow;
+
+// `text` with ASCII letters in lower case.
+std::string Lower(std::string_view text);
+
+// Name, DeviceID (4 hex digits), socket, program words, EEPROM bytes, family.
+std::string DeviceLine(const devices::DeviceRecord& row);
+
+// Every row whose name contains `pattern`, ignoring case, as lines or as
+// one JSON array; returns the count.
+int ListDevices(std::string_view pattern, std::ostream& out, bool json = false);
 
 // Prints "quillon: TEXT" and gives the status; for the checks.
 Result UsageError(Environment& env, const std::string& text);

@@ -1,6 +1,4 @@
 // read [DIR] | -o FILE: every memory of the part into files.
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,12 +11,7 @@ namespace quillon::cli {
 namespace {
 
 bool EndsWithIgnoringCase(std::string_view text, std::string_view tail) {
-  return text.size() >= tail.size() &&
-         std::equal(tail.begin(), tail.end(), text.end() - static_cast<std::ptrdiff_t>(tail.size()),
-                    [](char a, char b) {
-                      return std::tolower(static_cast<unsigned char>(a)) ==
-                             std::tolower(static_cast<unsigned char>(b));
-                    });
+  return Lower(text).ends_with(Lower(tail));
 }
 
 // The files the read leaves: -o and --listing name them; otherwise today's
@@ -42,9 +35,8 @@ std::vector<std::string> ReadOutputs(const CliOptions& o) {
           image::JoinPath(o.argument, image::kHexName)};
 }
 
-// Whether `path` can be written, by opening it as the read will: an
-// existing file for appending (its contents stay), a new one created and
-// removed again.
+// Whether `path` can be written, opened as the read will: an existing file
+// for appending (its contents stay), a new one created and removed again.
 bool CanWrite(const std::string& path, std::string& why) {
   std::error_code ec;
   const bool existed = std::filesystem::exists(path, ec);
@@ -58,88 +50,85 @@ bool CanWrite(const std::string& path, std::string& why) {
   return true;
 }
 
-class Read final : public ConsoleCommand {
- public:
-  Read()
-      : ConsoleCommand({.id = Command::kRead,
-                        .name = "read",
-                        .groups = kBoard | kPart | kIdentity | kExecutive | kReadFiles,
-                        .help = "Read every memory of the part: with -o into FILE, else into "
-                                "$Quill$.txt (listing) and $Quill$.hex in DIR",
-                        .argument = "DIR",
-                        .argument_help = "Output directory for $Quill$.txt and $Quill$.hex. "
-                                         "Default: the current directory",
-                        .needs_part = true}) {}
+std::string ReadRefusal(const CliOptions& o) {
+  return !o.output.empty() && !o.argument.empty() ? "read takes either -o FILE or DIR, not both"
+                                                  : "";
+}
 
-  std::string Refusal(const CliOptions& o) const override {
-    return !o.output.empty() && !o.argument.empty() ? "read takes either -o FILE or DIR, not both"
-                                                    : "";
+Result CheckRead(const CliOptions& o, Environment& env, std::size_t port_count,
+                 std::uint16_t language) {
+  if (!o.argument.empty() && !std::filesystem::is_directory(o.argument)) {
+    return UsageError(env, "read: no such directory: " + o.argument);
   }
+  for (const std::string* file : {&o.output, &o.listing}) {
+    if (file->empty()) continue;
+    const std::string option = file == &o.output ? "read -o" : "read --listing";
+    const std::filesystem::path parent = std::filesystem::path(*file).parent_path();
+    if (!parent.empty() && !std::filesystem::is_directory(parent)) {
+      return UsageError(env, option + ": no such directory: " + parent.string());
+    }
+    if (std::filesystem::is_directory(*file)) {
+      return UsageError(env, report::Pick({option + ": " + *file + " is a directory",
+                                           option + ": " + *file + " はディレクトリです"},
+                                          language));
+    }
+  }
+  if (!o.output.empty() && !EndsWithIgnoringCase(o.output, ".hex") &&
+      !EndsWithIgnoringCase(o.output, ".bin")) {
+    return UsageError(env, "read -o: the file name must end in .hex or .bin: " + o.output);
+  }
+  // Reading a whole part takes a while: a result that cannot be kept is
+  // found before it begins.
+  for (const std::string& file : ReadOutputs(o)) {
+    if (std::string why; !CanWrite(file, why)) {
+      return FileError(env,
+                       {"read: cannot write " + file + ": " + why,
+                        "read: " + file + " に書き込めません: " + why},
+                       language);
+    }
+  }
+  // Several ports would write the same files side by side.
+  if (port_count > 1) return UsageError(env, "read takes one -P port");
+  return Result::kOk;
+}
 
-  Result Check(const CliOptions& o, Environment& env, std::size_t port_count,
-               std::uint16_t language) const override {
-    if (!o.argument.empty() && !std::filesystem::is_directory(o.argument)) {
-      return UsageError(env, "read: no such directory: " + o.argument);
-    }
-    for (const std::string* file : {&o.output, &o.listing}) {
-      if (file->empty()) continue;
-      const std::string option = file == &o.output ? "read -o" : "read --listing";
-      const std::filesystem::path parent = std::filesystem::path(*file).parent_path();
-      if (!parent.empty() && !std::filesystem::is_directory(parent)) {
-        return UsageError(env, option + ": no such directory: " + parent.string());
-      }
-      if (std::filesystem::is_directory(*file)) {
-        return UsageError(env, report::Pick({option + ": " + *file + " is a directory",
-                                             option + ": " + *file + " はディレクトリです"},
-                                            language));
-      }
-    }
-    if (!o.output.empty() && !EndsWithIgnoringCase(o.output, ".hex") &&
-        !EndsWithIgnoringCase(o.output, ".bin")) {
-      return UsageError(env, "read -o: the file name must end in .hex or .bin: " + o.output);
-    }
-    // Reading a whole part takes a while: a result that cannot be kept is
-    // found before it begins.
-    for (const std::string& file : ReadOutputs(o)) {
-      if (std::string why; !CanWrite(file, why)) {
-        return FileError(env,
-                         {"read: cannot write " + file + ": " + why,
-                          "read: " + file + " に書き込めません: " + why},
-                         language);
-      }
-    }
-    // Several ports would write the same files side by side.
-    if (port_count > 1) return UsageError(env, "read takes one -P port");
-    return Result::kOk;
+Result RunRead(PortRun& run, RunRecord& record) {
+  const CliOptions& o = run.o;
+  const icsp::ReadFiles files = ReadFilesFor(o);
+  Result code = ResultFor(run.app.ReadInto(files));
+  if (code == Result::kOk && !o.output.empty() && files.hex.empty() &&
+      !image::WriteProgramBinary(o.output, run.app.image(), run.app.device(), run.app.reporter())) {
+    code = Result::kFileRejected;
   }
+  const devices::DeviceRecord& part = run.app.device().device;
+  record.counts = WordCounts{part.program_words, part.eeprom_bytes / 2, 0};
+  record.file = !o.output.empty() ? o.output : image::JoinPath(files.directory, files.hex);
+  return code;
+}
 
-  Result Run(PortRun& run, RunRecord& record) const override {
-    const CliOptions& o = run.o;
-    const icsp::ReadFiles files = ReadFilesFor(o);
-    Result code = ResultFor(run.app.ReadInto(files));
-    if (code == Result::kOk && !o.output.empty() && files.hex.empty() &&
-        !image::WriteProgramBinary(o.output, run.app.image(), run.app.device(),
-                                   run.app.reporter())) {
-      code = Result::kFileRejected;
-    }
-    const devices::DeviceRecord& part = run.app.device().device;
-    record.counts = WordCounts{part.program_words, part.eeprom_bytes / 2, 0};
-    record.file = !o.output.empty() ? o.output : image::JoinPath(files.directory, files.hex);
-    return code;
-  }
-
-  std::string Summary(const RunRecord& r, std::uint16_t language) const override {
-    return report::Pick({"read ", "読み出し完了 "}, language) +
-           CountsText(r.counts.value_or(WordCounts{}), false, language) +
-           (r.file.empty() ? "" : report::Pick({" into " + r.file, " → " + r.file}, language));
-  }
-};
+std::string ReadSummary(const RunRecord& r, std::uint16_t language) {
+  return report::Pick({"read ", "読み出し完了 "}, language) +
+         CountsText(r.counts.value_or(WordCounts{}), false, language) +
+         (r.file.empty() ? "" : report::Pick({" into " + r.file, " → " + r.file}, language));
+}
 
 }  // namespace
 
-const ConsoleCommand& ReadCommand() {
-  static const Read command;
-  return command;
-}
+const ConsoleCommand kRead = {
+    .id = Command::kRead,
+    .name = "read",
+    .groups = kBoard | kPart | kIdentity | kExecutive | kReadFiles,
+    .help =
+        "Read every memory of the part: with -o into FILE, else into $Quill$.txt (listing) and "
+        "$Quill$.hex in DIR",
+    .argument = "DIR",
+    .argument_help =
+        "Output directory for $Quill$.txt and $Quill$.hex. Default: the current directory",
+    .needs_part = true,
+    .refusal = ReadRefusal,
+    .check = CheckRead,
+    .run = RunRead,
+    .summary = ReadSummary,
+};
 
 }  // namespace quillon::cli

@@ -11,13 +11,6 @@
 namespace quillon::cli {
 namespace {
 
-// The erase units an incremental write compares, as its plan counts them.
-UnitTally TouchedUnits(const icsp::WritePlan& plan) {
-  UnitTally units{plan.unit_name.english, plan.unit_name.japanese};
-  units.compared = plan.units_compared;
-  return units;
-}
-
 const char* EraseName(icsp::EraseKind erase) {
   switch (erase) {
     case icsp::EraseKind::kNone:
@@ -48,8 +41,7 @@ std::string PlanJson(const icsp::WritePlan& p) {
 }
 
 // Checks that the serial number fits the part and the file, then takes one
-// (a dry run only looks at the number it would get) and puts it into the
-// image the write programs and verifies.
+// (a dry run only peeks) into the image the write programs and verifies.
 Result PlaceSerial(PortRun& run, RunRecord& record, image::MemoryImage& file,
                    const image::LoadSummary& summary) {
   const SerialPlan& plan = run.serials->plan();
@@ -71,8 +63,8 @@ Result PlaceSerial(PortRun& run, RunRecord& record, image::MemoryImage& file,
 }
 
 std::string UnitsOf(const UnitTally& t, long n, std::uint16_t language) {
-  return report::Pick({std::to_string(n) + " " + t.unit + (n == 1 ? "" : "s"),
-                       t.unit_ja + " " + std::to_string(n) + " 個"},
+  return report::Pick({std::to_string(n) + " " + t.unit.english + (n == 1 ? "" : "s"),
+                       t.unit.japanese + " " + std::to_string(n) + " 個"},
                       language);
 }
 
@@ -114,100 +106,93 @@ std::string WouldCompareText(const UnitTally& t, const WordCounts& counts, bool 
       language);
 }
 
-class Write final : public ConsoleCommand {
- public:
-  Write()
-      : ConsoleCommand(
-            {.id = Command::kWrite,
-             .name = "write",
-             .groups = kBoard | kPart | kIdentity | kExecutive | kWriting | kDryRun | kIncremental |
-                       kProduction,
-             .help = "Program an Intel HEX file: erase, program memory, EEPROM, verification, "
-                     "configuration words",
-             .argument = "FILE",
-             .argument_help = "The Intel HEX file",
-             .argument_required = true,
-             .needs_part = true,
-             .names_file = true}) {}
-
-  Result Check(const CliOptions& o, Environment& env, std::size_t,
-               std::uint16_t language) const override {
-    const std::filesystem::path parent = std::filesystem::path(o.log).parent_path();
-    if (!o.log.empty() && !parent.empty() && !std::filesystem::is_directory(parent)) {
-      return UsageError(env, "--log: no such directory: " + parent.string());
-    }
-    return CheckReadable(env, o.argument, false, language);
+Result CheckWrite(const CliOptions& o, Environment& env, std::size_t, std::uint16_t language) {
+  const std::filesystem::path parent = std::filesystem::path(o.log).parent_path();
+  if (!o.log.empty() && !parent.empty() && !std::filesystem::is_directory(parent)) {
+    return UsageError(env, "--log: no such directory: " + parent.string());
   }
+  return CheckReadable(env, o.argument, false, language);
+}
 
-  // The file is loaded and checked once, touching nothing; a serial number
-  // goes into its image; the plan says what the write does, and a dry run
-  // stops there.
-  Result Run(PortRun& run, RunRecord& record) const override {
-    image::MemoryImage file;
-    image::LoadSummary summary;
-    if (!run.app.CheckWriteFile(run.o.argument, file, &summary)) return Result::kFileRejected;
-    if (run.serials != nullptr) {
-      if (const Result code = PlaceSerial(run, record, file, summary); code != Result::kOk) {
-        return code;
-      }
-    }
-    const devices::DeviceRecord& part = run.app.device().device;
-    record.counts =
-        CountImageWords(file, part.program_words, part.eeprom_bytes, run.app.form().config.written);
-    const icsp::WritePlan plan = run.app.PlanFor(file, run.o.incremental);
-    record.plan = plan;
-    if (run.o.dry_run) {
-      if (run.o.incremental) record.units = TouchedUnits(plan);
-      run.view.ShowStatus(
-          report::Pick(report::MessagePair{"Plan: ", "計画: "} + icsp::DescribePlan(plan),
-                       run.language),
-          report::StatusKind::kNotice);
-      return Result::kOk;
-    }
-    const Result code = ResultFor(run.app.WriteImage(std::move(file), run.o.incremental));
-    if (run.o.incremental && code == Result::kOk && run.app.incremental_tally()) {
-      const icsp::IncrementalTally& t = *run.app.incremental_tally();
-      UnitTally units = TouchedUnits(plan);
-      units.compared = t.compared;
-      units.written = t.written;
-      units.eeprom_words = t.eeprom_words;
-      units.config_registers = t.config_registers;
-      record.units = units;
-    }
-    record.verified = code == Result::kOk && !run.o.no_verify;
-    return code;
+// The file is loaded and checked once, touching nothing, and takes its
+// serial number; a dry run stops at the plan.
+Result RunWrite(PortRun& run, RunRecord& record) {
+  image::MemoryImage file;
+  image::LoadSummary summary;
+  if (!icsp::LoadWriteFile(run.app.session(), run.o.argument, file, &summary)) {
+    return Result::kFileRejected;
   }
+  if (run.serials != nullptr) {
+    if (const Result code = PlaceSerial(run, record, file, summary); code != Result::kOk) {
+      return code;
+    }
+  }
+  const devices::DeviceRecord& part = run.app.device().device;
+  record.counts =
+      CountImageWords(file, part.program_words, part.eeprom_bytes, run.app.form().config.written);
+  const icsp::WritePlan plan = run.app.PlanFor(file, run.o.incremental);
+  record.plan = plan;
+  if (run.o.dry_run) {
+    if (run.o.incremental) record.units = UnitTally{plan.unit_name, plan.units_compared};
+    run.view.ShowStatus(
+        report::Pick(report::MessagePair{"Plan: ", "計画: "} + icsp::DescribePlan(plan),
+                     run.language),
+        report::StatusKind::kNotice);
+    return Result::kOk;
+  }
+  const Result code = ResultFor(run.app.WriteImage(std::move(file), run.o.incremental));
+  if (run.o.incremental && code == Result::kOk && run.app.incremental_tally()) {
+    const icsp::IncrementalTally& t = *run.app.incremental_tally();
+    record.units =
+        UnitTally{plan.unit_name, t.compared, t.written, t.eeprom_words, t.config_registers};
+  }
+  record.verified = code == Result::kOk && !run.o.no_verify;
+  return code;
+}
 
-  std::string Summary(const RunRecord& r, std::uint16_t language) const override {
-    const WordCounts counts = r.counts.value_or(WordCounts{});
-    if (r.dry_run && r.units) return WouldCompareText(*r.units, counts, r.verified, language);
-    if (r.dry_run) {
-      return report::Pick(r.erase_first ? report::MessagePair{"would erase, then write ",
-                                                              "消去してから書き込み予定 "}
-                                        : report::MessagePair{"would write ", "書き込み予定 "},
-                          language) +
-             CountsText(counts, true, language) +
-             report::Pick(r.verified ? report::MessagePair{" and verify", " (検証あり)"}
-                                     : report::MessagePair{"", ""},
-                          language) +
-             report::Pick({"; nothing was touched", "。何も変更していません"}, language);
-    }
-    if (r.units) return UnitsText(*r.units, r.verified, language);
-    return report::Pick({"wrote ", "書き込み完了 "}, language) +
-           CountsText(counts, true, language) + ", " + VerifiedText(r.verified, language);
+std::string WriteSummary(const RunRecord& r, std::uint16_t language) {
+  const WordCounts counts = r.counts.value_or(WordCounts{});
+  if (r.dry_run && r.units) return WouldCompareText(*r.units, counts, r.verified, language);
+  if (r.dry_run) {
+    return report::Pick(r.erase_first ? report::MessagePair{"would erase, then write ",
+                                                            "消去してから書き込み予定 "}
+                                      : report::MessagePair{"would write ", "書き込み予定 "},
+                        language) +
+           CountsText(counts, true, language) +
+           report::Pick(r.verified ? report::MessagePair{" and verify", " (検証あり)"}
+                                   : report::MessagePair{"", ""},
+                        language) +
+           report::Pick({"; nothing was touched", "。何も変更していません"}, language);
   }
+  if (r.units) return UnitsText(*r.units, r.verified, language);
+  return report::Pick({"wrote ", "書き込み完了 "}, language) + CountsText(counts, true, language) +
+         ", " + VerifiedText(r.verified, language);
+}
 
-  void Json(const RunRecord& r, std::ostream& out) const override {
-    if (!r.dry_run) out << ",\"verified\":" << (r.verified ? "true" : "false");
-    if (r.plan) out << ",\"plan\":" << PlanJson(*r.plan);
-  }
-};
+void WriteJsonFields(const RunRecord& r, std::ostream& out) {
+  if (!r.dry_run) out << ",\"verified\":" << (r.verified ? "true" : "false");
+  if (r.plan) out << ",\"plan\":" << PlanJson(*r.plan);
+}
 
 }  // namespace
 
-const ConsoleCommand& WriteCommand() {
-  static const Write command;
-  return command;
-}
+const ConsoleCommand kWrite = {
+    .id = Command::kWrite,
+    .name = "write",
+    .groups =
+        kBoard | kPart | kIdentity | kExecutive | kWriting | kDryRun | kIncremental | kProduction,
+    .help =
+        "Program an Intel HEX file: erase, program memory, EEPROM, verification, "
+        "configuration words",
+    .argument = "FILE",
+    .argument_help = "The Intel HEX file",
+    .argument_required = true,
+    .needs_part = true,
+    .names_file = true,
+    .check = CheckWrite,
+    .run = RunWrite,
+    .summary = WriteSummary,
+    .json = WriteJsonFields,
+};
 
 }  // namespace quillon::cli

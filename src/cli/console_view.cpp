@@ -16,12 +16,6 @@ constexpr int kPhaseBarWidth = 24;
 // Wider than any line drawn in place, so a shorter one covers a longer one.
 constexpr std::size_t kLineWidth = 72;
 
-std::string Padded(std::string line) {
-  // Columns, not bytes: a UTF-8 label is narrower on screen than in bytes,
-  // so this may pad a little more than needed, never less.
-  if (line.size() < kLineWidth) line.append(kLineWidth - line.size(), ' ');
-  return line;
-}
 // A phase redraws at most this often, besides every change of percent.
 constexpr std::int64_t kRedrawIntervalMs = 200;
 // Phases shorter than this need no estimate of the time left.
@@ -60,13 +54,45 @@ report::MessagePair MemoryName(report::Memory memory) {
   return {};
 }
 
-std::string Seconds(std::int64_t ms) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.2f s", static_cast<double>(ms) / 1000.0);
-  return text;
+std::string StoppedTag(std::uint16_t language) {
+  return report::Pick({"  stopped", "  中断"}, language);
+}
+
+// "Writing   | ######     |  40%  0.82 s  2 s left": a phase's bar as drawn;
+// the time left only while it runs and when `left_ms` is given.
+std::string PhaseLine(report::Phase phase, int percent, std::int64_t elapsed_ms, bool running,
+                      bool ok, std::uint16_t language,
+                      std::optional<std::int64_t> left_ms = std::nullopt) {
+  percent = std::clamp(percent, 0, 100);
+  const int filled = percent * kPhaseBarWidth / 100;
+  char number[8];
+  std::snprintf(number, sizeof number, "%3d%%", percent);
+  std::string line = report::Pick(PhaseLabel(phase), language) + "| " +
+                     std::string(static_cast<std::size_t>(filled), '#') +
+                     std::string(static_cast<std::size_t>(kPhaseBarWidth - filled), ' ') + " | " +
+                     number + "  " + SecondsNumber(elapsed_ms) + " s";
+  if (running && left_ms) {
+    const std::int64_t left = *left_ms;
+    line += report::Pick({"  " + std::to_string((left + 999) / 1000) + " s left",
+                          "  残り " + std::to_string((left + 999) / 1000) + " s"},
+                         language);
+  }
+  if (!running && !ok) line += report::Pick({"  failed", "  失敗"}, language);
+  return line;
 }
 
 }  // namespace
+
+std::string SecondsNumber(std::int64_t ms) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", static_cast<double>(ms) / 1000.0);
+  return text;
+}
+
+std::string PadTo(std::string text, std::size_t width) {
+  if (text.size() < width) text.append(width - text.size(), ' ');
+  return text;
+}
 
 std::int64_t SteadyMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -88,30 +114,6 @@ std::optional<std::int64_t> TimeLeft::At(int percent, std::int64_t elapsed_ms) {
   // Run out: no estimate rather than a wrong one.
   if (left <= 0) return std::nullopt;
   return left;
-}
-
-std::string StoppedTag(std::uint16_t language) {
-  return report::Pick({"  stopped", "  中断"}, language);
-}
-
-std::string PhaseLine(report::Phase phase, int percent, std::int64_t elapsed_ms, bool running,
-                      bool ok, std::uint16_t language, std::optional<std::int64_t> left_ms) {
-  percent = std::clamp(percent, 0, 100);
-  const int filled = percent * kPhaseBarWidth / 100;
-  char number[8];
-  std::snprintf(number, sizeof number, "%3d%%", percent);
-  std::string line = report::Pick(PhaseLabel(phase), language) + "| " +
-                     std::string(static_cast<std::size_t>(filled), '#') +
-                     std::string(static_cast<std::size_t>(kPhaseBarWidth - filled), ' ') + " | " +
-                     number + "  " + Seconds(elapsed_ms);
-  if (running && left_ms) {
-    const std::int64_t left = *left_ms;
-    line += report::Pick({"  " + std::to_string((left + 999) / 1000) + " s left",
-                          "  残り " + std::to_string((left + 999) / 1000) + " s"},
-                         language);
-  }
-  if (!running && !ok) line += report::Pick({"  failed", "  失敗"}, language);
-  return line;
 }
 
 std::string MismatchText(const report::Mismatch& m, std::uint16_t language) {
@@ -217,10 +219,6 @@ void ConsoleView::ShowStatus(std::string_view text, report::StatusKind kind) {
   Print(out_, text);
 }
 
-void ConsoleView::ShowFailure(const report::Failure& failure) {
-  ShowError(FailureText(failure, language_));
-}
-
 void ConsoleView::ShowError(std::string_view text) {
   final_text_ = ConsoleText(text);
   final_is_error_ = true;
@@ -242,15 +240,6 @@ void ConsoleView::BeginPhase(report::Phase phase) {
   DrawPhase();
 }
 
-void ConsoleView::EndPhase(report::Phase phase, bool ok) {
-  if (bar_.phase() == phase) ClosePhase(ok, false);
-}
-
-// Stopped on request is not a failure: the line says which it was.
-void ConsoleView::StopPhase(report::Phase phase) {
-  if (bar_.phase() == phase) ClosePhase(true, true);
-}
-
 void ConsoleView::ClosePhase(bool ok, bool stopped) {
   if (!bar_.running()) return;
   bar_.End(ok, stopped, now_ms_());
@@ -265,17 +254,16 @@ void ConsoleView::ClosePhase(bool ok, bool stopped) {
 void ConsoleView::DrawPhase() {
   if (!show_progress_ || !bar_.running()) return;
   phase_drawn_ms_ = now_ms_();
-  err_ << '\r' << Padded(bar_.Line(phase_drawn_ms_, language_));
+  err_ << '\r' << PadTo(bar_.Line(phase_drawn_ms_, language_), kLineWidth);
   err_.flush();
   indicator_shown_ = true;
 }
 
 void ConsoleView::ShowProgress(long done, long total) {
   if (done == 0) loop_begun_ = true;
-  // A phase with several loops shows each loop's share; the bar may start
-  // again within the phase, but the label says where the work is. Progress
-  // outside a phase (loading a file) draws no bar: one without a label would
-  // say nothing of what it measures.
+  // A phase with several loops shows each loop's share (the label says where
+  // the work is); progress outside a phase (loading a file) draws no bar, as
+  // one without a label would say nothing of what it measures.
   const bool changed = bar_.Set(report::ProgressPercent(done, total));
   if (bar_.running() && (changed || now_ms_() - phase_drawn_ms_ >= kRedrawIntervalMs)) {
     DrawPhase();

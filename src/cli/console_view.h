@@ -1,7 +1,6 @@
-// The console front-end's view: prints results and errors as they come,
-// per-row texts on request, and one labelled progress bar per phase on
-// standard error (redrawn on a terminal, one line as each phase ends
-// elsewhere).
+// The console's view: results and errors as they come, per-row texts on
+// request, and one labelled progress bar per phase on standard error
+// (redrawn on a terminal, one line per phase elsewhere).
 #pragma once
 
 #include <cstdint>
@@ -20,13 +19,10 @@ enum class Verbosity { kQuiet, kNormal, kVerbose };
 // Status texts as lines for a console: CR LF becomes a newline.
 std::string ConsoleText(std::string_view text);
 
-// Appended to the line of a phase a stop request ended.
-std::string StoppedTag(std::uint16_t language);
-// "Writing   | ######     |  40%  0.82 s  2 s left": a phase's bar as drawn;
-// the time left only while it runs and when `left_ms` is given.
-std::string PhaseLine(report::Phase phase, int percent, std::int64_t elapsed_ms, bool running,
-                      bool ok, std::uint16_t language,
-                      std::optional<std::int64_t> left_ms = std::nullopt);
+// "0.84": milliseconds as seconds, to the hundredth.
+std::string SecondsNumber(std::int64_t ms);
+// Columns, not bytes: a UTF-8 text pads a little more than needed, never less.
+std::string PadTo(std::string text, std::size_t width);
 
 // The time a running phase still needs: estimated from its pace when the
 // percent changes, counted down in between and never up, even when a slower
@@ -85,13 +81,20 @@ class ConsoleView : public app::StatusView {
               MsClock now_ms = nullptr);
 
   void ShowStatus(std::string_view text, report::StatusKind kind) override;
-  void ShowFailure(const report::Failure& failure) override;
+  void ShowFailure(const report::Failure& failure) override {
+    ShowError(FailureText(failure, language_));
+  }
   // The console draws from the counts alone.
   void SetProgress(int) override {}
   void ShowProgress(long done, long total) override;
   void BeginPhase(report::Phase phase) override;
-  void EndPhase(report::Phase phase, bool ok) override;
-  void StopPhase(report::Phase phase) override;
+  void EndPhase(report::Phase phase, bool ok) override {
+    if (bar_.phase() == phase) ClosePhase(ok, false);
+  }
+  // Stopped on request is not a failure: the line says which it was.
+  void StopPhase(report::Phase phase) override {
+    if (bar_.phase() == phase) ClosePhase(true, true);
+  }
   // Quiet mode prints the last result or error here; the indicator is cleared.
   void Finish();
 

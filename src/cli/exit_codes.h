@@ -29,22 +29,9 @@ inline constexpr int kExitFileRejected = ExitStatus(Result::kFileRejected);
 inline constexpr int kExitWordsNotKept = ExitStatus(Result::kWordsNotKept);
 inline constexpr int kExitStopped = ExitStatus(Result::kStopped);
 
+// The engine's outcomes carry the values of the results they end in.
 inline Result ResultFor(icsp::Outcome outcome) {
-  switch (outcome) {
-    case icsp::Outcome::kOk:
-      return Result::kOk;
-    case icsp::Outcome::kProblem:
-      return Result::kProblem;
-    case icsp::Outcome::kLinkFailure:
-      return Result::kLinkFailure;
-    case icsp::Outcome::kFileRejected:
-      return Result::kFileRejected;
-    case icsp::Outcome::kWordsNotKept:
-      return Result::kWordsNotKept;
-    case icsp::Outcome::kStopped:
-      return Result::kStopped;
-  }
-  return Result::kProblem;
+  return static_cast<Result>(outcome);
 }
 
 // Several ports end with the most severe of their results: a stop request

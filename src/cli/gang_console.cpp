@@ -16,12 +16,6 @@ constexpr std::size_t kMaxLine = 79;
 // Lines are redrawn at most this often, besides every phase's start and end.
 constexpr std::int64_t kGangRedrawIntervalMs = 100;
 
-std::string PadTo(std::string text, std::size_t width) {
-  // Columns, not bytes: a UTF-8 text pads a little less than it could.
-  if (text.size() < width) text.append(width - text.size(), ' ');
-  return text;
-}
-
 }  // namespace
 
 GangConsole::GangConsole(std::ostream& err, std::vector<std::string> ports, bool on_terminal,
@@ -164,10 +158,6 @@ void GangPortView::ShowStatus(std::string_view text, report::StatusKind kind) {
   }
 }
 
-void GangPortView::ShowFailure(const report::Failure& failure) {
-  console_.Message(row_, FailureText(failure, console_.language()));
-}
-
 void WriteGangTable(const std::vector<RunRecord>& records, std::uint16_t language,
                     std::ostream& out) {
   const std::vector<std::string> head =
@@ -176,12 +166,10 @@ void WriteGangTable(const std::vector<RunRecord>& records, std::uint16_t languag
           : std::vector<std::string>{"PORT", "PART", "SERIAL", "RESULT", "SECONDS"};
   std::vector<std::vector<std::string>> cells{head};
   for (const RunRecord& r : records) {
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.2f", static_cast<double>(r.elapsed_ms) / 1000.0);
     std::string serial = r.serial ? std::to_string(*r.serial) : "-";
     if (r.serial && !SerialUsed(r)) serial += report::Pick({" (spoiled)", " (無効)"}, language);
     cells.push_back({r.port, r.part.empty() ? "-" : r.part, serial,
-                     ResultText(r.exit_status, language), seconds});
+                     ResultText(r.exit_status, language), SecondsNumber(r.elapsed_ms)});
   }
   std::vector<std::size_t> width(head.size(), 0);
   for (const auto& row : cells) {

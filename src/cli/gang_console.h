@@ -68,7 +68,9 @@ class GangPortView : public app::StatusView {
   GangPortView(GangConsole& console, std::size_t row) : console_(console), row_(row) {}
 
   void ShowStatus(std::string_view text, report::StatusKind kind) override;
-  void ShowFailure(const report::Failure& failure) override;
+  void ShowFailure(const report::Failure& failure) override {
+    console_.Message(row_, FailureText(failure, console_.language()));
+  }
   void SetProgress(int) override {}
   void ShowProgress(long done, long total) override {
     console_.Progress(row_, report::ProgressPercent(done, total));

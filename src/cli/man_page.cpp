@@ -1,5 +1,5 @@
-#include "cli/man_page.h"
-
+// The manual page and the bash completion script, written from the
+// command-line definitions (the build installs both).
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <string>

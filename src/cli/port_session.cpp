@@ -1,9 +1,10 @@
 #include "cli/port_session.h"
 
+#include <cerrno>
+
 #include "app/host.h"
 #include "app/operation_runner.h"
 #include "cli/command.h"
-#include "cli/operation_guard.h"
 #include "devices/catalogue.h"
 #include "devices/selection.h"
 #include "image/sha256.h"
@@ -44,7 +45,7 @@ Result ConfirmIdentity(PortRun& run, RunRecord& record) {
 // it, then the command itself.
 Result RunCommandOn(PortRun& run, RunRecord& record) {
   const ConsoleCommand& command = CommandFor(run.o.command);
-  if (command.d.needs_part) {
+  if (command.needs_part) {
     app::OperationRunner& app = run.app;
     if (!app.device().selected) {
       const icsp::Outcome detected = app.Detect();
@@ -55,21 +56,58 @@ Result RunCommandOn(PortRun& run, RunRecord& record) {
       return code;
     }
     if (run.StopRequested()) {
-      run.Error(StoppedBeforeMessage(command.d.name));
+      run.Error(StoppedBeforeMessage(command.name));
       return Result::kStopped;
     }
   }
-  return command.Run(run, record);
+  return command.run != nullptr ? command.run(run, record) : Result::kOk;
 }
 
 }  // namespace
+
+report::MessagePair StoppedBeforeMessage(std::string_view command) {
+  const std::string c(command);
+  return {"Stopped on request before " + c + " began: nothing of it was done.",
+          "要求により " + c + " の開始前に中断しました。何も実行していません。"};
+}
+
+report::MessagePair StoppedAfterMessage(std::string_view command) {
+  const std::string c(command);
+  return {"Stop requested after " + c + " had completed: it is complete.",
+          "中断の要求より前に " + c + " は完了しています。"};
+}
+
+report::MessagePair CannotOpenMessage(std::string_view port, std::string_view error) {
+  // POSIX texts end in "(description)"; Windows ones are "Call Error=n".
+  std::string reason(error);
+  const std::size_t open = reason.rfind(" (");
+  bool denied = false;
+  if (open != std::string::npos && reason.ends_with(')')) {
+    denied = reason.find(" Error=" + std::to_string(EACCES) + " (") != std::string::npos;
+    reason = reason.substr(open + 2, reason.size() - open - 3);
+  }
+  const std::string p(port);
+  report::MessagePair message{"quillon: cannot open " + p + ": " + reason,
+                              "quillon: " + p + " を開けません: " + reason};
+  // Serial devices belong to a group (dialout on Debian and Ubuntu) that a
+  // new user is not in; the error alone does not say so.
+  if (denied) {
+    message.english +=
+        " (on Linux: sudo usermod -aG dialout $USER, then log in again; or a udev rule, see "
+        "docs/cli.md)";
+    message.japanese +=
+        " (Linux では sudo usermod -aG dialout $USER の後にログインし直すか、udev ルールを"
+        "設定してください。docs/cli.md 参照)";
+  }
+  return message;
+}
 
 Result RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record,
                  const std::function<void()>& selected) {
   const CliOptions& o = c.o;
   const std::int64_t start_ms = c.now_ms();
-  const std::uint16_t language = c.language;
-  app::OperationRunner app(c.view, c.settings, port, c.clock, [language] { return language; });
+  app::OperationRunner app(c.view, c.settings, port, c.clock,
+                           [language = c.language] { return language; });
   app.Configure({
       .executive_dir = o.exec_dir,
       .executive_missing_hint =
@@ -90,11 +128,8 @@ Result RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record
   const std::string device = !o.device.empty() ? o.device : SimulatedPart(c.port_name);
   if (!device.empty()) {
     app.ChooseDevice(device);
-  } else {
-    const std::string chip = app::LoadChip(c.settings);
-    if (!chip.empty() && devices::FindByName(chip) != nullptr) {
-      app.ChooseDevice(chip, false);
-    }
+  } else if (!remembered_chip.empty() && devices::FindByName(remembered_chip) != nullptr) {
+    app.ChooseDevice(remembered_chip, false);
   }
 
   if (selected) selected();
@@ -106,7 +141,7 @@ Result RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record
   record.incremental = o.incremental;
   record.erase_first = o.dry_run && !o.no_erase;
   record.verified = o.dry_run && !o.no_verify;
-  if (CommandFor(o.command).d.names_file) record.file = o.argument;
+  if (CommandFor(o.command).names_file) record.file = o.argument;
   Result code = Result::kLinkFailure;
   bool refused = false;
   if (app.ConnectTo(c.port_name)) {
@@ -115,7 +150,7 @@ Result RunOnPort(const PortContext& c, link::SerialPort& port, RunRecord& record
     if (c.remember_port) c.settings.Store(app::kComSetting, app::RememberedPortName(c.port_name));
     const std::uint16_t fw = app.firmware_version();
     record.firmware = std::to_string(fw >> 8) + "." + std::to_string(fw & 0xFF);
-    PortRun run{o, app, c.view, language, c.stop_request, c.serials};
+    PortRun run{c, app};
     code = RunCommandOn(run, record);
     if (code == Result::kOk && run.StopRequested()) {
       // Ctrl-C came too late to stop anything: say so, and still end as

@@ -1,6 +1,5 @@
 // One programming session on one port: Connect, the part's identity, the
-// command, and the record of what it did. A run on several ports runs one
-// of these per port, side by side.
+// command and the record of what it did; one per port, side by side.
 #pragma once
 
 #include <atomic>
@@ -16,6 +15,7 @@
 #include "icsp/kept_words.h"
 #include "link/serial_port.h"
 #include "report/clock.h"
+#include "report/message.h"
 
 namespace quillon::cli {
 
@@ -33,6 +33,13 @@ struct PortContext {
   bool remember_port;
   std::function<std::int64_t()> now_ms;
 };
+
+// A stop request seen before `command` began, or after it had completed.
+report::MessagePair StoppedBeforeMessage(std::string_view command);
+report::MessagePair StoppedAfterMessage(std::string_view command);
+
+// "cannot open PORT: reason" from the port's first open error.
+report::MessagePair CannotOpenMessage(std::string_view port, std::string_view error);
 
 // From Connect to the record of what it did; the port is not yet open.
 // `selected` runs once the part is selected, before Connect.

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/durable_file.h"
+#include "image/formats.h"
 
 namespace quillon::cli {
 
@@ -21,14 +22,10 @@ std::string UtcTimestamp(std::chrono::system_clock::time_point when) {
 }
 
 std::string LogLine(const RunRecord& r, std::string_view time_utc, std::string_view host) {
-  auto text_or_null = [](const std::string& text) {
-    return text.empty() ? std::string("null") : JsonString(text);
-  };
   std::string line = "{\"time\":" + JsonString(time_utc) + ",\"host\":" + JsonString(host) +
-                     ",\"port\":" + text_or_null(r.port) + ",\"part\":" + text_or_null(r.part);
-  char id[8] = "";
-  if (r.device_id) std::snprintf(id, sizeof id, "0x%04X", static_cast<unsigned>(*r.device_id));
-  line += ",\"device_id\":" + text_or_null(id) + ",\"file\":" + text_or_null(r.file) +
+                     ",\"port\":" + JsonOrNull(r.port) + ",\"part\":" + JsonOrNull(r.part);
+  line += ",\"device_id\":" + JsonOrNull(r.device_id ? "0x" + image::Hex4(*r.device_id) : "") +
+          ",\"file\":" + JsonOrNull(r.file) +
           ",\"sha256\":" + (r.sha256 ? JsonString(*r.sha256) : "null");
   if (r.serial) {
     line += ",\"serial\":" + std::to_string(*r.serial) +
@@ -36,12 +33,11 @@ std::string LogLine(const RunRecord& r, std::string_view time_utc, std::string_v
   } else {
     line += ",\"serial\":null";
   }
-  char seconds[32];
-  std::snprintf(seconds, sizeof seconds, "%.2f", static_cast<double>(r.elapsed_ms) / 1000.0);
   line += ",\"operation\":" + JsonString(CommandName(r.command)) +
           ",\"result\":" + JsonString(ResultName(r.exit_status)) +
           ",\"exit_status\":" + std::to_string(ExitStatus(r.exit_status)) +
-          ",\"seconds\":" + seconds + ",\"version\":" + JsonString(QUILLON_VERSION) + "}\n";
+          ",\"seconds\":" + SecondsNumber(r.elapsed_ms) +
+          ",\"version\":" + JsonString(QUILLON_VERSION) + "}\n";
   return line;
 }
 

@@ -15,9 +15,7 @@ namespace quillon::cli {
 // "2026-12-07T19:20:05Z"
 std::string UtcTimestamp(std::chrono::system_clock::time_point when);
 
-// The log's line for one part (newline included): time, host, port, part,
-// DeviceID, file and its SHA-256, serial number and whether it was used,
-// operation, result, seconds and the tool's version.
+// The log's line for one part, newline included.
 std::string LogLine(const RunRecord& record, std::string_view time_utc, std::string_view host);
 
 class ProductionLog {
@@ -25,7 +23,6 @@ class ProductionLog {
   explicit ProductionLog(std::filesystem::path path);
   // Appends the record's line; false with the reason when it could not.
   bool Append(const RunRecord& record, report::MessagePair& error);
-  const std::filesystem::path& path() const { return path_; }
 
  private:
   std::filesystem::path path_;

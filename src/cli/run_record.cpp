@@ -8,16 +8,6 @@
 #include "report/message.h"
 
 namespace quillon::cli {
-namespace {
-
-std::string SecondsNumber(std::int64_t ms) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.2f", static_cast<double>(ms) / 1000.0);
-  return text;
-}
-
-}  // namespace
-
 std::string CountedText(long count, const char* english, const char* japanese,
                         std::uint16_t language) {
   if (count <= 0) return "";
@@ -54,44 +44,43 @@ std::string JsonString(std::string_view text) {
   return out + "\"";
 }
 
-const char* ResultName(Result result) {
-  switch (result) {
-    case Result::kOk:
-      return "ok";
-    case Result::kProblem:
-      return "problem";
-    case Result::kUsage:
-      return "usage error";
-    case Result::kLinkFailure:
-      return "link failure";
-    case Result::kFileRejected:
-      return "file rejected";
-    case Result::kStopped:
-      return "stopped";
-    case Result::kWordsNotKept:
-      break;
+std::string JsonOrNull(const std::string& text) {
+  return text.empty() ? std::string("null") : JsonString(text);
+}
+
+namespace {
+
+// A result as the JSON object names it, and for people in either language.
+struct ResultWords {
+  Result result;
+  const char* name;
+  report::MessagePair text;
+};
+
+const ResultWords& WordsFor(Result result) {
+  static const ResultWords kWords[] = {
+      {Result::kOk, "ok", {"ok", "成功"}},
+      {Result::kProblem, "problem", {"problem", "不良"}},
+      {Result::kUsage, "usage error", {"refused", "拒否"}},
+      {Result::kLinkFailure, "link failure", {"link failure", "通信失敗"}},
+      {Result::kFileRejected, "file rejected", {"file rejected", "ファイル不可"}},
+      {Result::kStopped, "stopped", {"stopped", "中断"}},
+      {Result::kWordsNotKept, "failed", {"failed", "失敗"}},
+  };
+  for (const ResultWords& words : kWords) {
+    if (words.result == result) return words;
   }
-  return "failed";
+  return kWords[6];
+}
+
+}  // namespace
+
+const char* ResultName(Result result) {
+  return WordsFor(result).name;
 }
 
 std::string ResultText(Result result, std::uint16_t language) {
-  switch (result) {
-    case Result::kOk:
-      return report::Pick({"ok", "成功"}, language);
-    case Result::kProblem:
-      return report::Pick({"problem", "不良"}, language);
-    case Result::kUsage:
-      return report::Pick({"refused", "拒否"}, language);
-    case Result::kLinkFailure:
-      return report::Pick({"link failure", "通信失敗"}, language);
-    case Result::kFileRejected:
-      return report::Pick({"file rejected", "ファイル不可"}, language);
-    case Result::kStopped:
-      return report::Pick({"stopped", "中断"}, language);
-    case Result::kWordsNotKept:
-      break;
-  }
-  return report::Pick({"failed", "失敗"}, language);
+  return report::Pick(WordsFor(result).text, language);
 }
 
 WordCounts CountImageWords(const image::MemoryImage& image, long program_words, long eeprom_bytes,
@@ -109,8 +98,9 @@ std::string SummaryLine(const RunRecord& r, std::uint16_t language) {
   if (r.part.empty() || r.exit_status != Result::kOk) return "";
   const std::string seconds = SecondsNumber(r.elapsed_ms);
   const std::string tail = report::Pick({", " + seconds + " s", ", " + seconds + " 秒"}, language);
-  std::string what = CommandFor(r.command).Summary(r, language);
-  if (what.empty()) return "";
+  const ConsoleCommand& command = CommandFor(r.command);
+  if (command.summary == nullptr) return "";
+  std::string what = command.summary(r, language);
   if (r.serial) {
     const std::string n = std::to_string(*r.serial);
     what += r.dry_run
@@ -123,13 +113,8 @@ std::string SummaryLine(const RunRecord& r, std::uint16_t language) {
 void WriteJson(const RunRecord& r, std::ostream& out, bool with_port) {
   out << "{\"operation\":" << (r.command_known ? JsonString(CommandName(r.command)) : "null");
   out << ",\"part\":" << (r.part.empty() || !r.identified ? "null" : JsonString(r.part));
-  if (r.device_id && r.identified) {
-    char id[8];
-    std::snprintf(id, sizeof id, "0x%04X", static_cast<unsigned>(*r.device_id));
-    out << ",\"device_id\":" << JsonString(id);
-  } else {
-    out << ",\"device_id\":null";
-  }
+  out << ",\"device_id\":"
+      << JsonOrNull(r.device_id && r.identified ? "0x" + image::Hex4(*r.device_id) : "");
   if (!r.firmware.empty()) out << ",\"firmware\":" << JsonString(r.firmware);
   out << ",\"result\":" << JsonString(ResultName(r.exit_status));
   if (r.dry_run) out << ",\"dry_run\":true";
@@ -139,14 +124,15 @@ void WriteJson(const RunRecord& r, std::ostream& out, bool with_port) {
         << ",\"configuration\":" << r.counts->config << "}";
   }
   if (r.units) {
-    out << ",\"unit\":" << JsonString(r.units->unit) << ",\"units_compared\":" << r.units->compared;
+    out << ",\"unit\":" << JsonString(r.units->unit.english)
+        << ",\"units_compared\":" << r.units->compared;
     if (!r.dry_run) {
       out << ",\"units_written\":" << r.units->written
           << ",\"eeprom_words_rewritten\":" << r.units->eeprom_words
           << ",\"configuration_registers_rewritten\":" << r.units->config_registers;
     }
   }
-  CommandFor(r.command).Json(r, out);
+  if (const auto json = CommandFor(r.command).json) json(r, out);
   if (with_port) out << ",\"port\":" << JsonString(r.port);
   if (r.serial) out << ",\"serial\":" << *r.serial;
   if (!r.file.empty()) out << ",\"file\":" << JsonString(r.file);

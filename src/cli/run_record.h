@@ -10,6 +10,7 @@
 #include "cli/exit_codes.h"
 #include "icsp/write_plan.h"
 #include "image/memory_image.h"
+#include "report/message.h"
 
 namespace quillon::cli {
 
@@ -28,8 +29,7 @@ WordCounts CountImageWords(const image::MemoryImage& image, long program_words, 
 // An incremental write's erase units: what it compared and wrote (a dry
 // run: the units the file touches, in `compared`).
 struct UnitTally {
-  std::string unit;  // "row", "page", "row group"
-  std::string unit_ja;
+  report::MessagePair unit;  // "row", "page", "row group"
   long compared = 0;
   long written = 0;
   long eeprom_words = 0;  // rewritten
@@ -83,6 +83,8 @@ std::string ResultText(Result result, std::uint16_t language);
 
 // `text` as a JSON string, quotes included.
 std::string JsonString(std::string_view text);
+// The same, or null for "".
+std::string JsonOrNull(const std::string& text);
 
 // One JSON object on one line; with the port when several ran.
 void WriteJson(const RunRecord& record, std::ostream& out, bool with_port = false);

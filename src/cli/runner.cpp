@@ -1,7 +1,6 @@
 #include "cli/runner.h"
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -16,7 +15,6 @@
 #include "cli/console_view.h"
 #include "cli/exit_codes.h"
 #include "cli/gang_console.h"
-#include "cli/operation_guard.h"
 #include "cli/port_session.h"
 #include "cli/production_log.h"
 #include "cli/run_record.h"
@@ -27,6 +25,20 @@
 
 namespace quillon::cli {
 namespace {
+
+// The remembered executive directory; the one given with the simulated
+// board is kept apart, so that its stand-in files never reach a real part.
+constexpr std::string_view kExecDirSetting = "EXEC_DIR";
+constexpr std::string_view kSimExecDirSetting = "SIM_EXEC_DIR";
+
+// The catalogue's spelling of a part name given in any case, or "".
+std::string CanonicalPartName(std::string_view name) {
+  for (const devices::DeviceRecord& row : devices::Catalogue()) {
+    const std::string_view known = devices::TrimBlanks(row.name);
+    if (Lower(known) == Lower(name)) return std::string(known);
+  }
+  return "";
+}
 
 // Ordinary files, directories and disks are never a programmer board; the
 // port would open them read-write and write the board's commands into them.
@@ -41,9 +53,8 @@ bool CannotBeAPort(const std::string& name) {
 }
 
 // "sim:DEVICE,..." with the part in the catalogue's spelling and the state
-// file as an absolute path (the port is remembered: run from another
-// directory it must still name the same chip); "" with a usage error
-// printed when the part is unknown.
+// file made absolute, so that the remembered port names the same chip from
+// any directory; "" with a usage error printed when the part is unknown.
 std::string SimPortName(Environment& env, const std::string& name) {
   if (!name.starts_with("sim:")) return name;
   const std::size_t comma = name.find(',');
@@ -176,11 +187,9 @@ Result RunSinglePort(Shared& s, const std::string& port_name, bool& answered) {
   // step texts show it.
   view.set_results_shown(o.verbosity == Verbosity::kVerbose);
   RunOnPort(context, connection, record, [&view, &o] {
-    // Connect and detect answer with the engine's texts; the operations with
-    // a summary line of their own (and --json with its object).
-    // Restore-row says what it found.
+    // The engine's texts answer where the command has no summary line.
     view.set_results_shown(
-        !o.json && (o.verbosity == Verbosity::kVerbose || CommandFor(o.command).d.shows_results));
+        !o.json && (o.verbosity == Verbosity::kVerbose || CommandFor(o.command).shows_results));
   });
   view.Finish();
   record.exit_status = LogRecord(s.log, record, o, log_error);
@@ -269,16 +278,16 @@ Result RunChecked(const CliOptions& given, Environment& env, bool& answered) {
                                  : o.lang == "en" ? report::kEnglishLangId
                                                   : env.locale_language;
   const ConsoleCommand& command = CommandFor(o.command);
-  if (!command.d.on_board) {
+  if (!command.on_board) {
     answered = o.json;
-    return command.RunHere(o, env, language);
+    return command.run_here(o, env, language);
   }
 
   // Everything that can be refused without the board is refused before it
   // is touched: a wrong file name must not cost an erased part.
   if (o.ports.empty() && !o.port.empty()) o.ports.push_back(o.port);
-  std::vector<std::string> port_names;
-  if (o.ports.empty()) {
+  std::vector<std::string> port_names = o.ports;
+  if (port_names.empty()) {
     const std::string remembered = env.settings.Load(app::kComSetting);
     if (remembered.empty()) {
       return UsageError(env,
@@ -286,8 +295,6 @@ Result RunChecked(const CliOptions& given, Environment& env, bool& answered) {
                         "or sim for the simulated board)");
     }
     port_names.push_back(remembered);
-  } else {
-    port_names = o.ports;
   }
   for (std::string& name : port_names) {
     if (devices::TrimBlanks(name).empty())
@@ -299,14 +306,13 @@ Result RunChecked(const CliOptions& given, Environment& env, bool& answered) {
   // Two sessions on one port would garble each other's commands; a link
   // (/dev/serial/by-id/...) names the device it points to.
   std::vector<std::string> devices;
-  for (const std::string& name : port_names) {
+  for (std::size_t i = 0; i < port_names.size(); ++i) {
+    const std::string& name = port_names[i];
     std::error_code ec;
     const std::filesystem::path real = name.starts_with("sim")
                                            ? std::filesystem::path(name)
                                            : std::filesystem::weakly_canonical(name, ec);
     devices.push_back(ec ? name : real.string());
-  }
-  for (std::size_t i = 0; i < port_names.size(); ++i) {
     for (std::size_t j = 0; j < i; ++j) {
       if (devices[i] == devices[j]) {
         return UsageError(
@@ -330,14 +336,14 @@ Result RunChecked(const CliOptions& given, Environment& env, bool& answered) {
   if (!o.exec_dir.empty() && !std::filesystem::is_directory(o.exec_dir)) {
     // A remembered directory that has gone is forgotten quietly: the
     // executive may not even be needed.
-    if (!exec_dir_given) {
-      o.exec_dir.clear();
-    } else {
-      return UsageError(env, "--exec-dir: no such directory: " + o.exec_dir);
-    }
+    if (exec_dir_given) return UsageError(env, "--exec-dir: no such directory: " + o.exec_dir);
+    o.exec_dir.clear();
   }
-  if (const Result code = command.Check(o, env, port_names.size(), language); code != Result::kOk) {
-    return code;
+  if (command.check != nullptr) {
+    if (const Result code = command.check(o, env, port_names.size(), language);
+        code != Result::kOk) {
+      return code;
+    }
   }
   for (const std::string& name : port_names) {
     if (CannotBeAPort(name)) return UsageError(env, "not a serial port: " + name);
@@ -383,20 +389,6 @@ Result RunChecked(const CliOptions& given, Environment& env, bool& answered) {
 
 }  // namespace
 
-std::string CanonicalPartName(std::string_view name) {
-  for (const devices::DeviceRecord& row : devices::Catalogue()) {
-    const std::string_view known = devices::TrimBlanks(row.name);
-    if (known.size() == name.size() &&
-        std::equal(known.begin(), known.end(), name.begin(), [](char a, char b) {
-          return std::tolower(static_cast<unsigned char>(a)) ==
-                 std::tolower(static_cast<unsigned char>(b));
-        })) {
-      return std::string(known);
-    }
-  }
-  return "";
-}
-
 // Scripts get one JSON object for every run, also one that ended before
 // any operation began.
 Result RunCommand(const CliOptions& options, Environment& env) {
@@ -406,7 +398,7 @@ Result RunCommand(const CliOptions& options, Environment& env) {
     RunRecord record;
     record.command = options.command;
     record.exit_status = code;
-    if (CommandFor(options.command).d.names_file) {
+    if (CommandFor(options.command).names_file) {
       record.file = options.argument;
       record.sha256 = image::FileSha256Hex(options.argument);
     }

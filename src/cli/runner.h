@@ -42,14 +42,6 @@ struct Environment {
   std::filesystem::path config_dir = {};
 };
 
-// The remembered executive directory; the one given with the simulated
-// board is kept apart, so that its stand-in files never reach a real part.
-inline constexpr std::string_view kExecDirSetting = "EXEC_DIR";
-inline constexpr std::string_view kSimExecDirSetting = "SIM_EXEC_DIR";
-
-// The catalogue's spelling of a part name given in any case, or "".
-std::string CanonicalPartName(std::string_view name);
-
 // The exit status of the run.
 Result RunCommand(const CliOptions& options, Environment& env);
 

@@ -107,9 +107,6 @@ std::filesystem::path DefaultSerialState(const std::filesystem::path& config_dir
   return config_dir / name;
 }
 
-SerialNumbers::SerialNumbers(SerialPlan plan, std::filesystem::path state)
-    : plan_(plan), state_(std::move(state)) {}
-
 std::optional<std::uint64_t> SerialNumbers::Next(report::MessagePair& error) const {
   std::error_code ec;
   if (!std::filesystem::exists(state_, ec)) return plan_.start;

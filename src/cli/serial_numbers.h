@@ -44,17 +44,16 @@ std::filesystem::path DefaultSerialState(const std::filesystem::path& config_dir
 // run that dies after the take never hands that number out again.
 class SerialNumbers {
  public:
-  SerialNumbers(SerialPlan plan, std::filesystem::path state);
+  SerialNumbers(SerialPlan plan, std::filesystem::path state)
+      : plan_(plan), state_(std::move(state)) {}
 
   // The next number, with the state past it on disk; nothing with the
-  // reason when the state cannot be read or written or the numbers no
-  // longer fit the words.
+  // reason when the state fails or the numbers no longer fit the words.
   std::optional<std::uint64_t> Take(report::MessagePair& error);
   // The number Take would give, taking nothing (a dry run).
   std::optional<std::uint64_t> Peek(report::MessagePair& error);
 
   const SerialPlan& plan() const { return plan_; }
-  const std::filesystem::path& state() const { return state_; }
 
  private:
   std::optional<std::uint64_t> Next(report::MessagePair& error) const;

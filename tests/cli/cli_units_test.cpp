@@ -12,10 +12,9 @@
 #include "cli/cli_test_support.h"
 #include "cli/command.h"
 #include "cli/console_view.h"
-#include "cli/device_listing.h"
 #include "cli/exit_codes.h"
 #include "cli/gang_console.h"
-#include "cli/operation_guard.h"
+#include "cli/port_session.h"
 #include "cli/production_log.h"
 #include "cli/serial_numbers.h"
 #include "devices/catalogue.h"
@@ -30,8 +29,8 @@ namespace {
 TEST(DeviceListing, LinesAndFamilyForms) {
   EXPECT_EQ(DeviceLine(*devices::FindByName("dsPIC30F4013")),
             "dsPIC30F4013       0141  40b    16384  1024  dsPIC30F");
-  EXPECT_EQ(FamilyForm(*devices::FindByName("dsPIC30F1010")), "dsPIC30F (0x0D entry)");
-  EXPECT_EQ(FamilyForm(*devices::FindByName("PIC24HJ12GP201")), "dsPIC33F/PIC24");
+  EXPECT_EQ(devices::Form(*devices::FindByName("dsPIC30F1010")).name, "dsPIC30F (0x0D entry)");
+  EXPECT_EQ(devices::Form(*devices::FindByName("PIC24HJ12GP201")).name, "dsPIC33F/PIC24");
   EXPECT_EQ(DeviceLine(*devices::FindByName("PIC24F16KA102")),
             "PIC24F16KA102      0D03  28-3.3V   5632   512  PIC24F KA");
 }
@@ -249,8 +248,8 @@ TEST(CommandLine, EveryCommandIsRegisteredOnceUnderItsName) {
   std::set<std::string_view> names;
   for (int id = 0; id <= static_cast<int>(Command::kRestoreRow); ++id) {
     const ConsoleCommand& command = CommandFor(static_cast<Command>(id));
-    EXPECT_EQ(static_cast<int>(command.d.id), id);
-    EXPECT_TRUE(names.insert(CommandName(command.d.id)).second) << command.d.name;
+    EXPECT_EQ(static_cast<int>(command.id), id);
+    EXPECT_TRUE(names.insert(CommandName(command.id)).second) << command.name;
   }
   EXPECT_EQ(names.size(), Commands().size());
 }
