@@ -218,6 +218,7 @@ Result RunGang(Shared& s, const std::vector<std::string>& port_names) {
     RunRecord& record = records[i];
     record.command = o.command;
     record.port = name;
+    record.file = o.argument;  // named also when the port cannot be used
     record.exit_status = Result::kLinkFailure;
     GangPortView view(console, i);
     view.marks().erase_before_writing = !o.no_erase;

@@ -109,7 +109,8 @@ std::filesystem::path DefaultSerialState(const std::filesystem::path& config_dir
 
 std::optional<std::uint64_t> SerialNumbers::Next(report::MessagePair& error) const {
   std::error_code ec;
-  if (!std::filesystem::exists(state_, ec)) return plan_.start;
+  // One that cannot be looked at is not taken for a new one.
+  if (!std::filesystem::exists(state_, ec) && !ec) return plan_.start;
   std::ifstream in(state_);
   std::string line;
   std::getline(in, line);
@@ -121,6 +122,12 @@ std::optional<std::uint64_t> SerialNumbers::Next(report::MessagePair& error) con
   if (!next) {
     error = {"cannot read the serial number state " + state_.string(),
              "シリアル番号の状態ファイル " + state_.string() + " を読めません"};
+  } else if (*next > Limit(plan_.words)) {
+    // Checked here, so that a dry run's look refuses what the take would.
+    const std::string words = std::to_string(plan_.words);
+    error = {"the serial numbers no longer fit in " + words + " word(s)",
+             "シリアル番号が " + words + " ワードに収まりません"};
+    return std::nullopt;
   }
   return next;
 }
@@ -141,12 +148,6 @@ std::optional<std::uint64_t> SerialNumbers::Take(report::MessagePair& error) {
   }
   const std::optional<std::uint64_t> number = Next(error);
   if (!number) return std::nullopt;
-  if (*number > Limit(plan_.words)) {
-    const std::string words = std::to_string(plan_.words);
-    error = {"the serial numbers no longer fit in " + words + " word(s)",
-             "シリアル番号が " + words + " ワードに収まりません"};
-    return std::nullopt;
-  }
   const std::uint64_t after = *number + plan_.step;
   // Past the last number the state still moves on, so the next take fails.
   const std::uint64_t next = after < *number ? ~0ull : after;

@@ -111,7 +111,7 @@ class RunnerTest : public ::testing::Test {
           // Boards of a run on several ports, each made in its own thread.
           if (boards.contains(name)) return std::make_unique<BoardPort>(*boards.at(name));
           ports_made.push_back(name);
-          if (name.starts_with("sim:BOGUS")) return nullptr;
+          if (name.starts_with("sim:BOGUS") || name.ends_with(",gone")) return nullptr;
           return std::make_unique<SharedPort>(*sim, commands, before_write, opens);
         },
         report::kEnglishLangId};
@@ -731,6 +731,12 @@ TEST_F(RunnerTest, SeveralBoardsSerialNumbersAndTheLog) {
   EXPECT_FALSE(fs::exists(state));
   EXPECT_EQ(gang({"read", dir.string()}), kExitUsage);
   EXPECT_EQ(gang({"restore-row", hex}), kExitUsage);  // a kept copy belongs to one part
+  // A board whose port cannot be had still names the file in its record.
+  EXPECT_EQ(Run({"-P", names[0], "-P", "sim:dsPIC30F4013,gone", "--json", "verify", hex}),
+            kExitLinkFailure);
+  EXPECT_NE(out.str().find("\"port\":\"sim:dsPIC30F4013,gone\",\"file\":\"" + hex), npos)
+      << out.str();
+  ports_made.clear();
 
   // Without a part given or remembered each board's own is detected (and
   // no board's detection becomes its neighbours' selection); a stop
