@@ -30,6 +30,11 @@ inline constexpr int kExitWordsNotKept = ExitStatus(Result::kWordsNotKept);
 inline constexpr int kExitStopped = ExitStatus(Result::kStopped);
 
 // The engine's outcomes carry the values of the results they end in.
+static_assert(static_cast<int>(icsp::Outcome::kProblem) == kExitProblem &&
+              static_cast<int>(icsp::Outcome::kLinkFailure) == kExitLinkFailure &&
+              static_cast<int>(icsp::Outcome::kFileRejected) == kExitFileRejected &&
+              static_cast<int>(icsp::Outcome::kWordsNotKept) == kExitWordsNotKept &&
+              static_cast<int>(icsp::Outcome::kStopped) == kExitStopped);
 inline Result ResultFor(icsp::Outcome outcome) {
   return static_cast<Result>(outcome);
 }
