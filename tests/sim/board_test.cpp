@@ -225,13 +225,14 @@ TEST(MakeSimPortTest, ParsesDeviceAndOptions) {
   EXPECT_EQ(MakeSimPort("sim:NoSuchChip"), nullptr);
   EXPECT_EQ(MakeSimPort("sim:dsPIC30F4013,bogus"), nullptr);
   EXPECT_EQ(MakeSimPort("COM3"), nullptr);
-  // A state path that cannot be looked at is refused, not taken for a new chip.
+#ifndef _WIN32  // a state path that cannot be looked at is refused, not taken for a new chip
   const std::filesystem::path loop = std::filesystem::path(::testing::TempDir()) / "sim_loop";
   std::filesystem::remove(loop);
   std::filesystem::create_symlink(loop, loop);
   std::string why;
   EXPECT_EQ(MakeSimPort("sim:dsPIC30F4013,state=" + (loop / "chip").string(), &why), nullptr);
   EXPECT_NE(why.find("symbolic links"), std::string::npos) << why;
+#endif
   auto absent = MakeSimPort("sim:dsPIC30F4013,notarget");
   Client c(*absent);
   c.Command(0x0C);
