@@ -14,10 +14,14 @@ std::uint16_t HexValue(std::string_view s) {
   std::uint32_t value = 0;
   for (char c : s) {
     int digit;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-    else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    else break;
+    if (c >= '0' && c <= '9')
+      digit = c - '0';
+    else if (c >= 'A' && c <= 'F')
+      digit = c - 'A' + 10;
+    else if (c >= 'a' && c <= 'f')
+      digit = c - 'a' + 10;
+    else
+      break;
     value = ((value << 4) | static_cast<std::uint32_t>(digit)) & 0xFFFF;
   }
   return static_cast<std::uint16_t>(value);
@@ -29,7 +33,9 @@ std::string FormatTime(report::LocalTime t) {
   return text;
 }
 
-std::string TimeOfDay(report::Clock& clock) { return FormatTime(clock.Now()); }
+std::string TimeOfDay(report::Clock& clock) {
+  return FormatTime(clock.Now());
+}
 
 namespace {
 

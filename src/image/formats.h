@@ -17,9 +17,15 @@ std::string Hex4(std::int64_t v);
 // character; 0 when s does not start with one. Low 16 bits only.
 std::uint16_t HexValue(std::string_view s);
 
-inline constexpr int LowByte(std::int64_t v) { return static_cast<int>(v & 0xFF); }
-inline constexpr int HighByte(std::int64_t v) { return static_cast<int>((v >> 8) & 0xFF); }
-inline constexpr int UpperByte(std::int64_t v) { return static_cast<int>((v >> 16) & 0xFF); }
+inline constexpr int LowByte(std::int64_t v) {
+  return static_cast<int>(v & 0xFF);
+}
+inline constexpr int HighByte(std::int64_t v) {
+  return static_cast<int>((v >> 8) & 0xFF);
+}
+inline constexpr int UpperByte(std::int64_t v) {
+  return static_cast<int>((v >> 16) & 0xFF);
+}
 
 // Local time as HH:MM:SS.
 std::string TimeOfDay(report::Clock& clock);

@@ -31,7 +31,10 @@ class ManualClock : public Clock {
   explicit ManualClock(LocalTime start = {}) : ms_(ToMs(start)) {}
   LocalTime Now() override;
   void SleepMs(int milliseconds) override { Advance(milliseconds); }
-  void Advance(std::int64_t milliseconds) { ms_ += milliseconds; slept_ms_ += milliseconds; }
+  void Advance(std::int64_t milliseconds) {
+    ms_ += milliseconds;
+    slept_ms_ += milliseconds;
+  }
   std::int64_t ElapsedMs() const { return slept_ms_; }
 
  private:
