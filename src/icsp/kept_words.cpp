@@ -82,7 +82,7 @@ std::string FormatKeptWords(const KeptWords& words) {
   if (!words.port.empty()) text += "\nPort " + words.port;
   if (!words.kept_at.empty()) text += "\nKept " + words.kept_at;
   text += "\nFrom 0x" + Hex6(words.first) + "\nWords";
-  for (std::uint32_t i : words.instructions) text += " " + Hex6(i);
+  for (std::uint32_t i : words.instructions) text.append(" ").append(Hex6(i));
   return text + "\nEnd\n";
 }
 
