@@ -156,7 +156,7 @@ std::string CommandWord(const std::vector<std::string>& args, const CLI::App& cl
   return "";
 }
 
-int UnknownCommand(const std::string& word, std::ostream& err) {
+Result UnknownCommand(const std::string& word, std::ostream& err) {
   err << "quillon: unknown command \"" << word << "\"";
   const ConsoleCommand* nearest = nullptr;
   std::size_t best = 3;  // more than two edits is no longer a typo
@@ -169,7 +169,7 @@ int UnknownCommand(const std::string& word, std::ostream& err) {
   }
   if (nearest != nullptr) err << "; did you mean \"" << nearest->name << "\"?";
   err << " (see: quillon --help)\n";
-  return kExitUsage;
+  return Result::kUsage;
 }
 
 ParseOutcome Parse(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -186,7 +186,7 @@ ParseOutcome Parse(const std::vector<std::string>& args, std::ostream& out, std:
   // from the same definitions.
   if (args.size() == 2 && (args[1] == "--man-page" || args[1] == "--bash-completion")) {
     args[1] == "--man-page" ? WriteManPage(out) : WriteBashCompletion(out);
-    return {std::nullopt, kExitSuccess};
+    return {std::nullopt, Result::kOk};
   }
   if (word == "help") {
     // "quillon help [COMMAND]", as git and cargo take it.
@@ -195,12 +195,12 @@ ParseOutcome Parse(const std::vector<std::string>& args, std::ostream& out, std:
         std::find_if(at + 1, args.end(), [](const std::string& a) { return !a.starts_with("-"); });
     if (topic == args.end()) {
       out << p.cli.help();
-      return {std::nullopt, kExitSuccess};
+      return {std::nullopt, Result::kOk};
     }
     for (const auto& [sub, id] : p.commands) {
       if (sub->get_name() == *topic) {
         out << sub->help("quillon");
-        return {std::nullopt, kExitSuccess};
+        return {std::nullopt, Result::kOk};
       }
     }
     return {std::nullopt, UnknownCommand(*topic, err)};
@@ -210,7 +210,7 @@ ParseOutcome Parse(const std::vector<std::string>& args, std::ostream& out, std:
     p.cli.parse(reversed);
   } catch (const CLI::ParseError& e) {
     const int code = p.cli.exit(e, out, err);
-    return {std::nullopt, code == 0 ? kExitSuccess : kExitUsage};
+    return {std::nullopt, code == 0 ? Result::kOk : Result::kUsage};
   }
   CliOptions o = p.o;
   // -P before and after the command are two options bound to one list;
@@ -234,7 +234,7 @@ ParseOutcome Parse(const std::vector<std::string>& args, std::ostream& out, std:
   const ConsoleCommand& row = CommandFor(o.command);
   auto refuse = [&err](const std::string& why) {
     err << "quillon: " << why << '\n';
-    return ParseOutcome{std::nullopt, kExitUsage};
+    return ParseOutcome{std::nullopt, Result::kUsage};
   };
   const CLI::App& sub = *p.cli.get_subcommand(row.name);
   for (const CLI::Option* option : p.cli.get_options()) {
@@ -249,7 +249,7 @@ ParseOutcome Parse(const std::vector<std::string>& args, std::ostream& out, std:
   o.verbosity = p.f.quiet     ? Verbosity::kQuiet
                 : p.f.verbose ? Verbosity::kVerbose
                               : Verbosity::kNormal;
-  return {o, 0};
+  return {o, Result::kOk};
 }
 
 }  // namespace
@@ -260,7 +260,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
   // A script that asked for JSON gets its one object for a refused command
   // line too, naming the command when one was recognised.
   const auto end = std::find(args.begin(), args.end(), "--");
-  if (outcome.options || outcome.exit_code != kExitUsage ||
+  if (outcome.options || outcome.result != Result::kUsage ||
       std::find(args.begin(), end, "--json") == end) {
     return outcome;
   }

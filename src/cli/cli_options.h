@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/console_view.h"
+#include "cli/exit_codes.h"
 
 namespace CLI {
 class App;
@@ -55,8 +56,8 @@ struct CliOptions {
 };
 
 struct ParseOutcome {
-  std::optional<CliOptions> options;  // empty: stop with `exit_code`
-  int exit_code = 0;
+  std::optional<CliOptions> options;  // empty: stop with `result`
+  Result result = Result::kOk;
 };
 
 // Parses argv; help, version and usage errors are printed here.

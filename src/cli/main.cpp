@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
   app::PrepareConsole();
   const std::vector<std::string> args(argv, argv + argc);
   const cli::ParseOutcome parsed = cli::ParseCommandLine(args, std::cout, std::cerr);
-  if (!parsed.options) return parsed.exit_code;
+  if (!parsed.options) return ExitStatus(parsed.result);
 
   std::unique_ptr<app::SettingsStore> settings = app::MakeSettingsStore();
   report::SystemClock clock;

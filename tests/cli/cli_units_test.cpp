@@ -308,7 +308,7 @@ TEST(CommandLine, UsageErrorsGiveTwo) {
     std::string out, err;
     ParseOutcome p = Parse(args, &out, &err);
     EXPECT_FALSE(p.options);
-    EXPECT_EQ(p.exit_code, kExitUsage) << testing::PrintToString(args);
+    EXPECT_EQ(p.result, Result::kUsage) << testing::PrintToString(args);
     EXPECT_FALSE(err.empty());
     EXPECT_EQ(out, "");
     // With --json, standard output carries the one object.
@@ -325,7 +325,7 @@ TEST(CommandLine, HelpCommandShowsTheSameHelp) {
     std::vector<std::string> args = topic;
     args.insert(args.begin(), "help");
     ParseOutcome p = Parse(args, &asked);
-    EXPECT_EQ(p.exit_code, kExitSuccess);
+    EXPECT_EQ(p.result, Result::kOk);
     args = topic;
     args.push_back("--help");
     Parse(args, &help);
@@ -337,7 +337,7 @@ TEST(CommandLine, HelpDocumentsTheExitCodes) {
   std::string out;
   ParseOutcome p = Parse({"--help"}, &out);
   EXPECT_FALSE(p.options);
-  EXPECT_EQ(p.exit_code, 0);
+  EXPECT_EQ(p.result, Result::kOk);
   EXPECT_NE(out.find("Exit status:"), std::string::npos);
   EXPECT_NE(out.find("4  a file could not be used"), std::string::npos);
   EXPECT_NE(out.find("130  stopped by Ctrl-C"), std::string::npos);
@@ -391,7 +391,7 @@ TEST(CommandLine, TheDocumentedCommandLinesAreAccepted) {
       }
       std::string err;
       const ParseOutcome p = Parse(args, nullptr, &err);
-      EXPECT_TRUE(p.options || p.exit_code == kExitSuccess) << doc << ": " << line << "\n" << err;
+      EXPECT_TRUE(p.options || p.result == Result::kOk) << doc << ": " << line << "\n" << err;
       ++checked;
     }
     EXPECT_GE(checked, 5) << doc;
@@ -400,11 +400,11 @@ TEST(CommandLine, TheDocumentedCommandLinesAreAccepted) {
 
 TEST(CommandLine, SuggestionVersionAndHelpPerCommand) {
   std::string out, err;
-  EXPECT_EQ(Parse({"-P", "sim", "dectect"}, nullptr, &err).exit_code, kExitUsage);
+  EXPECT_EQ(Parse({"-P", "sim", "dectect"}, nullptr, &err).result, Result::kUsage);
   EXPECT_NE(err.find("did you mean \"detect\"?"), std::string::npos) << err;
   Parse({"frobnicate"}, nullptr, &err);
   EXPECT_EQ(err.find("did you mean"), std::string::npos) << err;
-  EXPECT_EQ(Parse({"--version"}, &out).exit_code, kExitSuccess);
+  EXPECT_EQ(Parse({"--version"}, &out).result, Result::kOk);
   EXPECT_TRUE(out.starts_with("quillon 1.")) << out;
 
   // Each command's help lists the options that apply to it, and no other.

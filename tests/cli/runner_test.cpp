@@ -101,7 +101,7 @@ class RunnerTest : public ::testing::Test {
     err.str("");
     opens = 0;
     ParseOutcome parsed = ParseCommandLine(args, out, err);
-    if (!parsed.options) return parsed.exit_code;
+    if (!parsed.options) return ExitStatus(parsed.result);
     Environment env{
         settings,
         out,
