@@ -10,13 +10,14 @@ namespace quillon::icsp {
 
 namespace {
 
-constexpr std::size_t kLastRowUnit = 0x780;  // row 15 of executive memory, 0x800780 to 0x8007FE
-
-// Writes the last executive row back: blank but for the factory words the
-// executive check saved (the application ID at 0x8007F0 stays erased).
+// Writes the executive row that holds the factory words back: blank but for
+// the words the executive check saved (the application ID stays erased).
 void RestoreExecutiveRow(Session& session) {
   const devices::FamilyForm& form = session.form();
-  if (form.executive.factory_words_from == 0) return;
+  const devices::ExecutiveForm& executive = form.executive;
+  if (executive.factory_words_from == 0) return;
+  const std::size_t units = 2 * static_cast<std::size_t>(executive.row_instructions);
+  const std::size_t row = (executive.factory_words_from - kExecutiveBase) / units * units;
   const std::uint32_t tblpag = session.device().load_table_pointer;
   GotoResetVector200(session);
   AppendWords(session.link(), {MoveLiteral(form.nvm.row_program, 10), kMovW10ToNvmcon,
@@ -24,14 +25,14 @@ void RestoreExecutiveRow(Session& session) {
   session.link().SendBatch();
 
   std::vector<std::uint16_t>& exe = session.image().executive;
-  for (std::size_t u = kLastRowUnit; u < kLastRowUnit + 128; u += 2) {
+  for (std::size_t u = row; u < row + units; u += 2) {
     exe[u] = 0xFFFF;
     exe[u + 1] = 0x00FF;
   }
   PutBackFactoryWords(session);
 
   // Factory words sit only on the self-timed forms: NVMCON is loaded above.
-  WriteCodeRow(session, QuadSource::kExecutive, kExecutiveBase, kLastRowUnit / 2, 64);
+  WriteCodeRow(session, QuadSource::kExecutive, kExecutiveBase, row / 2, units / 2);
 }
 
 }  // namespace

@@ -180,9 +180,12 @@ bool CheckExecutive(Session& session) {
 }
 
 void PutBackFactoryWords(Session& session) {
-  // The tail read starts at 0x8007F0: its fifth unit is 0x8007F4.
-  std::copy(session.executive_tail().begin() + 4, session.executive_tail().end(),
-            session.image().executive.begin() + 0x7F4);
+  // The tail the check read begins at its first quad, a few units before them.
+  const devices::ExecutiveForm& form = session.form().executive;
+  const std::size_t from = form.factory_words_from - kExecutiveBase;
+  const std::size_t skip = from - 8 * static_cast<std::size_t>(form.check_first_quad);
+  std::copy(session.executive_tail().begin() + skip, session.executive_tail().end(),
+            session.image().executive.begin() + from);
 }
 
 }  // namespace quillon::icsp
